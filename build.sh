@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Build driver: installs what a fresh Debian machine lacks, configures, builds and runs.
+#   ./build.sh demo    build, then export the bundled sample scene
+#   ./build.sh test    build, then run every test
+#   ./build.sh bench   build the benchmarks and run them
+#   ./build.sh build   build only
+# BUILD_DIR (default: build) and CMAKE_ARGS are honoured, so CI can make a sanitizer build beside.
+set -euo pipefail
+cd "$(dirname "$0")"
+top=$(pwd)
+build_dir=${BUILD_DIR:-build}
+jobs=${JOBS:-2}
+
+packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libtinyxml2-dev
+          nlohmann-json3-dev locales g++-mingw-w64-x86-64-posix)
+bench_packages=(libassimp-dev)
+
+install_missing() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "build.sh: installing missing Debian packages: ${missing[*]}"
+  local sudo=""
+  if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null 2>&1; then sudo="sudo"; else
+      echo "build.sh: not root and no sudo; please install: ${missing[*]}" >&2; exit 1
+    fi
+  fi
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+configure_and_build() {
+  cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" ${CMAKE_ARGS:-} >/dev/null
+  cmake --build "$build_dir" -j"$jobs" "$@"
+}
+
+cmd=${1:-}
+case "$cmd" in
+  build)
+    install_missing "${packages[@]}"
+    configure_and_build
+    ;;
+  test)
+    install_missing "${packages[@]}"
+    configure_and_build
+    (cd "$build_dir" && ctest --output-on-failure -j"$jobs" ${CTEST_ARGS:-})
+    ;;
+  demo)
+    install_missing "${packages[@]}"
+    configure_and_build
+    "$top/examples/run-demo.sh" "$build_dir"
+    ;;
+  bench)
+    install_missing "${packages[@]}" "${bench_packages[@]}"
+    build_dir=${BUILD_DIR:-build-bench}
+    CMAKE_ARGS="${CMAKE_ARGS:-} -DRAYDECK_BENCH=ON" BUILD_TYPE=Release configure_and_build
+    for b in "$build_dir"/bench/bench_*; do
+      [ -x "$b" ] || continue
+      echo "== $(basename "$b")"
+      "$b" ${BENCH_ARGS:-}
+    done
+    ;;
+  *)
+    echo "usage: ./build.sh demo|test|bench|build" >&2
+    exit 2
+    ;;
+esac
