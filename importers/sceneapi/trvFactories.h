@@ -1,0 +1,72 @@
+// Sink factories that own the back end a scene builder writes to: trv::LightFileFactory (scene
+// text file or standard output) and trv::RepeatLinkFactory (a running renderer through its live
+// library).
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "raydecklive_link.h"
+#include "trvSceneapi_oo.h"
+
+class trvScene_api_file;
+
+namespace trv {
+
+// Writes the scene as text to a file, or to standard output for the path "-".
+class LightFileFactory : public LightFactory {
+  public:
+    // Opens the file (UTF-8 path) and the writer. Throws std::runtime_error
+    // ("could not open file: \"<path>\"") after an "opening file" diagnostic on stderr.
+    explicit LightFileFactory(std::string path);
+    LightFileFactory(const LightFileFactory&) = delete;
+    LightFileFactory& operator=(const LightFileFactory&) = delete;
+
+    // Never throws: a failing close is swallowed here. Call close() first to see it.
+    ~LightFileFactory() override;                       // 0
+    trvScene_api* backend() override;                   // 1
+    void beginScene(trvSceneapi_oo& builder) override;  // 2: the file header
+    // Deletes the writer and closes the stream; a second call does nothing. Throws
+    // std::runtime_error("could not close file") after a "closing file" diagnostic on stderr
+    // when any write to the stream failed or the stream does not close.
+    void close() override;  // 3
+
+  private:
+    trvScene_api_file* backend_ = nullptr;  // owned
+    FILE* file_ = nullptr;                  // owned
+};
+
+// Streams the scene into a running renderer through the renderer's live library.
+class RepeatLinkFactory : public LightFactory {
+  public:
+    RepeatLinkFactory() = default;
+    RepeatLinkFactory(const RepeatLinkFactory&) = delete;
+    RepeatLinkFactory& operator=(const RepeatLinkFactory&) = delete;
+
+    ~RepeatLinkFactory() override;  // 0
+    // Connects when not yet connected; null on failure, with lastError() set to
+    // "Failed to connect. " and the reason. Each call after a failure tries again.
+    trvScene_api* backend() override;                   // 1
+    void beginScene(trvSceneapi_oo& builder) override;  // 2: nothing
+    // Disconnects and unloads the live library when connected; otherwise nothing.
+    void close() override;  // 3
+
+    void setSceneName(std::string name) { link_.sceneName = std::move(name); }
+    void setAcceptAnyInstance(bool any) { link_.acceptAnyInstance = any; }
+    void setVersionRange(int minVersion, int maxVersion) {
+        link_.minVersion = minVersion;
+        link_.maxVersion = maxVersion;
+    }
+    bool sceneFound() const { return link_.sceneFound; }
+    const std::string& lastError() const { return link_.lastError; }
+    // Every setting and answer of the link (retries, delays, version range, scene id, ...).
+    const link::LinkState& state() const { return link_; }
+
+  protected:
+    // The connection attempt behind backend(); on false link_.lastError holds the reason.
+    virtual bool connect();  // 4
+
+    link::LinkState link_;
+};
+
+}  // namespace trv

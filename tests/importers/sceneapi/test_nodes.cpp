@@ -1,0 +1,200 @@
+// Import options module and camera node call sequences over a recording back end.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "RecordingApi.h"
+#include "trvNodes.h"
+
+using Calls = std::vector<std::string>;
+
+namespace {
+
+class StubFactory : public trv::LightFactory {
+  public:
+    explicit StubFactory(RecordingApi* api) : api_(api) {}
+    trvScene_api* backend() override { return api_; }
+    void beginScene(trv::trvSceneapi_oo&) override {}
+    void close() override {}
+
+  private:
+    RecordingApi* api_;
+};
+
+struct Attached {
+    RecordingApi api;
+    StubFactory factory{&api};
+    trv::trvSceneapi_oo builder{&factory};
+    Attached() { api.calls.clear(); }
+};
+
+bool contains(const Calls& calls, const std::string& prefix) {
+    return std::any_of(calls.begin(), calls.end(),
+                       [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
+}
+
+// The environment shader every camera writes, handle #1 being the first anonymous shader.
+const Calls kEnvironment = {"beginShader (null) trv_envmap",
+                            "attribute texture 10 startup.hdr",
+                            "attribute format 6 3",
+                            "attribute radius 3 25",
+                            "currentShader",
+                            "endShader",
+                            "attribute reflection map 65536 #1"};
+
+Calls cameraCalls(const Calls& head, const Calls& tail) {
+    Calls all = head;
+    all.insert(all.end(), kEnvironment.begin(), kEnvironment.end());
+    all.insert(all.end(), tail.begin(), tail.end());
+    return all;
+}
+
+}  // namespace
+
+TEST(ImportOptions, DefaultsWriteElevenOptionsInOrder) {
+    Attached a;
+    trv::DefaultRTModule module;
+    EXPECT_TRUE(a.builder.apply(module));
+    EXPECT_EQ(a.api.calls,
+              (Calls{"beginLoad trvrtopt.so", "attribute import_mode 7 1",
+                     "attribute import_merge_groups 7 1", "attribute import_merge_objects 7 1",
+                     "attribute import_up_vector 6 0", "attribute meter_scale 3 1",
+                     "attribute import_keep_original 7 0", "attribute import_center_geometry 7 1",
+                     "attribute import_snap_to_ground 7 0", "attribute import_adjust_camera 7 1",
+                     "attribute import_adjust_environment 7 1", "attribute ext 7 1", "endLoad"}));
+}
+
+TEST(ImportOptions, ExportSettingsAndUseCamera) {
+    Attached a;
+    trv::DefaultRTModule module;
+    module.setImportMode(true);
+    module.setMergeGroups(false);
+    module.setMergeObjects(false);
+    module.setAdjustEnvironment(false);
+    module.setAdjustCamera(true);
+    module.setKeepOriginal(true);
+    module.setUpVector(1);
+    module.setMeterScale(100.0f);
+    module.setSnapToGround(true);
+    module.setCenterGeometry(false);
+    module.setExt(false);
+    module.useCamera = "cam";
+    a.builder.apply(module);
+    EXPECT_EQ(a.api.calls,
+              (Calls{"beginLoad trvrtopt.so", "attribute import_mode 7 1",
+                     "attribute import_merge_groups 7 0", "attribute import_merge_objects 7 0",
+                     "attribute import_up_vector 6 1", "attribute meter_scale 3 100",
+                     "attribute import_keep_original 7 1", "attribute import_center_geometry 7 0",
+                     "attribute import_snap_to_ground 7 1", "attribute import_adjust_camera 7 1",
+                     "attribute import_adjust_environment 7 0",
+                     "attribute import_use_camera 10 cam", "attribute ext 7 0", "endLoad"}));
+}
+
+TEST(ImportOptions, RefusedLoadBlockIsReportedByEmit) {
+    Attached a;
+    a.api.acceptSections = false;
+    trv::DefaultRTModule module;
+    EXPECT_FALSE(a.builder.apply(module));
+}
+
+TEST(Camera, DefaultCamera) {
+    Attached a;
+    trv::LightCamera camera("main");
+    EXPECT_TRUE(a.builder.apply(camera));
+    EXPECT_EQ(a.api.calls,
+              cameraCalls(
+                  {"beginCamera main", "attribute projection 10 perspective", "attribute fov 3 60"},
+                  {"attribute position 5 0,0,0", "attribute direction 5 0,0,-1",
+                   "attribute up 5 0,1,0", "endCamera"}));
+}
+
+TEST(Camera, ConverterSettersLookAtClippingAndTransform) {
+    Attached a;
+    trv::LightCamera camera("c");
+    camera.setPosition(1, 2, 3);
+    camera.setDirection(0, 0, 1);
+    camera.setUp(0, 1, 0);
+    camera.setFov(45.5f);
+    camera.hasLookAt = true;
+    camera.lookAt = {4, 5, 6};
+    camera.clipNear = 0.5f;
+    camera.clipFar = 1000.0f;
+    trv::matrix m = {};
+    m.m[0] = m.m[5] = m.m[10] = m.m[15] = 1;
+    camera.setTransform(m);
+    a.builder.apply(camera);
+    EXPECT_EQ(a.api.calls, cameraCalls({"beginCamera c", "attribute projection 10 perspective",
+                                        "attribute fov 3 45.5"},
+                                       {"attribute position 5 1,2,3", "attribute direction 5 0,0,1",
+                                        "attribute look_at 5 4,5,6", "attribute up 5 0,1,0",
+                                        "attribute clipping 14 0.5,1000",
+                                        "transform 1,0,0,0,0,1,0,0,0,0,1,0,0,0,0,1", "endCamera"}));
+}
+
+TEST(Camera, ClippingNeedsPositiveIncreasingDistances) {
+    const float cases[][2] = {{0.1f, 0.1f}, {0.0f, 10.0f}, {5.0f, 1.0f}, {-1.0f, -1.0f}};
+    for (const auto& c : cases) {
+        Attached a;
+        trv::LightCamera camera("c");
+        camera.clipNear = c[0];
+        camera.clipFar = c[1];
+        a.builder.apply(camera);
+        EXPECT_FALSE(contains(a.api.calls, "attribute clipping")) << c[0] << " " << c[1];
+    }
+}
+
+TEST(Camera, FieldOfViewModes) {
+    {
+        Attached a;
+        trv::LightCamera camera("ortho");
+        camera.setProjection(1);
+        camera.fovMode = 1;
+        a.builder.apply(camera);
+        EXPECT_EQ(a.api.calls[1], "attribute projection 10 orthographic");
+        EXPECT_FALSE(contains(a.api.calls, "attribute fov"));
+    }
+    {
+        Attached a;
+        trv::LightCamera camera("four");
+        camera.fovMode = 1;
+        EXPECT_EQ(camera.fov4[0], 0.0f);  // zeroed, never garbage
+        camera.fov4[0] = 10;
+        camera.fov4[3] = 40;
+        a.builder.apply(camera);
+        EXPECT_EQ(a.api.calls[2], "attribute fov4 15 10,0,0,40");
+        EXPECT_FALSE(contains(a.api.calls, "attribute fov "));
+    }
+    {
+        Attached a;
+        trv::LightCamera camera("none");
+        camera.fovMode = 2;
+        a.builder.apply(camera);
+        EXPECT_FALSE(contains(a.api.calls, "attribute fov"));
+    }
+}
+
+TEST(Camera, ChildReplacesTheTransform) {
+    struct Marker : trv::LightNode {
+        bool emit(trv::trvSceneapi_oo& b) override {
+            b.beginGroup("child");
+            b.endGroup();
+            return true;
+        }
+    };
+    Attached a;
+    trv::LightCamera camera("c");
+    camera.setTransform(trv::matrix{});
+    camera.child = std::make_shared<Marker>();
+    a.builder.apply(camera);
+    EXPECT_FALSE(contains(a.api.calls, "transform"));
+    const Calls tail(a.api.calls.end() - 3, a.api.calls.end());
+    EXPECT_EQ(tail, (Calls{"beginGroup child plain", "endGroup", "endCamera"}));
+}
+
+TEST(Camera, RefusedSectionIsReportedByEmit) {
+    Attached a;
+    a.api.acceptSections = false;
+    trv::LightCamera camera("c");
+    EXPECT_FALSE(a.builder.apply(camera));
+}
