@@ -1,0 +1,78 @@
+// Wide-character file open and size on POSIX: `\` separators and long paths.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+
+#include "TempDir.h"
+#include "platform/file.h"
+#include "platform/utf.h"
+
+namespace {
+
+std::u16string wide(const std::string& s) {
+    std::u16string w;
+    EXPECT_TRUE(platform::utf8ToUtf16(s, w).ok());
+    return w;
+}
+
+}  // namespace
+
+TEST(File, BackslashIsASeparatorAndSizeIsReported) {
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    std::filesystem::create_directory(dir.path() + "/tex");
+    FILE* f = nullptr;
+    ASSERT_TRUE(platform::openFile(wide(dir.path() + "\\tex\\\xC3\xA9.txt"), u"wb+", f).ok());
+    ASSERT_NE(f, nullptr);
+    std::fputs("hello", f);
+    std::fclose(f);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/tex/\xC3\xA9.txt"));
+
+    std::uint64_t size = 99;
+    ASSERT_TRUE(platform::fileSize(wide(dir.path() + "\\tex\\\xC3\xA9.txt"), size).ok());
+    EXPECT_EQ(size, 5u);
+}
+
+TEST(File, PathsLongerThan260UnitsWork) {
+    TempDir dir;
+    std::string path = dir.path();
+    while (path.size() < 400) {
+        path += "\\" + std::string(50, 'd');
+    }
+    std::string native = path;
+    std::replace(native.begin(), native.end(), '\\', '/');
+    std::filesystem::create_directories(native);
+    path += "\\scene.rdk";
+    ASSERT_GT(wide(path).size(), 260u);
+    FILE* f = nullptr;
+    ASSERT_TRUE(platform::openFile(wide(path), u"wb+", f).ok());
+    std::fputs("x", f);
+    std::fclose(f);
+    std::uint64_t size = 0;
+    ASSERT_TRUE(platform::fileSize(wide(path), size).ok());
+    EXPECT_EQ(size, 1u);
+}
+
+TEST(File, FailuresCarryTheSystemError) {
+    TempDir dir;
+    FILE* f = reinterpret_cast<FILE*>(1);
+    platform::Status st = platform::openFile(wide(dir.path() + "/missing/x"), u"r", f);
+    EXPECT_EQ(st.code(), platform::StatusCode::not_found);
+    EXPECT_EQ(st.sysError(), ENOENT);
+    EXPECT_EQ(f, nullptr);
+
+    st = platform::openFile(u"", u"wb+", f);
+    EXPECT_FALSE(st.ok());
+    EXPECT_EQ(f, nullptr);
+
+    // An unpaired surrogate cannot name a file.
+    st = platform::openFile(std::u16string{0xD800}, u"wb+", f);
+    EXPECT_EQ(st.code(), platform::StatusCode::invalid_argument);
+
+    std::uint64_t size = 7;
+    st = platform::fileSize(wide(dir.path() + "/none"), size);
+    EXPECT_EQ(st.code(), platform::StatusCode::not_found);
+    EXPECT_EQ(size, 0u);
+}
