@@ -1,0 +1,50 @@
+// trvSceneFormat: how the scene text spells single values, detects names that need the hex
+// form, hex-encodes bytes and lays out the header of a packed array block. Pure functions over
+// caller buffers: no output, no allocation, no dependence on the process locale.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace trvFormat {
+
+// Room that any single value text needs (the widest is a double of 1e308 with 16 decimals).
+constexpr size_t kMaxValueText = 512;
+
+// Value texts differ between an attribute's own value and an element of a text-form array
+// (doubles get finite replacement, bools read 0/1, matrices are not narrowed).
+enum class Context { scalar, arrayElement };
+
+// Spells the value of numeric type code `type` read from `value` (any alignment) into `out`,
+// which must hold kMaxValueText bytes; returns the byte count. Strings, shader references,
+// arrays and unassigned codes have no numeric text and give 0.
+size_t spellValue(int type, const void* value, Context context, char* out);
+
+// True for the type codes that spellValue spells (codes 1-7, 9, 14-18 and 23).
+bool hasNumericText(int type);
+
+// The "%g" and "%.<precision>f" texts of a double, printf-exact in the "C" locale; `out`
+// must hold kMaxValueText bytes.
+size_t spellG(double value, char* out);
+size_t spellFixed(double value, int precision, char* out);
+size_t spellInt(long long value, char* out);
+
+// Size in bytes of one element of a text-form array of `baseType`; 0 for types that have no
+// array form.
+size_t elementSize(int baseType);
+
+// True when the name cannot stand between double quotes: it holds a line feed, a carriage
+// return, a double quote or a byte of 0x80 and above.
+bool needsHexForm(const char* name, size_t length);
+
+// Writes two lowercase hex digits per input byte, high nibble first; returns 2 * length.
+size_t hexDigits(const void* bytes, size_t length, char* out);
+
+// Packed array block kind for an attribute array of `baseType`: 'c', 'f', 'r', 'i', or 0 when
+// the base type is never packed.
+char packedKind(int baseType);
+
+// The 8-byte header of a packed block: 01 02 03, the kind letter, N as little-endian 32 bits.
+void packedHeader(char kind, uint32_t count, unsigned char out[8]);
+
+}  // namespace trvFormat
