@@ -1,0 +1,141 @@
+// The file and live-link sink factories.
+#include "trvFactories.h"
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "platform/file.h"
+#include "platform/stdstream.h"
+#include "platform/utf.h"
+#include "trvScene_api_file.h"
+
+namespace trv {
+
+namespace {
+
+// The perror form, with an error number that may have been captured earlier.
+void reportError(const char* prefix, int err) {
+    std::fprintf(stderr, "%s: %s\n", prefix, std::strerror(err != 0 ? err : EIO));
+}
+
+FILE* openScene(const std::string& path, int& err) {
+    FILE* file = nullptr;
+    platform::Status st;
+    if (path == "-") {
+        st = platform::takeStandardOutput(file);
+    } else {
+        std::u16string widePath;
+        std::u16string wideMode;
+        st = platform::utf8ToUtf16(path, widePath);
+        if (st.ok()) {
+            st = platform::utf8ToUtf16("wb+", wideMode);
+        }
+        if (!st.ok()) {
+            err = EINVAL;
+            return nullptr;
+        }
+        st = platform::openFile(widePath, wideMode, file);
+    }
+    err = st.ok() ? 0 : st.sysError();
+    return file;
+}
+
+}  // namespace
+
+LightFileFactory::LightFileFactory(std::string path) {
+    int err = 0;
+    file_ = openScene(path, err);
+    if (file_ == nullptr) {
+        reportError("opening file", err);
+        throw std::runtime_error("could not open file: \"" + path + "\"");
+    }
+    backend_ = new trvScene_api_file(file_, true);
+}
+
+LightFileFactory::~LightFileFactory() {
+    try {
+        close();
+    } catch (...) {
+        // A destructor must not throw; callers who care call close() first.
+    }
+}
+
+trvScene_api* LightFileFactory::backend() {
+    return backend_;
+}
+
+void LightFileFactory::beginScene(trvSceneapi_oo&) {
+    backend_->printf("//---tarvik:dal:7---\n");
+    backend_->printf("//---import:dal:1---\n");
+    backend_->printf("//---id:1---\n");
+    backend_->printf("// This is a Raydeck scene file\n\n");
+}
+
+void LightFileFactory::close() {
+    bool failed = false;
+    int err = 0;
+    if (backend_ != nullptr) {
+        // A full disk shows only in the writes, not necessarily in fclose.
+        failed = backend_->writeFailed();
+        if (failed) {
+            err = errno;
+        }
+        delete backend_;
+        backend_ = nullptr;
+    }
+    if (file_ != nullptr) {
+        FILE* file = file_;
+        file_ = nullptr;
+        errno = 0;
+        // The writer's last words (written while it was deleted) may have failed as
+        // well.
+        if (std::ferror(file) != 0 || std::fflush(file) != 0) {
+            failed = true;
+            err = errno != 0 ? errno : err;
+        }
+        errno = 0;
+        if (std::fclose(file) != 0) {
+            failed = true;
+            err = errno != 0 ? errno : err;
+        }
+    }
+    if (failed) {
+        reportError("closing file", err);
+        throw std::runtime_error("could not close file");
+    }
+}
+
+RepeatLinkFactory::~RepeatLinkFactory() {
+    close();
+}
+
+trvScene_api* RepeatLinkFactory::backend() {
+    link_.lastError.clear();
+    if (link_.backend != nullptr) {
+        return link_.backend;
+    }
+    if (!connect()) {
+        link_.backend = nullptr;
+        link_.lastError = "Failed to connect. " + link_.lastError;
+        return nullptr;
+    }
+    return link_.backend;
+}
+
+void RepeatLinkFactory::beginScene(trvSceneapi_oo&) {}
+
+void RepeatLinkFactory::close() {
+    if (link_.backend == nullptr) {
+        return;
+    }
+    link_.backend->disconnect();
+    link::release();
+    link_.backend = nullptr;
+}
+
+bool RepeatLinkFactory::connect() {
+    return link::connect(link_);
+}
+
+}  // namespace trv

@@ -1,0 +1,186 @@
+// trv::LightFileFactory: opening, the scene header, standard output, and close failures.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <stdexcept>
+
+#include "../../platform/TempDir.h"
+#include "trvFactories.h"
+
+namespace {
+
+const std::string kHeader =
+    "//---tarvik:dal:7---\n//---import:dal:1---\n//---id:1---\n// This is a Raydeck scene file\n\n";
+const std::string kBanner = "Raydeck SceneApi oo 9.0.45  (built Wed Feb 20 10:46:13 2019)";
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Runs `body` in a child process with stdout and stderr sent to files; returns the exit code.
+int runInChild(const std::string& outPath, const std::string& errPath,
+               const std::function<int()>& body) {
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+            _exit(100);
+        }
+        int code = 101;
+        try {
+            code = body();
+        } catch (...) {
+        }
+        std::fflush(nullptr);
+        _exit(code);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+void writeScene(trv::LightFactory& factory, int groups) {
+    trv::trvSceneapi_oo builder(&factory);
+    for (int i = 0; i < groups; ++i) {
+        builder.beginGroup("group" + std::to_string(i));
+        builder.setAttribute("value", i);
+        builder.endGroup();
+    }
+}
+
+std::string openFailure(const std::string& path, std::string& stderrText) {
+    testing::internal::CaptureStderr();
+    std::string what = "no exception";
+    try {
+        trv::LightFileFactory f(path);
+    } catch (const std::runtime_error& e) {
+        what = e.what();
+    }
+    stderrText = testing::internal::GetCapturedStderr();
+    return what;
+}
+
+}  // namespace
+
+TEST(FileFactory, SceneStartsWithHeaderBannerAndVersion) {
+    TempDir dir;
+    const std::string path = dir.path() + "/sc\xC3\xA8ne.rdk";  // UTF-8 name kept as is
+    {
+        trv::LightFileFactory f(path);
+        writeScene(f, 1);
+        f.close();
+        f.close();  // the second close does nothing
+    }
+    const std::string text = readAll(path);
+    ASSERT_EQ(text.compare(0, kHeader.size(), kHeader), 0) << text;
+    const std::string rest = text.substr(kHeader.size());
+    const std::size_t print = rest.find("#print");
+    const std::size_t banner = rest.find(kBanner);
+    const std::size_t version = rest.find("version 8");
+    const std::size_t group = rest.find("group0");
+    EXPECT_EQ(print, 0u) << rest;
+    EXPECT_NE(banner, std::string::npos);
+    EXPECT_LT(banner, version);
+    EXPECT_LT(version, group);
+}
+
+TEST(FileFactory, DashWritesToStandardOutputAndLaterPrintsGoToStderr) {
+    TempDir dir;
+    const std::string out = dir.path() + "/out", err = dir.path() + "/err";
+    const int code = runInChild(out, err, [] {
+        trv::LightFileFactory f("-");
+        writeScene(f, 1);
+        std::printf("stray text");
+        std::fflush(stdout);
+        f.close();
+        return 0;
+    });
+    ASSERT_EQ(code, 0);
+    const std::string scene = readAll(out);
+    EXPECT_EQ(scene.compare(0, kHeader.size(), kHeader), 0) << scene;
+    EXPECT_NE(scene.find("group0"), std::string::npos);
+    EXPECT_EQ(scene.find("stray"), std::string::npos);
+    EXPECT_EQ(readAll(err), "stray text");
+}
+
+TEST(FileFactory, TwoDashesIsAnOrdinaryFile) {
+    TempDir dir;
+    const std::string out = dir.path() + "/out", err = dir.path() + "/err";
+    const std::string folder = dir.path();
+    const int code = runInChild(out, err, [&] {
+        if (chdir(folder.c_str()) != 0) {
+            return 2;
+        }
+        trv::LightFileFactory f("--");
+        writeScene(f, 0);
+        f.close();
+        return 0;
+    });
+    ASSERT_EQ(code, 0);
+    EXPECT_TRUE(readAll(out).empty());
+    EXPECT_EQ(readAll(dir.path() + "/--").compare(0, kHeader.size(), kHeader), 0);
+}
+
+TEST(FileFactory, UnopenablePathsThrowWithThePath) {
+    TempDir dir;
+    std::string diagnostic;
+    EXPECT_EQ(openFailure("", diagnostic), "could not open file: \"\"");
+    EXPECT_EQ(diagnostic.rfind("opening file: ", 0), 0u) << diagnostic;
+
+    const std::string missing = dir.path() + "/no/such/folder/x.rdk";
+    EXPECT_EQ(openFailure(missing, diagnostic), "could not open file: \"" + missing + "\"");
+    EXPECT_EQ(diagnostic, "opening file: No such file or directory\n");
+
+    // Malformed UTF-8 cannot become a wide path.
+    EXPECT_EQ(openFailure(dir.path() + "/\xC3(", diagnostic),
+              "could not open file: \"" + dir.path() + "/\xC3(\"");
+    EXPECT_EQ(diagnostic, "opening file: Invalid argument\n");
+}
+
+// A full disk used to pass unnoticed when the stream's own close succeeded.
+TEST(FileFactory, CloseReportsWritesLostOnAFullDevice) {
+    if (!std::filesystem::exists("/dev/full")) {
+        GTEST_SKIP() << "/dev/full not available";
+    }
+    for (int groups : {0, 20000}) {  // lost in the final flush / lost in earlier flushes
+        trv::LightFileFactory f("/dev/full");
+        writeScene(f, groups);
+        testing::internal::CaptureStderr();
+        std::string what = "no exception";
+        try {
+            f.close();
+        } catch (const std::runtime_error& e) {
+            what = e.what();
+        }
+        const std::string diagnostic = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(what, "could not close file") << groups;
+        EXPECT_EQ(diagnostic, "closing file: No space left on device\n") << groups;
+        EXPECT_NO_THROW(f.close());  // already released
+        EXPECT_EQ(f.backend(), nullptr);
+    }
+}
+
+TEST(FileFactory, DestructorSwallowsACloseFailure) {
+    if (!std::filesystem::exists("/dev/full")) {
+        GTEST_SKIP() << "/dev/full not available";
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_NO_THROW({
+        trv::LightFileFactory f("/dev/full");
+        writeScene(f, 10);
+    });
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("closing file"), std::string::npos);
+}
