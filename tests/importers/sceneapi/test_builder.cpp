@@ -132,21 +132,3 @@ TEST(Builder, ForwardingOperations) {
                                   "beginGroup root plain", "endGroup", "endShader", "flags 1",
                                   "progress walking 0.5"}));
 }
-
-TEST(Builder, ApplyReturnsTheNodeResult) {
-    struct Node : trv::LightNode {
-        bool result;
-        int emits = 0;
-        explicit Node(bool r) : result(r) {}
-        bool emit(trv::trvSceneapi_oo&) override {
-            ++emits;
-            return result;
-        }
-    };
-    Attached a;
-    Node yes(true), no(false);
-    EXPECT_TRUE(a.builder.apply(yes));
-    EXPECT_FALSE(a.builder.apply(no));
-    EXPECT_EQ(yes.emits + no.emits, 2);
-    EXPECT_FALSE(yes.reserved2());
-}

@@ -91,13 +91,6 @@ TEST(ImportOptions, ExportSettingsAndUseCamera) {
                      "attribute import_use_camera 10 cam", "attribute ext 7 0", "endLoad"}));
 }
 
-TEST(ImportOptions, RefusedLoadBlockIsReportedByEmit) {
-    Attached a;
-    a.api.acceptSections = false;
-    trv::DefaultRTModule module;
-    EXPECT_FALSE(a.builder.apply(module));
-}
-
 TEST(Camera, DefaultCamera) {
     Attached a;
     trv::LightCamera camera("main");
@@ -192,9 +185,11 @@ TEST(Camera, ChildReplacesTheTransform) {
     EXPECT_EQ(tail, (Calls{"beginGroup child plain", "endGroup", "endCamera"}));
 }
 
-TEST(Camera, RefusedSectionIsReportedByEmit) {
+TEST(Nodes, EmitReportsWhetherTheBlockWasAccepted) {
     Attached a;
     a.api.acceptSections = false;
+    trv::DefaultRTModule module;
     trv::LightCamera camera("c");
+    EXPECT_FALSE(a.builder.apply(module));
     EXPECT_FALSE(a.builder.apply(camera));
 }
