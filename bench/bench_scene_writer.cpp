@@ -1,0 +1,172 @@
+// Throughput of the scene text writer: a 64 MiB packed float array against one fwrite of the same
+// bytes (side by side, same kind of stream), text-form arrays and single attributes.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "trvScene_api_file.h"
+
+namespace {
+
+// Scratch files on /dev/shm when there is one (so the disk does not dominate), else the temp
+// folder; removed when the program ends.
+class Scratch {
+  public:
+    Scratch() {
+        std::string base = std::filesystem::exists("/dev/shm")
+                               ? std::string("/dev/shm")
+                               : std::filesystem::temp_directory_path().string();
+        std::string pattern = base + "/raydeck-bench-XXXXXX";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        if (mkdtemp(buffer.data()) != nullptr) {
+            dir_ = buffer.data();
+        }
+    }
+    ~Scratch() {
+        if (!dir_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir_, ignored);
+        }
+    }
+    FILE* open(const char* name) const {
+        return dir_.empty() ? nullptr : std::fopen((dir_ + "/" + name).c_str(), "wb+");
+    }
+
+  private:
+    std::string dir_;
+};
+
+const Scratch& scratch() {
+    static Scratch s;
+    return s;
+}
+
+void restart(FILE* f) {
+    std::fflush(f);
+    if (ftruncate(fileno(f), 0) != 0) {
+        // Left as it is: the rewind alone keeps the file from growing.
+    }
+    std::rewind(f);
+}
+
+double seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// Each iteration writes the array once through the writer and once with a bare fwrite, in
+// alternating order; the counters give both rates and their ratio.
+void BM_PackedArrayVersusFwrite(benchmark::State& state) {
+    const size_t floats = (64u << 20) / sizeof(float);
+    std::vector<float> data(floats);
+    for (size_t i = 0; i < floats; ++i) {
+        data[i] = static_cast<float>(i) * 0.25f;
+    }
+    FILE* raw = scratch().open("raw.bin");
+    FILE* scene = scratch().open("scene.rdk");
+    if (raw == nullptr || scene == nullptr) {
+        state.SkipWithError("cannot open scratch files");
+        return;
+    }
+    trvScene_api_file writer(scene, true);
+    const trvArray array = {data.data(), static_cast<uint32_t>(floats)};
+    const size_t bytes = floats * sizeof(float);
+    double rawTime = 0, writerTime = 0;
+    bool writerFirst = false;
+    for (auto _ : state) {
+        restart(raw);
+        restart(scene);
+        auto timeRaw = [&] {
+            auto t0 = std::chrono::steady_clock::now();
+            std::fwrite(data.data(), 1, bytes, raw);
+            std::fflush(raw);
+            rawTime += seconds(std::chrono::steady_clock::now() - t0);
+        };
+        auto timeWriter = [&] {
+            auto t0 = std::chrono::steady_clock::now();
+            writer.attribute("p", trvType::array_bit | trvType::float_, &array);
+            std::fflush(scene);
+            writerTime += seconds(std::chrono::steady_clock::now() - t0);
+        };
+        if (writerFirst) {
+            timeWriter();
+            timeRaw();
+        } else {
+            timeRaw();
+            timeWriter();
+        }
+        writerFirst = !writerFirst;
+    }
+    const double n = static_cast<double>(state.iterations());
+    const double gib = static_cast<double>(bytes) / (1u << 30);
+    state.counters["fwrite_GiB/s"] = gib * n / rawTime;
+    state.counters["writer_GiB/s"] = gib * n / writerTime;
+    state.counters["writer/fwrite"] = rawTime / writerTime;
+    if (writer.writeFailed()) {
+        state.SkipWithError("write failed");
+    }
+    std::fclose(scene);
+    std::fclose(raw);
+}
+BENCHMARK(BM_PackedArrayVersusFwrite)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// A float array in text form: one formatted element after another.
+void BM_TextFloatArray(benchmark::State& state) {
+    const size_t count = static_cast<size_t>(state.range(0));
+    std::vector<float> data(count);
+    for (size_t i = 0; i < count; ++i) {
+        data[i] = static_cast<float>(i) * 0.001f - 3.0f;
+    }
+    FILE* scene = scratch().open("text.rdk");
+    if (scene == nullptr) {
+        state.SkipWithError("cannot open scratch file");
+        return;
+    }
+    trvScene_api_file writer(scene, false);
+    const trvArray array = {data.data(), static_cast<uint32_t>(count)};
+    for (auto _ : state) {
+        restart(scene);
+        writer.attribute("st", trvType::array_bit | trvType::float_, &array);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(count));
+    std::fclose(scene);
+}
+BENCHMARK(BM_TextFloatArray)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
+
+// Single attributes of the kinds a material or camera carries.
+void BM_SingleAttributes(benchmark::State& state) {
+    FILE* scene = scratch().open("attributes.rdk");
+    if (scene == nullptr) {
+        state.SkipWithError("cannot open scratch file");
+        return;
+    }
+    trvScene_api_file writer(scene, true);
+    const float colour[3] = {0.8f, 0.7f, 0.6f};
+    const float f = 0.5f;
+    const double d = 35.0;
+    const int32_t i = 3;
+    writer.beginShader("bench", "trv_advanced");
+    const int perIteration = 4000;
+    for (auto _ : state) {
+        restart(scene);
+        for (int k = 0; k < perIteration / 4; ++k) {
+            writer.attribute("trv_diffuse", trvType::vec3f, colour);
+            writer.attribute("glossiness", trvType::float_, &f);
+            writer.attribute("focal_length", trvType::double_, &d);
+            writer.attribute("samples", trvType::int_, &i);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * perIteration);
+    std::fclose(scene);
+}
+BENCHMARK(BM_SingleAttributes);
+
+}  // namespace
+
+BENCHMARK_MAIN();
