@@ -1,0 +1,24 @@
+// Host shaders: a material's shader list; parameters are read as on any node.
+#ifndef RAYDECK_PLUGINS_C4D_HOST_BASESHADER_H
+#define RAYDECK_PLUGINS_C4D_HOST_BASESHADER_H
+
+#include "plugins/c4d/host/BaseList2D.h"
+
+namespace raydeck::host {
+
+class BaseShader : public BaseList2D {
+  public:
+    BaseShader() = default;
+    explicit BaseShader(RdHostNode* handle) : BaseList2D(handle) {}
+    explicit BaseShader(const BaseList2D& node) : BaseList2D(node.handle()) {}
+
+    // The next shader of the material's list, or a null shader.
+    BaseShader next() const {
+        auto fn = hostOp(&RdHostInterface::shaderGetNext);
+        return BaseShader(fn && handle_ ? fn(handle_) : nullptr);
+    }
+};
+
+}  // namespace raydeck::host
+
+#endif

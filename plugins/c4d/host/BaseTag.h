@@ -1,0 +1,110 @@
+// Host tags: the tag list of an object and the data of UVW, polygon selection and texture tags.
+// Type numbers: 5612 phong, 5616 texture, 5671 UVW, 5673 polygon selection, 5711 normal,
+// 1017729 hair material. A tag's name is also its parameter 900.
+#ifndef RAYDECK_PLUGINS_C4D_HOST_BASETAG_H
+#define RAYDECK_PLUGINS_C4D_HOST_BASETAG_H
+
+#include "plugins/c4d/host/BaseList2D.h"
+#include "plugins/c4d/host/BaseMaterial.h"
+#include "plugins/c4d/host/Values.h"
+
+namespace raydeck::host {
+
+enum TagType : int32_t {
+    kTagPhong = 5612,
+    kTagTexture = 5616,
+    kTagUVW = 5671,
+    kTagPolygonSelection = 5673,
+    kTagNormal = 5711,
+    kTagHairMaterial = 1017729,
+};
+
+// A UVW tag's data block (borrowed from the tag).
+class UVWData {
+  public:
+    UVWData() = default;
+    UVWData(const RdHostUVWData* handle, int32_t count) : handle_(handle), count_(count) {}
+    explicit operator bool() const { return handle_ != nullptr; }
+    int32_t count() const { return handle_ ? count_ : 0; }
+    // The UVW record of polygon i; false (and zeros in out) when i is out of range.
+    bool polygon(int32_t i, RdHostUVWPolygon& out) const {
+        out = RdHostUVWPolygon{{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
+        auto fn = hostOp(&RdHostInterface::uvwGetPolygon);
+        return fn && handle_ && fn(handle_, i, &out) != 0;
+    }
+
+  private:
+    const RdHostUVWData* handle_ = nullptr;
+    int32_t count_ = 0;
+};
+
+// A polygon selection tag's selection (borrowed from the tag): inclusive index ranges.
+class Selection {
+  public:
+    Selection() = default;
+    explicit Selection(const RdHostSelection* handle) : handle_(handle) {}
+    explicit operator bool() const { return handle_ != nullptr; }
+    int32_t segmentCount() const {
+        auto fn = hostOp(&RdHostInterface::selectionGetSegmentCount);
+        return fn && handle_ ? fn(handle_) : 0;
+    }
+    // Inclusive range of segment i, clamped to maxElements elements. Answers success.
+    bool range(int32_t segment, int32_t maxElements, int32_t& first, int32_t& last) const {
+        auto fn = hostOp(&RdHostInterface::selectionGetRange);
+        int32_t a = 0, b = 0;
+        if (!fn || !handle_ || fn(handle_, segment, maxElements, &a, &b) == 0) {
+            return false;
+        }
+        first = a;
+        last = b;
+        return true;
+    }
+
+  private:
+    const RdHostSelection* handle_ = nullptr;
+};
+
+class BaseTag : public BaseList2D {
+  public:
+    BaseTag() = default;
+    explicit BaseTag(RdHostNode* handle) : BaseList2D(handle) {}
+    explicit BaseTag(const BaseList2D& node) : BaseList2D(node.handle()) {}
+
+    // The next tag of the object, or a null tag.
+    BaseTag next() const {
+        auto fn = hostOp(&RdHostInterface::tagGetNext);
+        return BaseTag(fn && handle_ ? fn(handle_) : nullptr);
+    }
+
+    // UVW tag (5671): its data block; null for other tags.
+    UVWData uvwData() const {
+        auto fn = hostOp(&RdHostInterface::uvwTagGetData);
+        int32_t count = 0;
+        const RdHostUVWData* data = fn && handle_ ? fn(handle_, &count) : nullptr;
+        return UVWData(data, data ? count : 0);
+    }
+    // Polygon selection tag (5673): its selection; null for other tags.
+    Selection selection() const {
+        auto fn = hostOp(&RdHostInterface::selectionTagGetSelection);
+        return Selection(fn && handle_ ? fn(handle_) : nullptr);
+    }
+    // Texture tag (5616): the linked material, or a null material.
+    BaseMaterial material() const {
+        auto fn = hostOp(&RdHostInterface::textureTagGetMaterial);
+        return BaseMaterial(fn && handle_ ? fn(handle_) : nullptr);
+    }
+    // Texture tag (5616): the texture matrix (identity when unreadable). Answers success.
+    bool textureMatrix(Matrix& out) const {
+        auto fn = hostOp(&RdHostInterface::textureTagGetMatrix);
+        RdHostMatrix m = Matrix().raw();
+        if (!fn || !handle_ || fn(handle_, &m) == 0) {
+            return false;
+        }
+        out = Matrix(m);
+        return true;
+    }
+};
+
+}  // namespace raydeck::host
+
+#endif
