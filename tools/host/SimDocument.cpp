@@ -666,7 +666,7 @@ class Loader {
 
     void checkTag(const SimObject& o, const SimTag& t, const std::string& path) {
         const size_t n = o.polygons.size();
-        if (!t.uvw.empty() && t.uvw.size() != n) {
+        if ((t.type == 5671 || !t.uvw.empty()) && t.uvw.size() != n) {
             fail(sub(path, "uvw"),
                  std::to_string(t.uvw.size()) + " records for " + std::to_string(n) + " polygons");
         }

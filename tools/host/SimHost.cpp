@@ -21,8 +21,12 @@ SimHost* g_current = nullptr;
 struct SimString {
     std::string text;
 };
+// Kept as directory and last component, so that a directory set before the file survives.
 struct SimFilename {
-    std::string path;
+    std::string directory, file;
+    char separator = '/';  // the one the text used, so Windows paths come back unchanged
+    std::string path() const;
+    void set(const std::string& p);
 };
 struct SimBitmap {
     std::string path;
@@ -167,7 +171,7 @@ std::string fileOf(const std::string& p) {
     size_t s = lastSeparator(p);
     return s == std::string::npos ? p : p.substr(s + 1);
 }
-std::string join(const std::string& dir, const std::string& file) {
+std::string join(const std::string& dir, const std::string& file, char separator = '/') {
     if (dir.empty()) {
         return file;
     }
@@ -175,7 +179,17 @@ std::string join(const std::string& dir, const std::string& file) {
         return dir;
     }
     const char last = dir.back();
-    return last == '/' || last == '\\' ? dir + file : dir + "/" + file;
+    return last == '/' || last == '\\' ? dir + file : dir + separator + file;
+}
+
+std::string SimFilename::path() const {
+    return join(directory, file, separator);
+}
+void SimFilename::set(const std::string& p) {
+    directory = directoryOf(p);
+    file = fileOf(p);
+    const size_t s = lastSeparator(p);
+    separator = s == std::string::npos ? '/' : p[s];
 }
 
 RdHostFilename* filenameAlloc() {
@@ -192,43 +206,42 @@ int32_t filenameCopy(RdHostFilename* dst, const RdHostFilename* src) {
     if (!dst || !src) {
         return 0;
     }
-    fname(dst)->path = fname(src)->path;
+    *fname(dst) = *fname(src);
     return 1;
 }
 int32_t filenameSetString(RdHostFilename* f, const RdHostString* text) {
     if (!f || !text) {
         return 0;
     }
-    fname(f)->path = str(text)->text;
+    fname(f)->set(str(text)->text);
     return 1;
 }
 int32_t filenameGetString(const RdHostFilename* f, RdHostString* out) {
     if (!f || !out) {
         return 0;
     }
-    str(out)->text = fname(f)->path;
+    str(out)->text = fname(f)->path();
     return 1;
 }
 int32_t filenameSetDirectory(RdHostFilename* f, const RdHostString* directory) {
     if (!f || !directory) {
         return 0;
     }
-    fname(f)->path = join(str(directory)->text, fileOf(fname(f)->path));
+    fname(f)->directory = str(directory)->text;
     return 1;
 }
 int32_t filenameSetFile(RdHostFilename* f, const RdHostString* file) {
     if (!f || !file) {
         return 0;
     }
-    fname(f)->path = join(directoryOf(fname(f)->path), str(file)->text);
+    fname(f)->file = str(file)->text;
     return 1;
 }
 int32_t filenameSetSuffix(RdHostFilename* f, const RdHostString* suffix) {
     if (!f || !suffix) {
         return 0;
     }
-    std::string dir = directoryOf(fname(f)->path);
-    std::string file = fileOf(fname(f)->path);
+    std::string& file = fname(f)->file;
     size_t dot = file.find_last_of('.');
     if (dot != std::string::npos && dot > 0) {
         file.erase(dot);
@@ -236,31 +249,30 @@ int32_t filenameSetSuffix(RdHostFilename* f, const RdHostString* suffix) {
     if (!str(suffix)->text.empty()) {
         file += "." + str(suffix)->text;
     }
-    fname(f)->path = join(dir, file);
     return 1;
 }
 int32_t filenameIsEmpty(const RdHostFilename* f) {
-    return !f || fname(f)->path.empty() ? 1 : 0;
+    return !f || fname(f)->path().empty() ? 1 : 0;
 }
 int32_t filenameGetFile(const RdHostFilename* f, RdHostFilename* out) {
     if (!f || !out) {
         return 0;
     }
-    fname(out)->path = fileOf(fname(f)->path);
+    fname(out)->set(fname(f)->file);
     return 1;
 }
 int32_t filenameGetDirectory(const RdHostFilename* f, RdHostFilename* out) {
     if (!f || !out) {
         return 0;
     }
-    fname(out)->path = directoryOf(fname(f)->path);
+    fname(out)->set(fname(f)->directory);
     return 1;
 }
 int32_t filenameAppend(RdHostFilename* f, const RdHostString* component) {
     if (!f || !component) {
         return 0;
     }
-    fname(f)->path = join(fname(f)->path, str(component)->text);
+    fname(f)->set(join(fname(f)->path(), str(component)->text, fname(f)->separator));
     return 1;
 }
 int32_t fileSelect(RdHostFilename* f, int32_t type, int32_t mode, const RdHostString* title,
@@ -269,7 +281,7 @@ int32_t fileSelect(RdHostFilename* f, int32_t type, int32_t mode, const RdHostSt
         return 0;
     }
     SimHost::DialogCall call;
-    call.initialName = fname(f)->path;
+    call.initialName = fname(f)->path();
     call.type = type;
     call.mode = mode;
     call.title = title ? str(title)->text : "";
@@ -278,7 +290,7 @@ int32_t fileSelect(RdHostFilename* f, int32_t type, int32_t mode, const RdHostSt
     if (!answer) {
         return 0;
     }
-    fname(f)->path = *answer;
+    fname(f)->set(*answer);
     return 1;
 }
 
@@ -298,7 +310,7 @@ int32_t bitmapInit(RdHostBitmap* b, const RdHostFilename* file) {
     if (!b || !file) {
         return RD_HOST_IMAGE_NOT_EXISTING;
     }
-    std::string path = fname(file)->path;
+    std::string path = fname(file)->path();
     std::replace(path.begin(), path.end(), '\\', '/');
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -316,7 +328,7 @@ int32_t bitmapInit(RdHostBitmap* b, const RdHostFilename* file) {
                                     (uint32_t(head[at + 2]) << 8) | uint32_t(head[at + 3]));
     };
     SimBitmap* bm = reinterpret_cast<SimBitmap*>(b);
-    bm->path = fname(file)->path;
+    bm->path = fname(file)->path();
     bm->width = be32(16);
     bm->height = be32(20);
     return RD_HOST_IMAGE_OK;
@@ -400,11 +412,11 @@ int32_t documentGetFilename(const RdHostDocument* d, int32_t id, RdHostFilename*
         return 0;
     }
     if (id == RD_HOST_DOC_PATH) {
-        fname(out)->path = doc(d)->folder;
+        fname(out)->set(doc(d)->folder);
         return 1;
     }
     if (id == RD_HOST_DOC_FILENAME) {
-        fname(out)->path = doc(d)->fileName;
+        fname(out)->set(doc(d)->fileName);
         return 1;
     }
     return 0;
@@ -510,7 +522,7 @@ int32_t nodeGetFilename(const RdHostNode* n, int32_t id, RdHostFilename* out) {
     if (!v || !out || v->kind != SimValue::Kind::Text) {
         return 0;
     }
-    fname(out)->path = v->text;
+    fname(out)->set(v->text);
     return 1;
 }
 int32_t nodeGetLink(const RdHostNode* n, int32_t id, const RdHostDocument*, RdHostNode** out) {

@@ -14,6 +14,8 @@ class BaseBitmap {
         auto fn = hostOp(&RdHostInterface::bitmapAlloc);
         handle_ = fn ? fn() : nullptr;
     }
+    // Takes over a host bitmap; BaseBitmap(nullptr) is "no bitmap" (registers without icon).
+    explicit BaseBitmap(RdHostBitmap* adopted) : handle_(adopted) {}
     ~BaseBitmap() { reset(); }
     BaseBitmap(const BaseBitmap&) = delete;
     BaseBitmap& operator=(const BaseBitmap&) = delete;

@@ -1,0 +1,184 @@
+// raydeck-host end to end, as a subprocess in a temporary folder of its own, with the tiny test
+// plug-in: bad documents, the command list, export to a file and to standard output, failures
+// the plug-in reports, and usage errors.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class RaydeckHost : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "raydeck-host-XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        dir_ = templ;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    void write(const std::string& name, const std::string& text) {
+        std::ofstream(dir_ / name, std::ios::binary) << text;
+    }
+
+    // Runs raydeck-host with the test plug-in in the temporary folder and waits for it.
+    Result host(std::vector<std::string> args, bool withPlugin = true) {
+        if (withPlugin) {
+            args.insert(args.begin(), {"--plugin", RAYDECK_TEST_PLUGIN});
+        }
+        const fs::path outFile = dir_ / ".stdout", errFile = dir_ / ".stderr";
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(dir_.c_str()) != 0) {
+                _exit(127);
+            }
+            int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (out < 0 || err < 0) {
+                _exit(127);
+            }
+            dup2(out, 1);
+            dup2(err, 2);
+            std::vector<char*> argv;
+            std::string exe = RAYDECK_HOST_EXE;
+            argv.push_back(exe.data());
+            for (std::string& a : args) {
+                argv.push_back(a.data());
+            }
+            argv.push_back(nullptr);
+            execv(exe.c_str(), argv.data());
+            _exit(127);
+        }
+        Result r;
+        int status = 0;
+        EXPECT_GT(pid, 0);
+        if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+            r.code = WEXITSTATUS(status);
+        }
+        r.out = readFile(outFile);
+        r.err = readFile(errFile);
+        return r;
+    }
+
+    fs::path dir_;
+};
+
+const char* const kDoc = R"({"format": "raydeck-host-document", "version": 1,
+    "objects": [{"name": "Root", "type": 5140, "children": [
+        {"name": "Quad", "type": 5100, "points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]],
+         "polygons": [[0,1,2,3]]}]}]})";
+
+}  // namespace
+
+TEST_F(RaydeckHost, BadDocumentsAreReportedWithFileAndPathAndNothingRuns) {
+    struct Case {
+        std::string text, message;
+    };
+    const std::vector<Case> cases = {
+        {"{\"format\": ", "doc.json: not JSON: "},
+        {R"({"format": "scene", "version": 1})",
+         "doc.json: /format: expected \"raydeck-host-document\""},
+        {R"({"format": "raydeck-host-document", "version": 3})",
+         "doc.json: /version: unsupported version 3; expected 1"},
+        {R"({"format": "raydeck-host-document", "version": 1,
+             "objects": [{"tags": [{"type": 5616, "material": "M9"}]}]})",
+         "doc.json: /objects/0/tags/0/material: link to unknown id \"M9\""},
+        {R"({"format": "raydeck-host-document", "version": 1, "objects": [{"points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]],
+             "polygons": [[0,1,2,3],[0,1,2,3],[0,1,2,3],[0,1,9,3]]}]})",
+         "doc.json: /objects/0/polygons/3/2: index 9 out of range of 4 points"},
+        {R"({"format": "raydeck-host-document", "version": 1, "objects": [{"name": 5}]})",
+         "doc.json: /objects/0/name: expected a string"},
+    };
+    for (const Case& c : cases) {
+        write("doc.json", c.text);
+        Result r = host({"export", "doc.json", "-o", "out.rdk"});
+        EXPECT_EQ(r.code, 2) << c.text;
+        EXPECT_EQ(r.err.rfind(c.message, 0), 0u) << r.err;
+        EXPECT_FALSE(fs::exists(dir_ / "out.rdk"));
+    }
+    Result missing = host({"render", "nowhere.json"});
+    EXPECT_EQ(missing.code, 2);
+    EXPECT_NE(missing.err.find("nowhere.json: cannot open the document file"), std::string::npos);
+}
+
+TEST_F(RaydeckHost, CommandsListsIdsNamesHelpTextsAndIcons) {
+    Result r = host({"commands"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "1033591\tRender\tRender in Raydeck\trender.png\n"
+              "1034393\tUpdate\tUpdate Raydeck scene\t(no icon)\n"
+              "1034420\tExport\tExport to .rdk\texport.png\n");
+}
+
+TEST_F(RaydeckHost, ExportAnswersTheSaveDialogWithAFileOrStandardOutput) {
+    write("car.json", kDoc);
+    const std::string listing =
+        "document car.json\n"
+        "object Root type 5140 id 1 points 0\n"
+        "  object Quad type 5100 id 2 points 4\n";
+    Result toFile = host({"export", "car.json", "-o", "car.rdk"});
+    EXPECT_EQ(toFile.code, 0) << toFile.err;
+    EXPECT_EQ(readFile(dir_ / "car.rdk"), listing);
+    EXPECT_EQ(toFile.out, "");
+
+    Result toStdout = host({"export", "car.json", "-o", "-"});
+    EXPECT_EQ(toStdout.code, 0) << toStdout.err;
+    EXPECT_EQ(toStdout.out, listing);
+}
+
+TEST_F(RaydeckHost, PluginFailuresAndCancelledDialogsExitWithOne) {
+    write("car.json", kDoc);
+    Result noFolder = host({"export", "car.json", "-o", "missing/car.rdk"});
+    EXPECT_EQ(noFolder.code, 1);
+    EXPECT_EQ(noFolder.err, "could not open file: \"missing/car.rdk\"\n");
+
+    Result cancelled = host({"export", "car.json"});
+    EXPECT_EQ(cancelled.code, 1);
+    EXPECT_NE(cancelled.err.find("cancelled"), std::string::npos);
+
+    Result render = host({"render", "car.json"});
+    EXPECT_EQ(render.code, 1);
+    EXPECT_EQ(render.err, "Raydeck: no renderer could be reached\n");
+
+    Result update = host({"update", "car.json"});
+    EXPECT_EQ(update.code, 0) << update.err;
+}
+
+TEST_F(RaydeckHost, BadUsageExitsWithTwo) {
+    write("car.json", kDoc);
+    EXPECT_EQ(host({}).code, 2);
+    EXPECT_EQ(host({"paint", "car.json"}).code, 2);
+    EXPECT_EQ(host({"export"}).code, 2);
+    EXPECT_EQ(host({"render", "car.json", "-o", "x"}).code, 2);
+    EXPECT_EQ(host({"--plugin"}, false).code, 2);
+    Result noPlugin = host({"--plugin", "none.cdl64", "commands"}, false);
+    EXPECT_EQ(noPlugin.code, 2);
+    EXPECT_NE(noPlugin.err.find("none.cdl64: cannot load the plug-in"), std::string::npos);
+    Result help = host({"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("usage: raydeck-host"), std::string::npos);
+}

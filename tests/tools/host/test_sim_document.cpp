@@ -1,0 +1,225 @@
+// The simulator's document model: loading errors with their JSON paths, defaults, track values,
+// evaluation and the placement math.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "tools/host/SimDocument.h"
+
+using namespace raydeck::hostsim;
+
+namespace {
+
+std::string wrap(const std::string& body) {
+    return R"({"format": "raydeck-host-document", "version": 1, )" + body + "}";
+}
+
+std::unique_ptr<SimDocument> load(const std::string& body, std::string& error) {
+    return loadDocumentText(wrap(body), "doc.c4d", "/docs", error, "doc.json");
+}
+
+std::unique_ptr<SimDocument> loadOk(const std::string& body) {
+    std::string error;
+    auto doc = load(body, error);
+    EXPECT_TRUE(doc) << error;
+    return doc;
+}
+
+std::string loadError(const std::string& text) {
+    std::string error;
+    auto doc = loadDocumentText(text, "doc.c4d", "/docs", error, "doc.json");
+    EXPECT_FALSE(doc);
+    return error;
+}
+
+void expectVector(const RdHostVector& v, double x, double y, double z) {
+    EXPECT_NEAR(v.x, x, 1e-12);
+    EXPECT_NEAR(v.y, y, 1e-12);
+    EXPECT_NEAR(v.z, z, 1e-12);
+}
+
+}  // namespace
+
+TEST(SimDocumentErrors, NamesTheFileAndTheJsonPathOfTheBadValue) {
+    EXPECT_EQ(loadError(wrap(R"("objects": [{"points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]],
+        "polygons": [[0,1,2,3],[0,1,2,3],[0,1,2,3],[0,1,9,3]]}])")),
+              "doc.json: /objects/0/polygons/3/2: index 9 out of range of 4 points");
+    EXPECT_EQ(loadError(wrap(R"("objects": [{"position": "up"}])")),
+              "doc.json: /objects/0/position: expected [x, y, z]");
+    EXPECT_EQ(loadError(wrap(R"("objects": [{"children": [{"layer": "L9"}]}])")),
+              "doc.json: /objects/0/children/0/layer: link to unknown id \"L9\"");
+    EXPECT_EQ(loadError(wrap(R"("materials": [{"id": "M1", "params": {"8000": {"link": "S7"}}}])")),
+              "doc.json: /materials/0/params/8000/link: link to unknown id \"S7\"");
+    EXPECT_EQ(loadError(R"({"format": "other", "version": 1})"),
+              "doc.json: /format: expected \"raydeck-host-document\"");
+    EXPECT_EQ(loadError(R"({"format": "raydeck-host-document", "version": 2})"),
+              "doc.json: /version: unsupported version 2; expected 1");
+    EXPECT_EQ(loadError(wrap(R"("layers": [{"id": "A"}], "materials": [{"id": "A"}])")),
+              "doc.json: /materials/0/id: duplicate id \"A\"");
+    EXPECT_EQ(loadError(wrap(R"("layers": [{"id": "L1"}],
+        "objects": [{"tags": [{"type": 5616, "material": "L1"}]}])")),
+              "doc.json: /objects/0/tags/0/material: \"L1\" is not a material");
+    EXPECT_NE(loadError("{not json").find("doc.json: not JSON: "), std::string::npos);
+}
+
+TEST(SimDocumentErrors, TagDataMustMatchTheObjectsPolygons) {
+    const std::string quad =
+        R"("points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], "polygons": [[0,1,2,3]])";
+    EXPECT_EQ(
+        loadError(wrap(R"("objects": [{)" + quad + R"(, "tags": [{"type": 5671, "uvw": []}]}])")),
+        "doc.json: /objects/0/tags/0/uvw: 0 records for 1 polygons");
+    EXPECT_EQ(loadError(wrap(
+                  R"("objects": [{"hair": {"segments": 2, "guides": [{"points": [[0,0,0]]}]}}])")),
+              "doc.json: /objects/0/hair/guides/0/points: 1 points; 2 segments need 3");
+    EXPECT_EQ(loadError(wrap(R"("objects": [{"tags": [{"type": 5673, "selection": [[3, 1]]}]}])")),
+              "doc.json: /objects/0/tags/0/selection/0: range [3, 1] is not 0 <= first <= last");
+}
+
+TEST(SimDocumentDefaults, IdsVisibilityNamesAndCommentsFollowTheDocumentFormat) {
+    auto doc = loadOk(R"(
+        // comments are allowed
+        "objects": [{"name": "A", "id": 2, "children": [{"name": "B"}]}, /* skip */ {"name": "C",
+                     "params": {"901": 1}, "tags": [{"type": 5673, "name": "front"}]}])");
+    ASSERT_TRUE(doc);
+    std::vector<SimObject*> all = doc->allObjects();
+    ASSERT_EQ(all.size(), 3u);
+    // File order, skipping the id the file already uses.
+    EXPECT_EQ(all[0]->guid, 2u);
+    EXPECT_EQ(all[1]->guid, 1u);
+    EXPECT_EQ(all[2]->guid, 3u);
+    EXPECT_EQ(all[1]->params.at(901).number, 2.0);
+    EXPECT_EQ(all[2]->params.at(901).number, 1.0);
+    EXPECT_EQ(all[2]->params.at(902).number, 2.0);
+    EXPECT_EQ(all[2]->tags[0]->params.at(900).text, "front");
+    EXPECT_EQ(doc->fileName, "doc.c4d");
+    EXPECT_EQ(doc->folder, "/docs");
+}
+
+TEST(SimDocumentDefaults, SelectionIsInDocumentOrder) {
+    auto doc = loadOk(R"("objects": [{"name": "A", "selected": true,
+        "tags": [{"type": 5616, "selected": true}],
+        "children": [{"name": "B", "selected": true}]}, {"name": "C"}, {"name": "D", "selected": true}])");
+    ASSERT_TRUE(doc);
+    std::vector<SimNode*> sel = doc->selection();
+    ASSERT_EQ(sel.size(), 4u);
+    EXPECT_EQ(sel[0]->name, "A");
+    EXPECT_EQ(sel[1]->kind, NodeKind::Tag);
+    EXPECT_EQ(sel[2]->name, "B");
+    EXPECT_EQ(sel[3]->name, "D");
+}
+
+TEST(SimTrackValue, LinearInterpolatesAndHoldsTheEndValues) {
+    auto doc = loadOk(R"("objects": [{"tracks": [{"id": [903, 1000], "keys": [
+        {"time": 1.0, "value": 10.0}, {"time": 0.0, "value": 0.0}, {"time": {"num": 3, "den": 1}, "value": 30.0}]}]}])");
+    ASSERT_TRUE(doc);
+    const SimTrack& t = *doc->objects[0]->tracks[0];
+    // Keys come sorted by time as the host keeps them.
+    EXPECT_EQ(t.curve.keys[0].value, 0.0);
+    EXPECT_DOUBLE_EQ(t.valueAt(-1.0), 0.0);
+    EXPECT_DOUBLE_EQ(t.valueAt(0.25), 2.5);
+    EXPECT_DOUBLE_EQ(t.valueAt(1.0), 10.0);
+    EXPECT_DOUBLE_EQ(t.valueAt(2.0), 20.0);
+    EXPECT_DOUBLE_EQ(t.valueAt(5.0), 30.0);
+}
+
+TEST(SimTrackValue, StepHoldsTheEarlierKeyAndNoKeysGiveZero) {
+    auto doc = loadOk(R"("objects": [{"tracks": [
+        {"id": [904, 1001], "interpolation": "step", "keys": [{"time": 0, "value": 1}, {"time": 1, "value": 5}]},
+        {"id": [903, 1000], "keys": []},
+        {"id": [903, 1001]}]}])");
+    ASSERT_TRUE(doc);
+    const auto& tracks = doc->objects[0]->tracks;
+    EXPECT_DOUBLE_EQ(tracks[0]->valueAt(0.999), 1.0);
+    EXPECT_DOUBLE_EQ(tracks[0]->valueAt(1.0), 5.0);
+    EXPECT_DOUBLE_EQ(tracks[1]->valueAt(0.5), 0.0);
+    EXPECT_TRUE(tracks[1]->hasCurve);
+    EXPECT_FALSE(tracks[2]->hasCurve);
+    std::string error;
+    EXPECT_FALSE(
+        load(R"("objects": [{"tracks": [{"id": [903, 1000], "interpolation": "cubic"}]}])", error));
+    EXPECT_EQ(error,
+              "doc.json: /objects/0/tracks/0/interpolation: unknown interpolation \"cubic\"; "
+              "expected \"linear\" or \"step\"");
+}
+
+TEST(SimHostTime, ValueIsTheQuotientAndZeroWithoutDenominator) {
+    EXPECT_DOUBLE_EQ(timeSeconds(RdHostTime{1, 30}), 1.0 / 30.0);
+    EXPECT_EQ(timeSeconds(RdHostTime{5, 0}), 0.0);
+    auto doc = loadOk(R"("minTime": {"num": 1, "den": 30}, "time": 2.5)");
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->minTime.num, 1.0);
+    EXPECT_EQ(doc->minTime.den, 30.0);
+    EXPECT_DOUBLE_EQ(timeSeconds(doc->time), 2.5);
+}
+
+TEST(SimPlacement, RotationFollowsTheOrderTable) {
+    // Order 0 is Rz(-a.z) * Rx(-a.x) * Ry(-a.y); a lone z angle of +90 degrees rotates the x axis
+    // onto -y.
+    const double h = std::acos(0.0);
+    RdHostMatrix m = rotationMatrix(RdHostVector{0, 0, h}, 0);
+    expectVector(m.v1, 0, -1, 0);
+    expectVector(m.v2, 1, 0, 0);
+    expectVector(m.v3, 0, 0, 1);
+    // Order 2 applies Rz first, then Ry, then Rx (left to right product Rx * Ry * Rz).
+    RdHostMatrix a = rotationMatrix(RdHostVector{h, h, 0}, 2);
+    RdHostMatrix b = rotationMatrix(RdHostVector{h, h, 0}, 5);
+    // Rx(-h) * Ry(-h) takes x to z, then z to y; Ry(-h) * Rx(-h) leaves x for Ry to take to z.
+    expectVector(a.v1, 0, 1, 0);
+    expectVector(b.v1, 0, 0, 1);
+    // Order 6 takes the y factor from a.x.
+    RdHostMatrix c = rotationMatrix(RdHostVector{h, 0, 0}, 6);
+    expectVector(c.v1, 0, 0, 1);
+    for (int order = 0; order <= 6; ++order) {
+        RdHostMatrix id = rotationMatrix(RdHostVector{0, 0, 0}, order);
+        expectVector(id.v1, 1, 0, 0);
+        expectVector(id.v3, 0, 0, 1);
+    }
+}
+
+TEST(SimEvaluation, TracksMoveObjectsAndRebuildTheirMatrices) {
+    auto doc = loadOk(R"("objects": [
+        {"name": "moving", "scale": [2, 1, 1], "tracks": [
+            {"id": [903, 1000], "keys": [{"time": 0, "value": 0}, {"time": 1, "value": 10}]},
+            {"id": [904, 1002], "keys": [{"time": 0, "value": 0}, {"time": 1, "value": 3.141592653589793}]}]},
+        {"name": "fixed", "position": [1, 2, 3],
+         "matrix": {"offset": [7, 8, 9]},
+         "tracks": [{"id": [903, 1000], "keys": [{"time": 0, "value": 0}, {"time": 1, "value": 10}]}]}])");
+    ASSERT_TRUE(doc);
+    SimObject& moving = *doc->objects[0];
+    SimObject& fixed = *doc->objects[1];
+    expectVector(moving.matrix.off, 0, 0, 0);
+    expectVector(moving.matrix.v1, 2, 0, 0);
+
+    doc->time = RdHostTime{1, 2};
+    doc->evaluate();
+    expectVector(moving.position, 5, 0, 0);
+    expectVector(moving.rotation, 0, 0, 3.141592653589793 / 2);
+    expectVector(moving.matrix.off, 5, 0, 0);
+    // Scale 2 along x, then a quarter turn: the x axis lies on -y with length 2.
+    expectVector(moving.matrix.v1, 0, -2, 0);
+    // An explicit matrix stays as the file gave it; the position still follows its track.
+    expectVector(fixed.position, 5, 2, 3);
+    expectVector(fixed.matrix.off, 7, 8, 9);
+}
+
+TEST(SimGeometry, PhongNormalsAreSmoothPerPointUnlessTheTagGivesThem) {
+    auto doc = loadOk(R"("objects": [
+        {"type": 5100, "points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0],[0,0,-1]],
+         "polygons": [[0,1,2,3],[0,4,1]], "tags": [{"type": 5612}]},
+        {"type": 5100, "points": [[0,0,0],[1,0,0],[1,1,0]], "polygons": [[0,1,2]],
+         "tags": [{"type": 5612, "normals": [[0,0,1, 0,0,1, 0,0,1, 0,0,1]]}]},
+        {"type": 5100, "points": [[0,0,0],[1,0,0],[1,1,0]], "polygons": [[0,1,2]]}])");
+    ASSERT_TRUE(doc);
+    std::vector<float> n = doc->objects[0]->phongNormals();
+    ASSERT_EQ(n.size(), 24u);
+    // Point 2 belongs to the quad only: its normal is the quad's, +z.
+    EXPECT_FLOAT_EQ(n[6], 0.0f);
+    EXPECT_FLOAT_EQ(n[8], 1.0f);
+    // Point 0 is shared with the triangle facing -y: the average leans toward -y.
+    EXPECT_LT(n[1], 0.0f);
+    EXPECT_GT(n[2], 0.0f);
+    EXPECT_NEAR(n[0] * n[0] + n[1] * n[1] + n[2] * n[2], 1.0, 1e-6);
+    EXPECT_EQ(doc->objects[1]->phongNormals().size(), 12u);
+    EXPECT_TRUE(doc->objects[2]->phongNormals().empty());
+}
