@@ -1,0 +1,328 @@
+// The conversion driver, the object walk and the tag scan.
+#include "plugins/c4d/convert/DocumentWalk.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "plugins/c4d/convert/animation.h"
+#include "plugins/c4d/convert/camera.h"
+#include "plugins/c4d/convert/hair.h"
+#include "plugins/c4d/convert/light.h"
+#include "plugins/c4d/convert/mesh.h"
+#include "plugins/c4d/host/AtomArray.h"
+#include "plugins/c4d/host/CTrack.h"
+#include "plugins/c4d/host/Filename.h"
+#include "plugins/c4d/host/HostInterface.h"
+#include "trvScene_api.h"
+
+namespace raydeck::c4d {
+
+namespace {
+
+constexpr int32_t kParamEditorVisibility = 901;
+constexpr int32_t kParamRenderVisibility = 902;
+constexpr int32_t kVisibilityInherit = 2;
+constexpr int32_t kVisibilityOn = 0;
+constexpr unsigned kGroupFlags = 1;
+// Below this a subtree's remaining progress is rounding noise, not worth a line.
+constexpr float kProgressEpsilon = 0.00001f;
+
+// The z axis mirrored: the only axis change of the whole conversion.
+const trv::matrix kRootTransform = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1}};
+
+// What the walk reads from one object. Kept on the heap so that a level of the recursion costs
+// only a few words of stack: hierarchies thousands of levels deep must fit a small stack.
+struct ObjectState {
+    std::string name;
+    int32_t type = 0;
+    host::Matrix matrix;
+    host::Vector position, rotation, scale;
+    int32_t rotationOrder = 0;
+    bool generatorInput = false;
+};
+
+// Visibility parameter `id`: 2 (and an unreadable value, the host's default) keeps the parent's
+// state, 0 shows, anything else hides.
+bool inheritVisibility(const host::BaseObject& object, int32_t id, bool parentVisible) {
+    int32_t value = kVisibilityInherit;
+    if (!object.getInt(id, value) || value == kVisibilityInherit) {
+        return parentVisible;
+    }
+    return value == kVisibilityOn;
+}
+
+// Every camera of the document, an object before its children, siblings in host order; caches
+// are not searched. Iterative: the hierarchy may be deeper than the stack would allow.
+std::vector<host::BaseObject> collectCameras(const host::BaseDocument& document) {
+    std::vector<host::BaseObject> cameras;
+    std::vector<host::BaseObject> pending;  // next siblings still to visit, innermost last
+    host::BaseObject current = host::BaseObject::firstIn(document);
+    while (current) {
+        if (current.type() == host::kObjectCamera) {
+            cameras.push_back(current);
+        }
+        host::BaseObject next = current.next();
+        host::BaseObject down = current.down();
+        if (down) {
+            if (next) {
+                pending.push_back(next);
+            }
+            current = down;
+        } else if (next) {
+            current = next;
+        } else if (!pending.empty()) {
+            current = pending.back();
+            pending.pop_back();
+        } else {
+            current = host::BaseObject();
+        }
+    }
+    return cameras;
+}
+
+// Puts the document back at the time it had before the conversion, also when a converter fails.
+class TimeRestore {
+  public:
+    TimeRestore(host::BaseDocument doc, const host::HostTime& saved) : doc_(doc), saved_(saved) {}
+    ~TimeRestore() {
+        doc_.setTime(RD_HOST_DOC_TIME, saved_);
+        doc_.executePasses(false, true, true, true, 0);
+    }
+    TimeRestore(const TimeRestore&) = delete;
+    TimeRestore& operator=(const TimeRestore&) = delete;
+
+  private:
+    host::BaseDocument doc_;
+    host::HostTime saved_;
+};
+
+// A host placement as the scene's 16 doubles: X axis, 0, Y axis, 0, Z axis, 0, offset, 1.
+trv::matrix localTransform(const host::Matrix& m) {
+    return trv::matrix{{m.v1.x, m.v1.y, m.v1.z, 0.0, m.v2.x, m.v2.y, m.v2.z, 0.0, m.v3.x, m.v3.y,
+                        m.v3.z, 0.0, m.off.x, m.off.y, m.off.z, 1.0}};
+}
+
+int32_t countSiblings(host::BaseObject first) {
+    int32_t n = 0;
+    for (; first; first = first.next()) {
+        ++n;
+    }
+    return n;
+}
+
+void writeObjectAnimation(PluginContext& context, const host::BaseObject& object,
+                          const ObjectState& state) {
+    TrackList scale, rotation, position;
+    for (host::CTrack track = object.firstTrack(); track; track = track.next()) {
+        collectTrack(context, track, scale, rotation, position);
+    }
+    writeAnimation(context, state.name, scale, "Scale", state.position, state.rotation, state.scale,
+                   state.rotationOrder, false);
+    writeAnimation(context, state.name, rotation, "Rotation", state.position, state.rotation,
+                   state.scale, state.rotationOrder, false);
+    writeAnimation(context, state.name, position, "Position", state.position, state.rotation,
+                   state.scale, state.rotationOrder, false);
+}
+
+}  // namespace
+
+std::string nodeName(const host::BaseList2D& node) {
+    std::string name;
+    if (!node.nameUtf8(name) || name.empty()) {
+        return "object";
+    }
+    return name;
+}
+
+std::string sceneNameFromFileName(const std::string& fileName) {
+    const size_t dot = fileName.find_last_of('.');
+    return dot == std::string::npos ? fileName : fileName.substr(0, dot);
+}
+
+std::string documentSceneName(const host::BaseDocument& document) {
+    host::Filename file;
+    if (document.getFilename(RD_HOST_DOC_FILENAME, file) && !file.isEmpty()) {
+        return sceneNameFromFileName(file.utf8());
+    }
+    return "untitled";
+}
+
+void scanTag(const host::BaseTag& tag, host::BaseTag* uvwTag, host::BaseTag* normalTag,
+             SelectionTagMap* selectionTags, TextureTagList& textureTags) {
+    switch (tag.type()) {
+        case host::kTagTexture:
+        case host::kTagHairMaterial:
+            textureTags.push_back(tag);
+            break;
+        case host::kTagUVW:
+            if (uvwTag) {
+                *uvwTag = tag;
+            }
+            break;
+        case host::kTagNormal:
+            if (normalTag) {
+                *normalTag = tag;
+            }
+            break;
+        case host::kTagPolygonSelection:
+            if (selectionTags) {
+                std::string name;
+                tag.nameUtf8(name);  // empty when unnamed or not convertible
+                (*selectionTags)[name] = tag;
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void walkObject(PluginContext& context, const host::BaseObject& object, TextureTagList textureTags,
+                bool editorVisible, bool renderVisible, float share, bool selected) {
+    trv::trvSceneapi_oo& builder = *context.builder;
+    trvScene_api* api = builder.backend();
+
+    selected = selected || context.selectedIds.count(object.guid()) != 0;
+    if (selected) {
+        std::fputs("whoa", stdout);
+    }
+
+    const float totalAtEntry = context.progressTotal;
+    auto state = std::make_unique<ObjectState>();
+    state->type = object.type();
+    state->matrix = object.matrix();
+    state->position = object.position();
+    state->rotation = object.rotation();
+    state->scale = object.scale();
+    state->rotationOrder = object.rotationOrder();
+    state->generatorInput = object.bit(RD_HOST_BIT_GENERATOR_INPUT);
+    state->name = nodeName(object);
+
+    api->progress(state->name.c_str(), context.progressTotal);
+
+    editorVisible = inheritVisibility(object, kParamEditorVisibility, editorVisible);
+    renderVisible = inheritVisibility(object, kParamRenderVisibility, renderVisible);
+    const bool visible = editorVisible && renderVisible;
+
+    builder.beginGroup(state->name);
+    api->flags(kGroupFlags);
+    {
+        const trv::matrix m = localTransform(state->matrix);
+        api->transform(m.m);
+    }
+
+    for (host::BaseTag tag = object.firstTag(); tag; tag = tag.next()) {
+        scanTag(tag, nullptr, nullptr, nullptr, textureTags);
+    }
+
+    float childrenShare = share;
+    host::BaseObject built = object.deformCache();
+    if (!built) {
+        built = object.cache();
+    }
+    if (built) {
+        walkObject(context, built, textureTags, editorVisible, renderVisible, share * 0.5f,
+                   selected);
+        childrenShare = share * 0.5f;
+    } else {
+        switch (state->type) {
+            case host::kObjectPolygon:
+                if ((!context.selectionOnly || selected || context.selectedIds.empty()) &&
+                    visible && !state->generatorInput) {
+                    convertPolygonObject(context, object, textureTags);
+                    childrenShare = static_cast<float>(static_cast<double>(share) * 0.5);
+                }
+                break;
+            case host::kObjectLight:
+                convertLight(context, state->name, object);
+                break;
+            case host::kObjectHair:
+                convertHairObject(context, object, textureTags);
+                break;
+            default:
+                break;
+        }
+    }
+
+    const int32_t n = countSiblings(object.down());
+    for (host::BaseObject child = object.down(); child; child = child.next()) {
+        walkObject(context, child, textureTags, editorVisible, renderVisible,
+                   childrenShare / static_cast<float>(n), selected);
+    }
+
+    writeObjectAnimation(context, object, *state);
+
+    builder.endGroup();
+
+    const float delta = share - (context.progressTotal - totalAtEntry);
+    context.progressTotal += delta;
+    if (delta > kProgressEpsilon) {
+        api->progress(state->name.c_str(), context.progressTotal);
+    }
+}
+
+void convertDocument(PluginContext& context, const host::BaseDocument& document) {
+    context.document = document;
+    context.documentFolder.clear();
+    context.progressTotal = 0.0f;
+    if (!document || context.builder == nullptr || context.builder->backend() == nullptr) {
+        return;
+    }
+    host::BaseDocument doc = document;
+    trv::trvSceneapi_oo& builder = *context.builder;
+
+    // Every object, cache and deformation as at the first frame.
+    host::HostTime savedTime(0.0, 1.0);
+    if (!doc.getTime(RD_HOST_DOC_TIME, savedTime)) {
+        savedTime = host::HostTime(0.0, 1.0);
+    }
+    host::HostTime minTime(0.0, 1.0);
+    if (!doc.getTime(RD_HOST_DOC_MINTIME, minTime)) {
+        minTime = host::HostTime(0.0, 1.0);
+    }
+    doc.setTime(RD_HOST_DOC_TIME, minTime);
+    doc.executePasses(false, true, true, true, 0);
+    const TimeRestore restore(doc, savedTime);
+
+    {
+        host::Filename path;
+        if (doc.getFilename(RD_HOST_DOC_PATH, path) && !path.isEmpty()) {
+            context.documentFolder = path.utf8();
+        }
+    }
+    const std::string sceneName = documentSceneName(doc);
+
+    const std::vector<host::BaseObject> cameras = collectCameras(doc);
+    for (const host::BaseObject& camera : cameras) {
+        convertCamera(context, camera);
+    }
+
+    builder.beginGroup(sceneName);
+    builder.backend()->transform(kRootTransform.m);
+    builder.backend()->declareAttribute("source file", "source file");
+
+    context.selectedIds.clear();
+    host::AtomArray selection;
+    if (selection.valid() && selection.fillWithSelection(doc) && context.selectionOnly) {
+        for (int32_t i = 0; i < selection.count(); ++i) {
+            host::BaseList2D entry = selection.at(i);
+            if (entry && entry.type() != host::kTagTexture) {
+                context.selectedIds.insert(host::BaseObject(entry).guid());
+            }
+        }
+    }
+
+    const host::BaseObject first = host::BaseObject::firstIn(doc);
+    const int32_t n = countSiblings(first);
+    for (host::BaseObject object = first; object; object = object.next()) {
+        walkObject(context, object, TextureTagList(1), true, true, 1.0f / static_cast<float>(n),
+                   false);
+    }
+
+    builder.endGroup();
+    // The saved time comes back (and is evaluated) as `restore` goes.
+}
+
+}  // namespace raydeck::c4d
