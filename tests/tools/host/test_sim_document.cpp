@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <set>
 #include <string>
 
 #include "tools/host/SimDocument.h"
@@ -222,4 +224,28 @@ TEST(SimGeometry, PhongNormalsAreSmoothPerPointUnlessTheTagGivesThem) {
     EXPECT_NEAR(n[0] * n[0] + n[1] * n[1] + n[2] * n[2], 1.0, 1e-6);
     EXPECT_EQ(doc->objects[1]->phongNormals().size(), 12u);
     EXPECT_TRUE(doc->objects[2]->phongNormals().empty());
+}
+
+TEST(SimSample, TheBundledSampleLoadsWithEveryPartLaterConvertersRead) {
+    std::string error;
+    auto doc = loadDocumentFile(RAYDECK_SOURCE_DIR "/examples/workshop.json", error);
+    ASSERT_TRUE(doc) << error;
+    EXPECT_EQ(doc->fileName, "workshop.c4d");
+    EXPECT_EQ(doc->folder, RAYDECK_SOURCE_DIR "/examples");
+    std::set<int32_t> types;
+    bool polygonCache = false, animated = false, hairTag = false;
+    for (SimObject* o : doc->allObjects()) {
+        types.insert(o->type);
+        polygonCache |= o->cache && o->cache->type == 5100 && !o->cache->polygons.empty();
+        animated |= !o->tracks.empty();
+        hairTag |= o->type == 1017305 && o->findTag(1017729) != nullptr && !o->hair.rootUV.empty();
+    }
+    for (int32_t t : {5100, 5102, 5103, 5140, 1017305}) {
+        EXPECT_TRUE(types.count(t)) << t;
+    }
+    EXPECT_TRUE(polygonCache);
+    EXPECT_TRUE(animated);
+    EXPECT_TRUE(hairTag);
+    std::ifstream texture(RAYDECK_SOURCE_DIR "/examples/tex/planks.png", std::ios::binary);
+    EXPECT_TRUE(texture.good());
 }
