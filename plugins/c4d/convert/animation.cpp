@@ -1,11 +1,451 @@
-// Animation export (placeholder until the animation writer lands).
+// Animation export: the track collector, the sampler on the single-precision clock and the
+// "fbx_animation" block writer.
 #include "plugins/c4d/convert/animation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <initializer_list>
+#include <limits>
+#include <new>
 
 namespace raydeck::c4d {
 
-void collectTrack(PluginContext&, const host::CTrack&, TrackList&, TrackList&, TrackList&) {}
+namespace {
 
-void writeAnimation(PluginContext&, const std::string&, const TrackList&, const std::string&,
-                    const host::Vector&, const host::Vector&, const host::Vector&, int, bool) {}
+constexpr int32_t kParamPosition = 903;
+constexpr int32_t kParamRotation = 904;
+constexpr int32_t kParamScale = 905;
+constexpr int32_t kComponentX = 1000;
+constexpr int32_t kTrackEnabled = 904;
+constexpr int32_t kFramesPerSecond = 30;
+// 1/30 s in single precision (0.033333335); the clock accumulates it in single precision.
+constexpr float kStep = 1.0f / 30.0f;
+
+struct KeyRange {
+    double t0 = 0.0, t1 = 0.0;
+    int32_t keys = 0;
+};
+
+// The times of the first and the last key, in seconds.
+KeyRange keyRange(const host::CCurve& curve) {
+    KeyRange r;
+    r.keys = curve.keyCount();
+    if (r.keys <= 0) {
+        return r;
+    }
+    host::HostTime a, b;
+    curve.key(0).time(a);
+    curve.key(r.keys - 1).time(b);
+    r.t0 = a.seconds();
+    r.t1 = b.seconds();
+    return r;
+}
+
+bool trackEnabled(const host::CTrack& track) {
+    int32_t enabled = 0;
+    track.getInt(kTrackEnabled, enabled);
+    return enabled != 0;
+}
+
+// Truncation toward zero that saturates instead of overflowing on absurd inputs.
+int32_t truncateToInt(double v) {
+    if (!(v == v)) {
+        return 0;
+    }
+    if (v >= 2147483647.0) {
+        return std::numeric_limits<int32_t>::max();
+    }
+    if (v <= -2147483648.0) {
+        return std::numeric_limits<int32_t>::min();
+    }
+    return static_cast<int32_t>(v);
+}
+
+// Position of component c (0 x, 1 y, 2 z) in the sequence of a rotation order.
+int componentRank(int component, int order) {
+    static constexpr int kSequence[7][3] = {{2, 0, 1}, {0, 2, 1}, {0, 1, 2}, {1, 0, 2},
+                                            {1, 2, 0}, {2, 1, 0}, {0, 1, 2}};
+    if (order < 0 || order > 6) {
+        return 0;  // all tracks compare equal
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (kSequence[order][i] == component) {
+            return i;
+        }
+    }
+    return 0;
+}
+
+const char* parameterName(int32_t first) {
+    switch (first) {
+        case kParamPosition:
+            return "Position";
+        case kParamRotation:
+            return "Rotation";
+        case kParamScale:
+            return "Scale";
+        default:
+            return "Parameter";
+    }
+}
+
+// The track's name, or the name of the parameter it animates when the host has none.
+std::string trackName(const host::CTrack& track, const host::TrackId& id) {
+    std::string name;
+    if (track.nameUtf8(name) && !name.empty()) {
+        return name;
+    }
+    static const char* const kAxis[3] = {"X", "Y", "Z"};
+    const int c = id.second - kComponentX;
+    return std::string(parameterName(id.first)) + " . " + (c >= 0 && c < 3 ? kAxis[c] : "?");
+}
+
+// Rotation by t about one axis (0 x, 1 y, 2 z), axes as the columns of the 3x3 part.
+host::Matrix axisRotation(int axis, double t) {
+    const double c = std::cos(t), s = std::sin(t);
+    host::Matrix m;
+    switch (axis) {
+        case 0:
+            m.v2 = host::Vector(0, c, s);
+            m.v3 = host::Vector(0, -s, c);
+            break;
+        case 1:
+            m.v1 = host::Vector(c, 0, -s);
+            m.v3 = host::Vector(s, 0, c);
+            break;
+        default:
+            m.v1 = host::Vector(c, s, 0);
+            m.v2 = host::Vector(-s, c, 0);
+            break;
+    }
+    return m;
+}
+
+host::Vector apply3(const host::Matrix& m, const host::Vector& p) {
+    return host::Vector(m.v1.x * p.x + m.v2.x * p.y + m.v3.x * p.z,
+                        m.v1.y * p.x + m.v2.y * p.y + m.v3.y * p.z,
+                        m.v1.z * p.x + m.v2.z * p.y + m.v3.z * p.z);
+}
+
+host::Matrix product(std::initializer_list<const host::Matrix*> factors) {
+    host::Matrix out;
+    for (const host::Matrix* f : factors) {
+        out = affineProduct(out, *f);
+    }
+    return out;
+}
+
+// The scene's z flip, scale(1, 1, -1).
+host::Matrix sceneFlip() {
+    return scaleMatrix(host::Vector(1.0, 1.0, -1.0));
+}
+
+// Number of samples the clock takes from h0 while h <= t1; it stops early where single
+// precision can no longer advance it, which would otherwise never end.
+size_t clockSamples(float h0, double t1) {
+    size_t n = 0;
+    float h = h0;
+    while (static_cast<double>(h) <= t1) {
+        ++n;
+        const float next = h + kStep;
+        if (next == h) {
+            break;
+        }
+        h = next;
+    }
+    return n;
+}
+
+}  // namespace
+
+host::Matrix affineProduct(const host::Matrix& a, const host::Matrix& b) {
+    host::Matrix out;
+    out.v1 = apply3(a, b.v1);
+    out.v2 = apply3(a, b.v2);
+    out.v3 = apply3(a, b.v3);
+    const host::Vector o = apply3(a, b.off);
+    out.off = host::Vector(a.off.x + o.x, a.off.y + o.y, a.off.z + o.z);
+    return out;
+}
+
+host::Matrix affineInverse(const host::Matrix& m) {
+    const host::Vector &a = m.v1, &b = m.v2, &c = m.v3;
+    // Rows of the inverse are the cross products of the columns divided by the determinant.
+    const host::Vector bc(b.y * c.z - b.z * c.y, b.z * c.x - b.x * c.z, b.x * c.y - b.y * c.x);
+    const host::Vector ca(c.y * a.z - c.z * a.y, c.z * a.x - c.x * a.z, c.x * a.y - c.y * a.x);
+    const host::Vector ab(a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x);
+    const double det = a.x * bc.x + a.y * bc.y + a.z * bc.z;
+    if (det == 0.0) {
+        return host::Matrix();
+    }
+    host::Matrix inv;
+    inv.v1 = host::Vector(bc.x / det, ca.x / det, ab.x / det);
+    inv.v2 = host::Vector(bc.y / det, ca.y / det, ab.y / det);
+    inv.v3 = host::Vector(bc.z / det, ca.z / det, ab.z / det);
+    const host::Vector o = apply3(inv, m.off);
+    inv.off = host::Vector(-o.x, -o.y, -o.z);
+    return inv;
+}
+
+host::Matrix translationMatrix(const host::Vector& v) {
+    host::Matrix m;
+    m.off = v;
+    return m;
+}
+
+host::Matrix scaleMatrix(const host::Vector& v) {
+    host::Matrix m;
+    m.v1 = host::Vector(v.x, 0, 0);
+    m.v2 = host::Vector(0, v.y, 0);
+    m.v3 = host::Vector(0, 0, v.z);
+    return m;
+}
+
+host::Matrix rotationMatrix(const host::Vector& a, int order) {
+    const host::Matrix rx = axisRotation(0, -a.x), ry = axisRotation(1, -a.y),
+                       rz = axisRotation(2, -a.z);
+    switch (order) {
+        case 1:
+            return product({&rx, &rz, &ry});
+        case 2:
+            return product({&rx, &ry, &rz});
+        case 3:
+            return product({&ry, &rx, &rz});
+        case 4:
+            return product({&ry, &rz, &rx});
+        case 5:
+            return product({&rz, &ry, &rx});
+        case 6: {
+            // Order 6 turns about y by the x angle and about x by the y angle.
+            const host::Matrix yx = axisRotation(1, -a.x), xy = axisRotation(0, -a.y);
+            return product({&yx, &xy, &rz});
+        }
+        default:
+            return product({&rz, &rx, &ry});
+    }
+}
+
+trv::matrix sceneMatrix(const host::Matrix& m) {
+    return trv::matrix{{m.v1.x, m.v1.y, m.v1.z, 0.0, m.v2.x, m.v2.y, m.v2.z, 0.0, m.v3.x, m.v3.y,
+                        m.v3.z, 0.0, m.off.x, m.off.y, m.off.z, 1.0}};
+}
+
+AnimationPlacement::AnimationPlacement(const host::Vector& position, const host::Vector& rotation,
+                                       const host::Vector& scale, int rotationOrder, bool camera)
+    : T(translationMatrix(position)),
+      R(rotationMatrix(rotation, rotationOrder)),
+      S(scaleMatrix(scale)),
+      Rx(rotationMatrix(host::Vector(rotation.x, 0, 0), rotationOrder)),
+      Ry(rotationMatrix(host::Vector(0, rotation.y, 0), rotationOrder)),
+      Rz(rotationMatrix(host::Vector(0, 0, rotation.z), rotationOrder)),
+      Ti(affineInverse(T)),
+      Ri(affineInverse(R)),
+      Si(affineInverse(S)),
+      Rxi(affineInverse(Rx)),
+      Ryi(affineInverse(Ry)),
+      Rzi(affineInverse(Rz)),
+      order(rotationOrder),
+      cameraMode(camera) {}
+
+namespace {
+
+// The factors around Xrel: the placed change is left * Xrel * right.
+void placementFactors(const AnimationPlacement& p, int32_t parameter, int component,
+                      host::Matrix& left, host::Matrix& right) {
+    if (!p.cameraMode) {
+        if (parameter == kParamPosition) {
+            left = product({&p.Ti, &p.Ri, &p.Si});
+            right = product({&p.S, &p.R, &p.T});
+        } else if (parameter == kParamScale) {
+            left = p.Si;
+            right = p.S;
+        } else if (component == 0) {
+            left = product({&p.Rzi, &p.Ryi, &p.Rxi, &p.Si});
+            right = product({&p.S, &p.Rx, &p.Ry, &p.Rz});
+        } else if (component == 1) {
+            left = product({&p.Rzi, &p.Ryi, &p.Si});
+            right = product({&p.S, &p.Ry, &p.Rz});
+        } else if (component == 2) {
+            left = product({&p.Rzi, &p.Si});
+            right = product({&p.S, &p.Rz});
+        } else {
+            left = product({&p.Ri, &p.Si});
+            right = product({&p.S, &p.R});
+        }
+        return;
+    }
+    if (parameter == kParamPosition) {
+        left = p.T;
+        right = p.Ti;
+    } else if (parameter == kParamScale) {
+        left = product({&p.T, &p.R, &p.S});
+        right = product({&p.Si, &p.Ri, &p.Ti});
+    } else if (component == 0) {
+        left = product({&p.T, &p.Rx});
+        right = product({&p.Rxi, &p.Ti});
+    } else if (component == 1) {
+        left = product({&p.T, &p.Rx, &p.Ry});
+        right = product({&p.Ryi, &p.Rxi, &p.Ti});
+    } else if (component == 2) {
+        left = product({&p.T, &p.Rx, &p.Ry, &p.Rz});
+        right = product({&p.Rzi, &p.Ryi, &p.Rxi, &p.Ti});
+    } else {
+        left = product({&p.T, &p.R});
+        right = product({&p.Ri, &p.Ti});
+    }
+    // The camera sections stand outside the root group, so they carry the z flip themselves.
+    const host::Matrix flip = sceneFlip();
+    left = affineProduct(flip, left);
+    right = affineProduct(right, flip);
+}
+
+}  // namespace
+
+void collectTrack(PluginContext&, const host::CTrack& track, TrackList& scale, TrackList& rotation,
+                  TrackList& position) {
+    const host::TrackId id = track.id();
+    const host::CCurve curve = track.curve();
+    if (!curve) {
+        return;
+    }
+    const KeyRange keys = keyRange(curve);
+    if (keys.keys <= 0) {
+        return;
+    }
+    const float d = static_cast<float>(keys.t1) - static_cast<float>(keys.t0);
+    if (!trackEnabled(track) || !(d > 0.0f)) {
+        return;
+    }
+    switch (id.first) {
+        case kParamPosition:
+            position.push_back(track);
+            break;
+        case kParamRotation:
+            rotation.push_back(track);
+            break;
+        case kParamScale:
+            scale.push_back(track);
+            break;
+        default:
+            break;
+    }
+}
+
+bool sampleTrack(const host::BaseDocument& document, const host::CTrack& track,
+                 const AnimationPlacement& placement, TrackSamples& out) {
+    out.matrices.clear();
+    out.timestamps.clear();
+    const host::TrackId id = track.id();
+    const int c = id.second - kComponentX;
+    const int32_t k = id.first;
+    if (c < 0 || c > 2 || (k != kParamPosition && k != kParamRotation && k != kParamScale)) {
+        return false;
+    }
+    const host::CCurve curve = track.curve();
+    if (!curve) {
+        return false;
+    }
+    const KeyRange keys = keyRange(curve);
+    const float t0f = static_cast<float>(keys.t0);
+    const float d = static_cast<float>(keys.t1) - t0f;
+    // An infinite duration would have the clock run until it stalls: not a usable track.
+    if (keys.keys < 2 || !trackEnabled(track) || !(d > 0.0f) || !std::isfinite(d)) {
+        return false;
+    }
+    out.name = trackName(track, id);
+    out.startTime = truncateToInt(keys.t0);
+    out.duration = d;
+
+    const size_t count = clockSamples(t0f, keys.t1);
+    if (count == 0 || count > std::numeric_limits<uint32_t>::max()) {
+        return false;
+    }
+    out.matrices.resize(count);
+    out.timestamps.resize(count);
+
+    host::Matrix left, right;
+    placementFactors(placement, k, c, left, right);
+    host::Matrix firstInverse;
+    float h = t0f;
+    for (size_t i = 0; i < count; ++i) {
+        const double hostValue =
+            track.value(document, host::HostTime::fromSeconds(h), kFramesPerSecond);
+        host::Vector v = k == kParamScale ? host::Vector(1, 1, 1) : host::Vector(0, 0, 0);
+        const double value = static_cast<float>(hostValue);
+        (c == 0 ? v.x : c == 1 ? v.y : v.z) = value;
+        const host::Matrix x = k == kParamPosition   ? translationMatrix(v)
+                               : k == kParamRotation ? rotationMatrix(v, placement.order)
+                                                     : scaleMatrix(v);
+        if (i == 0) {
+            firstInverse = affineInverse(x);
+        }
+        const host::Matrix relative = affineProduct(x, firstInverse);
+        out.matrices[i] = sceneMatrix(affineProduct(affineProduct(left, relative), right));
+        out.timestamps[i] = truncateToInt((h - t0f) * 1000.0f);
+        h += kStep;
+    }
+    return true;
+}
+
+void writeAnimationBlock(trvScene_api& api, const TrackSamples& samples,
+                         const std::string& folder) {
+    api.beginAnimation("fbx_animation", samples.name.c_str());
+    const int32_t start = samples.startTime;
+    api.attribute("start_time", trvType::int_, &start);
+    const float duration = samples.duration;
+    api.attribute("duration", trvType::float_, &duration);
+    api.attribute("folder", trvType::string, folder.c_str());
+    const trvArray matrices = {samples.matrices.data(),
+                               static_cast<uint32_t>(samples.matrices.size())};
+    api.attribute("matrices", trvType::array_bit | trvType::matrix, &matrices);
+    const trvArray stamps = {samples.timestamps.data(),
+                             static_cast<uint32_t>(samples.timestamps.size())};
+    api.attribute("timestamps", trvType::array_bit | trvType::int_, &stamps);
+    api.endAnimation();
+}
+
+void writeAnimation(PluginContext& context, const std::string& objectName, const TrackList& tracks,
+                    const std::string& channel, const host::Vector& position,
+                    const host::Vector& rotation, const host::Vector& scale, int rotationOrder,
+                    bool cameraMode) {
+    if (tracks.empty() || context.builder == nullptr || context.builder->backend() == nullptr) {
+        return;
+    }
+    trvScene_api& api = *context.builder->backend();
+
+    struct Entry {
+        host::CTrack track;
+        int rank;
+    };
+    std::vector<Entry> sorted;
+    sorted.reserve(tracks.size());
+    for (const host::CTrack& t : tracks) {
+        const int c = t.id().second - kComponentX;
+        // A component other than x, y or z has no vector slot to animate.
+        if (c >= 0 && c <= 2) {
+            sorted.push_back(Entry{t, componentRank(c, rotationOrder)});
+        }
+    }
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const Entry& a, const Entry& b) { return a.rank < b.rank; });
+
+    const AnimationPlacement placement(position, rotation, scale, rotationOrder, cameraMode);
+    // Kept whole however long the object's name is.
+    const std::string folder = objectName + "/" + channel;
+    TrackSamples samples;
+    for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
+        try {
+            if (!sampleTrack(context.document, it->track, placement, samples)) {
+                continue;
+            }
+        } catch (const std::bad_alloc&) {
+            // A track too long to hold in memory is left out rather than ending the export.
+            samples = TrackSamples();
+            continue;
+        }
+        writeAnimationBlock(api, samples, folder);
+    }
+}
 
 }  // namespace raydeck::c4d

@@ -1,13 +1,16 @@
 // Animation export: tracks of position, rotation and scale sampled at 30 per second and written
-// as "fbx_animation" blocks.
+// as "fbx_animation" blocks, one per track, each holding the change that its one component
+// causes relative to the track's first sample, placed with the object's own transform.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "plugins/c4d/PluginContext.h"
 #include "plugins/c4d/host/BaseObject.h"
 #include "plugins/c4d/host/CTrack.h"
+#include "trvSceneapi_oo.h"
 
 namespace raydeck::c4d {
 
@@ -23,5 +26,46 @@ void writeAnimation(PluginContext& context, const std::string& objectName, const
                     const std::string& channel, const host::Vector& position,
                     const host::Vector& rotation, const host::Vector& scale, int rotationOrder,
                     bool cameraMode);
+
+// --- Pieces of the writer, also used by the hair converter, the tests and the benchmark. ---
+
+// Affine placement math on host matrices: a * b applies b first.
+host::Matrix affineProduct(const host::Matrix& a, const host::Matrix& b);
+// The affine inverse; the identity when the determinant of the 3x3 part is exactly 0.
+host::Matrix affineInverse(const host::Matrix& m);
+host::Matrix translationMatrix(const host::Vector& v);
+host::Matrix scaleMatrix(const host::Vector& v);
+// Rotation by three angles (radians) in rotation order 0 to 6; other orders rotate as order 0.
+host::Matrix rotationMatrix(const host::Vector& angles, int order);
+// The 16-double scene form: X axis, 0, Y axis, 0, Z axis, 0, offset, 1.
+trv::matrix sceneMatrix(const host::Matrix& m);
+
+// The object's own placement, computed once per channel and shared by its tracks.
+struct AnimationPlacement {
+    host::Matrix T, R, S, Rx, Ry, Rz;
+    host::Matrix Ti, Ri, Si, Rxi, Ryi, Rzi;
+    int order = 0;
+    bool cameraMode = false;
+    AnimationPlacement(const host::Vector& position, const host::Vector& rotation,
+                       const host::Vector& scale, int rotationOrder, bool camera);
+};
+
+// One track sampled on the single-precision 1/30 s clock.
+struct TrackSamples {
+    std::string name;
+    int32_t startTime = 0;  // t0 truncated to whole seconds
+    float duration = 0.0f;  // t1 - t0 in single precision
+    std::vector<trv::matrix> matrices;
+    std::vector<int32_t> timestamps;  // milliseconds from t0
+};
+
+// Samples one track; false (nothing to write) when the track does not qualify: no curve, fewer
+// than 2 keys, disabled, no positive finite duration, or not a position, rotation or scale
+// component x, y or z.
+bool sampleTrack(const host::BaseDocument& document, const host::CTrack& track,
+                 const AnimationPlacement& placement, TrackSamples& out);
+
+// Writes one "fbx_animation" block of sampled track to the back end.
+void writeAnimationBlock(trvScene_api& api, const TrackSamples& samples, const std::string& folder);
 
 }  // namespace raydeck::c4d

@@ -1,8 +1,67 @@
-// Camera conversion (placeholder until the camera converter lands).
+// Camera conversion: a top-level camera section through trv::LightCamera, then the camera's own
+// animation in camera mode.
 #include "plugins/c4d/convert/camera.h"
+
+#include <string>
+
+#include "plugins/c4d/convert/animation.h"
+#include "trvNodes.h"
 
 namespace raydeck::c4d {
 
-void convertCamera(PluginContext&, const host::BaseObject&) {}
+namespace {
+
+constexpr int32_t kCameraFov = 1008;
+
+// The camera's matrix with the z component of every vector negated: the section stands outside
+// the root group and so carries the scene's z flip itself. Negation flips the sign bit, so zeros
+// become negative zeros.
+trv::matrix cameraTransform(const host::Matrix& m) {
+    return trv::matrix{{m.v1.x, m.v1.y, -m.v1.z, 0.0, m.v2.x, m.v2.y, -m.v2.z, 0.0, m.v3.x, m.v3.y,
+                        -m.v3.z, 0.0, m.off.x, m.off.y, -m.off.z, 1.0}};
+}
+
+}  // namespace
+
+void convertCamera(PluginContext& context, const host::BaseObject& camera) {
+    if (context.builder == nullptr || context.builder->backend() == nullptr) {
+        return;
+    }
+    double angle = 0.0;
+    camera.getFloat(kCameraFov, angle);
+    const float degrees = static_cast<float>(static_cast<double>(static_cast<float>(angle)) *
+                                             0.3183098861837907 * 180.0);
+
+    const host::Vector position = camera.position();
+    const host::Vector rotation = camera.rotation();
+    const host::Vector scale = camera.scale();
+    const int order = camera.rotationOrder();
+    const trv::matrix transform = cameraTransform(camera.matrix());
+
+    std::string name;
+    if (!camera.nameUtf8(name) || name.empty()) {
+        name = "Camera";
+    }
+
+    trv::LightCamera node(name);
+    node.setPosition(0.0f, 0.0f, 0.0f);
+    node.setDirection(0.0f, 0.0f, 1.0f);
+    node.setUp(0.0f, 1.0f, 0.0f);
+    node.setFov(degrees);
+    node.setTransform(transform);
+    node.setProjection(0);
+    context.builder->apply(node);
+
+    TrackList scaleTracks, rotationTracks, positionTracks;
+    for (host::CTrack t = camera.firstTrack(); t; t = t.next()) {
+        collectTrack(context, t, scaleTracks, rotationTracks, positionTracks);
+    }
+    writeAnimation(context, name, scaleTracks, "Camera Scale", position, rotation, scale, order,
+                   true);
+    writeAnimation(context, name, rotationTracks, "Camera Rotation", position, rotation, scale,
+                   order, true);
+    writeAnimation(context, name, positionTracks, "Camera Position", position, rotation, scale,
+                   order, true);
+}
 
 }  // namespace raydeck::c4d
