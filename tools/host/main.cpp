@@ -132,10 +132,9 @@ class LoadedPlugin {
             host_.table()->filenameFree(path_);
             path_ = nullptr;
         }
-        if (library_) {
-            platform::freeLibrary(library_);
-            library_ = nullptr;
-        }
+        // The library stays mapped until the process exits, as the host keeps its plug-ins until
+        // it quits: the plug-in's context is meant to live that long (leak checkers agree).
+        library_ = nullptr;
     }
 
   private:

@@ -182,3 +182,22 @@ TEST_F(RaydeckHost, BadUsageExitsWithTwo) {
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("usage: raydeck-host"), std::string::npos);
 }
+
+TEST_F(RaydeckHost, RealPluginRegistersItsCommandsAndExportsTheSample) {
+    Result commands = host({"commands"}, /*withPlugin=*/false);
+    ASSERT_EQ(commands.code, 0) << commands.err;
+    EXPECT_EQ(commands.out,
+              "1033591\tRender\tRender in Raydeck\trender.png\n"
+              "1034393\tUpdate\tUpdate Raydeck scene\tupdate.png\n"
+              "1034420\tExport\tExport to .rdk\texport.png\n");
+
+    const std::string sample = RAYDECK_SOURCE_DIR "/examples/workshop.json";
+    Result toStdout = host({"export", sample, "-o", "-"}, false);
+    EXPECT_EQ(toStdout.code, 0) << toStdout.err;
+    EXPECT_EQ(toStdout.out.rfind("//---tarvik:dal:7---", 0), 0u);
+
+    Result noFolder = host({"export", sample, "-o", "missing/workshop.rdk"}, false);
+    EXPECT_EQ(noFolder.code, 1);
+    EXPECT_NE(noFolder.err.find("missing/workshop.rdk"), std::string::npos) << noFolder.err;
+    EXPECT_FALSE(fs::exists(dir_ / "missing"));
+}
