@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "plugins/c4d/convert/MaterialRecord.h"
+#include "plugins/c4d/convert/MeshScratch.h"
 #include "plugins/c4d/host/BaseDocument.h"
 #include "trvSceneapi_oo.h"
 
@@ -24,6 +25,8 @@ struct PluginContext {
     std::vector<int32_t> triangles;
     std::vector<int32_t> normalIndices;
     std::vector<int32_t> uvIndices;
+    // The mesh conversion's point remap and claimed-polygon marks, reused the same way.
+    MeshScratch meshScratch;
 
     // Folder of the document being converted (UTF-8); empty for an unsaved document.
     std::string documentFolder;

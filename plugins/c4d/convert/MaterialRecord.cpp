@@ -1,9 +1,23 @@
 // Record order of MaterialRecord.
 #include "plugins/c4d/convert/MaterialRecord.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace raydeck::c4d {
+
+namespace {
+
+// Plain less-than, except that NaN sorts after every number and equal to itself: a NaN colour
+// read from the host must not break the ordering of the name registry's map.
+bool lessNumber(double a, double b) {
+    if (std::isnan(a) || std::isnan(b)) {
+        return !std::isnan(a) && std::isnan(b);
+    }
+    return a < b;
+}
+
+}  // namespace
 
 bool operator<(const MaterialRecord& a, const MaterialRecord& b) {
     // Names compare as zero-terminated text, byte-wise unsigned.
@@ -12,9 +26,9 @@ bool operator<(const MaterialRecord& a, const MaterialRecord& b) {
         return c < 0;
     }
     for (int i = 0; i < 3; ++i) {
-        if (a.diffuse[i] < b.diffuse[i])
+        if (lessNumber(a.diffuse[i], b.diffuse[i]))
             return true;
-        if (b.diffuse[i] < a.diffuse[i])
+        if (lessNumber(b.diffuse[i], a.diffuse[i]))
             return false;
     }
     c = std::strcmp(a.textureFile.c_str(), b.textureFile.c_str());
@@ -24,9 +38,9 @@ bool operator<(const MaterialRecord& a, const MaterialRecord& b) {
     const double av[4] = {a.offsetU, a.offsetV, a.lengthU, a.lengthV};
     const double bv[4] = {b.offsetU, b.offsetV, b.lengthU, b.lengthV};
     for (int i = 0; i < 4; ++i) {
-        if (av[i] < bv[i])
+        if (lessNumber(av[i], bv[i]))
             return true;
-        if (bv[i] < av[i])
+        if (lessNumber(bv[i], av[i]))
             return false;
     }
     return !a.tile && b.tile;

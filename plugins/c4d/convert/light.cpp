@@ -1,8 +1,121 @@
-// Lights (placeholder until the light converter lands).
+// Lights: a host light becomes an ordinary scene object with an emitting octahedron proxy in the
+// light's local space: a "trv_mesh_light" sized to the area of an area light, hidden from camera,
+// reflections and shadows, or a "trv_point_light" on a unit octahedron for every other type.
 #include "plugins/c4d/convert/light.h"
+
+#include <cstdint>
+
+#include "trvScene_api.h"
 
 namespace raydeck::c4d {
 
-void convertLight(PluginContext&, const std::string&, const host::BaseObject&) {}
+namespace {
+
+constexpr int32_t kAreaLight = 8;
+
+bool writeArray(trvScene_api* api, const char* name, int type, const void* data, uint32_t count) {
+    const trvArray array{data, count};
+    return api->attribute(name, type, &array);
+}
+
+// Truncation toward zero; NaN and values beyond the int32 range (whose conversion would be
+// undefined) become 0 and the nearest limit.
+int32_t truncatePower(double value) {
+    if (!(value == value)) {
+        return 0;
+    }
+    if (value >= 2147483647.0) {
+        return 2147483647;
+    }
+    if (value <= -2147483648.0) {
+        return -2147483647 - 1;
+    }
+    return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+void convertLight(PluginContext& context, const std::string& nodeName,
+                  const host::BaseObject& object) {
+    trvScene_api* api = context.builder ? context.builder->backend() : nullptr;
+    if (api == nullptr) {
+        return;
+    }
+    // Reads are not checked: whatever the host answers (the defaults below when it answers
+    // nothing) is used.
+    host::Vector color(0, 0, 0);
+    double brightness = 0.0;
+    int32_t type = 0;
+    object.getVector(90000, color);
+    object.getFloat(90001, brightness);
+    object.getInt(90002, type);
+    const bool area = type == kAreaLight;
+
+    float hx = 1.0f, hy = 1.0f, hz = 1.0f;
+    if (area) {
+        double sx = 0.0, sy = 0.0, sz = 0.0;
+        object.getFloat(100010, sx);
+        object.getFloat(100011, sy);
+        object.getFloat(100012, sz);
+        hx = static_cast<float>(sx * 0.5);
+        hy = static_cast<float>(sy * 0.5);
+        hz = static_cast<float>(sz * 0.5);
+    }
+
+    int32_t lumenSwitch = 0;
+    object.getInt(90046, lumenSwitch);
+    const bool lumen = lumenSwitch != 0;
+    int32_t power = 0;
+    if (lumen) {
+        int32_t unit = 0;
+        double value = 0.0;
+        object.getInt(90037, unit);
+        object.getFloat(90043, value);
+        float intensity = static_cast<float>(value);
+        if (unit == 1) {
+            intensity = static_cast<float>(intensity * 12.566);
+        }
+        power = truncatePower(intensity);
+    } else {
+        power = truncatePower(static_cast<float>(brightness) * 100.0);
+    }
+
+    const float vertices[18] = {0, -hy, 0, hx, 0, 0, 0, 0, hz, -hx, 0, 0, 0, 0, -hz, 0, hy, 0};
+    static const int32_t triangles[24] = {2, 1, 0, 1, 2, 5, 3, 2, 0, 2, 3, 5,
+                                          4, 3, 0, 3, 4, 5, 1, 4, 0, 4, 1, 5};
+
+    api->beginObject(nodeName.c_str(), true);
+    api->beginGeometry("triangles");
+    writeArray(api, "vertices", trvType::vec3f | trvType::array_bit, vertices, 6);
+    // Each vertex's normal is its own position, deliberately not normalised.
+    writeArray(api, "normals", trvType::vec3f | trvType::array_bit, vertices, 6);
+    writeArray(api, "triangles", trvType::int_ | trvType::array_bit, triangles, 24);
+    api->endGeometry();
+
+    // Unlike surface materials, the light's material is opened before its shader and carries the
+    // light's own name; the name registry is not involved.
+    api->beginMaterial(nodeName.c_str(), true);
+    const float rgb[3] = {static_cast<float>(color.x), static_cast<float>(color.y),
+                          static_cast<float>(color.z)};
+    const int32_t lumenFlag = lumen ? 1 : 0;
+    const int32_t off = 0;
+    api->beginShader(nullptr, area ? "trv_mesh_light" : "trv_point_light");
+    api->attribute("power", trvType::int_, &power);
+    api->attribute("color", trvType::vec3f, rgb);
+    api->attribute("lumen", trvType::bool_, &lumenFlag);
+    if (area) {
+        api->attribute("visible to the eye", trvType::bool_, &off);
+        api->attribute("visible in reflections", trvType::bool_, &off);
+        api->attribute("visible in shadows", trvType::bool_, &off);
+    } else {
+        const float radius = 0.0f;
+        api->attribute("radius", trvType::float_, &radius);
+    }
+    api->endShader();
+    trvShaderHandle handle = api->currentShader();
+    api->shader(trvShaderKind::surface, handle);
+    api->endMaterial();
+    api->endObject();
+}
 
 }  // namespace raydeck::c4d

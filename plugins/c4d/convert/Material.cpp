@@ -1,0 +1,332 @@
+// Materials and textures: record reading from texture tags, standard materials and shaders; the
+// texture file search; the material name registry; the material writer.
+#include "plugins/c4d/convert/Material.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "platform/file.h"
+#include "platform/utf.h"
+#include "plugins/c4d/host/Filename.h"
+#include "plugins/c4d/host/Gradient.h"
+#include "trvScene_api.h"
+
+namespace raydeck::c4d {
+
+namespace {
+
+void setColor(double out[3], const host::Vector& v) {
+    out[0] = v.x;
+    out[1] = v.y;
+    out[2] = v.z;
+}
+
+// Diffuse = knot 0 of the gradient in parameter `id`, when the parameter holds a gradient.
+void readGradientShader(const host::BaseShader& shader, int32_t id, MaterialRecord& record) {
+    host::Gradient gradient;
+    if (shader.getGradient(id, gradient)) {
+        setColor(record.diffuse, gradient.firstKnotColorOrWhite());
+    }
+}
+
+bool readLinkedShader(const PluginContext& context, const host::BaseMaterial& material, int32_t id,
+                      MaterialRecord& record) {
+    host::BaseList2D linked;
+    if (!material.getLink(id, context.document, linked)) {
+        return false;
+    }
+    readShader(context, host::BaseShader(linked), record);
+    return true;
+}
+
+}  // namespace
+
+host::Vector objectDisplayColor(const PluginContext& context, const host::BaseObject& object) {
+    host::Vector color(0.65, 0.65, 0.65);
+    int32_t mode = 0;
+    if (!object.getInt(907, mode)) {
+        return color;
+    }
+    if (mode == 1) {
+        object.getVector(908, color);
+    } else if (mode == 3) {
+        host::BaseList2D layer = object.layer(context.document);
+        if (layer) {
+            layer.getVector(1009, color);
+        }
+    }
+    return color;
+}
+
+bool readTextureTag(const PluginContext& context, const host::BaseTag& tag,
+                    MaterialRecord& record) {
+    host::BaseMaterial material = tag.material();
+    if (!material) {
+        return false;
+    }
+    if (!material.nameUtf8(record.name)) {
+        return false;
+    }
+    if (material.type() != kMaterialStandard) {
+        return false;
+    }
+    if (!readStandardMaterial(context, material, record)) {
+        return false;
+    }
+    // The tag's mapping is taken as the host returns it; a failed read keeps the default.
+    record.textureTag = tag;
+    int32_t projection = record.projection;
+    tag.getInt(1004, projection);
+    record.projection = projection;
+    tag.textureMatrix(record.textureMatrix);
+    tag.getFloat(1000, record.offsetU);
+    tag.getFloat(1001, record.offsetV);
+    tag.getFloat(1002, record.lengthU);
+    tag.getFloat(1003, record.lengthV);
+    int32_t tile = record.tile ? 1 : 0;
+    tag.getInt(1007, tile);
+    record.tile = tile != 0;
+    return true;
+}
+
+bool readStandardMaterial(const PluginContext& context, const host::BaseMaterial& material,
+                          MaterialRecord& record) {
+    bool result = false;
+    // Channel 7 on means the colour and specular channels are not looked at.
+    if (!material.channelEnabled(7)) {
+        if (material.channelEnabled(0)) {
+            host::Vector color;
+            if (material.getVector(2100, color)) {
+                setColor(record.diffuse, color);
+            }
+            double brightness = 0.0;
+            if (material.getFloat(2101, brightness)) {
+                const double factor = static_cast<float>(brightness);
+                for (double& c : record.diffuse) {
+                    c *= factor;
+                }
+            }
+            readLinkedShader(context, material, 8000, record);
+            result = true;
+        } else if (material.channelEnabled(1)) {
+            host::Vector color;
+            if (material.getVector(2300, color)) {
+                setColor(record.diffuse, color);
+                readLinkedShader(context, material, 8002, record);
+                result = true;
+            }
+        }
+
+        host::Vector specular;
+        if (material.channelEnabled(8) || material.channelEnabled(9)) {
+            if (material.getVector(3100, specular)) {
+                setColor(record.specular, specular);
+                return true;
+            }
+        } else if (material.channelEnabled(3)) {
+            if (material.getVector(3100, specular)) {
+                setColor(record.specular, specular);
+                return true;
+            }
+            setColor(record.specular, material.containerVector(65, host::Vector(0, 0, 0)));
+        }
+        if (result) {
+            return true;
+        }
+    }
+    // Bitmap and gradient shaders answer false, so the search runs on to the first colour
+    // shader; the last bitmap visited keeps its texture file in the record.
+    for (host::BaseShader shader = material.firstShader(); !result && shader;
+         shader = shader.next()) {
+        result = readShader(context, shader, record);
+    }
+    return result;
+}
+
+bool readShader(const PluginContext& context, const host::BaseShader& shader,
+                MaterialRecord& record) {
+    if (!shader) {
+        return false;
+    }
+    switch (shader.type()) {
+        case kShaderColor: {
+            host::Vector color;
+            if (!shader.getVector(1000, color)) {
+                return false;
+            }
+            setColor(record.diffuse, color);
+            return true;
+        }
+        case kShaderBitmap: {
+            std::string full, file;
+            host::Filename path;
+            if (shader.getFilename(1000, path)) {
+                full = path.utf8();
+                file = path.file().utf8();
+            }
+            record.textureFile = findTextureFile(context.documentFolder, full, file);
+            return false;
+        }
+        case kShaderGradientA:
+            readGradientShader(shader, 1007, record);
+            return false;
+        case kShaderGradientB:
+            readGradientShader(shader, 10001, record);
+            return false;
+        default:
+            return false;
+    }
+}
+
+bool textureFileOpens(const std::string& utf8Path) {
+    std::u16string wide;
+    if (!platform::utf8ToUtf16(utf8Path, wide).ok()) {
+        return false;
+    }
+    FILE* f = nullptr;
+    if (!platform::openFile(wide, u"r", f).ok() || f == nullptr) {
+        return false;
+    }
+    std::fclose(f);
+    return true;
+}
+
+std::string findTextureFile(const std::string& documentFolder, const std::string& fullPath,
+                            const std::string& fileName) {
+    if (!fullPath.empty() && textureFileOpens(fullPath)) {
+        return fullPath;
+    }
+    // Without a file component the candidates would name the folders themselves, which some
+    // systems open for reading: never offer a folder as the texture.
+    if (!documentFolder.empty() && !fileName.empty()) {
+        const std::string inTex = documentFolder + "\\tex\\" + fileName;
+        if (textureFileOpens(inTex)) {
+            return inTex;
+        }
+        const std::string beside = documentFolder + "\\" + fileName;
+        if (textureFileOpens(beside)) {
+            return beside;
+        }
+    }
+    return fullPath;
+}
+
+std::string materialName(PluginContext& context, const MaterialRecord& record) {
+    const std::string base = record.name.empty() ? std::string("Display color") : record.name;
+    std::map<MaterialRecord, int>& records = context.materialNames[base];
+    auto it = records.find(record);
+    if (it == records.end()) {
+        const int ordinal = static_cast<int>(records.size());
+        it = records.emplace(record, ordinal).first;
+    }
+    if (it->second == 0) {
+        return base;
+    }
+    return base + " #" + std::to_string(it->second);
+}
+
+void textureTransform(const host::Matrix& m, double out[16]) {
+    const host::Vector& a = m.v1;
+    const host::Vector& b = m.v2;
+    const host::Vector& c = m.v3;
+    auto cross = [](const host::Vector& p, const host::Vector& q) {
+        return host::Vector(p.y * q.z - p.z * q.y, p.z * q.x - p.x * q.z, p.x * q.y - p.y * q.x);
+    };
+    const host::Vector bc = cross(b, c), ca = cross(c, a), ab = cross(a, b);
+    const double det = a.x * bc.x + a.y * bc.y + a.z * bc.z;
+    host::Matrix inv;  // identity
+    if (det != 0.0) {
+        // Rows of the inverse linear part are (b x c, c x a, a x b) / det; its axes are the
+        // columns of those rows.
+        inv.v1 = host::Vector(bc.x / det, ca.x / det, ab.x / det);
+        inv.v2 = host::Vector(bc.y / det, ca.y / det, ab.y / det);
+        inv.v3 = host::Vector(bc.z / det, ca.z / det, ab.z / det);
+        const host::Vector& o = m.off;
+        inv.off = host::Vector(-(inv.v1.x * o.x + inv.v2.x * o.y + inv.v3.x * o.z),
+                               -(inv.v1.y * o.x + inv.v2.y * o.y + inv.v3.y * o.z),
+                               -(inv.v1.z * o.x + inv.v2.z * o.y + inv.v3.z * o.z));
+    }
+    const host::Vector* rows[4] = {&inv.v1, &inv.v2, &inv.v3, &inv.off};
+    for (int r = 0; r < 4; ++r) {
+        out[4 * r + 0] = rows[r]->x * 0.5;
+        out[4 * r + 1] = rows[r]->y * 0.5;
+        out[4 * r + 2] = rows[r]->z * 0.5;
+        out[4 * r + 3] = r == 3 ? 1.0 : 0.0;
+    }
+}
+
+void emitMaterial(PluginContext& context, const MaterialRecord& record) {
+    trvScene_api* api = context.builder ? context.builder->backend() : nullptr;
+    if (api == nullptr) {
+        return;
+    }
+    const std::string name = materialName(context, record);
+
+    trvShaderHandle texture = nullptr;
+    if (!record.textureFile.empty()) {
+        api->beginShader(nullptr, "texture2_rgb");
+        api->attribute("texture", trvType::string, record.textureFile.c_str());
+        const float black[3] = {0.0f, 0.0f, 0.0f};
+        api->attribute("default_color", trvType::vec3f, black);
+        const int32_t wrap = record.tile ? 1 : 0;
+        api->attribute("wrap", trvType::bool_, &wrap);
+        const bool objectToUv = record.projection == 2;
+        const int32_t projection = objectToUv ? 5 : 4;
+        api->attribute("uv_projection", trvType::int_, &projection);
+        const float mapping[4] = {
+            static_cast<float>(record.lengthU), static_cast<float>(record.lengthV),
+            static_cast<float>(record.offsetU), static_cast<float>(record.offsetV)};
+        api->attribute("scale_u", trvType::float_, &mapping[0]);
+        api->attribute("scale_v", trvType::float_, &mapping[1]);
+        api->attribute("shift_u", trvType::float_, &mapping[2]);
+        api->attribute("shift_v", trvType::float_, &mapping[3]);
+        if (objectToUv) {
+            double t[16];
+            textureTransform(record.textureMatrix, t);
+            api->attribute("transform_obj_to_uv", trvType::matrix, t);
+        } else {
+            const int32_t flags = 62;
+            api->attribute("uv_flags", trvType::int_, &flags);
+        }
+        api->endShader();
+        texture = api->currentShader();
+    }
+
+    const float diffuse[3] = {static_cast<float>(record.diffuse[0]),
+                              static_cast<float>(record.diffuse[1]),
+                              static_cast<float>(record.diffuse[2])};
+    const double specularLength = std::sqrt(record.specular[0] * record.specular[0] +
+                                            record.specular[1] * record.specular[1] +
+                                            record.specular[2] * record.specular[2]);
+    if (texture != nullptr || specularLength > 1e-6) {
+        api->beginShader(nullptr, "trv_advanced");
+        const float specular[3] = {static_cast<float>(record.specular[0]),
+                                   static_cast<float>(record.specular[1]),
+                                   static_cast<float>(record.specular[2])};
+        const int32_t on = 1;
+        const float roughness = 0.0f, ior = 1.5f, alpha = 1.0f;
+        const int32_t glossySamples = 9;
+        api->attribute("diffuse", trvType::vec3f, diffuse);
+        api->attribute("specular", trvType::vec3f, specular);
+        api->attribute("fresnel", trvType::bool_, &on);
+        api->attribute("roughness", trvType::float_, &roughness);
+        api->attribute("ior", trvType::float_, &ior);
+        api->attribute("glossy", trvType::bool_, &on);
+        api->attribute("glossy_samples", trvType::int_, &glossySamples);
+        api->attribute("alpha", trvType::float_, &alpha);
+        if (texture != nullptr) {
+            api->attributeShader("diffuse", texture);
+        }
+    } else {
+        api->beginShader(nullptr, "trv_diffuse");
+        api->attribute("diffuse", trvType::vec3f, diffuse);
+    }
+    api->endShader();
+    trvShaderHandle surface = api->currentShader();
+
+    api->beginMaterial(name.c_str(), true);
+    api->shader(trvShaderKind::surface, surface);
+    api->endMaterial();
+}
+
+}  // namespace raydeck::c4d

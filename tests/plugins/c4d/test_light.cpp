@@ -1,0 +1,89 @@
+// Lights as emitting octahedron proxies: point and area lights, power truncation, lumen units.
+#include "plugins/c4d/convert/light.h"
+#include "tests/plugins/c4d/test_mesh_fixture.h"
+
+namespace raydeck::c4d::testing {
+namespace {
+
+class LightTest : public ConverterTest {
+  protected:
+    void convertOne(const std::string& params) {
+        load(documentJson(R"([{"name": "Lamp", "type": 5102, "params": )" + params + "}]"));
+        recording.calls.clear();
+        convertLight(context, "Lamp", object("Lamp"));
+    }
+    std::string shaderAttribute(const std::string& name) const {
+        const std::vector<std::string> found = calls("attribute " + name + " ");
+        return found.size() == 1 ? found[0] : "missing or repeated: " + name;
+    }
+};
+
+TEST_F(LightTest, PointLightCallSequence) {
+    convertOne(R"({"90000": [1, 0.5, 0.25], "90001": 1.0, "90002": 0})");
+    const std::vector<std::string> expected = {
+        "beginObject Lamp plain",
+        "beginGeometry triangles",
+        "attribute vertices 32769 count=6 0,-1,0,1,0,0,0,0,1,-1,0,0,0,0,-1,0,1,0",
+        "attribute normals 32769 count=6 0,-1,0,1,0,0,0,0,1,-1,0,0,0,0,-1,0,1,0",
+        "attribute triangles 32774 count=24 2,1,0,1,2,5,3,2,0,2,3,5,4,3,0,3,4,5,1,4,0,4,1,5",
+        "endGeometry",
+        "beginMaterial Lamp plain",
+        "beginShader (null) trv_point_light",
+        "attribute power 6 100",
+        "attribute color 1 1,0.5,0.25",
+        "attribute lumen 7 0",
+        "attribute radius 3 0",
+        "endShader",
+        "currentShader",
+        "shader 0 #1",
+        "endMaterial",
+        "endObject",
+    };
+    EXPECT_EQ(recording.calls, expected);
+}
+
+TEST_F(LightTest, AreaLightIsSizedAndHidden) {
+    convertOne(R"({"90001": 0.5, "90002": 8, "100010": 200, "100011": 100, "100012": 0})");
+    // hz 0: two vertices sit at the origin; the normals equal the positions, not unit length.
+    const std::string proxy = "count=6 0,-50,0,100,0,0,0,0,0,-100,0,0,0,0,-0,0,50,0";
+    EXPECT_EQ(shaderAttribute("vertices"), "attribute vertices 32769 " + proxy);
+    EXPECT_EQ(shaderAttribute("normals"), "attribute normals 32769 " + proxy);
+    EXPECT_EQ(calls("beginShader"), std::vector<std::string>{"beginShader (null) trv_mesh_light"});
+    EXPECT_EQ(shaderAttribute("power"), "attribute power 6 50");
+    EXPECT_EQ(shaderAttribute("visible to the eye"), "attribute visible to the eye 7 0");
+    EXPECT_EQ(shaderAttribute("visible in reflections"), "attribute visible in reflections 7 0");
+    EXPECT_EQ(shaderAttribute("visible in shadows"), "attribute visible in shadows 7 0");
+    EXPECT_TRUE(calls("attribute radius").empty());
+    EXPECT_EQ(calls("attribute triangles").size(), 1u);
+}
+
+TEST_F(LightTest, PowerIsTruncatedAndLumenUnitsScale) {
+    struct Case {
+        const char* params;
+        const char* power;
+        const char* lumen;
+    };
+    const Case cases[] = {
+        {R"({"90001": 1.2345})", "attribute power 6 123", "attribute lumen 7 0"},
+        {R"({"90001": -0.019})", "attribute power 6 -1", "attribute lumen 7 0"},
+        {R"({"90001": 5, "90046": 1, "90037": 1, "90043": 100})", "attribute power 6 1256",
+         "attribute lumen 7 1"},
+        {R"({"90001": 5, "90046": 1, "90037": 0, "90043": 100})", "attribute power 6 100",
+         "attribute lumen 7 1"},
+        {R"({"90046": 1, "90037": 1, "90043": 0.05})", "attribute power 6 0",
+         "attribute lumen 7 1"},
+        // Beyond the int range the power saturates instead of converting out of range.
+        {R"({"90001": 1e30})",
+         "attribute power 6 2.14748e+09" /* INT32_MAX, as the recorder prints it */,
+         "attribute lumen 7 0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.params);
+        convertOne(c.params);
+        EXPECT_EQ(shaderAttribute("power"), c.power);
+        EXPECT_EQ(shaderAttribute("lumen"), c.lumen);
+    }
+}
+
+}  // namespace
+}  // namespace raydeck::c4d::testing

@@ -1,0 +1,270 @@
+// Polygon mesh conversion: piece layout, claiming order, normals and UVs, the layer gate, and
+// host data that does not hold together.
+#include <cmath>
+#include <limits>
+
+#include "plugins/c4d/convert/mesh.h"
+#include "tests/plugins/c4d/test_mesh_fixture.h"
+
+namespace raydeck::c4d::testing {
+namespace {
+
+const char* kRed = R"([{"id": "RED", "type": 5703, "name": "Red", "channels": [0],
+                         "params": {"2100": [1, 0, 0]}},
+                        {"id": "BLUE", "type": 5703, "name": "Blue", "channels": [0],
+                         "params": {"2100": [0, 0, 1]}}])";
+
+// Two quads side by side: points 0 1 2 along the bottom, 3 4 5 along the top.
+std::string twoQuads(const std::string& tags, const std::string& extra = "") {
+    return R"([{"name": "Strip", "type": 5100, )" + extra +
+           R"( "points": [[0,0,0],[1,0,0],[2,0,0],[0,1,0],[1,1,0],[2,1,0]],
+               "polygons": [[0,1,4,3],[1,2,5,4]], "tags": )" +
+           tags + "}]";
+}
+
+std::string texture(const std::string& material, const std::string& restriction = "") {
+    return R"({"type": 5616, "material": ")" + material + R"(", "params": {"1006": ")" +
+           restriction + R"("}})";
+}
+
+class MeshTest : public ConverterTest {
+  protected:
+    void convert(const std::string& name) {
+        convertPolygonObject(context, object(name), textureTags(name));
+    }
+    std::vector<std::string> materials() const { return calls("beginMaterial"); }
+};
+
+TEST_F(MeshTest, SingleQuadAndSingleTriangleLayouts) {
+    load(documentJson(R"([{"name": "Quad", "type": 5100,
+        "points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], "polygons": [[0,1,2,3]]},
+        {"name": "Tri", "type": 5100, "points": [[0,0,0],[1,0,0],[0,1,0]],
+         "polygons": [[0,1,2,2]], "tags": [{"type": 5671,
+         "uvw": [[[0,0,0],[1,0,0],[0,1,0],[0,1,0]]]}]}])"));
+    convert("Quad");
+    EXPECT_EQ(attributeOf(0, "vertices"), "count=4 0,0,0,1,0,0,1,1,0,0,1,0");
+    EXPECT_EQ(attributeOf(0, "triangles"), "count=6 0,3,1,2,1,3");
+    EXPECT_EQ(attributeOf(0, "normals"), "");
+    EXPECT_EQ(attributeOf(0, "uv_tex"), "");
+    // No texture tag: the display colour material.
+    EXPECT_EQ(materials(), std::vector<std::string>{"beginMaterial Display color plain"});
+    EXPECT_EQ(calls("beginShader"), std::vector<std::string>{"beginShader (null) trv_diffuse"});
+    EXPECT_EQ(calls("attribute diffuse"),
+              std::vector<std::string>{"attribute diffuse 1 0.65,0.65,0.65"});
+
+    convert("Tri");
+    EXPECT_EQ(attributeOf(1, "triangles"), "count=3 0,2,1");
+    EXPECT_EQ(attributeOf(1, "uv_tex"), "count=6 0,0,1,0,0,1");
+    EXPECT_EQ(attributeOf(1, "triangles_uv"), "count=3 0,2,1");
+}
+
+TEST_F(MeshTest, AttributeOrderWithNormalTagAndUvs) {
+    load(documentJson(R"([{"name": "Quad", "type": 5100,
+        "points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], "polygons": [[0,1,2,3]],
+        "tags": [{"type": 5711}, {"type": 5612, "normals": [[0,0,1, 0,0,1, 0,0,1, 0,0,1]]},
+                 {"type": 5671, "uvw": [[[0,0,0],[1,0,0],[1,1,0],[0,1,0]]]}]}])"));
+    convert("Quad");
+    std::vector<std::string> names;
+    for (const std::string& c : calls("attribute ")) {
+        names.push_back(c.substr(10, c.find(' ', 10) - 10));
+        if (names.back() == "triangles") {
+            break;
+        }
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"vertices", "normals", "triangles_norm", "uv_tex",
+                                               "triangles_uv", "triangles"}));
+    // A normal tag replaces the phong normals by zero normals, one per corner.
+    EXPECT_EQ(attributeOf(0, "normals"), "count=4 0,0,0,0,0,0,0,0,0,0,0,0");
+    EXPECT_EQ(attributeOf(0, "triangles_norm"), "count=6 0,3,1,2,1,3");
+    // The uv count is the number of floats.
+    EXPECT_EQ(attributeOf(0, "uv_tex"), "count=8 0,0,1,0,1,1,0,1");
+    EXPECT_EQ(attributeOf(0, "triangles_uv"), "count=6 0,3,1,2,1,3");
+}
+
+TEST_F(MeshTest, PhongNormalsPerCorner) {
+    load(documentJson(R"([{"name": "Quad", "type": 5100,
+        "points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], "polygons": [[0,1,2,3]],
+        "tags": [{"type": 5612, "normals": [[1,0,0, 0,1,0, 0,0,1, 1,1,1]]}]}])"));
+    convert("Quad");
+    EXPECT_EQ(attributeOf(0, "normals"), "count=4 1,0,0,0,1,0,0,0,1,1,1,1");
+}
+
+TEST_F(MeshTest, PiecesNumberTheirVerticesInOrderOfFirstUse) {
+    load(documentJson(twoQuads("[" + texture("RED", "right") +
+                               R"(, {"type": 5673, "name": "right", "selection": [[1, 1]]}])"),
+                      kRed));
+    convert("Strip");
+    ASSERT_EQ(calls("beginObject").size(), 2u);
+    // The restricted tag's piece (polygon 1, points 1 2 5 4) first, from vertex 0 again.
+    EXPECT_EQ(attributeOf(0, "vertices"), "count=4 1,0,0,2,0,0,2,1,0,1,1,0");
+    EXPECT_EQ(attributeOf(0, "triangles"), "count=6 0,3,1,2,1,3");
+    EXPECT_EQ(attributeOf(1, "vertices"), "count=4 0,0,0,1,0,0,1,1,0,0,1,0");
+    EXPECT_EQ(materials(), (std::vector<std::string>{"beginMaterial Red plain",
+                                                     "beginMaterial Display color plain"}));
+}
+
+TEST_F(MeshTest, ClaimingOrderOfTextureTags) {
+    struct Case {
+        const char* what;
+        std::string tags;
+        std::vector<std::string> materials;
+        std::vector<std::string> triangleCounts;
+    };
+    const std::string sel = R"({"type": 5673, "name": "left", "selection": [[0, 0]]})";
+    const std::string empty = R"({"type": 5673, "name": "none", "selection": []})";
+    const std::vector<Case> cases = {
+        {"two unrestricted: only the last writes",
+         texture("RED") + "," + texture("BLUE"),
+         {"Blue"},
+         {"count=12"}},
+        {"restricted before unrestricted: the later claims all",
+         texture("RED", "left") + "," + texture("BLUE") + "," + sel,
+         {"Blue"},
+         {"count=12"}},
+        {"unrestricted before restricted: both write",
+         texture("BLUE") + "," + texture("RED", "left") + "," + sel,
+         {"Red", "Blue"},
+         {"count=6", "count=6"}},
+        {"empty selection writes nothing and does not fall back",
+         texture("RED", "none") + "," + empty,
+         {"Display color"},
+         {"count=12"}},
+        {"a name that no selection carries applies to all",
+         texture("RED", "nowhere") + "," + sel,
+         {"Red"},
+         {"count=12"}},
+        {"a tag without material is skipped",
+         R"({"type": 5616, "params": {}})",
+         {"Display color"},
+         {"count=12"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        load(documentJson(twoQuads("[" + c.tags + "]"), kRed));
+        convert("Strip");
+        std::vector<std::string> expectedMaterials, counts;
+        for (const std::string& m : c.materials) {
+            expectedMaterials.push_back("beginMaterial " + m + " plain");
+        }
+        EXPECT_EQ(materials(), expectedMaterials);
+        for (size_t i = 0; i < c.materials.size(); ++i) {
+            const std::string t = attributeOf(static_cast<int>(i), "triangles");
+            counts.push_back(t.substr(0, t.find(' ')));
+        }
+        EXPECT_EQ(counts, c.triangleCounts);
+    }
+}
+
+TEST_F(MeshTest, InheritedTagsClaimAfterTheObjectsOwn) {
+    load(documentJson(twoQuads("[" + texture("RED", "left") +
+                               R"(, {"type": 5673, "name": "left", "selection": [[0, 0]]}])"),
+                      kRed));
+    // The list as the walk hands it down: null entry, an ancestor's Blue tag, the own Red tag.
+    hostsim::SimTag ancestorTag;
+    ancestorTag.kind = hostsim::NodeKind::Tag;
+    ancestorTag.type = host::kTagTexture;
+    ancestorTag.material = doc_->find("BLUE");
+    TextureTagList list = textureTags("Strip");
+    list.insert(list.begin() + 1, tagHandle(&ancestorTag));
+    convertPolygonObject(context, object("Strip"), list);
+    EXPECT_EQ(materials(),
+              (std::vector<std::string>{"beginMaterial Red plain", "beginMaterial Blue plain"}));
+}
+
+TEST_F(MeshTest, LayerGate) {
+    const std::string layers = R"([{"id": "ON", "params": {"1001": 1, "1002": 1}},
+                                   {"id": "HALF", "params": {"1001": 1, "1002": 0}},
+                                   {"id": "BARE", "params": {}}])";
+    for (const auto& [layer, written] : std::vector<std::pair<std::string, bool>>{
+             {"ON", true}, {"HALF", false}, {"BARE", false}}) {
+        SCOPED_TRACE(layer);
+        load(documentJson(twoQuads("[]", R"("layer": ")" + layer + R"(",)"), "[]", layers));
+        convert("Strip");
+        EXPECT_EQ(recording.calls.empty(), !written);
+    }
+}
+
+TEST_F(MeshTest, PolygonNamingAMissingPointIsSkipped) {
+    load(documentJson(twoQuads("[]")));
+    // The document loader refuses such files; a host may still hand them out.
+    simObject("Strip")->polygons[0].c = 6;
+    simObject("Strip")->polygons.push_back(RdHostPolygon{-1, 0, 1, 1});
+    convert("Strip");
+    EXPECT_EQ(attributeOf(0, "triangles"), "count=6 0,3,1,2,1,3");
+    EXPECT_EQ(attributeOf(0, "vertices"), "count=4 1,0,0,2,0,0,2,1,0,1,1,0");
+
+    // When no polygon is usable, nothing is written at all.
+    for (RdHostPolygon& p : simObject("Strip")->polygons) {
+        p.a = 100;
+    }
+    recording.calls.clear();
+    convert("Strip");
+    EXPECT_TRUE(calls("beginObject").empty());
+}
+
+TEST_F(MeshTest, ShortUvwDataMeansNoUvs) {
+    load(documentJson(twoQuads(R"([{"type": 5671, "uvw": [[[0,0,0],[1,0,0],[1,1,0],[0,1,0]],
+                                                           [[0,0,0],[1,0,0],[1,1,0],[0,1,0]]]}])")));
+    // The document loader refuses such files; a host may still hand them out.
+    simObject("Strip")->tags[0]->uvw.pop_back();
+    convert("Strip");
+    EXPECT_EQ(attributeOf(0, "uv_tex"), "");
+    EXPECT_EQ(attributeOf(0, "triangles_uv"), "");
+    EXPECT_EQ(attributeOf(0, "triangles"), "count=12 0,3,1,2,1,3,1,2,4,5,4,2");
+}
+
+// A host that hands out phong normals for fewer polygons than the object has.
+float* shortPhong(const RdHostNode*, int32_t* count) {
+    *count = 1;
+    return static_cast<float*>(host::hostAlloc(12 * sizeof(float)));
+}
+
+TEST_F(MeshTest, ShortPhongDataMeansNoNormals) {
+    load(documentJson(twoQuads(R"([{"type": 5612}])")));
+    RdHostInterface table = *host_.table();
+    table.polygonCreatePhongNormals = shortPhong;
+    host::setHostInterface(&table);
+    convert("Strip");
+    EXPECT_EQ(attributeOf(0, "normals"), "");
+    EXPECT_EQ(attributeOf(0, "triangles_norm"), "");
+    EXPECT_EQ(attributeOf(0, "triangles"), "count=12 0,3,1,2,1,3,1,2,4,5,4,2");
+    host::setHostInterface(host_.table());
+}
+
+TEST_F(MeshTest, NonFinitePointsAreWrittenAsTheyAre) {
+    load(documentJson(twoQuads("[]")));
+    simObject("Strip")->points[0].x = std::numeric_limits<double>::quiet_NaN();
+    simObject("Strip")->points[1].y = std::numeric_limits<double>::infinity();
+    convert("Strip");
+    EXPECT_EQ(attributeOf(0, "vertices").substr(0, 22), "count=6 nan,0,0,1,inf,");
+
+    // Through the text writer as well: the object is written to its end.
+    FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    {
+        trvScene_api_file writer(out, false);
+        recordTo(&writer);
+        convert("Strip");
+    }
+    std::string text(4096, '\0');
+    std::rewind(out);
+    text.resize(std::fread(&text[0], 1, text.size(), out));
+    std::fclose(out);
+    EXPECT_NE(text.find("triangles"), std::string::npos) << text;
+    EXPECT_NE(text.find("Display color"), std::string::npos) << text;
+}
+
+TEST_F(MeshTest, ScratchArraysKeepTheirStorage) {
+    load(documentJson(twoQuads("[]")));
+    convert("Strip");
+    const size_t capacity = context.positions.capacity();
+    const float* storage = context.positions.data();
+    recording.calls.clear();
+    convert("Strip");
+    EXPECT_EQ(context.positions.data(), storage);
+    EXPECT_EQ(context.positions.capacity(), capacity);
+    EXPECT_EQ(attributeOf(0, "vertices"), "count=6 0,0,0,1,0,0,1,1,0,0,1,0,2,0,0,2,1,0");
+}
+
+}  // namespace
+}  // namespace raydeck::c4d::testing

@@ -1,0 +1,131 @@
+// Shared set-up of the material, mesh and light tests: an in-memory host document bound to the
+// host layer, a plug-in context whose builder writes to a recording back end (or a text writer),
+// and helpers to reach the document's nodes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugins/c4d/PluginContext.h"
+#include "plugins/c4d/convert/TextureTagList.h"
+#include "plugins/c4d/host/BaseObject.h"
+#include "plugins/c4d/host/HostContext.h"
+#include "tests/importers/sceneapi/RecordingApi.h"
+#include "tools/host/SimDocument.h"
+#include "tools/host/SimHost.h"
+#include "trvScene_api_file.h"
+#include "trvSceneapi_oo.h"
+
+namespace raydeck::c4d::testing {
+
+// Hands the builder a back end it does not own.
+class BorrowedFactory : public trv::LightFactory {
+  public:
+    explicit BorrowedFactory(trvScene_api* api) : api_(api) {}
+    trvScene_api* backend() override { return api_; }
+    void beginScene(trv::trvSceneapi_oo&) override {}
+    void close() override {}
+
+  private:
+    trvScene_api* api_;
+};
+
+inline std::string documentJson(const std::string& objects, const std::string& materials = "[]",
+                                const std::string& layers = "[]") {
+    return R"({"format": "raydeck-host-document", "version": 1, "layers": )" + layers +
+           R"(, "materials": )" + materials + R"(, "objects": )" + objects + "}";
+}
+
+class ConverterTest : public ::testing::Test {
+  protected:
+    // Loads the document and points the context at it; the context survives reloads, as the
+    // plug-in's does between command runs.
+    void load(const std::string& json, const std::string& folder = "") {
+        std::string error;
+        doc_ = hostsim::loadDocumentText(json, "scene.c4d", folder, error);
+        ASSERT_TRUE(doc_) << error;
+        host_.setActiveDocument(doc_.get());
+        host::setHostInterface(host_.table());
+        context.document = host::BaseDocument(host_.documentHandle());
+        context.documentFolder = doc_->folder;
+        recordTo(&recording);
+    }
+    void recordTo(trvScene_api* api) {
+        factory_ = std::make_unique<BorrowedFactory>(api);
+        builder_ = std::make_unique<trv::trvSceneapi_oo>(factory_.get());
+        context.builder = builder_.get();
+        recording.calls.clear();
+    }
+    void TearDown() override {
+        context.builder = nullptr;
+        builder_.reset();
+        host::setHostInterface(nullptr);
+    }
+
+    hostsim::SimObject* simObject(const std::string& name) const {
+        for (hostsim::SimObject* o : doc_->allObjects()) {
+            if (o->name == name) {
+                return o;
+            }
+        }
+        ADD_FAILURE() << "no object " << name;
+        return nullptr;
+    }
+    host::BaseObject object(const std::string& name) const {
+        return host::BaseObject(reinterpret_cast<RdHostNode*>(simObject(name)));
+    }
+    static host::BaseTag tagHandle(hostsim::SimTag* tag) {
+        return host::BaseTag(reinterpret_cast<RdHostNode*>(tag));
+    }
+    // The walk's list for a top-level object: the null entry, then the object's texture tags.
+    TextureTagList textureTags(const std::string& name) const {
+        TextureTagList list{host::BaseTag()};
+        for (auto& t : simObject(name)->tags) {
+            if (t->type == host::kTagTexture || t->type == host::kTagHairMaterial) {
+                list.push_back(tagHandle(t.get()));
+            }
+        }
+        return list;
+    }
+
+    // Recorded calls that start with `prefix`.
+    std::vector<std::string> calls(const std::string& prefix) const {
+        std::vector<std::string> out;
+        for (const std::string& c : recording.calls) {
+            if (c.compare(0, prefix.size(), prefix) == 0) {
+                out.push_back(c);
+            }
+        }
+        return out;
+    }
+    // The recorded value text of attribute `name` in the n-th object (0-based), or "" if absent.
+    std::string attributeOf(int objectIndex, const std::string& name) const {
+        int seen = -1;
+        const std::string key = "attribute " + name + " ";
+        for (const std::string& c : recording.calls) {
+            if (c.compare(0, 12, "beginObject ") == 0) {
+                ++seen;
+            } else if (seen == objectIndex && c.compare(0, key.size(), key) == 0) {
+                const size_t typeEnd = c.find(' ', key.size());
+                return c.substr(typeEnd + 1);
+            }
+        }
+        return "";
+    }
+
+    RecordingApi recording;
+    PluginContext context;
+    std::unique_ptr<hostsim::SimDocument> doc_;
+    hostsim::SimHost host_;
+
+  private:
+    std::unique_ptr<BorrowedFactory> factory_;
+    std::unique_ptr<trv::trvSceneapi_oo> builder_;
+};
+
+}  // namespace raydeck::c4d::testing
