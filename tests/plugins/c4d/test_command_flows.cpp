@@ -238,22 +238,3 @@ TEST_F(CommandFlows, UnreachableRendererConvertsNothingAndReportsTheReason) {
     ASSERT_EQ(host_.consoleLines().size(), 1u);
     EXPECT_EQ(host_.consoleLines()[0], "Raydeck Update: Failed to connect. No renderer here.");
 }
-
-TEST_F(CommandFlows, RenderCommandWithoutRendererReportsTheLinksReason) {
-    raydeck::c4d::RaydeckCinema4DRender command(&context_);
-    EXPECT_TRUE(command.execute(doc()));
-    EXPECT_EQ(context_.builder, nullptr);
-    ASSERT_EQ(host_.consoleLines().size(), 1u);
-    EXPECT_EQ(host_.consoleLines()[0].rfind("Raydeck Render: Failed to connect. ", 0), 0u)
-        << host_.consoleLines()[0];
-}
-
-TEST_F(CommandFlows, EachCommandSetsSelectionOnlyItself) {
-    host_.setSaveDialogAnswer(dir_.path() + "/a.rdk");
-    raydeck::c4d::exportFlow(context_, doc());
-    EXPECT_FALSE(context_.selectionOnly);
-    raydeck::c4d::updateFlow(context_, doc());
-    EXPECT_TRUE(context_.selectionOnly);
-    raydeck::c4d::renderFlow(context_, doc());
-    EXPECT_FALSE(context_.selectionOnly);
-}
