@@ -1,0 +1,185 @@
+// Animation export of one object with nine tracks (position, rotation and scale, each x, y, z)
+// over 10 minutes: 18,000 samples a track. Sampling (host evaluation and placed changes),
+// writing the sampled blocks through the scene text writer, and the whole export (collect,
+// sample, write), side by side in one run. Counters report samples per second.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugins/c4d/convert/animation.h"
+#include "plugins/c4d/host/HostContext.h"
+#include "tools/host/SimDocument.h"
+#include "tools/host/SimHost.h"
+#include "trvScene_api_file.h"
+#include "trvSceneapi_oo.h"
+
+namespace {
+
+using namespace raydeck;
+
+constexpr double kSeconds = 600.0;
+
+std::string nineTracks() {
+    std::string tracks;
+    const int params[3] = {903, 904, 905};
+    for (int p : params) {
+        for (int c = 1000; c <= 1002; ++c) {
+            if (!tracks.empty()) {
+                tracks += ",";
+            }
+            tracks += R"({"id": [)" + std::to_string(p) + ", " + std::to_string(c) +
+                      R"(], "params": {"904": 1}, "keys": [{"time": 0, "value": 1},
+                      {"time": 300, "value": 2}, {"time": 600, "value": 1.5}]})";
+        }
+    }
+    return R"({"format": "raydeck-host-document", "version": 1, "objects": [{"name": "Cube",
+        "type": 5140, "position": [1, 2, 3], "rotation": [0.1, 0.2, 0.3], "scale": [1, 2, 1],
+        "rotationOrder": 2, "tracks": [)" +
+           tracks + "]}]}";
+}
+
+// The scratch scene file, on /dev/shm when there is one so the disk does not dominate; the
+// folder is removed when the program ends.
+class Scratch {
+  public:
+    Scratch() {
+        const std::string base = std::filesystem::exists("/dev/shm")
+                                     ? std::string("/dev/shm")
+                                     : std::filesystem::temp_directory_path().string();
+        std::string pattern = base + "/raydeck-bench-anim-XXXXXX";
+        if (mkdtemp(&pattern[0]) != nullptr) {
+            dir_ = pattern;
+            file_ = std::fopen((dir_ + "/scene.rdk").c_str(), "wb+");
+        }
+    }
+    ~Scratch() {
+        if (file_) {
+            std::fclose(file_);
+        }
+        std::error_code ignored;
+        if (!dir_.empty()) {
+            std::filesystem::remove_all(dir_, ignored);
+        }
+    }
+    FILE* file() const { return file_; }
+    void restart() const {
+        std::fflush(file_);
+        if (ftruncate(fileno(file_), 0) != 0) {
+            // The rewind alone keeps the file from growing.
+        }
+        std::rewind(file_);
+    }
+
+  private:
+    std::string dir_;
+    FILE* file_ = nullptr;
+};
+
+class FixedFactory : public trv::LightFactory {
+  public:
+    explicit FixedFactory(trvScene_api* api) : api_(api) {}
+    trvScene_api* backend() override { return api_; }
+    void beginScene(trv::trvSceneapi_oo&) override {}
+    void close() override {}
+
+  private:
+    trvScene_api* api_;
+};
+
+struct Setup {
+    std::unique_ptr<hostsim::SimDocument> doc;
+    hostsim::SimHost host;
+    Scratch scratch;
+    std::unique_ptr<trvScene_api_file> writer;
+    std::unique_ptr<FixedFactory> factory;
+    std::unique_ptr<trv::trvSceneapi_oo> builder;
+    c4d::PluginContext context;
+    host::BaseObject object;
+    Setup() {
+        std::string error;
+        doc = hostsim::loadDocumentText(nineTracks(), "bench.c4d", "", error);
+        host.setActiveDocument(doc.get());
+        host::setHostInterface(host.table());
+        writer = std::make_unique<trvScene_api_file>(scratch.file(), true);
+        factory = std::make_unique<FixedFactory>(writer.get());
+        builder = std::make_unique<trv::trvSceneapi_oo>(factory.get());
+        context.builder = builder.get();
+        context.document = host::BaseDocument(host.documentHandle());
+        object = host::BaseObject::firstIn(context.document);
+    }
+    ~Setup() { host::setHostInterface(nullptr); }
+    c4d::AnimationPlacement placement() const {
+        return c4d::AnimationPlacement(object.position(), object.rotation(), object.scale(),
+                                       object.rotationOrder(), false);
+    }
+};
+
+void BM_SampleNineTracks(benchmark::State& state) {
+    Setup s;
+    const c4d::AnimationPlacement placement = s.placement();
+    c4d::TrackSamples samples;
+    int64_t count = 0;
+    for (auto _ : state) {
+        for (host::CTrack t = s.object.firstTrack(); t; t = t.next()) {
+            c4d::sampleTrack(s.context.document, t, placement, samples);
+            count += static_cast<int64_t>(samples.matrices.size());
+        }
+        benchmark::DoNotOptimize(samples.matrices.data());
+    }
+    state.counters["samples/s"] =
+        benchmark::Counter(static_cast<double>(count), benchmark::Counter::kIsRate);
+    state.counters["samples/track"] = static_cast<double>(samples.matrices.size());
+}
+
+void BM_WriteNineBlocks(benchmark::State& state) {
+    Setup s;
+    const c4d::AnimationPlacement placement = s.placement();
+    std::vector<c4d::TrackSamples> sampled;
+    for (host::CTrack t = s.object.firstTrack(); t; t = t.next()) {
+        sampled.emplace_back();
+        c4d::sampleTrack(s.context.document, t, placement, sampled.back());
+    }
+    int64_t count = 0;
+    for (auto _ : state) {
+        s.scratch.restart();
+        for (const c4d::TrackSamples& one : sampled) {
+            c4d::writeAnimationBlock(*s.writer, one, "Cube/Position");
+            count += static_cast<int64_t>(one.matrices.size());
+        }
+    }
+    state.counters["samples/s"] =
+        benchmark::Counter(static_cast<double>(count), benchmark::Counter::kIsRate);
+}
+
+void BM_WholeObjectExport(benchmark::State& state) {
+    Setup s;
+    for (auto _ : state) {
+        s.scratch.restart();
+        c4d::TrackList scale, rotation, position;
+        for (host::CTrack t = s.object.firstTrack(); t; t = t.next()) {
+            c4d::collectTrack(s.context, t, scale, rotation, position);
+        }
+        const host::Vector p = s.object.position(), r = s.object.rotation(), sc = s.object.scale();
+        const int order = s.object.rotationOrder();
+        c4d::writeAnimation(s.context, "Cube", scale, "Scale", p, r, sc, order, false);
+        c4d::writeAnimation(s.context, "Cube", rotation, "Rotation", p, r, sc, order, false);
+        c4d::writeAnimation(s.context, "Cube", position, "Position", p, r, sc, order, false);
+    }
+    state.counters["samples/s"] =
+        benchmark::Counter(9.0 * (kSeconds * 30.0) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(BM_SampleNineTracks)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteNineBlocks)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeObjectExport)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
