@@ -3,6 +3,7 @@
 // the plug-in reports, and usage errors.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,8 +46,9 @@ class RaydeckHost : public ::testing::Test {
         std::ofstream(dir_ / name, std::ios::binary) << text;
     }
 
-    // Runs raydeck-host with the test plug-in in the temporary folder and waits for it.
-    Result host(std::vector<std::string> args, bool withPlugin = true) {
+    // Runs raydeck-host with the test plug-in in the temporary folder and waits for it; a
+    // non-zero stackBytes limits the main thread's stack as `ulimit -s` would.
+    Result host(std::vector<std::string> args, bool withPlugin = true, rlim_t stackBytes = 0) {
         if (withPlugin) {
             args.insert(args.begin(), {"--plugin", RAYDECK_TEST_PLUGIN});
         }
@@ -55,6 +57,12 @@ class RaydeckHost : public ::testing::Test {
         if (pid == 0) {
             if (chdir(dir_.c_str()) != 0) {
                 _exit(127);
+            }
+            if (stackBytes != 0) {
+                const rlimit limit{stackBytes, stackBytes};
+                if (setrlimit(RLIMIT_STACK, &limit) != 0) {
+                    _exit(127);
+                }
             }
             int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -200,4 +208,28 @@ TEST_F(RaydeckHost, RealPluginRegistersItsCommandsAndExportsTheSample) {
     EXPECT_EQ(noFolder.code, 1);
     EXPECT_NE(noFolder.err.find("missing/workshop.rdk"), std::string::npos) << noFolder.err;
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
+}
+
+TEST_F(RaydeckHost, ThousandLevelHierarchyExportsOnAOneMebibyteStack) {
+    constexpr int kDepth = 1000;
+    std::string objects;
+    for (int i = 0; i < kDepth; ++i) {
+        objects += "{\"name\": \"L" + std::to_string(i) + "\", \"type\": 5140";
+        objects += i + 1 < kDepth ? ", \"children\": [" : "}";
+    }
+    for (int i = 1; i < kDepth; ++i) {
+        objects += "]}";
+    }
+    write("deep.json",
+          R"({"format": "raydeck-host-document", "version": 1, "objects": [)" + objects + "]}");
+
+    Result r = host({"export", "deep.json", "-o", "deep.rdk"}, /*withPlugin=*/false, 1 << 20);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string scene = readFile(dir_ / "deep.rdk");
+    size_t groups = 0;
+    for (size_t at = scene.find("\ngroup "); at != std::string::npos;
+         at = scene.find("\ngroup ", at + 1)) {
+        ++groups;
+    }
+    EXPECT_EQ(groups, size_t(kDepth) + 1);  // the root group and one per level
 }
