@@ -1,11 +1,12 @@
 // Shared by the animation, camera and hair tests: an in-memory host document served by the
-// simulator, a builder over a back end that keeps every block's attributes as numbers, and the
+// simulator, a builder over a back end that keeps each block's attributes as numbers, and the
 // plug-in context wired to both.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,32 +21,15 @@
 
 namespace raydeck::testing {
 
-// Records every call as text and, per block (animation, geometry, camera, object), every
-// attribute's value as numbers: arrays element by element, strings in `text`.
+// Records every call as text and keeps, per block, every attribute's elements as doubles (or its
+// text) and the attribute order.
 class CaptureApi : public RecordingApi {
   public:
-    struct Attr {
-        std::string name;
-        int type = 0;
-        std::vector<double> values;
-        std::string text;
-    };
     struct Block {
         std::string kind, name;
-        std::vector<Attr> attrs;
-        const Attr* find(const std::string& n) const {
-            for (const Attr& a : attrs) {
-                if (a.name == n) {
-                    return &a;
-                }
-            }
-            return nullptr;
-        }
-        const std::vector<double>& values(const std::string& n) const {
-            static const std::vector<double> none;
-            const Attr* a = find(n);
-            return a ? a->values : none;
-        }
+        std::vector<std::string> order;
+        std::map<std::string, std::vector<double>> values;
+        std::map<std::string, std::string> text;
     };
     std::vector<Block> blocks;
 
@@ -58,88 +42,56 @@ class CaptureApi : public RecordingApi {
         }
         return out;
     }
-
     bool beginAnimation(const char* t, const char* n) override {
-        open("animation", n);
-        return RecordingApi::beginAnimation(t, n);
+        return open("animation", n) && RecordingApi::beginAnimation(t, n);
     }
     bool beginGeometry(const char* t) override {
-        open("geometry", t);
-        return RecordingApi::beginGeometry(t);
+        return open("geometry", t) && RecordingApi::beginGeometry(t);
     }
     bool beginCamera(const char* n) override {
-        open("camera", n);
-        return RecordingApi::beginCamera(n);
+        return open("camera", n) && RecordingApi::beginCamera(n);
     }
     bool beginObject(const char* n, bool plain) override {
-        open("object", n);
-        return RecordingApi::beginObject(n, plain);
+        return open("object", n) && RecordingApi::beginObject(n, plain);
     }
     void transform(const double* m) override {
-        if (!blocks.empty()) {
-            blocks.back().attrs.push_back(Attr{"transform", 9, std::vector<double>(m, m + 16), ""});
-        }
+        put("transform", m, 16);
         RecordingApi::transform(m);
     }
     bool attribute(const char* n, int type, const void* v) override {
-        if (!blocks.empty()) {
-            blocks.back().attrs.push_back(decode(n, type, v));
+        const int base = type & ~trvType::array_bit;
+        const void* p = v;
+        size_t count = 1;
+        if (type & trvType::array_bit) {
+            p = static_cast<const trvArray*>(v)->data;
+            count = static_cast<const trvArray*>(v)->count;
+        }
+        if (base == trvType::int_ || base == trvType::bool_) {
+            put(n, static_cast<const int32_t*>(p), count);
+        } else if (base == trvType::float_ || base == trvType::vec3f) {
+            put(n, static_cast<const float*>(p), base == trvType::vec3f ? 3 * count : count);
+        } else if (base == trvType::vec3d || base == trvType::matrix) {
+            put(n, static_cast<const double*>(p), base == trvType::matrix ? 16 * count : 3 * count);
+        } else if (type == trvType::string && !blocks.empty()) {
+            blocks.back().text[n] = static_cast<const char*>(v);
+            blocks.back().order.push_back(n);
+        } else {
+            put(n, static_cast<const int32_t*>(nullptr), 0);
         }
         return RecordingApi::attribute(n, type, v);
     }
 
   private:
-    void open(const char* kind, const char* name) {
-        blocks.push_back(Block{kind, name ? name : "(null)", {}});
+    bool open(const char* kind, const char* name) {
+        blocks.push_back(Block{kind, name ? name : "(null)", {}, {}, {}});
+        return true;
     }
-    static Attr decode(const char* n, int type, const void* v) {
-        Attr a{n, type, {}, ""};
-        auto take = [&a](const auto* p, size_t count) {
-            for (size_t i = 0; i < count; ++i) {
-                a.values.push_back(static_cast<double>(p[i]));
-            }
-        };
-        if (type & trvType::array_bit) {
-            const trvArray* r = static_cast<const trvArray*>(v);
-            switch (type & ~trvType::array_bit) {
-                case trvType::int_:
-                    take(static_cast<const int32_t*>(r->data), r->count);
-                    break;
-                case trvType::float_:
-                    take(static_cast<const float*>(r->data), r->count);
-                    break;
-                case trvType::vec3f:
-                    take(static_cast<const float*>(r->data), r->count * 3u);
-                    break;
-                case trvType::matrix:
-                    take(static_cast<const double*>(r->data), r->count * 16u);
-                    break;
-                default:
-                    break;
-            }
-            return a;
+    template <typename T>
+    void put(const char* n, const T* p, size_t count) {
+        if (!blocks.empty()) {
+            blocks.back().values[n] = std::vector<double>(p, p + count);
+            blocks.back().order.push_back(n);
         }
-        switch (type) {
-            case trvType::int_:
-            case trvType::bool_:
-                take(static_cast<const int32_t*>(v), 1);
-                break;
-            case trvType::float_:
-                take(static_cast<const float*>(v), 1);
-                break;
-            case trvType::vec3f:
-                take(static_cast<const float*>(v), 3);
-                break;
-            case trvType::vec3d:
-                take(static_cast<const double*>(v), 3);
-                break;
-            case trvType::string:
-                a.text = static_cast<const char*>(v);
-                break;
-            default:
-                break;
-        }
-        return a;
     }
 };
 
@@ -154,7 +106,7 @@ class StubFactory : public trv::LightFactory {
     trvScene_api* api_;
 };
 
-// A document with the given top-level objects (JSON text of the "objects" array's contents).
+// A document with the given top-level objects (the JSON text inside "objects": [...]).
 inline std::string documentWith(const std::string& objects, const std::string& extra = "") {
     return R"({"format": "raydeck-host-document", "version": 1, )" + extra +
            (extra.empty() ? "" : ", ") + R"("objects": [)" + objects + "]}";

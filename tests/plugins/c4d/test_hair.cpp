@@ -2,6 +2,8 @@
 // hair material tags' precedence, and guide data the converter must not read past.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "plugins/c4d/convert/hair.h"
 #include "test_animation_support.h"
 
@@ -9,128 +11,91 @@ namespace raydeck {
 namespace {
 
 using testing::ConverterScene;
-using testing::documentWith;
 
 // Two guides of four segments, reported at the object's own placement (10, 0, 0).
-const char kGuides[] = R"("hair": {"segments": 4, "guides": [
-    {"points": [[10,0,0],[10,1,0],[10,2,0],[10,3,0],[10,4,0]], "rootUV": [0.25, 0.5, 9]},
-    {"points": [[11,0,0],[11,1,0],[11,2,0],[11,3,0],[11,4,0]], "rootUV": [0.75, 1, 9]}]})";
-
-std::string hairObject(const std::string& extra = "") {
-    return R"({"name": "Fur", "type": 1017305, "position": [10, 0, 0], )" +
-           (extra.empty() ? "" : extra + ", ") + kGuides + "}";
+std::string hairDocument(const std::string& tags = "", const std::string& extra = "") {
+    return testing::documentWith(
+        R"({"name": "Fur", "type": 1017305, "position": [10, 0, 0], "tags": [)" + tags +
+            R"(], "hair": {"segments": 4, "guides": [
+            {"points": [[10,0,0],[10,1,0],[10,2,0],[10,3,0],[10,4,0]], "rootUV": [0.25, 0.5, 9]},
+            {"points": [[11,0,0],[11,1,0],[11,2,0],[11,3,0],[11,4,0]], "rootUV": [0.75, 1, 9]}]}})",
+        extra);
 }
 
-const char kHairMaterials[] = R"("materials": [
-    {"id": "HM1", "type": 1017730, "name": "Thick", "params": {"3009": 1.0, "3010": 0.2,
-     "3139": {"gradient": [{"position": 0, "color": [0.3, 0.2, 0.1]}]}}},
-    {"id": "HM2", "type": 1017730, "name": "Thin", "params": {"3009": 0.05, "3010": 0.01}}])";
-
-c4d::TextureTagList tagsOf(const host::BaseObject& o) {
+void convert(ConverterScene& s) {
     c4d::TextureTagList list{host::BaseTag()};
-    for (host::BaseTag t = o.firstTag(); t; t = t.next()) {
+    for (host::BaseTag t = s.object().firstTag(); t; t = t.next()) {
         list.push_back(t);
     }
-    return list;
+    c4d::convertHairObject(s.context, s.object(), list);
 }
 
-bool wroteMaterial(const ConverterScene& s, const std::string& name) {
-    for (const std::string& c : s.api.calls) {
-        if (c == "beginMaterial " + name + " plain") {
-            return true;
-        }
-    }
-    return false;
+bool called(const ConverterScene& s, const std::string& line) {
+    return std::find(s.api.calls.begin(), s.api.calls.end(), line) != s.api.calls.end();
 }
 
 TEST(Hair, DefaultsRadiiCountsAndInverseMatrixPlacement) {
-    ConverterScene s(documentWith(hairObject()));
-    c4d::convertHairObject(s.context, s.object(), tagsOf(s.object()));
+    ConverterScene s(hairDocument());
+    convert(s);
     auto geo = s.api.of("geometry");
     ASSERT_EQ(geo.size(), 1u);
-    EXPECT_EQ(geo[0]->name, "trv_bezier_curves");
-    EXPECT_EQ(s.api.of("object").at(0)->name, "Fur");
-    const std::vector<double>& pr = geo[0]->values("pr");
-    ASSERT_EQ(pr.size(), 10u);
+    const auto& v = geo[0]->values;
     const float step = static_cast<float>(static_cast<double>(0.1f - 0.5f) / 4.0);
-    float r = 0.5f;
-    for (int j = 0; j < 5; ++j, r += step) {
-        EXPECT_EQ(pr[j], r);
-        EXPECT_EQ(pr[5 + j], r);
+    std::vector<double> radii;
+    for (float r = 0.5f; radii.size() < 5; r += step) {
+        radii.push_back(r);
     }
-    EXPECT_NEAR(pr[4], 0.1, 1e-6);
-    EXPECT_EQ(geo[0]->values("nvertices"), (std::vector<double>{5, 5}));
-    EXPECT_EQ(geo[0]->values("curve_uv"), (std::vector<double>{0.25, 0.5, 0.75, 1}));
-    const std::vector<double>& p = geo[0]->values("p");
-    ASSERT_EQ(p.size(), 30u);
-    EXPECT_EQ(std::vector<double>(p.begin(), p.begin() + 6),
+    radii.insert(radii.end(), radii.begin(), radii.end());
+    EXPECT_EQ(v.at("pr"), radii);
+    EXPECT_NEAR(radii[4], 0.1, 1e-6);
+    EXPECT_EQ(v.at("nvertices"), (std::vector<double>{5, 5}));
+    EXPECT_EQ(v.at("curve_uv"), (std::vector<double>{0.25, 0.5, 0.75, 1}));
+    ASSERT_EQ(v.at("p").size(), 30u);
+    EXPECT_EQ(std::vector<double>(v.at("p").begin(), v.at("p").begin() + 6),
               (std::vector<double>{0, 0, 0, 0, 1, 0}));
-    EXPECT_EQ(std::vector<double>(p.begin() + 27, p.end()), (std::vector<double>{1, 4, 0}));
-    EXPECT_EQ(geo[0]->values("radius"), std::vector<double>{0.5});
-    EXPECT_EQ(geo[0]->values("order"), std::vector<double>{2});
-    EXPECT_TRUE(wroteMaterial(s, "Display color"));
+    EXPECT_EQ(std::vector<double>(v.at("p").end() - 3, v.at("p").end()),
+              (std::vector<double>{1, 4, 0}));
+    EXPECT_EQ(std::vector<std::string>(geo[0]->order.begin(), geo[0]->order.begin() + 6),
+              (std::vector<std::string>{"radius", "order", "p", "pr", "curve_uv", "nvertices"}));
+    EXPECT_TRUE(called(s, "beginObject Fur plain"));
+    EXPECT_TRUE(called(s, "beginMaterial Display color plain"));
     EXPECT_EQ(s.api.calls.back(), "endObject");
 }
 
-TEST(Hair, TagNearestTheListStartWinsAndSetsNameThicknessAndColour) {
-    // Own tags come after the ancestors' in the list; the first listed tag overrides the later.
-    ConverterScene s(documentWith(
-        hairObject(
-            R"("tags": [{"type": 1017729, "name": "Outer", "params": {"1000": {"link": "HM1"}}},
-                                {"type": 1017729, "name": "Inner", "params": {"1000": {"link": "HM2"}}}])"),
-        kHairMaterials));
-    c4d::convertHairObject(s.context, s.object(), tagsOf(s.object()));
+TEST(Hair, TagNearestTheListStartWinsAndBareTagOnlyNames) {
+    // Visited last to first, so the first listed overrides: Bare names, Outer (not Inner) sets
+    // thickness and colour.
+    ConverterScene s(hairDocument(
+        R"({"type": 1017729, "name": "Bare"},
+           {"type": 1017729, "name": "Outer", "params": {"1000": {"link": "HM1"}}},
+           {"type": 1017729, "name": "Inner", "params": {"1000": {"link": "HM2"}}})",
+        R"("materials": [{"id": "HM1", "type": 1017730, "params": {"3009": 1.0, "3010": 0.2,
+             "3139": {"gradient": [{"position": 0, "color": [0.3, 0.2, 0.1]}]}}},
+           {"id": "HM2", "type": 1017730, "params": {"3009": 0.05, "3010": 0.01}}])"));
+    convert(s);
     auto geo = s.api.of("geometry");
     ASSERT_EQ(geo.size(), 1u);
-    const std::vector<double>& pr = geo[0]->values("pr");
-    ASSERT_EQ(pr.size(), 10u);
-    EXPECT_EQ(pr[0], 1.0);
-    EXPECT_NEAR(pr[4], 0.2, 1e-6);
-    EXPECT_TRUE(wroteMaterial(s, "Outer"));
-    bool gradientColour = false;
-    for (const std::string& c : s.api.calls) {
-        gradientColour = gradientColour || c == "attribute diffuse 1 0.3,0.2,0.1";
-    }
-    EXPECT_TRUE(gradientColour);
+    EXPECT_EQ(geo[0]->values.at("pr")[0], 1.0);
+    EXPECT_NEAR(geo[0]->values.at("pr")[4], 0.2, 1e-6);
+    EXPECT_TRUE(called(s, "beginMaterial Bare plain"));
+    EXPECT_TRUE(called(s, "attribute diffuse 1 0.3,0.2,0.1"));
 }
 
-TEST(Hair, TagWithoutHairMaterialOnlyNamesIt) {
-    ConverterScene s(documentWith(hairObject(R"("tags": [{"type": 1017729, "name": "Bare"}])")));
-    c4d::convertHairObject(s.context, s.object(), tagsOf(s.object()));
-    auto geo = s.api.of("geometry");
-    ASSERT_EQ(geo.size(), 1u);
-    EXPECT_EQ(geo[0]->values("pr")[0], 0.5f);
-    EXPECT_TRUE(wroteMaterial(s, "Bare"));
-}
+TEST(Hair, MissingServiceWritesNothingAndShortPointArrayIsNotOverrun) {
+    ConverterScene off(hairDocument("", R"("services": {"hair": false})"));
+    convert(off);
+    EXPECT_TRUE(off.api.calls.empty());
 
-TEST(Hair, MissingServiceWritesNothing) {
-    ConverterScene s(documentWith(hairObject(), R"("services": {"hair": false})"));
-    c4d::convertHairObject(s.context, s.object(), tagsOf(s.object()));
-    EXPECT_TRUE(s.api.calls.empty());
-}
-
-TEST(Hair, NoGuidesStillWritesEmptyArrays) {
-    ConverterScene s(
-        documentWith(R"({"name": "Fur", "type": 1017305, "hair": {"segments": 4, "guides": []}})"));
-    c4d::convertHairObject(s.context, s.object(), tagsOf(s.object()));
-    auto geo = s.api.of("geometry");
-    ASSERT_EQ(geo.size(), 1u);
-    EXPECT_TRUE(geo[0]->values("p").empty());
-    EXPECT_TRUE(geo[0]->values("nvertices").empty());
-    ASSERT_NE(geo[0]->find("pr"), nullptr);
-}
-
-TEST(Hair, ShortPointArrayIsNotReadPastItsEnd) {
-    ConverterScene s(documentWith(hairObject()));
+    ConverterScene s(hairDocument());
     auto& points = s.doc->objects[0]->hair.points;
     points.resize(7);  // two guides of five points claimed, seven delivered
     points.shrink_to_fit();
-    c4d::convertHairObject(s.context, s.object(), tagsOf(s.object()));
+    convert(s);
     auto geo = s.api.of("geometry");
     ASSERT_EQ(geo.size(), 1u);
-    EXPECT_EQ(geo[0]->values("nvertices"), std::vector<double>{5});
-    EXPECT_EQ(geo[0]->values("p").size(), 15u);
-    EXPECT_EQ(geo[0]->values("curve_uv").size(), 2u);
+    EXPECT_EQ(geo[0]->values.at("nvertices"), std::vector<double>{5});
+    EXPECT_EQ(geo[0]->values.at("p").size(), 15u);
+    EXPECT_EQ(geo[0]->values.at("curve_uv").size(), 2u);
 }
 
 }  // namespace
