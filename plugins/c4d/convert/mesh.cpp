@@ -36,33 +36,63 @@ bool pointExists(const MeshSource& src, int32_t index) {
     return index >= 0 && index < src.pointCount;
 }
 
+// Output cursors into the scratch arrays, which are sized for the whole piece up front: the
+// per-corner appends are then plain stores.
+struct PieceCursor {
+    float* positions;
+    int32_t vertexCount;
+    float* uvs;
+    int32_t* triangles;
+    int32_t* corners;  // corner indices: the same for the normal and the uv index arrays
+};
+
 // The vertex number of host point `index` in the current piece, appending its position when
 // the piece has not used it yet.
-inline int32_t vertexOf(PluginContext& ctx, const MeshSource& src, int32_t index) {
-    MeshScratch& s = ctx.meshScratch;
+inline int32_t vertexOf(MeshScratch& s, PieceCursor& out, const RdHostVector* points,
+                        int32_t index) {
     if (s.pointStamp[index] != s.generation) {
         s.pointStamp[index] = s.generation;
-        s.pointRemap[index] = static_cast<int32_t>(ctx.positions.size() / 3);
-        const RdHostVector& p = src.points[index];
-        ctx.positions.push_back(static_cast<float>(p.x));
-        ctx.positions.push_back(static_cast<float>(p.y));
-        ctx.positions.push_back(static_cast<float>(p.z));
+        s.pointRemap[index] = out.vertexCount++;
+        const RdHostVector& p = points[index];
+        out.positions[0] = static_cast<float>(p.x);
+        out.positions[1] = static_cast<float>(p.y);
+        out.positions[2] = static_cast<float>(p.z);
+        out.positions += 3;
     }
     return s.pointRemap[index];
 }
 
-inline void appendUv(PluginContext& ctx, const RdHostVector& uvw) {
-    ctx.uvs.push_back(static_cast<float>(uvw.x));
-    ctx.uvs.push_back(static_cast<float>(uvw.y));
+inline void appendUv(PieceCursor& out, const RdHostVector& uvw) {
+    out.uvs[0] = static_cast<float>(uvw.x);
+    out.uvs[1] = static_cast<float>(uvw.y);
+    out.uvs += 2;
 }
 
-inline void appendNormal(PluginContext& ctx, const MeshSource& src, int32_t polygon,
-                         int32_t corner) {
+// The piece's normals: zero normals for every corner, or the host's phong normals of corners
+// a, b, c (and d for quads). The phong normals of consecutive quads lie back to back in the
+// host's array, so runs of them are copied in one go.
+void fillNormals(PluginContext& ctx, const MeshSource& src, size_t cornerCount) {
     if (src.normals == NormalSource::zero) {
-        ctx.normals.insert(ctx.normals.end(), 3, 0.0f);
-    } else {
-        const float* n = src.phong + 3 * (4 * static_cast<int64_t>(polygon) + corner);
-        ctx.normals.insert(ctx.normals.end(), n, n + 3);
+        ctx.normals.resize(3 * cornerCount);
+        return;
+    }
+    ctx.normals.reserve(3 * cornerCount);
+    const std::vector<int32_t>& piece = ctx.meshScratch.piece;
+    const auto isQuad = [&](int32_t t) { return src.polygons[t].c != src.polygons[t].d; };
+    for (size_t i = 0; i < piece.size();) {
+        const int32_t first = piece[i];
+        const float* from = src.phong + 12 * static_cast<int64_t>(first);
+        if (!isQuad(first)) {
+            ctx.normals.insert(ctx.normals.end(), from, from + 9);
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        while (j < piece.size() && piece[j] == piece[j - 1] + 1 && isQuad(piece[j])) {
+            ++j;
+        }
+        ctx.normals.insert(ctx.normals.end(), from, from + 12 * (j - i));
+        i = j;
     }
 }
 
@@ -96,7 +126,26 @@ void emitMeshPiece(PluginContext& ctx, trvScene_api* api, const MeshSource& src,
     api->beginGeometry("triangles");
 
     resetRemap(s, src.pointCount);
-    int32_t corners = 0;  // both corner counters: they always hold the same value
+    // Size every array for the piece: 3 corners and 3 indices per triangle, 4 and 6 per quad.
+    size_t cornerCount = 0, indexCount = 0;
+    for (int32_t t : s.piece) {
+        const bool triangle = src.polygons[t].c == src.polygons[t].d;
+        cornerCount += triangle ? 3 : 4;
+        indexCount += triangle ? 3 : 6;
+    }
+    ctx.positions.resize(3 * std::min(cornerCount, static_cast<size_t>(src.pointCount)));
+    ctx.triangles.resize(indexCount);
+    ctx.normalIndices.resize(indexCount);
+    if (src.normals != NormalSource::none) {
+        fillNormals(ctx, src, cornerCount);
+    }
+    if (src.hasUv) {
+        ctx.uvs.resize(2 * cornerCount);
+    }
+    PieceCursor out{ctx.positions.data(), 0, ctx.uvs.data(), ctx.triangles.data(),
+                    ctx.normalIndices.data()};
+
+    int32_t k = 0;  // the corner counter, shared by normal and uv indices
     for (int32_t t : s.piece) {
         s.claimed[t] = 1;
         ++claimedCount;
@@ -105,59 +154,68 @@ void emitMeshPiece(PluginContext& ctx, trvScene_api* api, const MeshSource& src,
         if (src.hasUv) {
             src.uvw.polygon(t, uv);
         }
-        const int32_t a = vertexOf(ctx, src, p.a);
-        const int32_t b = vertexOf(ctx, src, p.b);
-        const int32_t c = vertexOf(ctx, src, p.c);
-        if (src.hasUv) {
-            appendUv(ctx, uv.a);
-            appendUv(ctx, uv.b);
-            appendUv(ctx, uv.c);
-        }
-        if (src.normals != NormalSource::none) {
-            appendNormal(ctx, src, t, 0);
-            appendNormal(ctx, src, t, 1);
-            appendNormal(ctx, src, t, 2);
-        }
-        const int32_t k = corners;
+        const int32_t a = vertexOf(s, out, src.points, p.a);
+        const int32_t b = vertexOf(s, out, src.points, p.b);
+        const int32_t c = vertexOf(s, out, src.points, p.c);
         if (p.c == p.d) {
-            // Reversed winding: a, c, b.
-            const int32_t tri[3] = {a, c, b};
-            const int32_t idx[3] = {k, k + 2, k + 1};
-            ctx.triangles.insert(ctx.triangles.end(), tri, tri + 3);
-            ctx.uvIndices.insert(ctx.uvIndices.end(), idx, idx + 3);
-            ctx.normalIndices.insert(ctx.normalIndices.end(), idx, idx + 3);
-            corners += 3;
-        } else {
-            const int32_t d = vertexOf(ctx, src, p.d);
             if (src.hasUv) {
-                appendUv(ctx, uv.d);
+                appendUv(out, uv.a);
+                appendUv(out, uv.b);
+                appendUv(out, uv.c);
             }
-            if (src.normals != NormalSource::none) {
-                appendNormal(ctx, src, t, 3);
+            // Reversed winding: a, c, b.
+            out.triangles[0] = a;
+            out.triangles[1] = c;
+            out.triangles[2] = b;
+            out.corners[0] = k;
+            out.corners[1] = k + 2;
+            out.corners[2] = k + 1;
+            out.triangles += 3;
+            out.corners += 3;
+            k += 3;
+        } else {
+            const int32_t d = vertexOf(s, out, src.points, p.d);
+            if (src.hasUv) {
+                appendUv(out, uv.a);
+                appendUv(out, uv.b);
+                appendUv(out, uv.c);
+                appendUv(out, uv.d);
             }
             // Cut along b-d into a-d-b and c-b-d, both with reversed winding.
-            const int32_t tri[6] = {a, d, b, c, b, d};
-            const int32_t idx[6] = {k, k + 3, k + 1, k + 2, k + 1, k + 3};
-            ctx.triangles.insert(ctx.triangles.end(), tri, tri + 6);
-            ctx.uvIndices.insert(ctx.uvIndices.end(), idx, idx + 6);
-            ctx.normalIndices.insert(ctx.normalIndices.end(), idx, idx + 6);
-            corners += 4;
+            out.triangles[0] = a;
+            out.triangles[1] = d;
+            out.triangles[2] = b;
+            out.triangles[3] = c;
+            out.triangles[4] = b;
+            out.triangles[5] = d;
+            out.corners[0] = k;
+            out.corners[1] = k + 3;
+            out.corners[2] = k + 1;
+            out.corners[3] = k + 2;
+            out.corners[4] = k + 1;
+            out.corners[5] = k + 3;
+            out.triangles += 6;
+            out.corners += 6;
+            k += 4;
         }
     }
+    ctx.positions.resize(3 * static_cast<size_t>(out.vertexCount));
 
+    // Normal and uv corner indices are always equal, so one array serves both attributes.
+    const std::vector<int32_t>& cornerIndices = ctx.normalIndices;
     writeArray(api, "vertices", trvType::vec3f | trvType::array_bit, ctx.positions.data(),
                ctx.positions.size() / 3);
     if (!ctx.normals.empty()) {
         writeArray(api, "normals", trvType::vec3f | trvType::array_bit, ctx.normals.data(),
                    ctx.normals.size() / 3);
-        writeArray(api, "triangles_norm", trvType::int_ | trvType::array_bit,
-                   ctx.normalIndices.data(), ctx.normalIndices.size());
+        writeArray(api, "triangles_norm", trvType::int_ | trvType::array_bit, cornerIndices.data(),
+                   cornerIndices.size());
     }
     if (!ctx.uvs.empty()) {
         writeArray(api, "uv_tex", trvType::float_ | trvType::array_bit, ctx.uvs.data(),
                    ctx.uvs.size());
-        writeArray(api, "triangles_uv", trvType::int_ | trvType::array_bit, ctx.uvIndices.data(),
-                   ctx.uvIndices.size());
+        writeArray(api, "triangles_uv", trvType::int_ | trvType::array_bit, cornerIndices.data(),
+                   cornerIndices.size());
     }
     writeArray(api, "triangles", trvType::int_ | trvType::array_bit, ctx.triangles.data(),
                ctx.triangles.size());
