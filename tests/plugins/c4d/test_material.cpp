@@ -58,16 +58,6 @@ TEST_F(MaterialTest, DisplayColorNamesAcrossObjectsAndCommandRuns) {
     EXPECT_EQ(materialNames(), std::vector<std::string>{"beginMaterial Display color #2 plain"});
 }
 
-TEST_F(MaterialTest, LayerColourInModeThree) {
-    load(documentJson("[" + quadObject("Q", R"({"907": 3})") + "]", "[]",
-                      R"([{"id": "L", "params": {"1001": 1, "1002": 1, "1009": [0, 1, 0]}}])"));
-    simObject("Q")->layer = doc_->find("L");
-    const host::Vector c = objectDisplayColor(context, object("Q"));
-    EXPECT_EQ(c.x, 0.0);
-    EXPECT_EQ(c.y, 1.0);
-    EXPECT_EQ(c.z, 0.0);
-}
-
 TEST_F(MaterialTest, RecordOrderIgnoresSpecularProjectionAndMatrix) {
     load(documentJson("[]"));
     MaterialRecord a, b;
@@ -304,20 +294,6 @@ TEST_F(MaterialTest, GradientWithoutTheHostsGradientLibraryIsWhite) {
     }
     EXPECT_EQ(r.diffuse[0], 1.0);
     EXPECT_EQ(r.diffuse[2], 1.0);
-}
-
-TEST_F(MaterialTest, TagMappingIsRead) {
-    MaterialRecord r;
-    ASSERT_TRUE(readMaterial(R"({"id": "M", "type": 5703, "name": "A", "channels": [0]})", r, "",
-                             R"({"1000": 0.25, "1001": 0.5, "1002": 3, "1003": 4, "1004": 2,
-                                 "1007": 0})"));
-    EXPECT_EQ(r.offsetU, 0.25);
-    EXPECT_EQ(r.offsetV, 0.5);
-    EXPECT_EQ(r.lengthU, 3.0);
-    EXPECT_EQ(r.lengthV, 4.0);
-    EXPECT_EQ(r.projection, 2);
-    EXPECT_FALSE(r.tile);
-    EXPECT_TRUE(r.textureTag);
 }
 
 }  // namespace

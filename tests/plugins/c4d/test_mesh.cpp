@@ -254,17 +254,5 @@ TEST_F(MeshTest, NonFinitePointsAreWrittenAsTheyAre) {
     EXPECT_NE(text.find("Display color"), std::string::npos) << text;
 }
 
-TEST_F(MeshTest, ScratchArraysKeepTheirStorage) {
-    load(documentJson(twoQuads("[]")));
-    convert("Strip");
-    const size_t capacity = context.positions.capacity();
-    const float* storage = context.positions.data();
-    recording.calls.clear();
-    convert("Strip");
-    EXPECT_EQ(context.positions.data(), storage);
-    EXPECT_EQ(context.positions.capacity(), capacity);
-    EXPECT_EQ(attributeOf(0, "vertices"), "count=6 0,0,0,1,0,0,1,1,0,0,1,0,2,0,0,2,1,0");
-}
-
 }  // namespace
 }  // namespace raydeck::c4d::testing
