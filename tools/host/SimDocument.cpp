@@ -879,11 +879,11 @@ double SimTrack::valueAt(double t) const {
     if (t >= timeSeconds(k.back().time)) {
         return k.back().value;
     }
-    // First key after t; t lies in [previous, this).
-    size_t i = 1;
-    while (i < k.size() && timeSeconds(k[i].time) <= t) {
-        ++i;
-    }
+    // First key after t (keys are ascending); t lies in [previous, this).
+    const size_t i = static_cast<size_t>(
+        std::upper_bound(k.begin() + 1, k.end(), t,
+                         [](double at, const SimKey& key) { return at < timeSeconds(key.time); }) -
+        k.begin());
     const SimKey& a = k[i - 1];
     const SimKey& b = k[i];
     if (interpolation == Interpolation::Step) {
@@ -922,7 +922,19 @@ std::vector<float> SimObject::phongNormals() const {
         const int32_t idx[4] = {p.a, p.b, p.c, p.d};
         return idx[k];
     };
+    // Loading rejects bad indices, but tests edit documents afterwards: skip what names no point.
+    auto valid = [&](const RdHostPolygon& p) {
+        for (int k = 0; k < 4; ++k) {
+            if (corner(p, k) < 0 || static_cast<size_t>(corner(p, k)) >= points.size()) {
+                return false;
+            }
+        }
+        return true;
+    };
     for (const RdHostPolygon& p : polygons) {
+        if (!valid(p)) {
+            continue;
+        }
         // Newell's method: robust for quads that are not quite planar.
         RdHostVector n{0, 0, 0};
         const int corners = p.c == p.d ? 3 : 4;
@@ -944,7 +956,7 @@ std::vector<float> SimObject::phongNormals() const {
     out.reserve(polygons.size() * 12);
     for (const RdHostPolygon& p : polygons) {
         for (int k = 0; k < 4; ++k) {
-            RdHostVector n = acc[corner(p, k)];
+            RdHostVector n = valid(p) ? acc[corner(p, k)] : RdHostVector{0, 0, 0};
             const double len = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
             if (len > 0.0) {
                 n = RdHostVector{n.x / len, n.y / len, n.z / len};

@@ -651,10 +651,16 @@ float* polygonCreatePhongNormals(const RdHostNode* n, int32_t* polygonCount) {
         *polygonCount = 0;
     }
     SimObject* o = asObject(n);
-    if (!o || !o->hasPhongTag()) {
+    const SimTag* phong = o ? o->findTag(5612) : nullptr;
+    if (!phong) {
         return nullptr;
     }
-    std::vector<float> normals = o->phongNormals();
+    // Explicit normals are copied straight from the tag: one copy, however large the mesh.
+    std::vector<float> computed;
+    if (!phong->hasNormals) {
+        computed = o->phongNormals();
+    }
+    const std::vector<float>& normals = phong->hasNormals ? phong->normals : computed;
     float* out = static_cast<float*>(memAlloc(std::max<size_t>(1, normals.size()) * sizeof(float)));
     if (!out) {
         return nullptr;
@@ -663,7 +669,8 @@ float* polygonCreatePhongNormals(const RdHostNode* n, int32_t* polygonCount) {
         std::memcpy(out, normals.data(), normals.size() * sizeof(float));
     }
     if (polygonCount) {
-        *polygonCount = static_cast<int32_t>(o->polygons.size());
+        // The records really handed out, which is what a caller may read.
+        *polygonCount = static_cast<int32_t>(normals.size() / 12);
     }
     return out;
 }
