@@ -2,46 +2,11 @@
 // operator new of this binary is counted.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <new>
 #include <vector>
 
+#include "counting_allocator.h"
 #include "scene_file_test_util.h"
-
-namespace {
-std::atomic<long> allocations{0};
-}
-
-void* operator new(std::size_t n) {
-    ++allocations;
-    if (void* p = std::malloc(n ? n : 1)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) {
-    return operator new(n);
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    ++allocations;
-    return std::malloc(n ? n : 1);
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-    return operator new(n, std::nothrow);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -63,11 +28,11 @@ TEST(SceneFileAllocation, ScalarAttributesAndPackedArraysAllocateNothing) {
     s->beginObject("o", true);
     s->beginGeometry("triangles");
 
-    const long probe = allocations.load();
+    const long probe = allocationCount();
     ::operator delete(::operator new(16));
-    ASSERT_EQ(allocations.load() - probe, 1) << "the counting operator new is not in use";
+    ASSERT_EQ(allocationCount() - probe, 1) << "the counting operator new is not in use";
 
-    const long before = allocations.load();
+    const long before = allocationCount();
     for (int round = 0; round < 200; ++round) {
         s->attribute("f", trvType::float_, f3);
         s->attribute("d", trvType::double_, &half);
@@ -85,7 +50,7 @@ TEST(SceneFileAllocation, ScalarAttributesAndPackedArraysAllocateNothing) {
         s->transform(m);
         s->namedBlock("blk", block, 4);
     }
-    const long during = allocations.load() - before;
+    const long during = allocationCount() - before;
     EXPECT_EQ(during, 0) << "allocations while writing attributes";
 }
 
@@ -100,10 +65,10 @@ TEST(SceneFileAllocation, ElementWisePackedArrayReusesItsBuffer) {
         s->endArray();
     };
     oneArray();  // the first array may grow the gathering buffer
-    const long before = allocations.load();
+    const long before = allocationCount();
     oneArray();
     oneArray();
-    EXPECT_EQ(allocations.load() - before, 0);
+    EXPECT_EQ(allocationCount() - before, 0);
 }
 
 }  // namespace
