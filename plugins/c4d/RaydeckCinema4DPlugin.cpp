@@ -3,9 +3,11 @@
 #include "plugins/c4d/RaydeckCinema4DPlugin.h"
 
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "plugins/c4d/CommandFlows.h"
 #include "plugins/c4d/host/BaseBitmap.h"
@@ -40,7 +42,9 @@ namespace {
 // Process-wide state of the entry; the host calls c4d_main on its main thread only.
 int32_t g_startCount = 0;
 host::Filename* g_pluginPath = nullptr;  // in host memory
-PluginContext* g_context = nullptr;      // lives until the library is unloaded
+// Every context the start routine made. The commands borrow them, so they stay as long as the
+// library is loaded, and go with it when it is unloaded instead of leaking.
+std::vector<std::unique_ptr<PluginContext>> g_contexts;
 
 constexpr int32_t kAnswerOk = 1;
 constexpr int32_t kAnswerUnknown = -1;
@@ -86,13 +90,16 @@ void registerOne(int32_t id, const char* name, const char* help, const char* ico
 }
 
 void startRoutine() {
-    g_context = new (std::nothrow) PluginContext();
-    if (g_context == nullptr) {
+    PluginContext* context = nullptr;
+    try {
+        g_contexts.push_back(std::make_unique<PluginContext>());
+        context = g_contexts.back().get();
+    } catch (const std::bad_alloc&) {
         return;
     }
-    auto* render = host::hostNew<RaydeckCinema4DRender>(g_context);
-    auto* update = host::hostNew<RaydeckCinema4DUpdate>(g_context);
-    auto* exporter = host::hostNew<RaydeckCinema4DExport>(g_context);
+    auto* render = host::hostNew<RaydeckCinema4DRender>(context);
+    auto* update = host::hostNew<RaydeckCinema4DUpdate>(context);
+    auto* exporter = host::hostNew<RaydeckCinema4DExport>(context);
     registerOne(kRenderCommandId, "Render", "Render in Raydeck", "render.png", render);
     registerOne(kUpdateCommandId, "Update", "Update Raydeck scene", "update.png", update);
     registerOne(kExportCommandId, "Export", "Export to .rdk", "export.png", exporter);
