@@ -445,55 +445,63 @@ void trvScene_api_file::endBlock() {
     put(Pen::indented, "}\n");
 }
 
-bool trvScene_api_file::beginGroup(const char* name, bool plain) {
-    put(Pen::plain, "\n", 1);
-    if (!plain) {
-        put(Pen::indented, "#define ");
-    }
-    put(Pen::indented, "group ");
+void trvScene_api_file::openBlock(const char* keyword, const char* name) {
+    put(Pen::indented, keyword);
     quoted(name, Pen::indented);
     put(Pen::plain, " {\n");
-    push<uint8_t>(styleStack_, directiveStyle_);
     ++depth_;
-    directiveStyle_ = true;
-    return true;
 }
 
-void trvScene_api_file::endGroup() {
-    endBlock();
+void trvScene_api_file::enterStyle(bool directive) {
+    push<uint8_t>(styleStack_, directiveStyle_);
+    directiveStyle_ = directive;
+}
+
+void trvScene_api_file::leaveStyle() {
     uint8_t style = directiveStyle_;
     pop(styleStack_, style);
     directiveStyle_ = style;
 }
 
+void trvScene_api_file::closeStyledBlock() {
+    endBlock();
+    leaveStyle();
+}
+
+bool trvScene_api_file::beginGroup(const char* name, bool plain) {
+    put(Pen::plain, "\n", 1);
+    if (!plain) {
+        put(Pen::indented, "#define ");
+    }
+    openBlock("group ", name);
+    enterStyle(true);
+    return true;
+}
+
+void trvScene_api_file::endGroup() {
+    closeStyledBlock();
+}
+
 bool trvScene_api_file::beginObject(const char* name, bool plain) {
-    put(Pen::indented, plain ? "object " : "#define object ");
-    quoted(name, Pen::indented);
-    put(Pen::plain, " {\n");
-    push<uint8_t>(styleStack_, directiveStyle_);
-    ++depth_;
-    directiveStyle_ = true;
+    openBlock(plain ? "object " : "#define object ", name);
+    enterStyle(true);
     section_ = kSectionObject;
     return true;
 }
 
 void trvScene_api_file::endObject() {
-    endGroup();
+    closeStyledBlock();
     section_ = 0;
 }
 
 bool trvScene_api_file::beginGeometry(const char* type) {
-    put(Pen::indented, "geometry ");
-    quoted(type, Pen::indented);
-    put(Pen::plain, " {\n");
-    push<uint8_t>(styleStack_, directiveStyle_);
-    ++depth_;
-    directiveStyle_ = false;
+    openBlock("geometry ", type);
+    enterStyle(false);
     return true;
 }
 
 void trvScene_api_file::endGeometry() {
-    endGroup();
+    closeStyledBlock();
 }
 
 bool trvScene_api_file::beginAnimation(const char* type, const char* name) {
@@ -502,22 +510,18 @@ bool trvScene_api_file::beginAnimation(const char* type, const char* name) {
     put(Pen::plain, " ", 1);
     quoted(name, Pen::indented);
     put(Pen::plain, " {\n");
-    push<uint8_t>(styleStack_, directiveStyle_);
     ++depth_;
-    directiveStyle_ = false;
+    enterStyle(false);
     return true;
 }
 
 int trvScene_api_file::endAnimation() {
-    endGroup();
+    closeStyledBlock();
     return 0;
 }
 
 bool trvScene_api_file::beginLoad(const char* module) {
-    put(Pen::indented, "load ");
-    quoted(module, Pen::indented);
-    put(Pen::plain, " {\n");
-    ++depth_;
+    openBlock("load ", module);
     return true;
 }
 
@@ -613,10 +617,7 @@ void trvScene_api_file::endOutput() {
 
 bool trvScene_api_file::beginLight(const char* name) {
     put(Pen::plain, "\n", 1);
-    put(Pen::indented, "light ");
-    quoted(name, Pen::indented);
-    put(Pen::plain, " {\n");
-    ++depth_;
+    openBlock("light ", name);
     return true;
 }
 
@@ -625,24 +626,17 @@ void trvScene_api_file::endLight() {
 }
 
 bool trvScene_api_file::beginAccel(const char* name) {
-    put(Pen::indented, "\naccel ");
-    quoted(name, Pen::indented);
-    put(Pen::plain, " {\n");
-    push<uint8_t>(styleStack_, directiveStyle_);
-    ++depth_;
-    directiveStyle_ = false;
+    openBlock("\naccel ", name);
+    enterStyle(false);
     return true;
 }
 
 void trvScene_api_file::endAccel() {
-    endGroup();
+    closeStyledBlock();
 }
 
 bool trvScene_api_file::beginMatrix(const char* name) {
-    put(Pen::indented, "#define matrix ");
-    quoted(name, Pen::indented);
-    put(Pen::plain, " {\n");
-    ++depth_;
+    openBlock("#define matrix ", name);
     return true;
 }
 
@@ -654,10 +648,7 @@ bool trvScene_api_file::beginMaterial(const char* name, bool plain) {
     if (!plain) {
         put(Pen::indented, "\n#define ");
     }
-    put(Pen::indented, "material ");
-    quoted(name, Pen::indented);
-    put(Pen::plain, " {\n");
-    ++depth_;
+    openBlock("material ", name);
     return true;
 }
 
@@ -740,8 +731,7 @@ void trvScene_api_file::shaderId(int kind, int id) {
 bool trvScene_api_file::beginShader(const char* name, const char* type) {
     push<uint8_t>(captureFlagStack_, capturing_);
     push(targetStack_, captureTarget_);
-    push<uint8_t>(styleStack_, directiveStyle_);
-    directiveStyle_ = false;
+    enterStyle(false);
     if (name != nullptr) {
         capturing_ = false;
         put(Pen::indented, "#define shader ");
@@ -767,8 +757,7 @@ bool trvScene_api_file::beginShader(const char* name, const char* type) {
 bool trvScene_api_file::beginShaderId(const char* type, unsigned id) {
     push<uint8_t>(captureFlagStack_, capturing_);
     push(targetStack_, captureTarget_);
-    push<uint8_t>(styleStack_, directiveStyle_);
-    directiveStyle_ = false;
+    enterStyle(false);
     capturing_ = false;
     char number[trvFormat::kMaxValueText];
     size_t n = trvFormat::spellInt(static_cast<int>(id), number);
@@ -785,9 +774,7 @@ void trvScene_api_file::endShader() {
     } else {
         put(Pen::indented, "}\n");
     }
-    uint8_t style = directiveStyle_;
-    pop(styleStack_, style);
-    directiveStyle_ = style;
+    leaveStyle();
     // The saved target is dropped, not restored: the finished capture stays current.
     if (!targetStack_.empty()) {
         targetStack_.pop_back();
