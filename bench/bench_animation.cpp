@@ -3,15 +3,14 @@
 // writing the sampled blocks through the scene text writer, and the whole export (collect,
 // sample, write), side by side in one run. Counters report samples per second.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "plugins/c4d/convert/animation.h"
 #include "plugins/c4d/host/HostContext.h"
 #include "tools/host/SimDocument.h"
@@ -44,53 +43,24 @@ std::string nineTracks() {
            tracks + "]}]}";
 }
 
-// The scratch scene file, on /dev/shm when there is one so the disk does not dominate; the
-// folder is removed when the program ends.
+// The scratch scene file, emptied between iterations.
 class Scratch {
   public:
-    Scratch() {
-        const std::string base = std::filesystem::exists("/dev/shm")
-                                     ? std::string("/dev/shm")
-                                     : std::filesystem::temp_directory_path().string();
-        std::string pattern = base + "/raydeck-bench-anim-XXXXXX";
-        if (mkdtemp(&pattern[0]) != nullptr) {
-            dir_ = pattern;
-            file_ = std::fopen((dir_ + "/scene.rdk").c_str(), "wb+");
-        }
-    }
+    Scratch() : file_(dir_.open("scene.rdk")) {}
     ~Scratch() {
         if (file_) {
             std::fclose(file_);
         }
-        std::error_code ignored;
-        if (!dir_.empty()) {
-            std::filesystem::remove_all(dir_, ignored);
-        }
     }
     FILE* file() const { return file_; }
-    void restart() const {
-        std::fflush(file_);
-        if (ftruncate(fileno(file_), 0) != 0) {
-            // The rewind alone keeps the file from growing.
-        }
-        std::rewind(file_);
-    }
+    void restart() const { raydeck::bench::restart(file_); }
 
   private:
-    std::string dir_;
+    raydeck::bench::ScratchDir dir_;
     FILE* file_ = nullptr;
 };
 
-class FixedFactory : public trv::LightFactory {
-  public:
-    explicit FixedFactory(trvScene_api* api) : api_(api) {}
-    trvScene_api* backend() override { return api_; }
-    void beginScene(trv::trvSceneapi_oo&) override {}
-    void close() override {}
-
-  private:
-    trvScene_api* api_;
-};
+using FixedFactory = raydeck::bench::BorrowedFactory;
 
 struct Setup {
     std::unique_ptr<hostsim::SimDocument> doc;

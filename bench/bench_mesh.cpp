@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "plugins/c4d/PluginContext.h"
 #include "plugins/c4d/convert/mesh.h"
 #include "plugins/c4d/host/HostContext.h"
@@ -32,40 +33,7 @@ namespace {
 
 constexpr int kGrid = 1000;  // quads per side
 
-class Scratch {
-  public:
-    Scratch() {
-        const std::string base = std::filesystem::exists("/dev/shm")
-                                     ? std::string("/dev/shm")
-                                     : std::filesystem::temp_directory_path().string();
-        std::string pattern = base + "/raydeck-bench-mesh-XXXXXX";
-        if (mkdtemp(&pattern[0]) != nullptr) {
-            dir_ = pattern;
-        }
-    }
-    ~Scratch() {
-        std::error_code ignored;
-        if (!dir_.empty()) {
-            std::filesystem::remove_all(dir_, ignored);
-        }
-    }
-    std::string path(const char* name) const { return dir_ + "/" + name; }
-    bool ok() const { return !dir_.empty(); }
-
-  private:
-    std::string dir_;
-};
-
-class BorrowedFactory : public trv::LightFactory {
-  public:
-    explicit BorrowedFactory(trvScene_api* api) : api_(api) {}
-    trvScene_api* backend() override { return api_; }
-    void beginScene(trv::trvSceneapi_oo&) override {}
-    void close() override {}
-
-  private:
-    trvScene_api* api_;
-};
+using raydeck::bench::BorrowedFactory;
 
 // The grid document, bound to the host layer for the whole run.
 struct GridScene {
@@ -74,7 +42,7 @@ struct GridScene {
     raydeck::c4d::PluginContext context;
     raydeck::hostsim::SimObject* grid = nullptr;
     raydeck::c4d::TextureTagList tags;
-    Scratch scratch;
+    raydeck::bench::ScratchDir scratch;
     std::vector<char> output;  // one conversion's file, for the fwrite baseline
 
     GridScene() {

@@ -1,60 +1,24 @@
 // Throughput of the scene text writer: a 64 MiB packed float array against one fwrite of the same
 // bytes (side by side, same kind of stream), text-form arrays and single attributes.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "trvScene_api_file.h"
 
 namespace {
 
-// Scratch files on /dev/shm when there is one (so the disk does not dominate), else the temp
-// folder; removed when the program ends.
-class Scratch {
-  public:
-    Scratch() {
-        std::string base = std::filesystem::exists("/dev/shm")
-                               ? std::string("/dev/shm")
-                               : std::filesystem::temp_directory_path().string();
-        std::string pattern = base + "/raydeck-bench-XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()) != nullptr) {
-            dir_ = buffer.data();
-        }
-    }
-    ~Scratch() {
-        if (!dir_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(dir_, ignored);
-        }
-    }
-    FILE* open(const char* name) const {
-        return dir_.empty() ? nullptr : std::fopen((dir_ + "/" + name).c_str(), "wb+");
-    }
-
-  private:
-    std::string dir_;
-};
-
-const Scratch& scratch() {
-    static Scratch s;
+const raydeck::bench::ScratchDir& scratch() {
+    static raydeck::bench::ScratchDir s;
     return s;
 }
 
-void restart(FILE* f) {
-    std::fflush(f);
-    if (ftruncate(fileno(f), 0) != 0) {
-        // Left as it is: the rewind alone keeps the file from growing.
-    }
-    std::rewind(f);
-}
+using raydeck::bench::restart;
 
 double seconds(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double>(d).count();

@@ -1,0 +1,72 @@
+// Pieces every benchmark program needs: a scratch folder that keeps the disk out of the figures,
+// a way to reuse a scratch file between iterations, and a factory over a back end owned elsewhere.
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "trvSceneapi_oo.h"
+
+namespace raydeck::bench {
+
+// A fresh folder on /dev/shm when there is one, else in the temporary folder; removed with the
+// object.
+class ScratchDir {
+  public:
+    ScratchDir() {
+        const std::string base = std::filesystem::exists("/dev/shm")
+                                     ? std::string("/dev/shm")
+                                     : std::filesystem::temp_directory_path().string();
+        std::string pattern = base + "/raydeck-bench-XXXXXX";
+        if (mkdtemp(&pattern[0]) != nullptr) {
+            dir_ = pattern;
+        }
+    }
+    ~ScratchDir() {
+        if (!dir_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir_, ignored);
+        }
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    bool ok() const { return !dir_.empty(); }
+    std::string path(const char* name) const { return dir_ + "/" + name; }
+    // The file `name` in the folder, created or emptied; null without a folder.
+    FILE* open(const char* name) const {
+        return ok() ? std::fopen(path(name).c_str(), "wb+") : nullptr;
+    }
+
+  private:
+    std::string dir_;
+};
+
+// Empties a scratch file and moves back to its start, so that every iteration writes the same
+// bytes to an empty file.
+inline void restart(FILE* f) {
+    std::fflush(f);
+    if (ftruncate(fileno(f), 0) != 0) {
+        // The rewind alone keeps the file from growing.
+    }
+    std::rewind(f);
+}
+
+// A factory whose back end belongs to the benchmark.
+class BorrowedFactory : public trv::LightFactory {
+  public:
+    explicit BorrowedFactory(trvScene_api* api) : api_(api) {}
+    trvScene_api* backend() override { return api_; }
+    void beginScene(trv::trvSceneapi_oo&) override {}
+    void close() override {}
+
+  private:
+    trvScene_api* api_;
+};
+
+}  // namespace raydeck::bench
