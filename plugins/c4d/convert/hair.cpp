@@ -101,7 +101,9 @@ void convertHairObject(PluginContext& context, const host::BaseObject& object,
     }
 
     std::string name;
-    object.nameUtf8(name);
+    if (!object.nameUtf8(name) || name.empty()) {
+        name = "object";  // as every converter names an object the host gives no name text
+    }
     api.beginObject(name.c_str(), true);
     api.beginGeometry("trv_bezier_curves");
 

@@ -81,6 +81,15 @@ TEST(Hair, TagNearestTheListStartWinsAndBareTagOnlyNames) {
     EXPECT_TRUE(called(s, "attribute diffuse 1 0.3,0.2,0.1"));
 }
 
+// The host hands over no text for an empty name; the curves' object is then named like every
+// other converter's output, "object", not left with an empty name.
+TEST(Hair, UnnamedHairObjectIsNamedObject) {
+    ConverterScene s(testing::documentWith(
+        R"({"type": 1017305, "hair": {"segments": 1, "guides": [{"points": [[0,0,0],[0,1,0]]}]}})"));
+    convert(s);
+    EXPECT_TRUE(called(s, "beginObject object plain"));
+}
+
 TEST(Hair, MissingServiceWritesNothingAndShortPointArrayIsNotOverrun) {
     ConverterScene off(hairDocument("", R"("services": {"hair": false})"));
     convert(off);
