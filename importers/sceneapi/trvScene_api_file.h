@@ -33,8 +33,9 @@ class trvScene_api_file : public trvScene_api {
     // could not be represented (so a caller can report the file as damaged).
     bool writeFailed() const;
 
-    // Writes "#modify " and opens a camera section like beginCamera(name).
-    bool modify(const char* name);
+    // Writes "#modify " and opens a camera section like beginCamera(name). The writer's own
+    // table slot (68), after the interface's operations.
+    virtual bool modify(const char* name);
 
     void reserved1() override;
     bool connect(const char* host, unsigned port, int wait) override;

@@ -108,6 +108,22 @@ TEST(SceneFileBlocks, UnusedWriterWritesNothingAndModifyOpensACamera) {
     EXPECT_EQ(s.text(), "#modify \ncamera \"c\" {\n}\n");
 }
 
+// modify is the writer's own table slot after the interface's 67, not a plain member.
+TEST(SceneFileBlocks, ModifyWasNotAVirtualOperation) {
+    struct Probe : trvScene_api_file {
+        Probe() : trvScene_api_file(nullptr, false) {}
+        bool modify(const char*) override {
+            called = true;
+            return false;
+        }
+        bool called = false;
+    };
+    Probe probe;
+    trvScene_api_file& writer = probe;
+    EXPECT_FALSE(writer.modify("c"));
+    EXPECT_TRUE(probe.called);
+}
+
 // ---- attribute styles and type codes -------------------------------------------------------
 
 TEST(SceneFileAttributes, DirectiveAndParameterStyle) {
