@@ -341,6 +341,7 @@ class Loader {
             l->id = idText(v["id"], sub(path, "id"));
             registerId(l.get(), l->id, sub(path, "id"));
         }
+        resolveParams(*l, path);
         return l;
     }
 

@@ -315,3 +315,43 @@ TEST_F(DocumentWalk, HierarchyThousandLevelsDeepConvertsOnAOneMebibyteStack) {
     EXPECT_EQ(count("beginObject Leaf"), 1);
     EXPECT_NEAR(context_.progressTotal, 1.0f, 1e-5);
 }
+
+TEST_F(DocumentWalk, CamerasAreConvertedInPreOrderBeforeTheRootGroupCachesExcluded) {
+    load(R"([{"name": "A", "type": 5103, "children": [{"name": "B", "type": 5103}]},
+             {"name": "Rig", "type": 5140, "children": [{"name": "C", "type": 5103}],
+              "cache": {"name": "D", "type": 5103}},
+             {"name": "E", "type": 5103}])");
+    convert();
+    std::vector<std::string> order;
+    for (const std::string& c : factory_.api.calls) {
+        if (c.rfind("beginCamera ", 0) == 0 || c == "beginGroup scene plain") {
+            order.push_back(c);
+        }
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"beginCamera A", "beginCamera B", "beginCamera C",
+                                               "beginCamera E", "beginGroup scene plain"}));
+}
+
+TEST_F(DocumentWalk, DeformCacheIsWalkedInsteadOfTheCache) {
+    load(R"([{"name": "Bent", "type": 5100, "points": [[0,0,0],[1,0,0],[1,1,0]],
+              "polygons": [[0,1,2]], "deformCache": )" +
+         poly("Deformed") + R"(, "cache": )" + poly("Built") + "}]");
+    convert();
+    EXPECT_EQ(count("beginGroup Deformed"), 1);
+    EXPECT_EQ(count("beginObject Deformed"), 1);
+    EXPECT_EQ(count("beginGroup Built"), 0);
+    // The object's own type is not looked at once it has built geometry.
+    EXPECT_EQ(count("beginObject Bent"), 0);
+}
+
+TEST_F(DocumentWalk, LightsAreConvertedWhateverTheirVisibilityAndSelection) {
+    load(R"([{"name": "Hidden", "type": 5140, "params": {"901": 1, "902": 1}, "children": [
+               {"name": "Lamp", "type": 5102}]},
+             {"name": "Picked", "type": 5140, "selected": true}])");
+    context_.selectionOnly = true;
+    testing::internal::CaptureStdout();
+    convert();
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "whoa");  // only the picked null
+    EXPECT_EQ(count("beginObject Lamp"), 1);
+}

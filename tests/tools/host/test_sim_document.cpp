@@ -65,6 +65,15 @@ TEST(SimDocumentErrors, NamesTheFileAndTheJsonPathOfTheBadValue) {
     EXPECT_NE(loadError("{not json").find("doc.json: not JSON: "), std::string::npos);
 }
 
+TEST(SimDocumentErrors, LayerParameterLinkToUnknownIdIsReported) {
+    EXPECT_EQ(loadError(wrap(R"("layers": [{"id": "L1", "params": {"1000": {"link": "X"}}}])")),
+              "doc.json: /layers/0/params/1000/link: link to unknown id \"X\"");
+    auto doc =
+        loadOk(R"("layers": [{"id": "L1", "params": {"1000": {"link": "L2"}}}, {"id": "L2"}])");
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->layers[0]->params.at(1000).link, doc->layers[1].get());
+}
+
 TEST(SimDocumentErrors, TagDataMustMatchTheObjectsPolygons) {
     const std::string quad =
         R"("points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], "polygons": [[0,1,2,3]])";
