@@ -543,9 +543,13 @@ bool trvScene_api_file::beginSection(int kind) {
 }
 
 void trvScene_api_file::endSection(int kind) {
-    if (section_ == kind) {
-        endBlock();
+    // The end of a section that is not open (its begin was refused inside an object or another
+    // section) changes nothing: resetting here would leave the open block in the wrong style
+    // and let a section open inside it.
+    if (section_ != kind) {
+        return;
     }
+    endBlock();
     directiveStyle_ = false;
     section_ = 0;
 }

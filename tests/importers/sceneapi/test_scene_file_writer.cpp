@@ -76,8 +76,11 @@ TEST(SceneFileBlocks, SectionsAreRefusedWhileOneIsOpen) {
     EXPECT_FALSE(s->beginOptions());
     EXPECT_FALSE(s->beginImage());
     EXPECT_EQ(s.fresh(), "\ncamera {\n");
-    s->endOptions();  // not its kind: writes nothing, but closes the section state
+    s->endOptions();  // not its kind: writes nothing and leaves the camera open
     EXPECT_EQ(s.fresh(), "");
+    EXPECT_FALSE(s->beginOptions());
+    s->endCamera();
+    EXPECT_EQ(s.fresh(), "}\n");
     EXPECT_TRUE(s->beginOptions());
     s->endOptions();
     EXPECT_TRUE(s->beginImage());
@@ -95,6 +98,21 @@ TEST(SceneFileBlocks, CameraInsideObjectIsRefusedAndItsEndIsHarmless) {
     EXPECT_FALSE(s->modify("c"));
     s->endCamera();
     EXPECT_EQ(s.fresh(), "");
+}
+
+TEST(SceneFileBlocks, EndOfARefusedCameraLeftTheObjectInParameterStyle) {
+    MemoryScene s;
+    s->beginObject("o", true);
+    EXPECT_FALSE(s->beginCamera("c"));
+    s->endCamera();
+    s.fresh();
+    const int32_t five = 5;
+    s->attribute("after", trvType::int_, &five);
+    EXPECT_EQ(s.fresh(), "after 5\n");
+    // The object is still open: a camera stays refused inside it.
+    EXPECT_FALSE(s->beginCamera("c"));
+    s->endObject();
+    EXPECT_TRUE(s->beginCamera("c"));
 }
 
 TEST(SceneFileBlocks, UnusedWriterWritesNothingAndModifyOpensACamera) {
