@@ -29,6 +29,13 @@ Status openFile(const std::u16string& path, const std::u16string& mode, FILE*& o
         return Status(err == ENOENT ? StatusCode::not_found : StatusCode::io_error, err,
                       std::strerror(err));
     }
+    // POSIX opens a folder for reading; Windows does not, and callers test for a file.
+    struct stat info;
+    if (::fstat(fileno(out), &info) == 0 && S_ISDIR(info.st_mode)) {
+        std::fclose(out);
+        out = nullptr;
+        return Status(StatusCode::io_error, EISDIR, std::strerror(EISDIR));
+    }
     return Status::success();
 }
 

@@ -76,3 +76,13 @@ TEST(File, FailuresCarryTheSystemError) {
     EXPECT_EQ(st.code(), platform::StatusCode::not_found);
     EXPECT_EQ(size, 0u);
 }
+
+TEST(File, FolderOpenedForReadingCountedAsAFile) {
+    // Windows refuses to open a folder as a file; the texture search relies on that answer.
+    TempDir dir;
+    FILE* f = reinterpret_cast<FILE*>(1);
+    platform::Status st = platform::openFile(wide(dir.path()), u"r", f);
+    EXPECT_FALSE(st.ok());
+    EXPECT_EQ(st.sysError(), EISDIR);
+    EXPECT_EQ(f, nullptr);
+}
