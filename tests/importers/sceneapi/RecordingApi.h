@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "trvScene_api.h"
@@ -124,7 +125,12 @@ class RecordingApi : public trvScene_api {
     static std::string list(const T* p, std::size_t n) {
         std::string s;
         for (std::size_t i = 0; i < n; ++i) {
-            s += (i == 0 ? "" : ",") + text(static_cast<double>(p[i]));
+            // Integers exactly: a rounded "%g" would hide values near the int32 limits.
+            if constexpr (std::is_integral_v<T>) {
+                s += (i == 0 ? "" : ",") + std::to_string(p[i]);
+            } else {
+                s += (i == 0 ? "" : ",") + text(static_cast<double>(p[i]));
+            }
         }
         return s;
     }
