@@ -23,25 +23,6 @@ constexpr int kSectionCamera = 2;
 constexpr int kSectionImage = 3;
 constexpr int kSectionObject = 4;
 
-bool isArrayBase(int base) {
-    switch (base) {
-        case trvType::vec3f:
-        case trvType::vec4f:
-        case trvType::float_:
-        case trvType::double_:
-        case trvType::vec3d:
-        case trvType::int_:
-        case trvType::bool_:
-        case trvType::matrix:
-        case trvType::string:
-        case trvType::string_ref:
-        case trvType::int_alt:
-            return true;
-        default:
-            return false;
-    }
-}
-
 std::string_view orEmpty(const char* s) {
     return s ? std::string_view(s) : std::string_view();
 }
@@ -368,8 +349,8 @@ void trvScene_api_file::packed(char kind, const void* data, uint32_t count, size
 }
 
 bool trvScene_api_file::arrayText(int base, const trvArray* array) {
-    if (!isArrayBase(base)) {
-        return true;
+    if (trvFormat::elementSize(base) == 0) {
+        return true;  // no array form: nothing to write
     }
     if (array == nullptr) {
         return false;
