@@ -236,10 +236,15 @@ void trvScene_api_file::quoted(const char* name, Pen pen) {
         return;
     }
     put(Pen::bytes, "xX", 2);
+    hexRun(text.data(), text.size());
+}
+
+void trvScene_api_file::hexRun(const char* bytes, size_t length) {
+    // Hex-encoded through the work area, half of it at a time (two digits per byte).
     char* hex = formatBuffer_.get();
-    for (size_t at = 0; at < text.size();) {
-        size_t k = std::min(text.size() - at, kWorkBuffer / 2);
-        put(Pen::bytes, hex, trvFormat::hexDigits(text.data() + at, k, hex));
+    for (size_t at = 0; at < length;) {
+        size_t k = std::min(length - at, kWorkBuffer / 2);
+        put(Pen::bytes, hex, trvFormat::hexDigits(bytes + at, k, hex));
         at += k;
     }
 }
@@ -260,13 +265,7 @@ void trvScene_api_file::byteBlock(const void* bytes, int length) {
     if (bytes == nullptr || length <= 0) {
         return;
     }
-    char* hex = formatBuffer_.get();
-    const char* in = static_cast<const char*>(bytes);
-    for (size_t at = 0, n = static_cast<size_t>(length); at < n;) {
-        size_t k = std::min(n - at, kWorkBuffer / 2);
-        put(Pen::bytes, hex, trvFormat::hexDigits(in + at, k, hex));
-        at += k;
-    }
+    hexRun(static_cast<const char*>(bytes), static_cast<size_t>(length));
 }
 
 void trvScene_api_file::capturedText(trvCapturedShader* handle) {

@@ -122,6 +122,7 @@ class trvScene_api_file : public trvScene_api {
     void quoted(const char* name, Pen pen);
     void directiveName(const char* name);
     void byteBlock(const void* bytes, int length);
+    void hexRun(const char* bytes, size_t length);
     void capturedText(trvCapturedShader* handle);
     void kindWord(int kind, bool trailingBlank);
     bool value(int type, const void* value);
