@@ -15,7 +15,6 @@
 namespace {
 
 constexpr size_t kWorkBuffer = 1u << 20;  // each of the two work areas
-constexpr uint32_t kNoIndentBit = 0x400000u;
 constexpr int32_t kCaptureLimit = 0x7FFFFFFF - 2;
 
 constexpr int kSectionOptions = 1;
