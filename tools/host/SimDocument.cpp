@@ -897,10 +897,6 @@ double SimTrack::valueAt(double t) const {
     return a.value + (b.value - a.value) * (t - ta) / (tb - ta);
 }
 
-bool SimObject::hasPhongTag() const {
-    return findTag(5612) != nullptr;
-}
-
 const SimTag* SimObject::findTag(int32_t tagType) const {
     for (const auto& t : tags) {
         if (t->type == tagType) {

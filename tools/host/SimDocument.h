@@ -135,7 +135,6 @@ struct SimObject : SimNode {
     SimObject* next = nullptr;
     SimObject* down = nullptr;
 
-    bool hasPhongTag() const;
     const SimTag* findTag(int32_t tagType) const;
     // Phong normals: 12 floats per polygon, explicit ones from the phong tag or smooth normals
     // per point (averaged face normals). Empty without a phong tag.
