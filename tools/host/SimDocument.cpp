@@ -719,22 +719,20 @@ class Loader {
     // next/down pointers of the tree (caches keep their own).
     void link(std::vector<std::unique_ptr<SimObject>>& list) {
         for (size_t i = 0; i < list.size(); ++i) {
-            SimObject* o = list[i].get();
-            o->next = i + 1 < list.size() ? list[i + 1].get() : nullptr;
-            o->down = o->children.empty() ? nullptr : o->children.front().get();
-            link(o->children);
-            if (o->cache) {
-                std::vector<std::unique_ptr<SimObject>> one;
-                one.push_back(std::move(o->cache));
-                link(one);
-                o->cache = std::move(one.front());
-            }
-            if (o->deformCache) {
-                std::vector<std::unique_ptr<SimObject>> one;
-                one.push_back(std::move(o->deformCache));
-                link(one);
-                o->deformCache = std::move(one.front());
-            }
+            linkObject(*list[i], i + 1 < list.size() ? list[i + 1].get() : nullptr);
+        }
+    }
+
+    // A cache is a tree of its own, with no object after its root.
+    void linkObject(SimObject& o, SimObject* next) {
+        o.next = next;
+        o.down = o.children.empty() ? nullptr : o.children.front().get();
+        link(o.children);
+        if (o.cache) {
+            linkObject(*o.cache, nullptr);
+        }
+        if (o.deformCache) {
+            linkObject(*o.deformCache, nullptr);
         }
     }
 
