@@ -333,14 +333,19 @@ class Loader {
         }
     }
 
+    // The optional "id" by which links name a layer, material or shader.
+    void linkId(SimNode& n, const json& v, const std::string& path) {
+        if (v.contains("id")) {
+            n.id = idText(v["id"], sub(path, "id"));
+            registerId(&n, n.id, sub(path, "id"));
+        }
+    }
+
     std::unique_ptr<SimLayer> layer(const json& v, const std::string& path) {
         object(v, path);
         auto l = std::make_unique<SimLayer>();
         base(*l, NodeKind::Layer, v, path);
-        if (v.contains("id")) {
-            l->id = idText(v["id"], sub(path, "id"));
-            registerId(l.get(), l->id, sub(path, "id"));
-        }
+        linkId(*l, v, path);
         resolveParams(*l, path);
         return l;
     }
@@ -349,10 +354,7 @@ class Loader {
         object(v, path);
         auto m = std::make_unique<SimMaterial>();
         base(*m, NodeKind::Material, v, path);
-        if (v.contains("id")) {
-            m->id = idText(v["id"], sub(path, "id"));
-            registerId(m.get(), m->id, sub(path, "id"));
-        }
+        linkId(*m, v, path);
         if (v.contains("channels")) {
             const std::string cp = sub(path, "channels");
             const json& a = array(v["channels"], cp);
@@ -371,10 +373,7 @@ class Loader {
                 object(a[i], p);
                 auto s = std::make_unique<SimShader>();
                 base(*s, NodeKind::Shader, a[i], p);
-                if (a[i].contains("id")) {
-                    s->id = idText(a[i]["id"], sub(p, "id"));
-                    registerId(s.get(), s->id, sub(p, "id"));
-                }
+                linkId(*s, a[i], p);
                 m->shaders.push_back(std::move(s));
             }
             for (size_t i = 0; i + 1 < m->shaders.size(); ++i) {
