@@ -99,12 +99,6 @@ class TimeRestore {
     host::HostTime saved_;
 };
 
-// A host placement as the scene's 16 doubles: X axis, 0, Y axis, 0, Z axis, 0, offset, 1.
-trv::matrix localTransform(const host::Matrix& m) {
-    return trv::matrix{{m.v1.x, m.v1.y, m.v1.z, 0.0, m.v2.x, m.v2.y, m.v2.z, 0.0, m.v3.x, m.v3.y,
-                        m.v3.z, 0.0, m.off.x, m.off.y, m.off.z, 1.0}};
-}
-
 int32_t countSiblings(host::BaseObject first) {
     int32_t n = 0;
     for (; first; first = first.next()) {
@@ -209,7 +203,7 @@ void walkObject(PluginContext& context, const host::BaseObject& object, TextureT
     builder.beginGroup(state->name);
     api->flags(kGroupFlags);
     {
-        const trv::matrix m = localTransform(state->matrix);
+        const trv::matrix m = sceneMatrix(state->matrix);
         api->transform(m.m);
     }
 
