@@ -3,40 +3,9 @@
 
 #include <stdexcept>
 
-#include "RecordingApi.h"
-#include "trvSceneapi_oo.h"
+#include "AttachedBuilder.h"
 
 using Calls = std::vector<std::string>;
-
-namespace {
-
-// Hands out a fixed back end and logs beginScene into the same call list.
-class StubFactory : public trv::LightFactory {
-  public:
-    explicit StubFactory(RecordingApi* api) : api_(api) {}
-    trvScene_api* backend() override { return api_; }
-    void beginScene(trv::trvSceneapi_oo&) override {
-        ++beginScenes;
-        if (api_ != nullptr) {
-            api_->calls.push_back("factory.beginScene");
-        }
-    }
-    void close() override {}
-    int beginScenes = 0;
-
-  private:
-    RecordingApi* api_;
-};
-
-// Constructs a builder and forgets the construction calls, leaving only what the test does.
-struct Attached {
-    RecordingApi api;
-    StubFactory factory{&api};
-    trv::trvSceneapi_oo builder{&factory};
-    Attached() { api.calls.clear(); }
-};
-
-}  // namespace
 
 TEST(Builder, NullBackendWritesNothingAndSkipsBeginScene) {
     StubFactory factory(nullptr);

@@ -4,30 +4,12 @@
 #include <algorithm>
 #include <memory>
 
-#include "RecordingApi.h"
+#include "AttachedBuilder.h"
 #include "trvNodes.h"
 
 using Calls = std::vector<std::string>;
 
 namespace {
-
-class StubFactory : public trv::LightFactory {
-  public:
-    explicit StubFactory(RecordingApi* api) : api_(api) {}
-    trvScene_api* backend() override { return api_; }
-    void beginScene(trv::trvSceneapi_oo&) override {}
-    void close() override {}
-
-  private:
-    RecordingApi* api_;
-};
-
-struct Attached {
-    RecordingApi api;
-    StubFactory factory{&api};
-    trv::trvSceneapi_oo builder{&factory};
-    Attached() { api.calls.clear(); }
-};
 
 bool contains(const Calls& calls, const std::string& prefix) {
     return std::any_of(calls.begin(), calls.end(),
