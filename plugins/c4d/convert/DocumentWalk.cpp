@@ -13,7 +13,6 @@
 #include "plugins/c4d/convert/light.h"
 #include "plugins/c4d/convert/mesh.h"
 #include "plugins/c4d/host/AtomArray.h"
-#include "plugins/c4d/host/CTrack.h"
 #include "plugins/c4d/host/Filename.h"
 #include "plugins/c4d/host/HostInterface.h"
 #include "trvScene_api.h"
@@ -105,20 +104,6 @@ int32_t countSiblings(host::BaseObject first) {
         ++n;
     }
     return n;
-}
-
-void writeObjectAnimation(PluginContext& context, const host::BaseObject& object,
-                          const ObjectState& state) {
-    TrackList scale, rotation, position;
-    for (host::CTrack track = object.firstTrack(); track; track = track.next()) {
-        collectTrack(context, track, scale, rotation, position);
-    }
-    writeAnimation(context, state.name, scale, "Scale", state.position, state.rotation, state.scale,
-                   state.rotationOrder, false);
-    writeAnimation(context, state.name, rotation, "Rotation", state.position, state.rotation,
-                   state.scale, state.rotationOrder, false);
-    writeAnimation(context, state.name, position, "Position", state.position, state.rotation,
-                   state.scale, state.rotationOrder, false);
 }
 
 }  // namespace
@@ -246,7 +231,8 @@ void walkObject(PluginContext& context, const host::BaseObject& object, TextureT
                    childrenShare / static_cast<float>(n), selected);
     }
 
-    writeObjectAnimation(context, object, *state);
+    writeObjectAnimation(context, object, state->name, state->position, state->rotation,
+                         state->scale, state->rotationOrder, false);
 
     builder.endGroup();
 

@@ -448,4 +448,21 @@ void writeAnimation(PluginContext& context, const std::string& objectName, const
     }
 }
 
+void writeObjectAnimation(PluginContext& context, const host::BaseObject& object,
+                          const std::string& objectName, const host::Vector& position,
+                          const host::Vector& rotation, const host::Vector& scale,
+                          int rotationOrder, bool cameraMode) {
+    TrackList scaleTracks, rotationTracks, positionTracks;
+    for (host::CTrack track = object.firstTrack(); track; track = track.next()) {
+        collectTrack(context, track, scaleTracks, rotationTracks, positionTracks);
+    }
+    const std::string prefix = cameraMode ? "Camera " : "";
+    writeAnimation(context, objectName, scaleTracks, prefix + "Scale", position, rotation, scale,
+                   rotationOrder, cameraMode);
+    writeAnimation(context, objectName, rotationTracks, prefix + "Rotation", position, rotation,
+                   scale, rotationOrder, cameraMode);
+    writeAnimation(context, objectName, positionTracks, prefix + "Position", position, rotation,
+                   scale, rotationOrder, cameraMode);
+}
+
 }  // namespace raydeck::c4d

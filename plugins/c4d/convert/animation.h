@@ -27,6 +27,13 @@ void writeAnimation(PluginContext& context, const std::string& objectName, const
                     const host::Vector& rotation, const host::Vector& scale, int rotationOrder,
                     bool cameraMode);
 
+// Collects the object's tracks and writes its Scale, Rotation and Position channels in that
+// order ("Camera Scale" and so on with cameraMode), all placed with the given own vectors.
+void writeObjectAnimation(PluginContext& context, const host::BaseObject& object,
+                          const std::string& objectName, const host::Vector& position,
+                          const host::Vector& rotation, const host::Vector& scale,
+                          int rotationOrder, bool cameraMode);
+
 // --- Pieces of the writer, also used by the hair converter, the tests and the benchmark. ---
 
 // Affine placement math on host matrices: a * b applies b first.

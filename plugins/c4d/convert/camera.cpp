@@ -52,16 +52,7 @@ void convertCamera(PluginContext& context, const host::BaseObject& camera) {
     node.setProjection(0);
     context.builder->apply(node);
 
-    TrackList scaleTracks, rotationTracks, positionTracks;
-    for (host::CTrack t = camera.firstTrack(); t; t = t.next()) {
-        collectTrack(context, t, scaleTracks, rotationTracks, positionTracks);
-    }
-    writeAnimation(context, name, scaleTracks, "Camera Scale", position, rotation, scale, order,
-                   true);
-    writeAnimation(context, name, rotationTracks, "Camera Rotation", position, rotation, scale,
-                   order, true);
-    writeAnimation(context, name, positionTracks, "Camera Position", position, rotation, scale,
-                   order, true);
+    writeObjectAnimation(context, camera, name, position, rotation, scale, order, true);
 }
 
 }  // namespace raydeck::c4d
