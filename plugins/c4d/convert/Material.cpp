@@ -7,6 +7,7 @@
 
 #include "platform/file.h"
 #include "platform/utf.h"
+#include "plugins/c4d/convert/animation.h"
 #include "plugins/c4d/host/Filename.h"
 #include "plugins/c4d/host/Gradient.h"
 #include "trvScene_api.h"
@@ -226,26 +227,7 @@ std::string materialName(PluginContext& context, const MaterialRecord& record) {
 }
 
 void textureTransform(const host::Matrix& m, double out[16]) {
-    const host::Vector& a = m.v1;
-    const host::Vector& b = m.v2;
-    const host::Vector& c = m.v3;
-    auto cross = [](const host::Vector& p, const host::Vector& q) {
-        return host::Vector(p.y * q.z - p.z * q.y, p.z * q.x - p.x * q.z, p.x * q.y - p.y * q.x);
-    };
-    const host::Vector bc = cross(b, c), ca = cross(c, a), ab = cross(a, b);
-    const double det = a.x * bc.x + a.y * bc.y + a.z * bc.z;
-    host::Matrix inv;  // identity
-    if (det != 0.0) {
-        // Rows of the inverse linear part are (b x c, c x a, a x b) / det; its axes are the
-        // columns of those rows.
-        inv.v1 = host::Vector(bc.x / det, ca.x / det, ab.x / det);
-        inv.v2 = host::Vector(bc.y / det, ca.y / det, ab.y / det);
-        inv.v3 = host::Vector(bc.z / det, ca.z / det, ab.z / det);
-        const host::Vector& o = m.off;
-        inv.off = host::Vector(-(inv.v1.x * o.x + inv.v2.x * o.y + inv.v3.x * o.z),
-                               -(inv.v1.y * o.x + inv.v2.y * o.y + inv.v3.y * o.z),
-                               -(inv.v1.z * o.x + inv.v2.z * o.y + inv.v3.z * o.z));
-    }
+    const host::Matrix inv = affineInverse(m);
     const host::Vector* rows[4] = {&inv.v1, &inv.v2, &inv.v3, &inv.off};
     for (int r = 0; r < 4; ++r) {
         out[4 * r + 0] = rows[r]->x * 0.5;

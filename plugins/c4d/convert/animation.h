@@ -34,7 +34,8 @@ void writeObjectAnimation(PluginContext& context, const host::BaseObject& object
                           const host::Vector& rotation, const host::Vector& scale,
                           int rotationOrder, bool cameraMode);
 
-// --- Pieces of the writer, also used by the hair converter, the tests and the benchmark. ---
+// --- Pieces of the writer, also used by the hair converter, the texture transform, the tests and
+// the benchmark. ---
 
 // Affine placement math on host matrices: a * b applies b first.
 host::Matrix affineProduct(const host::Matrix& a, const host::Matrix& b);
