@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "plugins/c4d/convert/DocumentWalk.h"
 #include "plugins/c4d/convert/Material.h"
 #include "plugins/c4d/convert/animation.h"
 #include "plugins/c4d/host/HairGuides.h"
@@ -100,10 +101,7 @@ void convertHairObject(PluginContext& context, const host::BaseObject& object,
         }
     }
 
-    std::string name;
-    if (!object.nameUtf8(name) || name.empty()) {
-        name = "object";  // as every converter names an object the host gives no name text
-    }
+    const std::string name = nodeName(object);
     api.beginObject(name.c_str(), true);
     api.beginGeometry("trv_bezier_curves");
 

@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <limits>
-#include <map>
 #include <string>
 
+#include "plugins/c4d/convert/DocumentWalk.h"
 #include "plugins/c4d/convert/Material.h"
 #include "plugins/c4d/convert/MaterialRecord.h"
 #include "plugins/c4d/host/BaseTag.h"
@@ -303,30 +303,14 @@ void convertPolygonObject(PluginContext& context, const host::BaseObject& object
     src.pointCount = points.size();
     src.polygons = polygons.data;
     src.polygonCount = polygons.size();
-    if (!object.nameUtf8(src.name)) {
-        src.name = "object";
-    }
+    src.name = nodeName(object);
     const int32_t n = src.polygonCount;
 
     host::BaseTag uvwTag, normalTag;
-    std::map<std::string, host::BaseTag> selections;
+    SelectionTagMap selections;
+    TextureTagList ownTextureTags;  // unused: the walk already put them into textureTags
     for (host::BaseTag tag = object.firstTag(); tag; tag = tag.next()) {
-        switch (tag.type()) {
-            case host::kTagUVW:
-                uvwTag = tag;
-                break;
-            case host::kTagNormal:
-                normalTag = tag;
-                break;
-            case host::kTagPolygonSelection: {
-                std::string name;
-                tag.nameUtf8(name);
-                selections[name] = tag;
-                break;
-            }
-            default:
-                break;
-        }
+        scanTag(tag, &uvwTag, &normalTag, &selections, ownTextureTags);
     }
 
     // UVW or phong data that does not cover every polygon counts as absent for the whole object.
