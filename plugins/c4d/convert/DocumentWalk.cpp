@@ -211,7 +211,7 @@ void walkObject(PluginContext& context, const host::BaseObject& object, TextureT
                 if ((!context.selectionOnly || selected || context.selectedIds.empty()) &&
                     visible && !state->generatorInput) {
                     convertPolygonObject(context, object, textureTags);
-                    childrenShare = static_cast<float>(static_cast<double>(share) * 0.5);
+                    childrenShare = share * 0.5f;
                 }
                 break;
             case host::kObjectLight:
