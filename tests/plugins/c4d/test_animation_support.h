@@ -15,6 +15,7 @@
 #include "plugins/c4d/host/BaseObject.h"
 #include "plugins/c4d/host/HostContext.h"
 #include "tests/importers/sceneapi/RecordingApi.h"
+#include "tests/plugins/c4d/BorrowedFactory.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
 #include "trvSceneapi_oo.h"
@@ -95,17 +96,6 @@ class CaptureApi : public RecordingApi {
     }
 };
 
-class StubFactory : public trv::LightFactory {
-  public:
-    explicit StubFactory(trvScene_api* api) : api_(api) {}
-    trvScene_api* backend() override { return api_; }
-    void beginScene(trv::trvSceneapi_oo&) override {}
-    void close() override {}
-
-  private:
-    trvScene_api* api_;
-};
-
 // A document with the given top-level objects (the JSON text inside "objects": [...]).
 inline std::string documentWith(const std::string& objects, const std::string& extra = "") {
     return R"({"format": "raydeck-host-document", "version": 1, )" + extra +
@@ -117,7 +107,7 @@ struct ConverterScene {
     std::unique_ptr<hostsim::SimDocument> doc;
     hostsim::SimHost host;
     CaptureApi api;
-    StubFactory factory{&api};
+    c4d::testing::BorrowedFactory factory{&api};
     std::unique_ptr<trv::trvSceneapi_oo> builder;
     c4d::PluginContext context;
 

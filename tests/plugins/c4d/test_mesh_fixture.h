@@ -16,24 +16,13 @@
 #include "plugins/c4d/host/BaseObject.h"
 #include "plugins/c4d/host/HostContext.h"
 #include "tests/importers/sceneapi/RecordingApi.h"
+#include "tests/plugins/c4d/BorrowedFactory.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
 #include "trvScene_api_file.h"
 #include "trvSceneapi_oo.h"
 
 namespace raydeck::c4d::testing {
-
-// Hands the builder a back end it does not own.
-class BorrowedFactory : public trv::LightFactory {
-  public:
-    explicit BorrowedFactory(trvScene_api* api) : api_(api) {}
-    trvScene_api* backend() override { return api_; }
-    void beginScene(trv::trvSceneapi_oo&) override {}
-    void close() override {}
-
-  private:
-    trvScene_api* api_;
-};
 
 inline std::string documentJson(const std::string& objects, const std::string& materials = "[]",
                                 const std::string& layers = "[]") {
