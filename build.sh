@@ -12,8 +12,8 @@ build_dir=${BUILD_DIR:-build}
 jobs=${JOBS:-2}
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libtinyxml2-dev
-          nlohmann-json3-dev locales g++-mingw-w64-x86-64-posix)
-bench_packages=(libassimp-dev)
+          nlohmann-json3-dev locales g++-mingw-w64-x86-64-posix libassimp-dev libpng-dev
+          assimp-testmodels)
 
 install_missing() {
   local missing=()
@@ -57,7 +57,7 @@ case "$cmd" in
     "$top/examples/run-demo.sh" "$build_dir"
     ;;
   bench)
-    install_missing "${packages[@]}" "${bench_packages[@]}"
+    install_missing "${packages[@]}"
     build_dir=${BUILD_DIR:-build-bench}
     CMAKE_ARGS="${CMAKE_ARGS:-} -DRAYDECK_BENCH=ON" BUILD_TYPE=Release configure_and_build
     for b in "$build_dir"/bench/bench_*; do

@@ -1,0 +1,16 @@
+// Starting a program in the background.
+#pragma once
+
+#include <string>
+
+#include "platform/status.h"
+
+namespace platform {
+
+// Starts the program at `path` (UTF-16; `\` is a separator on every platform) with no arguments.
+// It inherits the environment and the current folder, but no open files or sockets of the caller:
+// on POSIX its standard streams are /dev/null. The program is not waited for, and no zombie is
+// left behind when it ends. Fails (not_found, io_error) when the program cannot be started.
+Status startProcess(const std::u16string& path);
+
+}  // namespace platform
