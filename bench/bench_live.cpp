@@ -1,0 +1,179 @@
+// The benchmark mesh (bench/GridScene.h: 1000 x 1000 quads) streamed through the live link into
+// the stand-in renderer, against the same mesh exported to a scene file, side by side in one run.
+// Each streamed iteration is a whole live session: the live factory loads the live library
+// through the registry, picks the running renderer, connects, streams, and waits until the
+// renderer has stored the scene. Scratch files, the registry file and the renderer's scene folder
+// live on /dev/shm when it exists. Prints both times and their ratio (target: at most 1.5).
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/GridScene.h"
+#include "trvFactories.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using raydeck::bench::GridScene;
+
+GridScene& scene() {
+    static GridScene s;
+    return s;
+}
+
+// `\` and `"` escaped as a .reg file's quoted texts need them.
+std::string regText(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\' || c == '"') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out;
+}
+
+// One stand-in renderer with its installation in a registry file, for the whole run.
+class Renderer {
+  public:
+    explicit Renderer(const raydeck::bench::ScratchDir& scratch)
+        : runtime_(scratch.path("run")), scenes_(scratch.path("scenes")) {
+        fs::create_directories(runtime_);
+        fs::create_directories(scenes_);
+        const std::string reg = scratch.path("registry.reg");
+        std::ofstream(reg) << "Windows Registry Editor Version 5.00\r\n\r\n"
+                           << "[HKEY_CURRENT_USER\\SOFTWARE\\Tarvik\\Raydeck 7]\r\n"
+                           << "\"BinName\"=\"" << regText(RAYDECK_RENDERER) << "\"\r\n"
+                           << "\"BinFolder\"=\"" << regText(RAYDECK_LIVE_DIR) << "\"\r\n"
+                           << "\"ResourceFolder\"=\"" << regText(scratch.path("res")) << "\"\r\n";
+        fs::create_directories(scratch.path("res"));
+        setenv("RAYDECK_REGISTRY", reg.c_str(), 1);
+        setenv("RAYDECK_RUNTIME_DIR", runtime_.c_str(), 1);
+        setenv("RAYDECK_SCENE_DIR", scenes_.c_str(), 1);
+        setenv("RAYDECK_RENDERER_IDLE_S", "600", 1);
+        pid_ = fork();
+        if (pid_ == 0) {
+            execl(RAYDECK_RENDERER, RAYDECK_RENDERER, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        const std::string announcement = runtime_ + "/" + std::to_string(pid_) + ".xml";
+        for (int i = 0; i < 500 && !fs::exists(announcement); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ready_ = fs::exists(announcement);
+    }
+    ~Renderer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Renderer(const Renderer&) = delete;
+    Renderer& operator=(const Renderer&) = delete;
+
+    bool ready() const { return ready_; }
+    // Removes the stored scenes; answers the size of the last one seen.
+    std::uintmax_t clearScenes() const {
+        std::uintmax_t size = 0;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(scenes_, ec)) {
+            size = entry.file_size(ec);
+            fs::remove(entry.path(), ec);
+        }
+        return size;
+    }
+
+  private:
+    std::string runtime_, scenes_;
+    pid_t pid_ = -1;
+    bool ready_ = false;
+};
+
+Renderer& renderer() {
+    static Renderer r(scene().scratch);
+    return r;
+}
+
+void BM_ExportToFile(benchmark::State& state) {
+    GridScene& s = scene();
+    const std::string path = s.scratch.path("export.rdk");
+    for (auto _ : state) {
+        trv::LightFileFactory factory(path);
+        s.convert(factory);
+        factory.close();
+    }
+    std::error_code ec;
+    state.counters["bytes"] = static_cast<double>(fs::file_size(path, ec));
+}
+
+void BM_StreamToRenderer(benchmark::State& state) {
+    GridScene& s = scene();
+    Renderer& r = renderer();
+    if (!r.ready()) {
+        state.SkipWithError("the stand-in renderer did not announce itself");
+        return;
+    }
+    std::uintmax_t size = 0;
+    for (auto _ : state) {
+        trv::RepeatLinkFactory factory;
+        factory.setAcceptAnyInstance(true);  // the renderer holds the previous scene
+        factory.setVersionRange(7, 8);
+        s.convert(factory);
+        const bool connected = factory.state().backend != nullptr;
+        factory.close();
+        state.PauseTiming();
+        if (!connected || !factory.lastError().empty()) {
+            state.SkipWithError(factory.lastError().c_str());
+            break;
+        }
+        size = r.clearScenes();
+        state.ResumeTiming();
+    }
+    state.counters["bytes"] = static_cast<double>(size);
+}
+
+class Collector : public benchmark::ConsoleReporter {
+  public:
+    std::map<std::string, double> seconds;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+                const std::string name = run.benchmark_name();
+                seconds[name.substr(0, name.find('/'))] =
+                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+}  // namespace
+
+BENCHMARK(BM_ExportToFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_StreamToRenderer)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    Collector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+    const double file = collector.seconds["BM_ExportToFile"];
+    const double live = collector.seconds["BM_StreamToRenderer"];
+    std::printf(
+        "\nexport to a file %.2f ms, stream into the renderer %.2f ms, ratio %.2f "
+        "(target <= 1.5)\n",
+        file * 1e3, live * 1e3, file > 0 ? live / file : 0.0);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,388 @@
+// Render and Update end to end: raydeck-host runs the real plug-in file, which finds the
+// installation in a registry file, loads the stand-in live library, picks or launches a stand-in
+// renderer and streams the document into it. Each test has its own folder for the registry, the
+// renderers' announcements and their stored scenes, and ends every renderer it started or that
+// the plug-in launched (the test process adopts launched renderers as their subreaper).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/platform/TempDir.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+    double seconds = 0;
+};
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string regText(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\' || c == '"') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out;
+}
+
+// The scene from the builder's banner on, with the import options block cut out: what a stored
+// renderer scene and an exported file must share byte for byte.
+std::string sceneBody(const std::string& scene) {
+    const size_t banner = scene.find("#print ");
+    if (banner == std::string::npos) {
+        return "<no banner>";
+    }
+    std::string body = scene.substr(banner);
+    const size_t load = body.find("load \"trvrtopt.so\" {\n");
+    if (load != std::string::npos) {
+        const size_t end = body.find("\n}\n", load);
+        if (end != std::string::npos) {
+            body.erase(load, end + 3 - load);
+        }
+    }
+    return body;
+}
+
+// The import options block, or "" without one.
+std::string importOptions(const std::string& scene) {
+    const size_t load = scene.find("load \"trvrtopt.so\" {\n");
+    const size_t end = load == std::string::npos ? load : scene.find("\n}\n", load);
+    return end == std::string::npos ? std::string() : scene.substr(load, end + 3 - load);
+}
+
+// A loopback port nobody listens on right now, with `count - 1` free ones after it.
+int freePortRange(int count) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+            close(s);
+            continue;
+        }
+        close(s);
+        const int base = ntohs(a.sin_port);
+        if (base + count >= 65535) {
+            continue;
+        }
+        bool allFree = true;
+        for (int p = base; p < base + count && allFree; ++p) {
+            int t = socket(AF_INET, SOCK_STREAM, 0);
+            a.sin_port = htons(static_cast<uint16_t>(p));
+            allFree = bind(t, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+            close(t);
+        }
+        if (allFree) {
+            return base;
+        }
+    }
+    return -1;
+}
+
+class LiveCommands : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(tmp_.path().empty());
+        dir_ = tmp_.path();
+        for (const char* sub : {"run", "scenes", "res", "docs"}) {
+            fs::create_directories(dir_ / sub);
+        }
+        // Renderers that the plug-in launches are orphaned on purpose; adopt them so that the
+        // test can end and reap them.
+        ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+        setenv("RAYDECK_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
+        setenv("RAYDECK_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
+        setenv("RAYDECK_SCENE_DIR", (dir_ / "scenes").c_str(), 1);
+        setenv("RAYDECK_RENDERER_IDLE_S", "120", 1);
+        unsetenv("RAYDECK_RENDERER_VERSION");
+        unsetenv("RAYDECK_RENDERER_REPORT_PORT");
+        writeRegistry(RAYDECK_RENDERER);
+        fs::copy_file(fs::path(RAYDECK_SOURCE_DIR) / "examples" / "workshop.json",
+                      dir_ / "docs" / "workshop.json");
+    }
+
+    void TearDown() override {
+        std::set<pid_t> pids(started_.begin(), started_.end());
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(dir_ / "run", ec)) {
+            if (e.path().extension() == ".xml") {
+                pids.insert(static_cast<pid_t>(std::atol(e.path().stem().c_str())));
+            }
+        }
+        for (pid_t pid : pids) {
+            if (pid > 1) {
+                kill(pid, SIGTERM);
+            }
+        }
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (Clock::now() < deadline) {
+            const pid_t r = waitpid(-1, nullptr, WNOHANG);
+            if (r < 0) {
+                break;  // no children left
+            }
+            if (r == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
+        for (pid_t pid : pids) {
+            if (pid > 1 && kill(pid, 0) == 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+        prctl(PR_SET_CHILD_SUBREAPER, 0);
+    }
+
+    // The installation "Raydeck 7" under the current user; `extra` holds further value lines.
+    void writeRegistry(const std::string& binName, const std::string& extra = "") {
+        std::ofstream(dir_ / "registry.reg", std::ios::binary)
+            << "Windows Registry Editor Version 5.00\r\n\r\n"
+            << "[HKEY_CURRENT_USER\\SOFTWARE\\Tarvik\\Raydeck 7]\r\n"
+            << "\"BinName\"=\"" << regText(binName) << "\"\r\n"
+            << "\"BinFolder\"=\"" << regText(RAYDECK_LIVE_DIR) << "\"\r\n"
+            << "\"ResourceFolder\"=\"" << regText((dir_ / "res").string()) << "\"\r\n"
+            << extra;
+    }
+
+    static std::string portRange(int first, int last) {
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "\"LiveLinkPort\"=dword:%08x\r\n\"LiveLinkMaxPort\"=dword:%08x\r\n", first,
+                      last);
+        return text;
+    }
+
+    fs::path announcement(pid_t pid) const { return dir_ / "run" / (std::to_string(pid) + ".xml"); }
+
+    // Starts a renderer of this test with extra environment; waits for its announcement.
+    pid_t startRenderer(std::map<std::string, std::string> env = {}) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            for (const auto& [k, v] : env) {
+                setenv(k.c_str(), v.c_str(), 1);
+            }
+            const int log =
+                open((dir_ / "renderer.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            const int null = open("/dev/null", O_RDONLY);
+            dup2(null, 0);
+            dup2(log, 1);
+            dup2(log, 2);
+            execl(RAYDECK_RENDERER, RAYDECK_RENDERER, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        started_.push_back(pid);
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (!fs::exists(announcement(pid)) && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(fs::exists(announcement(pid))) << "renderer " << pid << " did not announce";
+        return pid;
+    }
+
+    // Runs raydeck-host with the real plug-in in the test folder and waits for it.
+    Result host(std::vector<std::string> args) {
+        const fs::path outFile = dir_ / ".stdout", errFile = dir_ / ".stderr";
+        const auto start = Clock::now();
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir((dir_ / "docs").c_str()) != 0) {
+                _exit(127);
+            }
+            const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, 1);
+            dup2(err, 2);
+            args.insert(args.begin(), {RAYDECK_HOST_EXE, "--plugin", RAYDECK_PLUGIN});
+            std::vector<char*> argv;
+            for (std::string& a : args) {
+                argv.push_back(a.data());
+            }
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        Result r;
+        int status = 0;
+        waitpid(pid, &status, 0);
+        r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.out = readFile(outFile);
+        r.err = readFile(errFile);
+        return r;
+    }
+
+    // Stored scenes by file name.
+    std::map<std::string, std::string> storedScenes() const {
+        std::map<std::string, std::string> scenes;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(dir_ / "scenes", ec)) {
+            if (e.path().extension() == ".rdk") {
+                scenes[e.path().filename().string()] = readFile(e.path());
+            }
+        }
+        return scenes;
+    }
+
+    std::string exported() {
+        const Result r = host({"export", "workshop.json", "-o", (dir_ / "export.rdk").string()});
+        EXPECT_EQ(r.code, 0) << r.err;
+        return readFile(dir_ / "export.rdk");
+    }
+
+    TempDir tmp_;
+    fs::path dir_;
+    std::vector<pid_t> started_;
+};
+
+TEST_F(LiveCommands, RenderLaunchesARendererThatStoresWhatExportWrites) {
+    const Result r = host({"render", "workshop.json"});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    const auto scenes = storedScenes();
+    ASSERT_EQ(scenes.size(), 1u);
+    const std::string& stored = scenes.begin()->second;
+    EXPECT_EQ(stored.rfind("//---tarvik:dal:7---\n", 0), 0u);
+    const std::string file = exported();
+    EXPECT_EQ(sceneBody(stored), sceneBody(file));
+    EXPECT_NE(sceneBody(stored).find("group \"workshop\" {"), std::string::npos);
+    // The launched renderer announced itself from the registry's BinName and is still running.
+    std::error_code ec;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "run", ec), fs::directory_iterator()), 1);
+}
+
+TEST_F(LiveCommands, UpdateStreamsIntoTheRendererThatHoldsTheDocument) {
+    const pid_t holder = startRenderer();
+    ASSERT_EQ(host({"render", "workshop.json"}).code, 0);
+    const pid_t second = startRenderer();  // empty, so Update must not prefer it
+    const Result r = host({"update", "workshop.json"});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    const auto scenes = storedScenes();
+    const std::string name = "scene-" + std::to_string(holder) + "-2.rdk";
+    ASSERT_EQ(scenes.count(name), 1u) << "stored: " << scenes.size();
+    EXPECT_EQ(scenes.count("scene-" + std::to_string(second) + "-1.rdk"), 0u);
+    const std::string& update = scenes.at(name);
+    const std::string options = importOptions(update);
+    EXPECT_NE(options.find("\"import_adjust_camera\" off"), std::string::npos) << options;
+    EXPECT_NE(options.find("\"import_adjust_environment\" off"), std::string::npos) << options;
+    EXPECT_NE(r.out.find("whoa"), std::string::npos);
+    // Only the selected floor brings its mesh; the crate's does not come along.
+    const std::string render = scenes.at("scene-" + std::to_string(holder) + "-1.rdk");
+    EXPECT_NE(render.find("\"Crate wood\""), std::string::npos);
+    EXPECT_EQ(update.find("\"Crate wood\""), std::string::npos);
+}
+
+TEST_F(LiveCommands, RenderPicksTheNewestEmptyRendererAndNeverAVersionOutOfRange) {
+    const pid_t v7 = startRenderer({{"RAYDECK_RENDERER_VERSION", "7"}});
+    const pid_t v8 = startRenderer({{"RAYDECK_RENDERER_VERSION", "8"}});
+    const pid_t v9 = startRenderer({{"RAYDECK_RENDERER_VERSION", "9"}});
+    ASSERT_EQ(host({"render", "workshop.json"}).code, 0);
+    auto scenes = storedScenes();
+    ASSERT_EQ(scenes.size(), 1u);
+    EXPECT_EQ(scenes.begin()->first, "scene-" + std::to_string(v8) + "-1.rdk");
+    // v7 is still empty and v9 never counts.
+    ASSERT_EQ(host({"render", "workshop.json"}).code, 0);
+    scenes = storedScenes();
+    EXPECT_EQ(scenes.count("scene-" + std::to_string(v7) + "-1.rdk"), 1u);
+    EXPECT_EQ(scenes.count("scene-" + std::to_string(v9) + "-1.rdk"), 0u);
+}
+
+TEST_F(LiveCommands, ARendererReportingPortZeroIsFoundByScanningTheRegistryRange) {
+    const int first = freePortRange(4);
+    ASSERT_GT(first, 0);
+    writeRegistry(RAYDECK_RENDERER, portRange(first, first + 3));
+    const pid_t pid = startRenderer({{"RAYDECK_RENDERER_REPORT_PORT", "0"}});
+    const Result r = host({"render", "workshop.json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(storedScenes().count("scene-" + std::to_string(pid) + "-1.rdk"), 1u);
+}
+
+TEST_F(LiveCommands, FailuresReachTheHostConsoleWithTheFactorysMessage) {
+    // No installation at all.
+    fs::remove(dir_ / "registry.reg");
+    Result r = host({"render", "workshop.json"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("Failed to connect. Could not get a scene api. Please check your "
+                         "Raydeck installation."),
+              std::string::npos)
+        << r.err;
+
+    // An installation whose renderer cannot be started: the launch message, and no polling.
+    const fs::path notAProgram = dir_ / "renderer.txt";
+    std::ofstream(notAProgram) << "not a program\n";
+    writeRegistry(notAProgram.string());
+    r = host({"render", "workshop.json"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("Failed to connect. Unabled to launch Raydeck. Please check your "
+                         "Raydeck installation."),
+              std::string::npos)
+        << r.err;
+    EXPECT_LT(r.seconds, 5.0);
+    EXPECT_TRUE(storedScenes().empty());
+}
+
+TEST_F(LiveCommands, ARendererThatNeverAppearsEndsInThePortMessageAfterThePolls) {
+    const fs::path quiet = dir_ / "quiet.sh";
+    std::ofstream(quiet) << "#!/bin/sh\nexit 0\n";
+    fs::permissions(quiet, fs::perms::owner_all);
+    const int first = freePortRange(2);
+    ASSERT_GT(first, 0);
+    writeRegistry(quiet.string(), portRange(first, first + 1));
+    const Result r = host({"render", "workshop.json"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("Failed to connect. Could not connect on any known port. Please check "
+                         "your Raydeck installation and Live Link settings."),
+              std::string::npos)
+        << r.err;
+    EXPECT_GE(r.seconds, 18.0);  // 19 one-second pauses
+    EXPECT_LT(r.seconds, 40.0);
+}
+
+TEST_F(LiveCommands, ARendererThatDiesOrStallsMidStreamEndsTheCommandWithAMessage) {
+    for (const char* mode : {"exit", "stall"}) {
+        SCOPED_TRACE(mode);
+        const pid_t pid = startRenderer(
+            {{"RAYDECK_RENDERER_FAIL_AFTER_BYTES", "4096"}, {"RAYDECK_RENDERER_FAIL_MODE", mode}});
+        const Result r = host({"render", "workshop.json"});
+        EXPECT_EQ(r.code, 1) << r.out << r.err;
+        EXPECT_NE(r.err.find("did not arrive whole"), std::string::npos) << r.err;
+        EXPECT_LT(r.seconds, 60.0);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        fs::remove(announcement(pid));
+    }
+}
+
+}  // namespace
