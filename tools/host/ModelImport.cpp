@@ -238,7 +238,7 @@ RdHostVector colour(const aiColor3D& c) {
 struct Skipped {
     size_t bones = 0, morphs = 0, colours = 0, uvChannels = 0, lines = 0, points = 0, embedded = 0,
            directional = 0, ambient = 0, animations = 0, meshAnimations = 0, unknownChannels = 0,
-           badFaces = 0;
+           badFaces = 0, orthographic = 0;
 };
 
 std::string plural(size_t n, const char* one, const char* many) {
@@ -543,6 +543,9 @@ class Importer {
         // Importers store the whole horizontal angle here (in radians), as the host's
         // field-of-view parameter does.
         o->params[1008] = numberValue(c.mHorizontalFOV);
+        if (c.mOrthographicWidth > 0.0f) {
+            ++skipped_.orthographic;  // the angle above then holds no angle of view
+        }
         return o;
     }
 
@@ -790,7 +793,8 @@ class Importer {
     }
 
     // Position, rotation and scale tracks from a node channel; `own` is a pure rotation folded
-    // into the node (a camera's frame), applied after each key's rotation.
+    // into the node (a camera's frame), applied after each key's rotation. A part with a single
+    // key is no motion (importers fill unanimated parts with the resting value): no track.
     void tracks(SimObject& o, const aiNodeAnim& ch, const Affine& own) {
         std::vector<std::unique_ptr<SimTrack>> made;
         auto sorted = [](std::vector<SimKey>& keys) {
@@ -798,7 +802,7 @@ class Importer {
                 return timeSeconds(a.time) < timeSeconds(b.time);
             });
         };
-        if (ch.mNumPositionKeys > 0) {
+        if (ch.mNumPositionKeys > 1) {
             for (int c = 0; c < 3; ++c) {
                 auto t = newTrack(903, c, "Position");
                 for (unsigned k = 0; k < ch.mNumPositionKeys; ++k) {
@@ -809,7 +813,7 @@ class Importer {
                 made.push_back(std::move(t));
             }
         }
-        if (ch.mNumRotationKeys > 0) {
+        if (ch.mNumRotationKeys > 1) {
             std::unique_ptr<SimTrack> t[3] = {newTrack(904, 0, "Rotation"),
                                               newTrack(904, 1, "Rotation"),
                                               newTrack(904, 2, "Rotation")};
@@ -838,7 +842,7 @@ class Importer {
                 made.push_back(std::move(track));
             }
         }
-        if (ch.mNumScalingKeys > 0) {
+        if (ch.mNumScalingKeys > 1) {
             for (int c = 0; c < 3; ++c) {
                 auto t = newTrack(905, c, "Scale");
                 for (unsigned k = 0; k < ch.mNumScalingKeys; ++k) {
