@@ -1,5 +1,5 @@
 // raydeck-host: loads the plug-in file, starts it as the host would, lists its commands or runs
-// one of them on a document file, and shuts it down again.
+// one of them on a document file or a model file, and shuts it down again.
 #include <pthread.h>
 #include <unistd.h>
 
@@ -14,6 +14,7 @@
 #include "platform/dynlib.h"
 #include "platform/utf.h"
 #include "plugins/c4d/host/CommandData.h"
+#include "tools/host/ModelImport.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
 
@@ -60,7 +61,23 @@ const char* const kUsage =
     "       raydeck-host [--plugin FILE] update DOCUMENT\n"
     "\n"
     "Loads the plug-in file as the host application would and answers it from a host document\n"
-    "file (JSON, see tools/host/README.md).\n"
+    "file (JSON, see tools/host/README.md) or from a model file that Assimp reads (OBJ, glTF,\n"
+    "FBX, Collada, 3DS, PLY, STL, ...). JSON other than glTF is read as a host document;\n"
+    "anything else is a model, mapped with the source's axes and units as they are:\n"
+    "  node transform      -> the object's matrix (position, rotation, scale where they hold it)\n"
+    "  node with meshes    -> one polygon object; its meshes merged, each material's polygons a\n"
+    "                         selection with a texture tag restricted to it\n"
+    "  other nodes         -> null objects; camera and light nodes -> camera and light objects\n"
+    "                         (spot lights as point lights, area lights with their size)\n"
+    "  faces               -> triangles and quads kept; larger polygons as a fan of quads\n"
+    "  UV channel 0        -> a UVW tag; normals -> a phong tag with those normals\n"
+    "  materials           -> standard materials: diffuse and specular colour, the diffuse\n"
+    "                         texture as a bitmap shader with the path as the model names it\n"
+    "  first animation     -> position, rotation and scale tracks with linear keys\n"
+    "  the document        -> named after the model file, in the model file's folder\n"
+    "What a host document cannot hold (bones, morph targets, vertex colours, further UV\n"
+    "channels, lines and points, embedded textures, directional and ambient lights, further\n"
+    "animations) is skipped with one warning line per kind on standard error.\n"
     "  commands   list the registered commands: ID, name, help text, icon\n"
     "  export     run the Export command; the save dialog is answered with OUT ('-' for\n"
     "             standard output); without -o the dialog is cancelled (exit 1)\n"
@@ -275,7 +292,11 @@ int main(int argc, char** argv) {
     std::unique_ptr<raydeck::hostsim::SimDocument> doc;
     if (!o.document.empty()) {
         std::string error;
-        onLargeStack([&] { doc = raydeck::hostsim::loadDocumentFile(o.document, error); });
+        std::vector<std::string> warnings;
+        onLargeStack([&] { doc = raydeck::hostsim::loadHostFile(o.document, error, warnings); });
+        for (const std::string& w : warnings) {
+            std::cerr << "raydeck-host: " << w << "\n";
+        }
         if (!doc) {
             std::cerr << error << "\n";
             return kExitUsage;

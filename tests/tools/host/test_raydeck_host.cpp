@@ -47,15 +47,17 @@ class RaydeckHost : public ::testing::Test {
     }
 
     // Runs raydeck-host with the test plug-in in the temporary folder and waits for it; a
-    // non-zero stackBytes limits the main thread's stack as `ulimit -s` would.
-    Result host(std::vector<std::string> args, bool withPlugin = true, rlim_t stackBytes = 0) {
+    // non-zero stackBytes limits the main thread's stack as `ulimit -s` would; subfolder (of the
+    // temporary folder) is the working folder.
+    Result host(std::vector<std::string> args, bool withPlugin = true, rlim_t stackBytes = 0,
+                const std::string& subfolder = "") {
         if (withPlugin) {
             args.insert(args.begin(), {"--plugin", RAYDECK_TEST_PLUGIN});
         }
         const fs::path outFile = dir_ / ".stdout", errFile = dir_ / ".stderr";
         pid_t pid = fork();
         if (pid == 0) {
-            if (chdir(dir_.c_str()) != 0) {
+            if (chdir((dir_ / subfolder).c_str()) != 0) {
                 _exit(127);
             }
             if (stackBytes != 0) {
@@ -241,4 +243,66 @@ TEST_F(RaydeckHost, ThousandLevelHierarchyExportsOnAOneMebibyteStack) {
         ++groups;
     }
     EXPECT_EQ(groups, size_t(kDepth) + 1);  // the root group and one per level
+}
+
+namespace {
+
+// A textured quad in Wood and a triangle in Steel, with a texture beside the model.
+const char* const kModelMtl =
+    "newmtl Wood\nKd 0.8 0.5 0.2\nmap_Kd wood.png\n"
+    "newmtl Steel\nKd 0.3 0.3 0.35\nKs 0.5 0.5 0.5\n";
+const char* const kModelObj = R"(mtllib shop.mtl
+v 0 0 0
+v 1 0 0
+v 1 1 0
+v 0 1 0
+vt 0 0
+vt 1 0
+vt 1 1
+vt 0 1
+o Bench
+usemtl Wood
+f 1/1 2/2 3/3 4/4
+usemtl Steel
+f 1/1 2/2 4/4
+l 1 3
+)";
+
+}  // namespace
+
+TEST_F(RaydeckHost, ModelFilesAreHostDocumentsWithWarningsForWhatTheyCannotHold) {
+    write("shop.mtl", kModelMtl);
+    write("shop.obj", kModelObj);
+    Result r = host({"export", "shop.obj", "-o", "-"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "raydeck-host: shop.obj: skipped 1 line\n");
+    EXPECT_EQ(r.out,
+              "document shop.obj\n"
+              "object shop.obj type 5140 id 1 points 0\n"
+              "  object Bench type 5100 id 2 points 8\n");  // each material's mesh its own points
+
+    write("junk.obj", "no model at all\n");
+    Result junk = host({"export", "junk.obj", "-o", "out.rdk"});
+    EXPECT_EQ(junk.code, 2);
+    EXPECT_EQ(junk.err.rfind("junk.obj: cannot read the model: ", 0), 0u) << junk.err;
+    EXPECT_FALSE(fs::exists(dir_ / "out.rdk"));
+}
+
+TEST_F(RaydeckHost, RealPluginExportsAModelFileWithItsMaterialsAndTextureBesideIt) {
+    write("shop.mtl", kModelMtl);
+    write("shop.obj", kModelObj);
+    // Run from elsewhere, so that only the document's folder finds the texture.
+    fs::create_directory(dir_ / "run");
+    write("wood.png", "not really a picture");
+    Result r = host({"export", "../shop.obj", "-o", "shop.rdk"}, /*withPlugin=*/false, 0, "run");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string scene = readFile(dir_ / "run" / "shop.rdk");
+    EXPECT_EQ(scene.rfind("//---tarvik:dal:7---", 0), 0u);
+    // Both materials as pieces of one object; the texture found beside the model.
+    EXPECT_NE(scene.find("\"Wood\""), std::string::npos);
+    EXPECT_NE(scene.find("\"Steel\""), std::string::npos);
+    EXPECT_EQ(scene.find("Display color"), std::string::npos);
+    EXPECT_NE(scene.find("texture2_rgb"), std::string::npos);
+    EXPECT_NE(scene.find("\"" + dir_.string() + "\\wood.png\""), std::string::npos);
+    EXPECT_NE(scene.find("uv_tex"), std::string::npos);
 }

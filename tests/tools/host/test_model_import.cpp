@@ -1,0 +1,495 @@
+// Model files as host documents: an inline OBJ with two materials, an inline glTF box with a
+// texture and a rotation animation, Collada lights and cameras from the Assimp test models, the
+// quaternion-to-angles round trip, and the content test between host documents and models.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tools/host/ModelImport.h"
+
+namespace fs = std::filesystem;
+using namespace raydeck::hostsim;
+
+namespace {
+
+class ModelImport : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "model-import-XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        dir_ = templ;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    std::string write(const std::string& name, const std::string& text) {
+        std::ofstream(dir_ / name, std::ios::binary) << text;
+        return (dir_ / name).string();
+    }
+    std::unique_ptr<SimDocument> load(const std::string& path) {
+        warnings_.clear();
+        error_.clear();
+        return loadHostFile(path, error_, warnings_);
+    }
+
+    fs::path dir_;
+    std::string error_;
+    std::vector<std::string> warnings_;
+};
+
+SimObject* byName(const SimDocument& doc, const std::string& name) {
+    for (SimObject* o : doc.allObjects()) {
+        if (o->name == name) {
+            return o;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<const SimTag*> tagsOf(const SimObject& o, int32_t type) {
+    std::vector<const SimTag*> out;
+    for (const auto& t : o.tags) {
+        if (t->type == type) {
+            out.push_back(t.get());
+        }
+    }
+    return out;
+}
+
+void expectNear(const RdHostVector& a, const RdHostVector& b, double eps = 1e-6) {
+    EXPECT_NEAR(a.x, b.x, eps);
+    EXPECT_NEAR(a.y, b.y, eps);
+    EXPECT_NEAR(a.z, b.z, eps);
+}
+
+void expectMatrixNear(const RdHostMatrix& a, const RdHostMatrix& b, double eps = 1e-6) {
+    expectNear(a.off, b.off, eps);
+    expectNear(a.v1, b.v1, eps);
+    expectNear(a.v2, b.v2, eps);
+    expectNear(a.v3, b.v3, eps);
+}
+
+// Rotation matrix (axes as columns) of a unit quaternion.
+RdHostMatrix quaternionAxes(double w, double x, double y, double z) {
+    RdHostMatrix m{{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
+    m.v1 = {1 - 2 * (y * y + z * z), 2 * (x * y + z * w), 2 * (x * z - y * w)};
+    m.v2 = {2 * (x * y - z * w), 1 - 2 * (x * x + z * z), 2 * (y * z + x * w)};
+    m.v3 = {2 * (x * z + y * w), 2 * (y * z - x * w), 1 - 2 * (x * x + y * y)};
+    return m;
+}
+
+const char* const kMtl = R"(newmtl Wood
+Kd 0.8 0.5 0.2
+Ks 0.1 0.2 0.3
+map_Kd textures/wood.png
+newmtl Steel
+Kd 0.3 0.3 0.35
+)";
+
+// A quad and a pentagon in Wood, a triangle in Steel, then a last quad in Wood again.
+const char* const kObj = R"(mtllib two.mtl
+v 0 0 0
+v 1 0 0
+v 1 1 0
+v 0 1 0
+v 2 0 0
+v 2 1 0
+v 3 0.5 0
+vt 0 0
+vt 1 0
+vt 1 1
+vt 0 1
+vn 0 0 1
+o Panel
+usemtl Wood
+f 1/1/1 2/2/1 3/3/1 4/4/1
+f 2/1/1 5/2/1 7/3/1 6/4/1 3/1/1
+usemtl Steel
+f 1/1/1 2/2/1 4/4/1
+l 1 2
+)";
+
+}  // namespace
+
+TEST_F(ModelImport, ObjKeepsQuadsSplitsLargerPolygonsAndSelectsPolygonsPerMaterial) {
+    write("two.mtl", kMtl);
+    auto doc = load(write("two.obj", kObj));
+    ASSERT_TRUE(doc) << error_;
+    EXPECT_EQ(doc->fileName, "two.obj");
+    EXPECT_EQ(doc->folder, fs::path(dir_).lexically_normal().string());
+    ASSERT_EQ(warnings_.size(), 1u);
+    EXPECT_EQ(warnings_[0], "two.obj: skipped 1 line");
+
+    ASSERT_EQ(doc->objects.size(), 1u);
+    EXPECT_EQ(doc->objects[0]->type, 5140);
+    SimObject* panel = byName(*doc, "Panel");
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->type, 5100);
+    EXPECT_EQ(doc->objects[0]->down, panel);
+
+    // Quad, pentagon as quad + triangle (fan from its first corner), triangle.
+    ASSERT_EQ(panel->polygons.size(), 4u);
+    auto at = [&](int32_t i) { return panel->points[static_cast<size_t>(i)]; };
+    const RdHostPolygon& q = panel->polygons[0];
+    EXPECT_NE(q.c, q.d);
+    expectNear(at(q.a), {0, 0, 0});
+    expectNear(at(q.c), {1, 1, 0});
+    const RdHostPolygon& fanQuad = panel->polygons[1];
+    const RdHostPolygon& fanTri = panel->polygons[2];
+    EXPECT_NE(fanQuad.c, fanQuad.d);
+    EXPECT_EQ(fanTri.c, fanTri.d);
+    expectNear(at(fanQuad.a), {1, 0, 0});
+    expectNear(at(fanQuad.d), {2, 1, 0});
+    expectNear(at(fanTri.a), {1, 0, 0});
+    expectNear(at(fanTri.b), {2, 1, 0});
+    expectNear(at(fanTri.c), {1, 1, 0});
+    EXPECT_EQ(panel->polygons[3].c, panel->polygons[3].d);
+
+    // Per corner UVs and normals; a triangle's corner d repeats c.
+    const SimTag* uvw = panel->findTag(5671);
+    ASSERT_NE(uvw, nullptr);
+    ASSERT_EQ(uvw->uvw.size(), 4u);
+    expectNear(uvw->uvw[0].c, {1, 1, 0});
+    expectNear(uvw->uvw[2].a, {0, 0, 0});
+    expectNear(uvw->uvw[2].b, {0, 1, 0});
+    expectNear(uvw->uvw[2].d, uvw->uvw[2].c);
+    const std::vector<float> normals = panel->phongNormals();
+    ASSERT_EQ(normals.size(), 48u);
+    for (size_t k = 0; k < 16; ++k) {
+        EXPECT_FLOAT_EQ(normals[3 * k + 2], 1.0f) << k;
+    }
+
+    // Materials: colours, specular, the texture as the model names it.
+    ASSERT_EQ(doc->materials.size(), 3u);  // with the importer's default material
+    SimMaterial* wood = nullptr;
+    SimMaterial* steel = nullptr;
+    for (auto& m : doc->materials) {
+        EXPECT_EQ(m->type, 5703);
+        if (m->name == "Wood") {
+            wood = m.get();
+        } else if (m->name == "Steel") {
+            steel = m.get();
+        }
+    }
+    ASSERT_NE(wood, nullptr);
+    ASSERT_NE(steel, nullptr);
+    expectNear(wood->params.at(2100).vector, {0.8, 0.5, 0.2});
+    EXPECT_TRUE(wood->channels.count(0) && wood->channels.count(8));
+    expectNear(wood->params.at(3100).vector, {0.1, 0.2, 0.3});
+    ASSERT_EQ(wood->shaders.size(), 1u);
+    EXPECT_EQ(wood->shaders[0]->type, 5833);
+    EXPECT_EQ(wood->shaders[0]->params.at(1000).text, "textures/wood.png");
+    EXPECT_EQ(wood->params.at(8000).link, wood->shaders[0].get());
+    EXPECT_EQ(doc->find(wood->id), wood);
+    EXPECT_TRUE(steel->shaders.empty());
+
+    // One selection and one restricted texture tag per material.
+    const auto selections = tagsOf(*panel, 5673);
+    const auto textures = tagsOf(*panel, 5616);
+    ASSERT_EQ(selections.size(), 2u);
+    ASSERT_EQ(textures.size(), 2u);
+    for (const SimTag* t : textures) {
+        const std::string restriction = t->params.at(1006).text;
+        const SimTag* sel = nullptr;
+        for (const SimTag* s : selections) {
+            if (s->name == restriction) {
+                sel = s;
+            }
+        }
+        ASSERT_NE(sel, nullptr) << restriction;
+        EXPECT_EQ(sel->name, static_cast<SimMaterial*>(t->material)->name);
+        EXPECT_EQ(t->params.at(1004).number, 6);
+        if (t->material == wood) {
+            EXPECT_EQ(sel->ranges, (std::vector<std::pair<int32_t, int32_t>>{{0, 2}}));
+        } else {
+            EXPECT_EQ(t->material, steel);
+            EXPECT_EQ(sel->ranges, (std::vector<std::pair<int32_t, int32_t>>{{3, 3}}));
+        }
+    }
+}
+
+TEST_F(ModelImport, MeshesWithoutNormalsOrUvBesideOthersGetFaceNormalsAndZeroUvs) {
+    // "a" has normals and UVs, "b" neither; both on one node.
+    write("two.mtl", kMtl);
+    auto doc = load(write("mixed.obj", R"(mtllib two.mtl
+v 0 0 0
+v 1 0 0
+v 1 1 0
+v 0 0 1
+v 0 1 1
+vt 0.5 0.5
+vn 0 0 1
+o Mixed
+usemtl Wood
+f 1/1/1 2/1/1 3/1/1
+usemtl Steel
+f 1 4 5
+)"));
+    ASSERT_TRUE(doc) << error_;
+    SimObject* o = byName(*doc, "Mixed");
+    ASSERT_NE(o, nullptr);
+    ASSERT_EQ(o->polygons.size(), 2u);
+    const SimTag* uvw = o->findTag(5671);
+    ASSERT_NE(uvw, nullptr);
+    ASSERT_EQ(uvw->uvw.size(), 2u);
+    const std::vector<float> n = o->phongNormals();
+    ASSERT_EQ(n.size(), 24u);
+    // Which polygon came from which mesh follows the selections.
+    for (const SimTag* s : tagsOf(*o, 5673)) {
+        const int32_t p = s->ranges.at(0).first;
+        const size_t base = static_cast<size_t>(p) * 12;
+        if (s->name == "Wood") {
+            expectNear(uvw->uvw[p].a, {0.5, 0.5, 0});
+            EXPECT_FLOAT_EQ(n[base + 2], 1.0f);
+        } else {
+            expectNear(uvw->uvw[p].a, {0, 0, 0});
+            // Points (0,0,0), (0,0,1), (0,1,1): the face normal is -x.
+            EXPECT_NEAR(std::fabs(n[base]), 1.0f, 1e-6);
+            EXPECT_FLOAT_EQ(n[base + 1], 0.0f);
+        }
+    }
+}
+
+namespace {
+
+std::string base64(const std::vector<unsigned char>& bytes) {
+    static const char* const table =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t v = static_cast<uint32_t>(bytes[i]) << 16;
+        if (i + 1 < bytes.size())
+            v |= static_cast<uint32_t>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size())
+            v |= bytes[i + 2];
+        out += table[(v >> 18) & 63];
+        out += table[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? table[(v >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? table[v & 63] : '=';
+    }
+    return out;
+}
+
+template <typename T>
+void append(std::vector<unsigned char>& out, const std::vector<T>& values) {
+    const auto* p = reinterpret_cast<const unsigned char*>(values.data());
+    out.insert(out.end(), p, p + values.size() * sizeof(T));
+}
+
+// Rotation keys of the glTF animation: (w, x, y, z) at 0, 1 and 2 seconds.
+const double kHalf = std::sqrt(0.5);
+const double kKeys[3][4] = {{1, 0, 0, 0}, {kHalf, 0, kHalf, 0}, {0.5, 0.5, 0.5, 0.5}};
+
+// A unit box (24 vertices, 12 triangles) with normals and UVs, a texture, and a node whose
+// rotation is animated by three quaternion keys.
+std::string gltfBox() {
+    std::vector<float> pos, nrm, uv;
+    std::vector<uint16_t> idx;
+    for (int axis = 0; axis < 3; ++axis) {
+        for (int side = -1; side <= 1; side += 2) {
+            const uint16_t base = static_cast<uint16_t>(pos.size() / 3);
+            const int u = (axis + 1) % 3, v = (axis + 2) % 3;
+            const float corners[4][2] = {
+                {-0.5f, -0.5f}, {0.5f, -0.5f}, {0.5f, 0.5f}, {-0.5f, 0.5f}};
+            for (const auto& c : corners) {
+                float p[3], n[3] = {0, 0, 0};
+                p[axis] = 0.5f * side;
+                p[u] = c[0];
+                p[v] = c[1];
+                n[axis] = static_cast<float>(side);
+                pos.insert(pos.end(), p, p + 3);
+                nrm.insert(nrm.end(), n, n + 3);
+                uv.push_back(c[0] + 0.5f);
+                uv.push_back(c[1] + 0.5f);
+            }
+            const uint16_t tri[6] = {0, 1, 2, 0, 2, 3};
+            for (uint16_t t : tri) {
+                idx.push_back(static_cast<uint16_t>(base + t));
+            }
+        }
+    }
+    const std::vector<float> times = {0, 1, 2};
+    std::vector<float> rotations;
+    for (const auto& k : kKeys) {
+        rotations.insert(rotations.end(), {float(k[1]), float(k[2]), float(k[3]), float(k[0])});
+    }
+    std::vector<unsigned char> buf;
+    append(buf, pos);        // 0, 288
+    append(buf, nrm);        // 288, 288
+    append(buf, uv);         // 576, 192
+    append(buf, idx);        // 768, 72
+    append(buf, times);      // 840, 12
+    append(buf, rotations);  // 852, 48
+    return R"({"asset": {"version": "2.0"}, "scene": 0, "scenes": [{"nodes": [0]}],
+  "nodes": [{"name": "Box", "mesh": 0, "translation": [1, 2, 3]}],
+  "meshes": [{"name": "BoxMesh", "primitives": [{"attributes": {"POSITION": 0, "NORMAL": 1,
+      "TEXCOORD_0": 2}, "indices": 3, "material": 0}]}],
+  "materials": [{"name": "Crate", "pbrMetallicRoughness": {"baseColorTexture": {"index": 0},
+      "baseColorFactor": [1, 0.5, 0.25, 1]}}],
+  "textures": [{"source": 0}], "images": [{"uri": "crate.png"}],
+  "animations": [{"channels": [{"sampler": 0, "target": {"node": 0, "path": "rotation"}}],
+      "samplers": [{"input": 4, "output": 5, "interpolation": "LINEAR"}]}],
+  "accessors": [
+    {"bufferView": 0, "componentType": 5126, "count": 24, "type": "VEC3",
+     "min": [-0.5, -0.5, -0.5], "max": [0.5, 0.5, 0.5]},
+    {"bufferView": 1, "componentType": 5126, "count": 24, "type": "VEC3"},
+    {"bufferView": 2, "componentType": 5126, "count": 24, "type": "VEC2"},
+    {"bufferView": 3, "componentType": 5123, "count": 36, "type": "SCALAR"},
+    {"bufferView": 4, "componentType": 5126, "count": 3, "type": "SCALAR", "min": [0], "max": [2]},
+    {"bufferView": 5, "componentType": 5126, "count": 3, "type": "VEC4"}],
+  "bufferViews": [
+    {"buffer": 0, "byteOffset": 0, "byteLength": 288},
+    {"buffer": 0, "byteOffset": 288, "byteLength": 288},
+    {"buffer": 0, "byteOffset": 576, "byteLength": 192},
+    {"buffer": 0, "byteOffset": 768, "byteLength": 72},
+    {"buffer": 0, "byteOffset": 840, "byteLength": 12},
+    {"buffer": 0, "byteOffset": 852, "byteLength": 48}],
+  "buffers": [{"byteLength": )" +
+           std::to_string(buf.size()) + R"(, "uri": "data:application/octet-stream;base64,)" +
+           base64(buf) + R"("}]})";
+}
+
+}  // namespace
+
+TEST_F(ModelImport, GltfBoxWithTextureAndRotationTrackThatReproducesTheQuaternions) {
+    auto doc = load(write("box.gltf", gltfBox()));
+    ASSERT_TRUE(doc) << error_;
+    EXPECT_TRUE(warnings_.empty()) << warnings_[0];
+    SimObject* box = byName(*doc, "Box");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->type, 5100);
+    EXPECT_EQ(box->polygons.size(), 12u);
+    ASSERT_NE(box->findTag(5671), nullptr);
+    EXPECT_EQ(box->phongNormals().size(), 12u * 12u);
+
+    // One material for the whole mesh: one unrestricted texture tag, no selection.
+    const auto textures = tagsOf(*box, 5616);
+    ASSERT_EQ(textures.size(), 1u);
+    EXPECT_EQ(textures[0]->params.at(1006).text, "");
+    EXPECT_TRUE(tagsOf(*box, 5673).empty());
+    const auto* crate = static_cast<const SimMaterial*>(textures[0]->material);
+    ASSERT_NE(crate, nullptr);
+    EXPECT_EQ(crate->name, "Crate");
+    expectNear(crate->params.at(2100).vector, {1, 0.5, 0.25});
+    ASSERT_EQ(crate->shaders.size(), 1u);
+    EXPECT_EQ(crate->shaders[0]->params.at(1000).text, "crate.png");
+
+    // Three rotation tracks with keys at 0, 1, 2 s; the evaluated matrix is the quaternion's.
+    ASSERT_EQ(box->tracks.size(), 3u);
+    for (int c = 0; c < 3; ++c) {
+        const SimTrack& t = *box->tracks[static_cast<size_t>(c)];
+        EXPECT_EQ(t.descId[0], 904);
+        EXPECT_EQ(t.descId[1], 1000 + c);
+        EXPECT_EQ(t.params.at(904).number, 1);
+        ASSERT_EQ(t.curve.keys.size(), 3u);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_DOUBLE_EQ(timeSeconds(t.curve.keys[static_cast<size_t>(k)].time), k);
+        }
+    }
+    for (int k = 0; k < 3; ++k) {
+        doc->time = RdHostTime{static_cast<double>(k), 1.0};
+        doc->evaluate();
+        RdHostMatrix want = quaternionAxes(kKeys[k][0], kKeys[k][1], kKeys[k][2], kKeys[k][3]);
+        want.off = {1, 2, 3};
+        expectMatrixNear(box->matrix, want, 1e-5);
+    }
+}
+
+TEST_F(ModelImport, AnglesReproduceRotationsInEveryOrderAndKeysTakeTheShortWay) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> d(-1.0, 1.0);
+    for (int32_t order = 0; order <= 6; ++order) {
+        for (int i = 0; i < 200; ++i) {
+            double w = d(rng), x = d(rng), y = d(rng), z = d(rng);
+            if (i == 0) {  // gimbal lock of the middle factor, for order 0 a quarter turn on x
+                w = kHalf, x = kHalf, y = 0, z = 0;
+            }
+            const double n = std::sqrt(w * w + x * x + y * y + z * z);
+            const RdHostMatrix q = quaternionAxes(w / n, x / n, y / n, z / n);
+            const double r[3][3] = {
+                {q.v1.x, q.v2.x, q.v3.x}, {q.v1.y, q.v2.y, q.v3.y}, {q.v1.z, q.v2.z, q.v3.z}};
+            const RdHostMatrix back = rotationMatrix(anglesForRotation(r, order), order);
+            expectMatrixNear(back, q, 1e-9);
+        }
+    }
+    // Keys at 170 and -170 degrees about z: the second as 190, 20 degrees on, not 340 back.
+    const double a = 170.0 * 3.14159265358979323846 / 180.0;
+    const RdHostVector previous{0, 0, -a};  // order 0 negates the angle
+    const double r[3][3] = {
+        {std::cos(-a), -std::sin(-a), 0}, {std::sin(-a), std::cos(-a), 0}, {0, 0, 1}};
+    const RdHostVector next = anglesForRotation(r, 0, &previous);
+    EXPECT_NEAR(next.z - previous.z, -20.0 * 3.14159265358979323846 / 180.0, 1e-9);
+    EXPECT_NEAR(next.x, 0.0, 1e-9);
+    EXPECT_NEAR(next.y, 0.0, 1e-9);
+}
+
+TEST_F(ModelImport, ColladaLightsAndCamerasFromTheTestModels) {
+    const std::string models = "/usr/share/assimp/models/Collada/";
+    if (!fs::exists(models + "lights.dae")) {
+        GTEST_SKIP() << "assimp-testmodels is not installed";
+    }
+    auto doc = load(models + "lights.dae");
+    ASSERT_TRUE(doc) << error_;
+    EXPECT_EQ(doc->folder, "/usr/share/assimp/models/Collada");
+    EXPECT_EQ(warnings_, (std::vector<std::string>{"lights.dae: skipped 1 directional light",
+                                                   "lights.dae: skipped 1 ambient light"}));
+    SimObject* lamp = byName(*doc, "Lamp");
+    SimObject* spot = byName(*doc, "Spot");
+    ASSERT_NE(lamp, nullptr);
+    ASSERT_NE(spot, nullptr);
+    EXPECT_EQ(lamp->type, 5102);
+    EXPECT_EQ(spot->type, 5102);
+    EXPECT_EQ(spot->params.at(90002).number, 0);  // as a point light
+    expectNear(lamp->params.at(90000).vector, {1, 1, 1});
+    expectNear(lamp->matrix.off, {0, 1, 1});
+    expectNear(spot->matrix.off, {8.888217, -5.016863, 5.336025});
+    EXPECT_EQ(byName(*doc, "Sun")->type, 5140);  // a directional light's node stays a null
+
+    // The perspective cameras with their horizontal angles (the orthographic one's magnification
+    // reaches us as an angle, which the reader leaves no way to tell apart).
+    auto cams = load(models + "cameras.dae");
+    ASSERT_TRUE(cams) << error_;
+    const double degree = 3.14159265358979323846 / 180.0;
+    for (const char* name : {"Camera", "Camera_002", "Camera_003"}) {
+        ASSERT_NE(byName(*cams, name), nullptr) << name;
+        EXPECT_EQ(byName(*cams, name)->type, 5103) << name;
+    }
+    EXPECT_NEAR(byName(*cams, "Camera")->params.at(1008).number, 49.13434 * degree, 1e-6);
+    EXPECT_NEAR(byName(*cams, "Camera_003")->params.at(1008).number, 29.86284 * degree, 1e-6);
+    EXPECT_TRUE(warnings_.empty());
+}
+
+TEST_F(ModelImport, ContentDecidesBetweenHostDocumentsAndModels) {
+    EXPECT_EQ(classifyFileContent(R"({"format": "raydeck-host-document", "version": 1})"),
+              FileKind::HostDocument);
+    EXPECT_EQ(classifyFileContent(R"({"objects": [], "format": )"), FileKind::HostDocument);
+    EXPECT_EQ(classifyFileContent(R"({"version": 1})"), FileKind::HostDocument);
+    EXPECT_EQ(classifyFileContent(R"(// note
+        {"asset": {"version": "2.0"}, "format": 1})"),
+              FileKind::Model);
+    EXPECT_EQ(classifyFileContent(R"({"objects": [)"), FileKind::JsonOrModel);
+    EXPECT_EQ(classifyFileContent("v 0 0 0\nf 1 1 1\n"), FileKind::Model);
+    EXPECT_EQ(classifyFileContent(std::string("\0\1\2", 3)), FileKind::Model);
+
+    // A host document's errors stay the JSON loader's; a file Assimp cannot read names its
+    // reason.
+    EXPECT_FALSE(load(write("doc.json", R"({"format": "scene", "version": 1})")));
+    EXPECT_EQ(
+        error_.rfind((dir_ / "doc.json").string() + ": /format: expected \"raydeck-host-document\"",
+                     0),
+        0u)
+        << error_;
+    EXPECT_FALSE(load(write("broken.json", R"({"objects": [)")));
+    EXPECT_NE(error_.find("broken.json: not JSON: "), std::string::npos) << error_;
+    EXPECT_FALSE(load(write("junk.obj", "this is no model\n")));
+    EXPECT_NE(error_.find("junk.obj: cannot read the model: "), std::string::npos) << error_;
+    EXPECT_GT(error_.size(), error_.find("model: ") + 7);
+}

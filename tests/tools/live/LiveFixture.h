@@ -1,0 +1,189 @@
+// Shared by the stand-in tests: a per-test folder with the runtime and scene folders, renderer
+// processes started from it (ended by pid: SIGTERM, then waitpid), and the live library loaded
+// by its built path.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "../../platform/TempDir.h"
+#include "platform/dynlib.h"
+#include "platform/utf.h"
+#include "raydecklive_api.h"
+
+namespace livetest {
+
+using Clock = std::chrono::steady_clock;
+
+inline std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Polls `done` every 20 ms until it holds or `seconds` passed.
+template <typename F>
+bool waitFor(F done, double seconds) {
+    const Clock::time_point start = Clock::now();
+    while (!done()) {
+        if (secondsSince(start) > seconds) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// One raydeck-renderer, the test's own child.
+class RendererProcess {
+  public:
+    RendererProcess() = default;
+    RendererProcess(const RendererProcess&) = delete;
+    RendererProcess& operator=(const RendererProcess&) = delete;
+    ~RendererProcess() { stop(); }
+
+    // Starts it with the given environment settings on top of the test's; waits until it has
+    // announced itself. Its standard output goes to `log`.
+    bool start(const std::string& runtimeDir, const std::map<std::string, std::string>& env,
+               const std::string& log) {
+        runtimeDir_ = runtimeDir;
+        log_ = log;
+        std::fflush(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            for (const auto& [name, value] : env) {
+                setenv(name.c_str(), value.c_str(), 1);
+            }
+            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) {
+                _exit(126);
+            }
+            execl(RAYDECK_RENDERER_EXE, RAYDECK_RENDERER_EXE, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return pid_ > 0 && waitFor([&] { return announced() || exited(); }, 10) && announced();
+    }
+
+    pid_t pid() const { return pid_; }
+    std::string announcement() const { return runtimeDir_ + "/" + std::to_string(pid_) + ".xml"; }
+    bool announced() const { return std::filesystem::exists(announcement()); }
+    std::string output() const { return readAll(log_); }
+
+    // True once the process ended (reaped here); its wait status is then in status().
+    bool exited() {
+        if (pid_ <= 0) {
+            return true;
+        }
+        int st = 0;
+        if (waitpid(pid_, &st, WNOHANG) == pid_) {
+            status_ = st;
+            pid_ = -pid_;  // keep the number for announcement(), mark it reaped
+            return true;
+        }
+        return false;
+    }
+    int status() const { return status_; }
+
+    // SIGTERM and a bounded wait, then SIGKILL; returns the wait status.
+    int stop() { return end(SIGTERM); }
+    int kill9() { return end(SIGKILL); }
+
+  private:
+    int end(int sig) {
+        if (pid_ <= 0) {
+            return status_;
+        }
+        kill(pid_, sig);
+        if (!waitFor([&] { return exited(); }, 10)) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status_, 0);
+            pid_ = -pid_;
+        }
+        return status_;
+    }
+
+    pid_t pid_ = 0;
+    int status_ = -1;
+    std::string runtimeDir_;
+    std::string log_;
+};
+
+// The live library, loaded by its built path; one root per test.
+class LiveLibrary {
+  public:
+    LiveLibrary() {
+        std::u16string path;
+        platform::utf8ToUtf16(RAYDECK_LIVE_LIBRARY, path);
+        if (!platform::loadLibrary(path, handle_).ok()) {
+            return;
+        }
+        void* symbol = nullptr;
+        if (platform::findSymbol(handle_, "raydeck_live_initialize", symbol).ok()) {
+            root_ = reinterpret_cast<raydeck_live_initialize_fn>(symbol)();
+        }
+    }
+    ~LiveLibrary() {
+        delete root_;
+        if (handle_ != nullptr) {
+            platform::freeLibrary(handle_);
+        }
+    }
+    LiveRoot* root() const { return root_; }
+    trvScene_api* scene() const { return root_->sceneApi(); }
+    QueryApi* query() const { return root_->queryApi(); }
+
+  private:
+    platform::LibraryHandle handle_ = nullptr;
+    LiveRoot* root_ = nullptr;
+};
+
+// A test folder whose runtime and scene folders the test process and its renderers share.
+class LiveTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(temp_.path().empty());
+        runtime_ = temp_.path() + "/run";
+        scenes_ = temp_.path() + "/scenes";
+        setenv("RAYDECK_RUNTIME_DIR", runtime_.c_str(), 1);
+        setenv("RAYDECK_SCENE_DIR", scenes_.c_str(), 1);
+        // No registry: the renderers take a port from the system.
+        setenv("RAYDECK_REGISTRY", (temp_.path() + "/none.reg").c_str(), 1);
+        setenv("RAYDECK_LIVE_SEND_TIMEOUT_MS", "1000", 1);
+        setenv("RAYDECK_LIVE_ACK_TIMEOUT_MS", "5000", 1);
+    }
+    void TearDown() override {
+        for (const char* name : {"RAYDECK_RUNTIME_DIR", "RAYDECK_SCENE_DIR", "RAYDECK_REGISTRY",
+                                 "RAYDECK_LIVE_SEND_TIMEOUT_MS", "RAYDECK_LIVE_ACK_TIMEOUT_MS"}) {
+            unsetenv(name);
+        }
+    }
+
+    bool startRenderer(RendererProcess& r, std::map<std::string, std::string> env = {}) {
+        const std::string log = temp_.path() + "/renderer-" + std::to_string(++renderers_) + ".log";
+        return r.start(runtime_, env, log);
+    }
+
+    TempDir temp_;
+    std::string runtime_;
+    std::string scenes_;
+    int renderers_ = 0;
+};
+
+}  // namespace livetest

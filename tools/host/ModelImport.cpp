@@ -1,0 +1,1051 @@
+// Model import through Assimp into the document model, and the content test that sends a file to
+// the JSON loader or to the import.
+#include "tools/host/ModelImport.h"
+
+#include <assimp/config.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+
+#include <algorithm>
+#include <assimp/Importer.hpp>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+namespace raydeck::hostsim {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+constexpr int32_t kPolygonObject = 5100;
+constexpr int32_t kLightObject = 5102;
+constexpr int32_t kCameraObject = 5103;
+constexpr int32_t kNullObject = 5140;
+constexpr int32_t kPhongTag = 5612;
+constexpr int32_t kTextureTag = 5616;
+constexpr int32_t kUvwTag = 5671;
+constexpr int32_t kSelectionTag = 5673;
+constexpr int32_t kStandardMaterial = 5703;
+constexpr int32_t kBitmapShader = 5833;
+
+// ---- content test ---------------------------------------------------------------------------
+
+// Reads only as far as the top-level keys decide; everything else is skipped as it streams by.
+class TopLevelKeys : public nlohmann::json_sax<nlohmann::json> {
+  public:
+    enum class Seen { Nothing, Format, Asset };
+    Seen seen = Seen::Nothing;
+    bool objectStarted = false;
+    bool parseFailed = false;
+
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override {
+        if (depth_ == 0) {
+            objectStarted = true;
+        }
+        ++depth_;
+        return true;
+    }
+    bool key(string_t& k) override {
+        if (depth_ == 1 && (k == "format" || k == "asset")) {
+            seen = k == "format" ? Seen::Format : Seen::Asset;
+            return false;  // decided: stop reading
+        }
+        return true;
+    }
+    bool end_object() override {
+        --depth_;
+        return true;
+    }
+    bool start_array(std::size_t) override {
+        ++depth_;
+        return true;
+    }
+    bool end_array() override {
+        --depth_;
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        parseFailed = true;
+        return false;
+    }
+
+  private:
+    int depth_ = 0;
+};
+
+// ---- placement math -------------------------------------------------------------------------
+
+struct Factor {
+    int axis;       // 0 x, 1 y, 2 z
+    int component;  // which angle of the vector drives it
+};
+
+// The factor sequence of rotationMatrix per order: rotation = A0(-a[c0]) A1(-a[c1]) A2(-a[c2]).
+const Factor kOrders[7][3] = {
+    {{2, 2}, {0, 0}, {1, 1}}, {{0, 0}, {2, 2}, {1, 1}}, {{0, 0}, {1, 1}, {2, 2}},
+    {{1, 1}, {0, 0}, {2, 2}}, {{1, 1}, {2, 2}, {0, 0}}, {{2, 2}, {1, 1}, {0, 0}},
+    {{1, 0}, {0, 1}, {2, 2}},
+};
+
+double component(const RdHostVector& v, int c) {
+    return c == 0 ? v.x : c == 1 ? v.y : v.z;
+}
+void setComponent(RdHostVector& v, int c, double value) {
+    (c == 0 ? v.x : c == 1 ? v.y : v.z) = value;
+}
+
+// The angle equivalent to `a` (modulo a full turn) nearest to `near`.
+double nearestTurn(double a, double near) {
+    return a + 2.0 * kPi * std::round((near - a) / (2.0 * kPi));
+}
+
+struct Affine {
+    double m[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};  // axes as columns
+    double t[3] = {0, 0, 0};
+};
+
+Affine fromAssimp(const aiMatrix4x4& a) {
+    Affine out;
+    const ai_real* rows[3] = {a[0], a[1], a[2]};
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            out.m[i][j] = rows[i][j];
+        }
+        out.t[i] = rows[i][3];
+    }
+    return out;
+}
+
+Affine multiply(const Affine& a, const Affine& b) {
+    Affine r;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            r.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j];
+        }
+        r.t[i] = a.m[i][0] * b.t[0] + a.m[i][1] * b.t[1] + a.m[i][2] * b.t[2] + a.t[i];
+    }
+    return r;
+}
+
+RdHostMatrix toHost(const Affine& a) {
+    return RdHostMatrix{{a.t[0], a.t[1], a.t[2]},
+                        {a.m[0][0], a.m[1][0], a.m[2][0]},
+                        {a.m[0][1], a.m[1][1], a.m[2][1]},
+                        {a.m[0][2], a.m[1][2], a.m[2][2]}};
+}
+
+void quaternionMatrix(const aiQuaternion& q, double r[3][3]) {
+    double w = q.w, x = q.x, y = q.y, z = q.z;
+    const double n = std::sqrt(w * w + x * x + y * y + z * z);
+    if (n > 0.0) {
+        w /= n, x /= n, y /= n, z /= n;
+    } else {
+        w = 1.0;
+    }
+    r[0][0] = 1 - 2 * (y * y + z * z), r[0][1] = 2 * (x * y - z * w), r[0][2] = 2 * (x * z + y * w);
+    r[1][0] = 2 * (x * y + z * w), r[1][1] = 1 - 2 * (x * x + z * z), r[1][2] = 2 * (y * z - x * w);
+    r[2][0] = 2 * (x * z - y * w), r[2][1] = 2 * (y * z + x * w), r[2][2] = 1 - 2 * (x * x + y * y);
+}
+
+// Position, rotation angles (order 0) and scale of an affine matrix; false when the matrix holds
+// a shear or a zero scale, which position, rotation and scale cannot express.
+bool decompose(const Affine& a, RdHostVector& position, RdHostVector& rotation,
+               RdHostVector& scale) {
+    position = RdHostVector{a.t[0], a.t[1], a.t[2]};
+    double s[3];
+    for (int j = 0; j < 3; ++j) {
+        s[j] = std::sqrt(a.m[0][j] * a.m[0][j] + a.m[1][j] * a.m[1][j] + a.m[2][j] * a.m[2][j]);
+    }
+    const double det = a.m[0][0] * (a.m[1][1] * a.m[2][2] - a.m[1][2] * a.m[2][1]) -
+                       a.m[0][1] * (a.m[1][0] * a.m[2][2] - a.m[1][2] * a.m[2][0]) +
+                       a.m[0][2] * (a.m[1][0] * a.m[2][1] - a.m[1][1] * a.m[2][0]);
+    if (det < 0) {
+        for (double& v : s) {
+            v = -v;
+        }
+    }
+    scale = RdHostVector{s[0], s[1], s[2]};
+    if (s[0] == 0.0 || s[1] == 0.0 || s[2] == 0.0) {
+        rotation = RdHostVector{0, 0, 0};
+        return false;
+    }
+    double r[3][3];
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            r[i][j] = a.m[i][j] / s[j];
+        }
+    }
+    rotation = anglesForRotation(r, 0);
+    // The parts must rebuild the matrix; otherwise it held a shear.
+    const RdHostMatrix back = composeMatrix(position, rotation, scale, 0);
+    const RdHostMatrix want = toHost(a);
+    const RdHostVector* pb[3] = {&back.v1, &back.v2, &back.v3};
+    const RdHostVector* pw[3] = {&want.v1, &want.v2, &want.v3};
+    const double tolerance = 1e-5 * std::max({std::fabs(s[0]), std::fabs(s[1]), std::fabs(s[2])});
+    for (int k = 0; k < 3; ++k) {
+        if (std::fabs(pb[k]->x - pw[k]->x) > tolerance ||
+            std::fabs(pb[k]->y - pw[k]->y) > tolerance ||
+            std::fabs(pb[k]->z - pw[k]->z) > tolerance) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- document building ----------------------------------------------------------------------
+
+SimValue numberValue(double n) {
+    SimValue v;
+    v.kind = SimValue::Kind::Number;
+    v.number = n;
+    return v;
+}
+SimValue vectorValue(const RdHostVector& x) {
+    SimValue v;
+    v.kind = SimValue::Kind::Vector;
+    v.vector = x;
+    return v;
+}
+SimValue textValue(const std::string& s) {
+    SimValue v;
+    v.kind = SimValue::Kind::Text;
+    v.text = s;
+    return v;
+}
+SimValue linkValue(SimNode* node) {
+    SimValue v;
+    v.kind = SimValue::Kind::Link;
+    v.linkId = node->id;
+    v.link = node;
+    return v;
+}
+RdHostVector colour(const aiColor3D& c) {
+    return RdHostVector{c.r, c.g, c.b};
+}
+
+// Counts of what a host document cannot hold, reported once per kind.
+struct Skipped {
+    size_t bones = 0, morphs = 0, colours = 0, uvChannels = 0, lines = 0, points = 0, embedded = 0,
+           directional = 0, ambient = 0, animations = 0, meshAnimations = 0, unknownChannels = 0,
+           badFaces = 0, orthographic = 0;
+};
+
+std::string plural(size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+class Importer {
+  public:
+    Importer(const aiScene& scene, SimDocument& doc) : scene_(scene), doc_(doc) {}
+
+    void run() {
+        for (unsigned i = 0; i < scene_.mNumMaterials; ++i) {
+            doc_.materials.push_back(material(*scene_.mMaterials[i], i));
+        }
+        for (unsigned i = 0; i < scene_.mNumCameras; ++i) {
+            cameras_.emplace(scene_.mCameras[i]->mName.C_Str(), scene_.mCameras[i]);
+        }
+        for (unsigned i = 0; i < scene_.mNumLights; ++i) {
+            lights_.emplace(scene_.mLights[i]->mName.C_Str(), scene_.mLights[i]);
+        }
+        if (scene_.mNumAnimations > 0) {
+            const aiAnimation& a = *scene_.mAnimations[0];
+            ticksPerSecond_ = a.mTicksPerSecond > 0.0 ? a.mTicksPerSecond : 25.0;
+            for (unsigned i = 0; i < a.mNumChannels; ++i) {
+                channels_.emplace(a.mChannels[i]->mNodeName.C_Str(), a.mChannels[i]);
+            }
+            skipped_.meshAnimations += a.mNumMeshChannels + a.mNumMorphMeshChannels;
+            skipped_.animations = scene_.mNumAnimations - 1;
+        }
+        if (scene_.mRootNode != nullptr) {
+            doc_.objects.push_back(node(*scene_.mRootNode));
+        }
+        skipped_.unknownChannels = channels_.size();  // what no node took
+        for (unsigned i = 0; i < scene_.mNumMeshes; ++i) {
+            const aiMesh& m = *scene_.mMeshes[i];
+            skipped_.bones += m.mNumBones > 0;
+            skipped_.morphs += m.mNumAnimMeshes > 0;
+            skipped_.colours += m.HasVertexColors(0);
+            for (unsigned c = 1; c < AI_MAX_NUMBER_OF_TEXTURECOORDS; ++c) {
+                skipped_.uvChannels += m.HasTextureCoords(c);
+            }
+        }
+        finish();
+    }
+
+    std::vector<std::string> warnings() const {
+        std::vector<std::string> w;
+        const Skipped& s = skipped_;
+        auto add = [&](size_t n, const std::string& what) {
+            if (n > 0) {
+                w.push_back("skipped " + what);
+            }
+        };
+        add(s.bones, plural(s.bones, "mesh's bones", "meshes' bones"));
+        add(s.morphs, plural(s.morphs, "mesh's morph targets", "meshes' morph targets"));
+        add(s.colours, plural(s.colours, "mesh's vertex colours", "meshes' vertex colours"));
+        add(s.uvChannels,
+            plural(s.uvChannels, "UV channel beyond the first", "UV channels beyond the first"));
+        add(s.lines, plural(s.lines, "line", "lines"));
+        add(s.points, plural(s.points, "point primitive", "point primitives"));
+        add(s.badFaces, plural(s.badFaces, "face with a vertex index out of range",
+                               "faces with vertex indices out of range"));
+        add(s.embedded, plural(s.embedded, "embedded texture", "embedded textures"));
+        add(s.directional, plural(s.directional, "directional light", "directional lights"));
+        add(s.ambient, plural(s.ambient, "ambient light", "ambient lights"));
+        add(s.animations,
+            plural(s.animations, "animation after the first", "animations after the first"));
+        add(s.meshAnimations,
+            plural(s.meshAnimations, "mesh animation channel", "mesh animation channels"));
+        add(s.unknownChannels, plural(s.unknownChannels, "animation channel of no node",
+                                      "animation channels of no node"));
+        return w;
+    }
+
+  private:
+    std::unique_ptr<SimMaterial> material(const aiMaterial& src, unsigned index) {
+        auto m = std::make_unique<SimMaterial>();
+        m->kind = NodeKind::Material;
+        m->document = &doc_;
+        m->type = kStandardMaterial;
+        m->id = "M" + std::to_string(index + 1);
+        aiString name;
+        if (src.Get(AI_MATKEY_NAME, name) == AI_SUCCESS) {
+            m->name = name.C_Str();
+        }
+        // The colour channel always: a standard material without one has nothing to read.
+        aiColor3D diffuse(0.8f, 0.8f, 0.8f);
+        src.Get(AI_MATKEY_COLOR_DIFFUSE, diffuse);
+        m->channels.insert(0);
+        m->params[2100] = vectorValue(colour(diffuse));
+        m->params[2101] = numberValue(1.0);
+        aiColor3D specular(0, 0, 0);
+        if (src.Get(AI_MATKEY_COLOR_SPECULAR, specular) == AI_SUCCESS) {
+            m->channels.insert(8);
+            m->params[3100] = vectorValue(colour(specular));
+        }
+        aiString path;
+        bool hasTexture = src.GetTexture(aiTextureType_DIFFUSE, 0, &path) == AI_SUCCESS;
+        if (!hasTexture || path.length == 0) {
+            hasTexture = src.GetTexture(aiTextureType_BASE_COLOR, 0, &path) == AI_SUCCESS;
+        }
+        if (hasTexture && path.length > 0) {
+            if (path.data[0] == '*') {
+                ++skipped_.embedded;
+            } else {
+                auto s = std::make_unique<SimShader>();
+                s->kind = NodeKind::Shader;
+                s->document = &doc_;
+                s->type = kBitmapShader;
+                s->id = m->id + "S1";
+                s->params[1000] = textValue(path.C_Str());
+                m->params[8000] = linkValue(s.get());
+                m->shaders.push_back(std::move(s));
+            }
+        }
+        return m;
+    }
+
+    std::unique_ptr<SimObject> newObject(int32_t type, const std::string& name) {
+        auto o = std::make_unique<SimObject>();
+        o->kind = NodeKind::Object;
+        o->document = &doc_;
+        o->type = type;
+        o->name = name;
+        o->params[901] = numberValue(2);
+        o->params[902] = numberValue(2);
+        return o;
+    }
+
+    std::unique_ptr<SimTag> newTag(SimObject& owner, int32_t type, const std::string& name) {
+        auto t = std::make_unique<SimTag>();
+        t->kind = NodeKind::Tag;
+        t->document = &doc_;
+        t->type = type;
+        t->name = name;
+        t->owner = &owner;
+        t->params[900] = textValue(name);
+        return t;
+    }
+
+    // Sets the object's placement from a local matrix; animated objects always take position,
+    // rotation and scale, as the tracks drive them.
+    static void place(SimObject& o, const Affine& local, bool animated) {
+        const bool exact = decompose(local, o.position, o.rotation, o.scale);
+        o.rotationOrder = 0;
+        if (!exact && !animated) {
+            o.explicitMatrix = true;
+            o.matrix = toHost(local);
+        } else {
+            o.updateMatrix();
+        }
+    }
+
+    // The camera's or light's own frame inside its node: looking along `direction`, `up` up.
+    static Affine frame(const aiVector3D& position, const aiVector3D& direction,
+                        const aiVector3D& up) {
+        Affine f;
+        f.t[0] = position.x, f.t[1] = position.y, f.t[2] = position.z;
+        double z[3] = {direction.x, direction.y, direction.z};
+        double y[3] = {up.x, up.y, up.z};
+        auto normalize = [](double v[3]) {
+            const double n = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+            if (n <= 0.0) {
+                return false;
+            }
+            v[0] /= n, v[1] /= n, v[2] /= n;
+            return true;
+        };
+        if (!normalize(z)) {
+            return f;
+        }
+        const double d = y[0] * z[0] + y[1] * z[1] + y[2] * z[2];
+        for (int i = 0; i < 3; ++i) {
+            y[i] -= d * z[i];
+        }
+        if (!normalize(y)) {
+            // Up along the view: any perpendicular will do.
+            const double alt[3] = {std::fabs(z[0]) < 0.9 ? 1.0 : 0.0,
+                                   std::fabs(z[0]) < 0.9 ? 0.0 : 1.0, 0.0};
+            y[0] = z[1] * alt[2] - z[2] * alt[1];
+            y[1] = z[2] * alt[0] - z[0] * alt[2];
+            y[2] = z[0] * alt[1] - z[1] * alt[0];
+            normalize(y);
+        }
+        const double x[3] = {y[1] * z[2] - y[2] * z[1], y[2] * z[0] - y[0] * z[2],
+                             y[0] * z[1] - y[1] * z[0]};
+        for (int i = 0; i < 3; ++i) {
+            f.m[i][0] = x[i], f.m[i][1] = y[i], f.m[i][2] = z[i];
+        }
+        return f;
+    }
+
+    static bool isIdentity(const Affine& a) {
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                if (std::fabs(a.m[i][j] - (i == j ? 1.0 : 0.0)) > 1e-9) {
+                    return false;
+                }
+            }
+            if (a.t[i] != 0.0) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    std::unique_ptr<SimObject> node(const aiNode& n) {
+        const std::string name = n.mName.C_Str();
+        const aiNodeAnim* channel = nullptr;
+        if (auto it = channels_.find(name); it != channels_.end()) {
+            channel = it->second;
+            channels_.erase(it);
+        }
+        const Affine local = fromAssimp(n.mTransformation);
+
+        // What the node itself becomes: a camera or light named after it, else its meshes.
+        const aiCamera* camera = nullptr;
+        const aiLight* light = nullptr;
+        if (auto it = cameras_.find(name); it != cameras_.end()) {
+            camera = it->second;
+        } else if (auto jt = lights_.find(name); jt != lights_.end()) {
+            light = jt->second;
+            if (light->mType == aiLightSource_DIRECTIONAL) {
+                ++skipped_.directional;
+                light = nullptr;
+            } else if (light->mType == aiLightSource_AMBIENT) {
+                ++skipped_.ambient;
+                light = nullptr;
+            }
+        }
+
+        std::unique_ptr<SimObject> o;
+        Affine own;  // the camera's or light's frame inside the node
+        if (camera != nullptr) {
+            o = cameraObject(*camera, name);
+            own = frame(camera->mPosition, camera->mLookAt, camera->mUp);
+        } else if (light != nullptr) {
+            o = lightObject(*light, name);
+            own = light->mType == aiLightSource_AREA
+                      ? frame(light->mPosition, light->mDirection, light->mUp)
+                      : frame(light->mPosition, aiVector3D(0, 0, 1), aiVector3D(0, 1, 0));
+        }
+
+        std::unique_ptr<SimObject> meshes;
+        if (n.mNumMeshes > 0) {
+            meshes = meshObject(n, name);
+        }
+
+        std::unique_ptr<SimObject> self;
+        std::vector<std::unique_ptr<SimObject>> extra;  // children before the node's own
+        if (o) {
+            // A frame of its own that cannot be folded into the node's matrix, and meshes on the
+            // same node, go below a null object standing for the node.
+            const bool fold =
+                isIdentity(own) ||
+                (n.mNumChildren == 0 && !meshes &&
+                 (channel == nullptr || (own.t[0] == 0 && own.t[1] == 0 && own.t[2] == 0)));
+            if (fold && !meshes) {
+                place(*o, multiply(local, own), channel != nullptr);
+                if (channel != nullptr) {
+                    tracks(*o, *channel, own);
+                }
+                self = std::move(o);
+            } else {
+                self = newObject(kNullObject, name);
+                place(*self, local, channel != nullptr);
+                if (channel != nullptr) {
+                    tracks(*self, *channel, Affine{});
+                }
+                place(*o, own, false);
+                extra.push_back(std::move(o));
+                if (meshes) {
+                    extra.push_back(std::move(meshes));
+                }
+            }
+        } else if (meshes) {
+            self = std::move(meshes);
+            place(*self, local, channel != nullptr);
+            if (channel != nullptr) {
+                tracks(*self, *channel, Affine{});
+            }
+        } else {
+            self = newObject(kNullObject, name);
+            place(*self, local, channel != nullptr);
+            if (channel != nullptr) {
+                tracks(*self, *channel, Affine{});
+            }
+        }
+        for (auto& e : extra) {
+            self->children.push_back(std::move(e));
+        }
+        for (unsigned i = 0; i < n.mNumChildren; ++i) {
+            if (n.mChildren[i] != nullptr) {
+                self->children.push_back(node(*n.mChildren[i]));
+            }
+        }
+        return self;
+    }
+
+    std::unique_ptr<SimObject> cameraObject(const aiCamera& c, const std::string& name) {
+        auto o = newObject(kCameraObject, name);
+        // Importers store the whole horizontal angle here (in radians), as the host's
+        // field-of-view parameter does.
+        o->params[1008] = numberValue(c.mHorizontalFOV);
+        if (c.mOrthographicWidth > 0.0f) {
+            ++skipped_.orthographic;  // the angle above then holds no angle of view
+        }
+        return o;
+    }
+
+    std::unique_ptr<SimObject> lightObject(const aiLight& l, const std::string& name) {
+        auto o = newObject(kLightObject, name);
+        // The source's colour carries the intensity: the host keeps a colour and a brightness.
+        RdHostVector c = colour(l.mColorDiffuse);
+        const double peak = std::max({c.x, c.y, c.z});
+        double brightness = 1.0;
+        if (peak > 1.0) {
+            brightness = peak;
+            c = RdHostVector{c.x / peak, c.y / peak, c.z / peak};
+        }
+        o->params[90000] = vectorValue(c);
+        o->params[90001] = numberValue(brightness);
+        o->params[90046] = numberValue(0);
+        if (l.mType == aiLightSource_AREA) {
+            o->params[90002] = numberValue(8);
+            o->params[100010] = numberValue(l.mSize.x);
+            o->params[100011] = numberValue(l.mSize.y);
+            o->params[100012] = numberValue(0);
+        } else {
+            o->params[90002] = numberValue(0);  // point, and spot lights as points
+        }
+        return o;
+    }
+
+    // Face corners of a mesh that the host can hold: polygons of 3 or more corners whose indices
+    // name vertices of the mesh. Counts what it skips.
+    bool usable(const aiMesh& m, const aiFace& f) {
+        if (f.mNumIndices < 3) {
+            (f.mNumIndices == 2 ? skipped_.lines : skipped_.points) += 1;
+            return false;
+        }
+        for (unsigned k = 0; k < f.mNumIndices; ++k) {
+            if (f.mIndices[k] >= m.mNumVertices) {
+                ++skipped_.badFaces;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // One polygon object holding every mesh of the node; per material a selection and a
+    // restricted texture tag when the meshes use more than one material.
+    std::unique_ptr<SimObject> meshObject(const aiNode& n, const std::string& name) {
+        struct Part {
+            const aiMesh* mesh;
+            int32_t first = 0, count = 0;
+        };
+        std::vector<Part> parts;
+        bool anyUv = false, anyNormals = false;
+        size_t pointCount = 0, polygonCount = 0;
+        for (unsigned i = 0; i < n.mNumMeshes; ++i) {
+            if (n.mMeshes[i] >= scene_.mNumMeshes) {
+                continue;
+            }
+            const aiMesh* m = scene_.mMeshes[n.mMeshes[i]];
+            size_t count = 0;
+            for (unsigned f = 0; f < m->mNumFaces; ++f) {
+                const aiFace& face = m->mFaces[f];
+                if (usable(*m, face)) {
+                    count += (face.mNumIndices - 1) / 2;  // 3,4 -> 1; 5,6 -> 2; ...
+                }
+            }
+            if (count == 0) {
+                continue;
+            }
+            parts.push_back(Part{m});
+            pointCount += m->mNumVertices;
+            polygonCount += count;
+            anyUv = anyUv || m->HasTextureCoords(0);
+            anyNormals = anyNormals || m->HasNormals();
+        }
+        if (parts.empty()) {
+            return nullptr;
+        }
+        auto o = newObject(kPolygonObject, name);
+        o->points.reserve(pointCount);
+        o->polygons.reserve(polygonCount);
+        std::vector<RdHostUVWPolygon> uvw;
+        std::vector<float> normals;
+        if (anyUv) {
+            uvw.reserve(polygonCount);
+        }
+        if (anyNormals) {
+            normals.reserve(polygonCount * 12);
+        }
+        for (Part& part : parts) {
+            const aiMesh& m = *part.mesh;
+            const int32_t base = static_cast<int32_t>(o->points.size());
+            for (unsigned v = 0; v < m.mNumVertices; ++v) {
+                o->points.push_back(
+                    RdHostVector{m.mVertices[v].x, m.mVertices[v].y, m.mVertices[v].z});
+            }
+            part.first = static_cast<int32_t>(o->polygons.size());
+            const aiVector3D* uv = m.HasTextureCoords(0) ? m.mTextureCoords[0] : nullptr;
+            const aiVector3D* nv = m.HasNormals() ? m.mNormals : nullptr;
+            for (unsigned f = 0; f < m.mNumFaces; ++f) {
+                const aiFace& face = m.mFaces[f];
+                if (face.mNumIndices < 3 ||
+                    std::any_of(face.mIndices, face.mIndices + face.mNumIndices,
+                                [&](unsigned i) { return i >= m.mNumVertices; })) {
+                    continue;  // counted while sizing
+                }
+                // A fan from corner 0: quads 0,k,k+1,k+2, and a closing triangle when one is left.
+                for (unsigned k = 1; k + 1 < face.mNumIndices; k += 2) {
+                    const bool quad = k + 2 < face.mNumIndices;
+                    const unsigned c[4] = {face.mIndices[0], face.mIndices[k], face.mIndices[k + 1],
+                                           face.mIndices[quad ? k + 2 : k + 1]};
+                    o->polygons.push_back(RdHostPolygon{base + static_cast<int32_t>(c[0]),
+                                                        base + int32_t(c[1]), base + int32_t(c[2]),
+                                                        base + int32_t(c[3])});
+                    if (anyUv) {
+                        RdHostUVWPolygon r{};
+                        if (uv != nullptr) {
+                            RdHostVector* out[4] = {&r.a, &r.b, &r.c, &r.d};
+                            for (int q = 0; q < 4; ++q) {
+                                *out[q] = RdHostVector{uv[c[q]].x, uv[c[q]].y, uv[c[q]].z};
+                            }
+                        }
+                        uvw.push_back(r);
+                    }
+                    if (anyNormals) {
+                        if (nv != nullptr) {
+                            for (int q = 0; q < 4; ++q) {
+                                normals.push_back(nv[c[q]].x);
+                                normals.push_back(nv[c[q]].y);
+                                normals.push_back(nv[c[q]].z);
+                            }
+                        } else {
+                            faceNormal(m.mVertices, c, quad, normals);
+                        }
+                    }
+                }
+            }
+            part.count = static_cast<int32_t>(o->polygons.size()) - part.first;
+        }
+        if (anyNormals) {
+            auto phong = newTag(*o, kPhongTag, "");
+            phong->hasNormals = true;
+            phong->normals = std::move(normals);
+            o->tags.push_back(std::move(phong));
+        }
+        if (anyUv) {
+            auto tag = newTag(*o, kUvwTag, "");
+            tag->uvw = std::move(uvw);
+            o->tags.push_back(std::move(tag));
+        }
+        textureTags(*o, parts);
+        return o;
+    }
+
+    // For a mesh without normals beside meshes with them: the face's own normal at each corner.
+    static void faceNormal(const aiVector3D* p, const unsigned c[4], bool quad,
+                           std::vector<float>& out) {
+        const int corners = quad ? 4 : 3;
+        double n[3] = {0, 0, 0};
+        for (int k = 0; k < corners; ++k) {
+            const aiVector3D& u = p[c[k]];
+            const aiVector3D& w = p[c[(k + 1) % corners]];
+            n[0] += (u.y - w.y) * (u.z + w.z);
+            n[1] += (u.z - w.z) * (u.x + w.x);
+            n[2] += (u.x - w.x) * (u.y + w.y);
+        }
+        const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        for (int k = 0; k < 4; ++k) {
+            for (double v : n) {
+                out.push_back(static_cast<float>(len > 0 ? v / len : 0.0));
+            }
+        }
+    }
+
+    template <typename Part>
+    void textureTags(SimObject& o, const std::vector<Part>& parts) {
+        // Materials in order of first use, each with the polygon ranges of its meshes.
+        std::vector<std::pair<unsigned, std::vector<std::pair<int32_t, int32_t>>>> used;
+        for (const Part& p : parts) {
+            const unsigned mi = p.mesh->mMaterialIndex;
+            if (mi >= doc_.materials.size()) {
+                continue;
+            }
+            auto it = std::find_if(used.begin(), used.end(),
+                                   [&](const auto& u) { return u.first == mi; });
+            if (it == used.end()) {
+                used.push_back({mi, {}});
+                it = used.end() - 1;
+            }
+            auto& ranges = it->second;
+            if (!ranges.empty() && ranges.back().second + 1 == p.first) {
+                ranges.back().second = p.first + p.count - 1;
+            } else {
+                ranges.emplace_back(p.first, p.first + p.count - 1);
+            }
+        }
+        const bool restricted = used.size() > 1;
+        std::vector<std::string> names;
+        for (const auto& [mi, ranges] : used) {
+            SimMaterial* m = doc_.materials[mi].get();
+            std::string name;
+            if (restricted) {
+                name = m->name.empty() ? "material" : m->name;
+                // Selections are found by name: keep the names of one object distinct.
+                const std::string stem = name;
+                for (int k = 2; std::find(names.begin(), names.end(), name) != names.end(); ++k) {
+                    name = stem + " " + std::to_string(k);
+                }
+                names.push_back(name);
+                auto sel = newTag(o, kSelectionTag, name);
+                sel->ranges = ranges;
+                o.tags.push_back(std::move(sel));
+            }
+        }
+        for (size_t i = 0; i < used.size(); ++i) {
+            SimMaterial* m = doc_.materials[used[i].first].get();
+            auto tag = newTag(o, kTextureTag, "");
+            tag->material = m;
+            tag->materialId = m->id;
+            tag->params[1000] = numberValue(0);
+            tag->params[1001] = numberValue(0);
+            tag->params[1002] = numberValue(1);
+            tag->params[1003] = numberValue(1);
+            tag->params[1004] = numberValue(6);  // UVW mapping
+            tag->params[1006] = textValue(restricted ? names[i] : "");
+            tag->params[1007] = numberValue(1);
+            o.tags.push_back(std::move(tag));
+        }
+    }
+
+    RdHostTime keyTime(double ticks) const { return RdHostTime{ticks, ticksPerSecond_}; }
+
+    std::unique_ptr<SimTrack> newTrack(int32_t parameter, int component, const char* label) {
+        static const char* const axes[3] = {"X", "Y", "Z"};
+        auto t = std::make_unique<SimTrack>();
+        t->kind = NodeKind::Track;
+        t->document = &doc_;
+        t->depth = 2;
+        t->descId[0] = parameter;
+        t->descId[1] = 1000 + component;
+        t->hasCurve = true;
+        t->interpolation = Interpolation::Linear;
+        t->name = std::string(label) + " . " + axes[component];
+        t->params[904] = numberValue(1);
+        return t;
+    }
+
+    // Position, rotation and scale tracks from a node channel; `own` is a pure rotation folded
+    // into the node (a camera's frame), applied after each key's rotation. A part with a single
+    // key is no motion (importers fill unanimated parts with the resting value): no track.
+    void tracks(SimObject& o, const aiNodeAnim& ch, const Affine& own) {
+        std::vector<std::unique_ptr<SimTrack>> made;
+        auto sorted = [](std::vector<SimKey>& keys) {
+            std::stable_sort(keys.begin(), keys.end(), [](const SimKey& a, const SimKey& b) {
+                return timeSeconds(a.time) < timeSeconds(b.time);
+            });
+        };
+        if (ch.mNumPositionKeys > 1) {
+            for (int c = 0; c < 3; ++c) {
+                auto t = newTrack(903, c, "Position");
+                for (unsigned k = 0; k < ch.mNumPositionKeys; ++k) {
+                    const aiVectorKey& key = ch.mPositionKeys[k];
+                    t->curve.keys.push_back(SimKey{keyTime(key.mTime), key.mValue[c]});
+                }
+                sorted(t->curve.keys);
+                made.push_back(std::move(t));
+            }
+        }
+        if (ch.mNumRotationKeys > 1) {
+            std::unique_ptr<SimTrack> t[3] = {newTrack(904, 0, "Rotation"),
+                                              newTrack(904, 1, "Rotation"),
+                                              newTrack(904, 2, "Rotation")};
+            std::vector<const aiQuatKey*> keys;
+            for (unsigned k = 0; k < ch.mNumRotationKeys; ++k) {
+                keys.push_back(&ch.mRotationKeys[k]);
+            }
+            std::stable_sort(keys.begin(), keys.end(), [](const aiQuatKey* a, const aiQuatKey* b) {
+                return a->mTime < b->mTime;
+            });
+            RdHostVector previous{0, 0, 0};
+            for (size_t k = 0; k < keys.size(); ++k) {
+                double q[3][3];
+                quaternionMatrix(keys[k]->mValue, q);
+                Affine r;
+                std::copy(&q[0][0], &q[0][0] + 9, &r.m[0][0]);
+                r = multiply(r, own);
+                const RdHostVector a =
+                    anglesForRotation(r.m, o.rotationOrder, k == 0 ? nullptr : &previous);
+                previous = a;
+                for (int c = 0; c < 3; ++c) {
+                    t[c]->curve.keys.push_back(SimKey{keyTime(keys[k]->mTime), component(a, c)});
+                }
+            }
+            for (auto& track : t) {
+                made.push_back(std::move(track));
+            }
+        }
+        if (ch.mNumScalingKeys > 1) {
+            for (int c = 0; c < 3; ++c) {
+                auto t = newTrack(905, c, "Scale");
+                for (unsigned k = 0; k < ch.mNumScalingKeys; ++k) {
+                    const aiVectorKey& key = ch.mScalingKeys[k];
+                    t->curve.keys.push_back(SimKey{keyTime(key.mTime), key.mValue[c]});
+                }
+                sorted(t->curve.keys);
+                made.push_back(std::move(t));
+            }
+        }
+        for (auto& t : made) {
+            o.tracks.push_back(std::move(t));
+        }
+        for (size_t i = 0; i + 1 < o.tracks.size(); ++i) {
+            o.tracks[i]->next = o.tracks[i + 1].get();
+        }
+    }
+
+    // Links the tree, gives objects their ids 1, 2, 3 ... in document order and registers every
+    // linkable node, as the JSON loader does.
+    void finish() {
+        for (size_t i = 0; i < doc_.objects.size(); ++i) {
+            linkObject(*doc_.objects[i],
+                       i + 1 < doc_.objects.size() ? doc_.objects[i + 1].get() : nullptr);
+        }
+        uint64_t next = 1;
+        for (SimObject* o : doc_.allObjects()) {
+            o->guid = next++;
+            o->id = std::to_string(o->guid);
+            doc_.links.emplace(o->id, o);
+            for (size_t i = 0; i + 1 < o->tags.size(); ++i) {
+                o->tags[i]->next = o->tags[i + 1].get();
+            }
+        }
+        for (auto& m : doc_.materials) {
+            doc_.links.emplace(m->id, m.get());
+            for (auto& s : m->shaders) {
+                doc_.links.emplace(s->id, s.get());
+            }
+            for (size_t i = 0; i + 1 < m->shaders.size(); ++i) {
+                m->shaders[i]->next = m->shaders[i + 1].get();
+            }
+        }
+    }
+
+    static void linkObject(SimObject& o, SimObject* next) {
+        o.next = next;
+        o.down = o.children.empty() ? nullptr : o.children.front().get();
+        for (size_t i = 0; i < o.children.size(); ++i) {
+            linkObject(*o.children[i],
+                       i + 1 < o.children.size() ? o.children[i + 1].get() : nullptr);
+        }
+    }
+
+    const aiScene& scene_;
+    SimDocument& doc_;
+    std::multimap<std::string, const aiCamera*> cameras_;
+    std::multimap<std::string, const aiLight*> lights_;
+    std::map<std::string, const aiNodeAnim*> channels_;
+    double ticksPerSecond_ = 25.0;
+    Skipped skipped_;
+};
+
+std::string readAll(const std::string& path, bool& ok) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    ok = false;
+    if (!in) {
+        return {};
+    }
+    text << in.rdbuf();
+    ok = !in.bad();
+    return text.str();
+}
+
+void nameAndFolder(const std::string& path, std::string& fileName, std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path full = fs::absolute(fs::path(path), ec);
+    if (ec) {
+        full = fs::path(path);
+    }
+    full = full.lexically_normal();
+    fileName = full.filename().string();
+    folder = full.parent_path().string();
+}
+
+}  // namespace
+
+RdHostVector anglesForRotation(const double r[3][3], int32_t order, const RdHostVector* previous) {
+    const Factor* f = kOrders[order >= 0 && order <= 6 ? order : 0];
+    const int i = f[0].axis, j = f[1].axis, k = f[2].axis;
+    const double s = j == (i + 1) % 3 ? 1.0 : -1.0;  // even or odd axis sequence
+    // r = A_i(alpha) A_j(beta) A_k(gamma).
+    const double sb = std::clamp(s * r[i][k], -1.0, 1.0);
+    double alpha, beta = std::asin(sb), gamma;
+    if (std::fabs(sb) < 1.0 - 1e-12) {
+        alpha = std::atan2(-s * r[j][k], r[k][k]);
+        gamma = std::atan2(-s * r[i][j], r[i][i]);
+    } else {
+        // Gimbal lock: alpha and gamma turn about one axis; put it all into alpha.
+        gamma = 0.0;
+        alpha = std::atan2(s * r[k][j], r[j][j]);
+    }
+    auto toAngles = [&](double a0, double a1, double a2) {
+        RdHostVector out{0, 0, 0};
+        setComponent(out, f[0].component, -a0);
+        setComponent(out, f[1].component, -a1);
+        setComponent(out, f[2].component, -a2);
+        return out;
+    };
+    RdHostVector best = toAngles(alpha, beta, gamma);
+    if (previous == nullptr) {
+        return best;
+    }
+    // The same rotation: (alpha + pi, pi - beta, gamma + pi); each angle modulo a full turn.
+    const RdHostVector other = toAngles(alpha + kPi, kPi - beta, gamma + kPi);
+    auto nearest = [&](RdHostVector v, double& distance) {
+        distance = 0.0;
+        for (int c = 0; c < 3; ++c) {
+            const double a = nearestTurn(component(v, c), component(*previous, c));
+            setComponent(v, c, a);
+            distance += std::fabs(a - component(*previous, c));
+        }
+        return v;
+    };
+    double d1 = 0.0, d2 = 0.0;
+    best = nearest(best, d1);
+    const RdHostVector alt = nearest(other, d2);
+    return d2 < d1 ? alt : best;
+}
+
+FileKind classifyFileContent(const std::string& content) {
+    TopLevelKeys sax;
+    nlohmann::json::sax_parse(content, &sax, nlohmann::json::input_format_t::json,
+                              /*strict=*/true, /*ignore_comments=*/true);
+    if (sax.seen == TopLevelKeys::Seen::Format) {
+        return FileKind::HostDocument;
+    }
+    if (sax.seen == TopLevelKeys::Seen::Asset) {
+        return FileKind::Model;
+    }
+    if (!sax.parseFailed) {
+        return FileKind::HostDocument;  // JSON, but not glTF: the loader names what is missing
+    }
+    return sax.objectStarted ? FileKind::JsonOrModel : FileKind::Model;
+}
+
+std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::string& error,
+                                             std::vector<std::string>& warnings) {
+    Assimp::Importer importer;
+    // The source's axes and units as they are; no helper nodes for pivots.
+    importer.SetPropertyBool(AI_CONFIG_IMPORT_COLLADA_IGNORE_UP_DIRECTION, true);
+    importer.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
+    // No stand-in meshes for scenes without geometry: the source has none.
+    importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
+    // No triangulation: quads and larger polygons stay as the source has them.
+    const aiScene* scene =
+        importer.ReadFile(path, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure);
+    if (scene == nullptr) {
+        error = path + ": cannot read the model: " + importer.GetErrorString();
+        return nullptr;
+    }
+    auto doc = std::make_unique<SimDocument>();
+    nameAndFolder(path, doc->fileName, doc->folder);
+    Importer run(*scene, *doc);
+    run.run();
+    const std::string base = doc->fileName;
+    for (const std::string& w : run.warnings()) {
+        warnings.push_back(base + ": " + w);
+    }
+    doc->evaluate();
+    return doc;
+}
+
+std::unique_ptr<SimDocument> loadHostFile(const std::string& path, std::string& error,
+                                          std::vector<std::string>& warnings) {
+    bool ok = false;
+    const std::string content = readAll(path, ok);
+    if (!ok) {
+        // The JSON loader's own messages for a file that cannot be opened or read.
+        return loadDocumentFile(path, error);
+    }
+    std::string fileName, folder;
+    switch (classifyFileContent(content)) {
+        case FileKind::HostDocument:
+            nameAndFolder(path, fileName, folder);
+            return loadDocumentText(content, fileName, folder, error, path);
+        case FileKind::Model:
+            return importModelFile(path, error, warnings);
+        case FileKind::JsonOrModel: {
+            std::string modelError;
+            std::vector<std::string> modelWarnings;
+            auto doc = importModelFile(path, modelError, modelWarnings);
+            if (doc) {
+                warnings.insert(warnings.end(), modelWarnings.begin(), modelWarnings.end());
+                return doc;
+            }
+            nameAndFolder(path, fileName, folder);
+            return loadDocumentText(content, fileName, folder, error, path);
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace raydeck::hostsim

@@ -1,0 +1,72 @@
+// Model files as host documents: any file the Assimp library reads (OBJ, glTF 2, FBX, Collada,
+// 3DS, PLY, STL, ...) becomes the same in-memory SimDocument that the JSON loader builds, and
+// loadHostFile decides by content which of the two readers a file goes to.
+//
+// Mapping (the source's axes and units as they are):
+//   node                          -> an object whose matrix is the node's local transform
+//   node with meshes              -> a polygon object (5100); several meshes are merged into it,
+//                                    each material's polygons a selection (5673) with a texture
+//                                    tag (5616) restricted to it; one material: one tag for all
+//   camera / light node           -> a camera (5103) / light (5102) object
+//   other nodes                   -> null objects (5140)
+//   faces                         -> triangles and quads as they are; larger polygons are cut
+//                                    into a fan of quads (and one triangle when the count is odd)
+//   UV channel 0, normals         -> a UVW tag (5671) and a phong tag (5612) with the normals,
+//                                    both per polygon corner
+//   material                      -> a standard material (5703): diffuse colour (2100), specular
+//                                    colour (3100, channel 8), the diffuse texture as a bitmap
+//                                    shader (5833) linked from the colour channel (8000)
+//   first animation, every node   -> position, rotation, scale tracks ([903|904|905,
+//   channel                          1000|1001|1002]) with linear keys; quaternions become
+//                                    rotation angles of the object's rotation order (0)
+// What a host document cannot hold (bones, morph targets, vertex colours, further UV channels,
+// lines and points, embedded textures, directional and ambient lights, further animations) is
+// skipped with one warning per kind.
+//
+// Usage:
+//   std::string error;
+//   std::vector<std::string> warnings;
+//   auto doc = raydeck::hostsim::loadHostFile("model.obj", error, warnings);
+//   // null and `error` set on a bad document or an unreadable model; warnings are
+//   // "model.obj: skipped ..." lines
+#ifndef RAYDECK_TOOLS_HOST_MODELIMPORT_H
+#define RAYDECK_TOOLS_HOST_MODELIMPORT_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/host/SimDocument.h"
+
+namespace raydeck::hostsim {
+
+// How a file's content is read.
+enum class FileKind {
+    HostDocument,  // JSON with a "format" member, or JSON that is no glTF: the JSON loader
+    Model,         // anything else: Assimp
+    JsonOrModel,   // broken JSON: Assimp if it reads it, else the JSON loader's error
+};
+
+// Decides by content: JSON whose top-level object has "format" is a host document (also when it
+// breaks off later, so that its JSON error is reported); a top-level "asset" marks glTF.
+FileKind classifyFileContent(const std::string& content);
+
+// Imports a model file through Assimp. The document's name is the file's name and its folder the
+// file's folder, so texture search finds textures beside the model. Null with `error`
+// ("<path>: cannot read the model: <reason>") when Assimp cannot read it.
+std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::string& error,
+                                             std::vector<std::string>& warnings);
+
+// Reads a host document file or a model file, decided by content.
+std::unique_ptr<SimDocument> loadHostFile(const std::string& path, std::string& error,
+                                          std::vector<std::string>& warnings);
+
+// Rotation angles for `order` (as rotationMatrix defines it) that reproduce the rotation whose
+// axes are the columns of r (orthonormal, determinant 1). With `previous`, the equivalent
+// angles nearest to it are chosen, so that keys interpolate the short way.
+RdHostVector anglesForRotation(const double r[3][3], int32_t order,
+                               const RdHostVector* previous = nullptr);
+
+}  // namespace raydeck::hostsim
+
+#endif

@@ -1,0 +1,240 @@
+// Announcements of the running stand-in renderers (see LiveAnnouncement.h).
+#include "tools/live/LiveAnnouncement.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <tinyxml2.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace raydeck::live {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool readInt64(const tinyxml2::XMLElement* parent, const char* name, std::int64_t& out) {
+    const tinyxml2::XMLElement* e = parent->FirstChildElement(name);
+    if (e == nullptr || e->GetText() == nullptr) {
+        return false;
+    }
+    return e->QueryInt64Text(&out) == tinyxml2::XML_SUCCESS;
+}
+
+void writeModelSets(tinyxml2::XMLPrinter& p, const std::vector<std::string>& modelSets) {
+    p.OpenElement("scene", true);
+    p.OpenElement("modelsets", true);
+    for (const std::string& name : modelSets) {
+        p.OpenElement("modelset", true);
+        p.PushAttribute("name", name.c_str());
+        p.PushAttribute("modelset", "active");
+        p.OpenElement("group", true);
+        p.PushAttribute("name", name.c_str());
+        p.CloseElement(true);
+        p.CloseElement(true);
+    }
+    p.CloseElement(true);
+    p.CloseElement(true);
+}
+
+void writeNumber(tinyxml2::XMLPrinter& p, const char* name, std::int64_t value) {
+    p.OpenElement(name, true);
+    p.PushText(value);
+    p.CloseElement(true);
+}
+
+bool readFile(const std::string& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    out = text.str();
+    return true;
+}
+
+// "123.xml" gives 123; anything else (temporary files included) gives 0.
+std::int64_t pidOfFileName(const std::string& name) {
+    if (name.size() < 5 || name.compare(name.size() - 4, 4, ".xml") != 0) {
+        return 0;
+    }
+    std::string digits = name.substr(0, name.size() - 4);
+    if (digits.empty() || digits.size() > 18 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+        return 0;
+    }
+    return std::strtoll(digits.c_str(), nullptr, 10);
+}
+
+bool loadAnnouncement(const std::string& path, std::int64_t processId, Announcement& out) {
+    std::string text;
+    Announcement a;
+    if (!readFile(path, text) || !parseAnnouncement(text, a) || a.processId != processId ||
+        !processAlive(processId)) {
+        return false;
+    }
+    out = std::move(a);
+    return true;
+}
+
+}  // namespace
+
+std::string runtimeFolder() {
+    const char* dir = std::getenv("RAYDECK_RUNTIME_DIR");
+    if (dir != nullptr && *dir != '\0') {
+        return dir;
+    }
+    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+    if (xdg != nullptr && *xdg != '\0') {
+        return (fs::path(xdg) / "raydeck").string();
+    }
+    std::error_code ec;
+    fs::path temp = fs::temp_directory_path(ec);
+    if (ec) {
+        temp = "/tmp";
+    }
+    return (temp / ("raydeck-" + std::to_string(getuid()))).string();
+}
+
+bool ensureFolder(const std::string& path) {
+    std::error_code ec;
+    fs::path p(path);
+    fs::path walked;
+    for (const fs::path& part : p) {
+        walked /= part;
+        if (!fs::exists(walked, ec)) {
+            if (mkdir(walked.c_str(), 0700) != 0 && errno != EEXIST) {
+                return false;
+            }
+        }
+    }
+    return fs::is_directory(p, ec);
+}
+
+std::string announcementPath(const std::string& folder, std::int64_t processId) {
+    return (fs::path(folder) / (std::to_string(processId) + ".xml")).string();
+}
+
+std::string announcementXml(const Announcement& a) {
+    tinyxml2::XMLPrinter p(nullptr, true);
+    p.OpenElement("renderer", true);
+    writeNumber(p, "version_major", a.versionMajor);
+    writeNumber(p, "process_id", a.processId);
+    writeNumber(p, "livelink_port", a.livelinkPort);
+    writeModelSets(p, a.modelSets);
+    p.CloseElement(true);
+    return std::string(p.CStr()) + "\n";
+}
+
+bool parseAnnouncement(const std::string& text, Announcement& out) {
+    tinyxml2::XMLDocument doc;
+    if (doc.Parse(text.data(), text.size()) != tinyxml2::XML_SUCCESS) {
+        return false;
+    }
+    const tinyxml2::XMLElement* root = doc.RootElement();
+    if (root == nullptr) {
+        return false;
+    }
+    std::int64_t version = 0;
+    std::int64_t pid = 0;
+    std::int64_t port = 0;
+    if (!readInt64(root, "version_major", version) || !readInt64(root, "process_id", pid) ||
+        !readInt64(root, "livelink_port", port) || pid <= 0 || port < 0 || port > 65535) {
+        return false;
+    }
+    Announcement a;
+    a.versionMajor = static_cast<int>(version);
+    a.processId = pid;
+    a.livelinkPort = static_cast<int>(port);
+    const tinyxml2::XMLElement* scene = root->FirstChildElement("scene");
+    const tinyxml2::XMLElement* sets = scene ? scene->FirstChildElement("modelsets") : nullptr;
+    for (const tinyxml2::XMLElement* s = sets ? sets->FirstChildElement("modelset") : nullptr;
+         s != nullptr; s = s->NextSiblingElement("modelset")) {
+        const char* name = s->Attribute("name");
+        if (name != nullptr) {
+            a.modelSets.emplace_back(name);
+        }
+    }
+    out = std::move(a);
+    return true;
+}
+
+bool writeAnnouncement(const std::string& folder, const Announcement& announcement) {
+    if (!ensureFolder(folder)) {
+        return false;
+    }
+    const std::string path = announcementPath(folder, announcement.processId);
+    const std::string temp = path + ".tmp";
+    const std::string text = announcementXml(announcement);
+    FILE* f = std::fopen(temp.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+        std::remove(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool removeAnnouncement(const std::string& folder, std::int64_t processId) {
+    return std::remove(announcementPath(folder, processId).c_str()) == 0;
+}
+
+bool processAlive(std::int64_t processId) {
+    if (processId <= 0 || processId != static_cast<pid_t>(processId)) {
+        return false;
+    }
+    return kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
+}
+
+std::vector<Announcement> liveAnnouncements(const std::string& folder) {
+    std::vector<Announcement> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::int64_t pid = pidOfFileName(it->path().filename().string());
+        Announcement a;
+        if (pid > 0 && loadAnnouncement(it->path().string(), pid, a)) {
+            found.push_back(std::move(a));
+        }
+    }
+    std::sort(found.begin(), found.end(), [](const Announcement& x, const Announcement& y) {
+        return x.processId < y.processId;
+    });
+    return found;
+}
+
+bool findAnnouncement(const std::string& folder, std::int64_t processId, Announcement& out) {
+    return loadAnnouncement(announcementPath(folder, processId), processId, out);
+}
+
+std::string sceneInfoXml(const std::vector<std::string>& modelSets) {
+    tinyxml2::XMLPrinter p(nullptr, true);
+    writeModelSets(p, modelSets);
+    return p.CStr();
+}
+
+std::string instanceListXml(const std::vector<Announcement>& announcements) {
+    tinyxml2::XMLPrinter p(nullptr, true);
+    p.OpenElement("instances", true);
+    for (const Announcement& a : announcements) {
+        p.OpenElement("instance", true);
+        writeNumber(p, "version_major", a.versionMajor);
+        writeNumber(p, "process_id", a.processId);
+        writeNumber(p, "livelink_port", a.livelinkPort);
+        p.CloseElement(true);
+    }
+    p.CloseElement(true);
+    return p.CStr();
+}
+
+}  // namespace raydeck::live
