@@ -129,7 +129,11 @@ void RepeatLinkFactory::close() {
     if (link_.backend == nullptr) {
         return;
     }
-    link_.backend->disconnect();
+    // A failing disconnect means the renderer did not take the end of the stream.
+    if (!link_.backend->disconnect()) {
+        link_.lastError =
+            "The connection to the renderer was lost; the scene did not arrive whole.";
+    }
     link::release();
     link_.backend = nullptr;
 }

@@ -48,7 +48,8 @@ class RepeatLinkFactory : public LightFactory {
     // "Failed to connect. " and the reason. Each call after a failure tries again.
     trvScene_api* backend() override;                   // 1
     void beginScene(trvSceneapi_oo& builder) override;  // 2: nothing
-    // Disconnects and unloads the live library when connected; otherwise nothing.
+    // Disconnects and unloads the live library when connected; otherwise nothing. When the
+    // disconnect fails, lastError() tells that the scene did not arrive whole.
     void close() override;  // 3
 
     void setSceneName(std::string name) { link_.sceneName = std::move(name); }

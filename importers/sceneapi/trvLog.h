@@ -8,6 +8,7 @@
 // nothing and does not evaluate its message parts.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -26,6 +27,10 @@ enum TLogLevel {
 // "HH:MM:SS.mmm": the local time, then the milliseconds since the first stamp modulo 1000;
 // "Error in NowTime()" when the time cannot be formatted.
 std::string NowTime();
+
+// The three digits of a time stamp: milliseconds from `firstTick` to `nowTick` modulo 1000, the
+// 32-bit tick difference taken as unsigned so that it stays in 0..999.
+long elapsedMillisPart(std::uint32_t firstTick, std::uint32_t nowTick);
 
 template <typename OutputPolicy>
 class Log {

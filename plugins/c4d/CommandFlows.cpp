@@ -117,13 +117,15 @@ bool liveFlow(PluginContext& context, const host::BaseDocument& document, LiveCo
     factory.setAcceptAnyInstance(update);
     factory.setVersionRange(kMinRendererVersion, kMaxRendererVersion);
 
+    const char* name = update ? "Update" : "Render";
+    bool connected = false;
     {
         ScopedBuilder builder(context, factory);
         if (builder->backend() == nullptr) {
             const std::string& reason = factory.lastError();
-            reportFailure(update ? "Update" : "Render",
-                          reason.empty() ? "Failed to connect to a renderer." : reason);
+            reportFailure(name, reason.empty() ? "Failed to connect to a renderer." : reason);
         } else {
+            connected = true;
             // Update keeps the renderer's camera and environment when it already holds the
             // scene; Render names no scene, so it never finds one.
             const bool adjust = update ? factory.sceneFound() : !factory.sceneFound();
@@ -131,6 +133,10 @@ bool liveFlow(PluginContext& context, const host::BaseDocument& document, LiveCo
         }
     }
     factory.close();
+    // A stream that broke on the way must not pass for a delivered scene.
+    if (connected && !factory.lastError().empty()) {
+        reportFailure(name, factory.lastError());
+    }
     return true;
 }
 

@@ -1,6 +1,8 @@
 // trv::RepeatLinkFactory: settings, connection failure reporting, retries and close.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "RecordingApi.h"
 #include "trvFactories.h"
 
@@ -45,6 +47,8 @@ TEST(LinkFactory, DefaultsAndSetters) {
 }
 
 TEST(LinkFactory, WithoutLiveLibraryBackendIsNullWithReason) {
+    // No installation to find, whatever this machine has.
+    setenv("RAYDECK_REGISTRY", "/nonexistent/raydeck-test/registry.reg", 1);
     trv::RepeatLinkFactory f;
     EXPECT_EQ(f.backend(), nullptr);
     EXPECT_EQ(f.lastError(), kNoLibrary);
@@ -90,4 +94,22 @@ TEST(LinkFactory, CloseDisconnectsOnceAndSoDoesTheDestructor) {
         f.backend();
     }
     EXPECT_EQ(api.disconnects, 2);
+}
+
+TEST(LinkFactory, FailingDisconnectIsReportedAsALostSceneAndStillCloses) {
+    struct BrokenStream : RecordingApi {
+        bool disconnect() override {
+            ++disconnects;
+            return false;
+        }
+    } api;
+    ScriptedLink f;
+    f.target = &api;
+    ASSERT_EQ(f.backend(), &api);
+    EXPECT_TRUE(f.lastError().empty());
+    f.close();
+    EXPECT_EQ(api.disconnects, 1);
+    EXPECT_EQ(f.state().backend, nullptr);
+    EXPECT_EQ(f.lastError(),
+              "The connection to the renderer was lost; the scene did not arrive whole.");
 }

@@ -29,7 +29,11 @@ namespace {
 // A live factory that "connects" to a recording back end and remembers how it was configured.
 class FakeLinkFactory : public trv::RepeatLinkFactory {
   public:
-    RecordingApi api;
+    // Disconnects like the renderer would, or fails like a broken stream.
+    struct Backend : RecordingApi {
+        bool streamBreaks = false;
+        bool disconnect() override { return RecordingApi::disconnect() && !streamBreaks; }
+    } api;
     bool reachable = true;
     bool holdsScene = false;
     trv::link::LinkState seen;  // the configuration at connect time
@@ -237,4 +241,28 @@ TEST_F(CommandFlows, UnreachableRendererConvertsNothingAndReportsTheReason) {
     EXPECT_EQ(context_.builder, nullptr);
     ASSERT_EQ(host_.consoleLines().size(), 1u);
     EXPECT_EQ(host_.consoleLines()[0], "Raydeck Update: Failed to connect. No renderer here.");
+}
+
+TEST_F(CommandFlows, StreamThatBreaksBeforeTheEndIsReportedAfterClosing) {
+    for (LiveCommand command : {LiveCommand::Render, LiveCommand::Update}) {
+        host_.clearConsole();
+        FakeLinkFactory factory;
+        factory.api.streamBreaks = true;
+        EXPECT_TRUE(raydeck::c4d::liveFlow(context_, doc(), command, factory));
+        EXPECT_EQ(factory.api.disconnects, 1);
+        ASSERT_EQ(host_.consoleLines().size(), 1u);
+        EXPECT_EQ(
+            host_.consoleLines()[0],
+            std::string(command == LiveCommand::Render ? "Raydeck Render" : "Raydeck Update") +
+                ": The connection to the renderer was lost; the scene did not arrive whole.");
+    }
+    // A clean end and a failed connection are not reported as a lost scene.
+    host_.clearConsole();
+    FakeLinkFactory clean;
+    raydeck::c4d::liveFlow(context_, doc(), LiveCommand::Render, clean);
+    EXPECT_TRUE(host_.consoleLines().empty());
+    FakeLinkFactory unreachable;
+    unreachable.reachable = false;
+    raydeck::c4d::liveFlow(context_, doc(), LiveCommand::Render, unreachable);
+    EXPECT_EQ(host_.consoleLines().size(), 1u);
 }

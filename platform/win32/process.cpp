@@ -1,0 +1,36 @@
+// Starting a program in the background on Windows: CreateProcessW with the path as the
+// application name and no command line, nothing inherited but the environment and the folder;
+// both handles are closed at once, so nothing waits for the program.
+#include "platform/process.h"
+
+#include <windows.h>
+
+#include <cerrno>
+
+#include "platform/win32/longpath.h"
+
+namespace platform {
+
+Status startProcess(const std::u16string& path) {
+    if (path.empty()) {
+        return Status(StatusCode::invalid_argument, EINVAL, "no program path");
+    }
+    const std::wstring app = win32::extendedPath(path);
+    STARTUPINFOW si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    ZeroMemory(&pi, sizeof pi);
+    if (!CreateProcessW(app.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi)) {
+        const DWORD err = GetLastError();
+        const bool missing = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
+        return Status(missing ? StatusCode::not_found : StatusCode::io_error, static_cast<int>(err),
+                      "CreateProcessW failed");
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return Status::success();
+}
+
+}  // namespace platform
