@@ -241,10 +241,30 @@ class Parser {
             if (headerOpen != nullptr) {
                 *headerOpen = false;
             }
+            const size_t before = out.size();
             if (!statement(out)) {
                 return false;
             }
+            joinModify(out, before);
         }
+    }
+
+    // The writer puts "#modify " in front of a camera section whose own text starts with a line
+    // feed, so the prefix stands alone on the line before the block it belongs to.
+    static void joinModify(std::vector<Node>& out, size_t before) {
+        if (before == 0 || out.size() != before + 1 || !out.back().isBlock()) {
+            return;
+        }
+        Node& prefix = out[before - 1];
+        if (prefix.isBlock() || prefix.name != "#modify" || !prefix.args.empty() ||
+            prefix.value.kind != Value::Kind::none) {
+            return;
+        }
+        Node block = std::move(out.back());
+        block.modify = true;
+        block.offset = prefix.offset;
+        out.pop_back();
+        out.back() = std::move(block);
     }
 
     // "#print" and "#error": the text between the double quotes, verbatim. The text itself may
