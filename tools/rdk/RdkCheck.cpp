@@ -120,6 +120,19 @@ class Checker {
     bool allFinite(const Node& attr) {
         const Value& v = attr.value;
         const size_t n = v.componentCount();
+        if (v.kind == Value::Kind::packed && v.packed.kind != 'r' && v.packed.kind != 'i') {
+            // Packed floats straight from the file's bytes: the big arrays of a mesh.
+            size_t bad = n;
+            for (size_t i = 0; i < n; ++i) {
+                if (!std::isfinite(v.packed.f(i))) {
+                    bad = i;
+                    break;
+                }
+            }
+            if (bad == n) {
+                return true;
+            }
+        }
         for (size_t i = 0; i < n; ++i) {
             if (!std::isfinite(v.component(i))) {
                 add(v.componentOffset(i), quote(attr.name) + " element " +
@@ -170,6 +183,18 @@ class Checker {
     void indices(const Node& attr, long long limit, const std::string& what) {
         const Value& v = attr.value;
         const size_t n = v.componentCount();
+        if (v.kind == Value::Kind::packed && v.packed.kind == 'i') {
+            size_t i = 0;
+            for (; i < n; ++i) {
+                const int32_t x = v.packed.i(i);
+                if (x < 0 || x >= limit) {
+                    break;
+                }
+            }
+            if (i == n) {
+                return;
+            }
+        }
         for (size_t i = 0; i < n; ++i) {
             double x = v.component(i);
             if (x < 0 || x >= static_cast<double>(limit)) {
