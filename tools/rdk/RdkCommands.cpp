@@ -65,7 +65,7 @@ bool parseSize(const std::string& text, int& w, int& h) {
         return false;
     }
     long b = std::strtol(text.c_str() + x + 1, &end, 10);
-    if (*end != '\0' || a < 1 || b < 1 || a > 16384 || b > 16384) {
+    if (*end != '\0' || a < 1 || b < 1 || a > 8192 || b > 8192) {
         return false;
     }
     w = static_cast<int>(a);
@@ -93,7 +93,7 @@ bool parseArgs(const std::vector<std::string>& args, Options& o, std::string& pr
             o.output = args[i];
         } else if (a == "--size" && o.command == "preview") {
             if (++i == args.size() || !parseSize(args[i], o.width, o.height)) {
-                problem = "--size needs WxH, each 1 to 16384";
+                problem = "--size needs WxH, each 1 to 8192";
                 return false;
             }
         } else if (!a.empty() && a[0] == '-' && a != "-") {

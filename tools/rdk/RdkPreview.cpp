@@ -157,8 +157,10 @@ class Collector {
         for (const Node& n : obj.children) {
             if (n.isBlock("geometry") && !look.hidden) {
                 drawables.push_back({&n, world, look});
-            } else if (n.isBlock("object") || n.isBlock("group")) {
-                walk({n}, world);
+            } else if (n.isBlock("object")) {
+                object(n, world);
+            } else if (n.isBlock("group")) {
+                walk(n.children, world);
             }
         }
     }
@@ -207,10 +209,14 @@ struct Raster {
         if (area == 0 || !std::isfinite(area)) {
             return;
         }
-        int x0 = std::max(0, static_cast<int>(std::floor(std::min({a[0], b[0], c[0]}))));
-        int x1 = std::min(w - 1, static_cast<int>(std::ceil(std::max({a[0], b[0], c[0]}))));
-        int y0 = std::max(0, static_cast<int>(std::floor(std::min({a[1], b[1], c[1]}))));
-        int y1 = std::min(h - 1, static_cast<int>(std::ceil(std::max({a[1], b[1], c[1]}))));
+        // Clamped before the conversion: a far-off corner must not overflow an int.
+        auto clampTo = [](double v, int hi) {
+            return static_cast<int>(std::clamp(v, -1.0, static_cast<double>(hi)));
+        };
+        int x0 = std::max(0, clampTo(std::floor(std::min({a[0], b[0], c[0]})), w));
+        int x1 = std::min(w - 1, clampTo(std::ceil(std::max({a[0], b[0], c[0]})), w));
+        int y0 = std::max(0, clampTo(std::floor(std::min({a[1], b[1], c[1]})), h));
+        int y1 = std::min(h - 1, clampTo(std::ceil(std::max({a[1], b[1], c[1]})), h));
         const double inv = 1.0 / area;
         for (int y = y0; y <= y1; ++y) {
             const double py = y + 0.5;
@@ -228,6 +234,12 @@ struct Raster {
     }
 
     void line(const double* a, const double* b, const uint8_t col[3]) {
+        const double far = 1e7;
+        for (const double* p : {a, b}) {
+            if (!(std::fabs(p[0]) < far && std::fabs(p[1]) < far)) {
+                return;  // a segment reaching that far out of the picture is left out
+            }
+        }
         double dx = b[0] - a[0];
         double dy = b[1] - a[1];
         int steps = static_cast<int>(std::ceil(std::max(std::fabs(dx), std::fabs(dy))));
@@ -501,7 +513,9 @@ PreviewImage renderPreview(const Scene& scene, int width, int height, PreviewSta
         view.right = normalized(cross(view.dir, Vec3{0, 1, 0}));
         view.up = cross(view.right, view.dir);
     }
-    view.nearZ = std::max(1e-9, radius * 1e-5);
+    // A fixed near plane: one taken from the scene size would cut everything when a single
+    // vertex lies far out.
+    view.nearZ = 1e-6;
 
     Raster raster(image.width, image.height, image.rgb);
     Renderer renderer(view, raster);

@@ -206,6 +206,20 @@ class Parser {
     // Statements until the closing brace of the block (inBlock) or the end of the file.
     bool items(std::vector<Node>& out, bool inBlock, uint64_t openOffset, uint64_t& closeOffset,
                std::vector<HeaderLine>* header, bool* headerOpen) {
+        // Each level costs stack in this reader: refuse nesting that no writer produces.
+        if (inBlock && ++depth_ > kMaxDepth) {
+            return fail(openOffset,
+                        "blocks nested deeper than " + std::to_string(kMaxDepth) + " levels");
+        }
+        struct Leave {
+            int& depth;
+            bool counted;
+            ~Leave() {
+                if (counted) {
+                    --depth;
+                }
+            }
+        } leave{depth_, inBlock};
         for (;;) {
             skipWhite();
             if (p_ == end_) {
@@ -701,6 +715,9 @@ class Parser {
         return node;
     }
 
+    static constexpr int kMaxDepth = 1000;
+
+    int depth_ = 0;
     const char* base_;
     const char* p_;
     const char* end_;

@@ -258,4 +258,18 @@ TEST(RdkPreview, SceneWithoutCameraIsFramedByItsBoundingBox) {
     EXPECT_LT(stats.pixels, 64u * 48);
 }
 
+TEST(RdkPreview, FarOffVertexDoesNotOverflowTheRasteriser) {
+    const std::string text =
+        "//---tarvik:dal:7---\nversion 8\ncamera \"c\" {\nfov 60\n}\nobject \"t\" {\n"
+        "geometry \"triangles\" {\n\"vertices\" [ 0 0 -10,3e38 0 -10,0 1 -10 ] ,\n"
+        "\"triangles\" [ 0,1,2 ] ,\n}\n}\n";
+    rdk::Scene scene;
+    rdk::ReadError error;
+    ASSERT_TRUE(rdk::parseScene(text, scene, error));
+    rdk::PreviewStats stats;
+    rdk::renderPreview(scene, 32, 24, &stats);
+    EXPECT_EQ(stats.triangles, 1u);
+    EXPECT_GT(stats.pixels, 0u);
+}
+
 }  // namespace

@@ -391,3 +391,17 @@ TEST(RdkReader, UnreadableFileIsNotAParseFault) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RdkReader, NestingDeeperThanAThousandBlocksIsRefusedInsteadOfExhaustingTheStack) {
+    std::string text;
+    for (int i = 0; i < 100000; ++i) {
+        text += "group \"g\" {\n";
+    }
+    rdk::ReadError e = rdktest::parseFails(text);
+    EXPECT_EQ(e.offset, 1000u * 12);  // the first block past the limit
+    EXPECT_NE(e.message.find("nested deeper"), std::string::npos);
+}
+
+}  // namespace
