@@ -1,0 +1,802 @@
+// RdkReader: a recursive-descent reader of the scene text. Statements end at a line feed or a
+// comma; blocks and captured shaders nest in braces, arrays in brackets; packed array blocks
+// are recognised by their 01 02 03 header right after the opening bracket and skipped by length.
+#include "tools/rdk/RdkReader.h"
+
+#include <charconv>
+#include <cstdio>
+#include <string>
+
+#include "platform/file.h"
+#include "platform/utf.h"
+
+namespace rdk {
+
+double PackedArray::number(size_t index) const {
+    switch (kind) {
+        case 'r':
+            return r(index);
+        case 'i':
+            return i(index);
+        default:
+            return f(index);
+    }
+}
+
+size_t Value::componentCount() const {
+    if (kind == Kind::packed) {
+        return packed.count;
+    }
+    return kind == Kind::array ? numbers.size() : 0;
+}
+
+double Value::component(size_t i) const {
+    return kind == Kind::packed ? packed.number(i) : numbers[i];
+}
+
+uint64_t Value::componentOffset(size_t i) const {
+    if (kind == Kind::packed) {
+        return packed.offsetOf(i);
+    }
+    // Text form: the offset of the element that holds component i.
+    if (ends.empty()) {
+        return offset;
+    }
+    size_t lo = 0;
+    size_t hi = ends.size();
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        if (ends[mid] <= i) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    return lo < offsets.size() ? offsets[lo] : offset;
+}
+
+size_t Value::elementCount() const {
+    if (kind == Kind::packed) {
+        return packed.kind == 'c' ? packed.count / 3 : packed.count;
+    }
+    if (kind != Kind::array) {
+        return 0;
+    }
+    return items.empty() ? ends.size() : items.size();
+}
+
+size_t Value::width() const {
+    if (kind == Kind::packed) {
+        return packed.kind == 'c' ? 3 : 1;
+    }
+    if (kind != Kind::array || ends.empty() || !items.empty()) {
+        return 0;
+    }
+    size_t w = ends[0];
+    for (size_t e = 1; e < ends.size(); ++e) {
+        if (ends[e] - ends[e - 1] != w) {
+            return 0;
+        }
+    }
+    return w;
+}
+
+const Node* Node::attribute(std::string_view attributeName) const {
+    for (const Node& child : children) {
+        if (child.kind == Kind::attribute && child.name == attributeName) {
+            return &child;
+        }
+    }
+    return nullptr;
+}
+
+const Node* Node::block(std::string_view keyword) const {
+    for (const Node& child : children) {
+        if (child.isBlock(keyword)) {
+            return &child;
+        }
+    }
+    return nullptr;
+}
+
+namespace {
+
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int hexValue(char c) {
+    if (c <= '9') {
+        return c - '0';
+    }
+    return (c | 0x20) - 'a' + 10;
+}
+
+bool isDelimiter(char c) {
+    switch (c) {
+        case ' ':
+        case '\t':
+        case '\r':
+        case '\n':
+        case ',':
+        case '{':
+        case '}':
+        case '[':
+        case ']':
+        case '"':
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Keywords that open a block of the format (all others before a brace name a shader type).
+bool isBlockKeyword(std::string_view w) {
+    static const char* const keywords[] = {"group",   "object", "geometry", "animation", "load",
+                                           "options", "camera", "image",    "output",    "light",
+                                           "accel",   "matrix", "material", "shader"};
+    for (const char* k : keywords) {
+        if (w == k) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool parseNumber(const char* b, const char* e, double& out) {
+    if (b == e) {
+        return false;
+    }
+    // from_chars does not take a leading '+'; the writer never writes one, but be lenient.
+    if (*b == '+' && e - b > 1) {
+        ++b;
+    }
+    auto r = std::from_chars(b, e, out);
+    return r.ec == std::errc() && r.ptr == e;
+}
+
+// One piece of a statement.
+struct Part {
+    enum Type { word, number, text, value };
+    Type type = word;
+    uint64_t offset = 0;
+    std::string s;  // word or text
+    double n = 0;
+    Value v;  // value parts (arrays, shaders, bytes, booleans)
+};
+
+class Parser {
+  public:
+    Parser(const char* base, size_t size, ReadError& error)
+        : base_(base), p_(base), end_(base + size), error_(error) {}
+
+    bool run(Scene& scene) {
+        bool headerOpen = true;
+        uint64_t close = 0;
+        return items(scene.nodes, false, 0, close, &scene.header, &headerOpen);
+    }
+
+  private:
+    uint64_t at(const char* q) const { return static_cast<uint64_t>(q - base_); }
+
+    bool fail(const char* where, std::string message) {
+        return fail(at(where), std::move(message));
+    }
+    bool fail(uint64_t where, std::string message) {
+        error_.offset = where;
+        error_.message = std::move(message);
+        return false;
+    }
+
+    void skipBlanks() {
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\r')) {
+            ++p_;
+        }
+    }
+    void skipWhite() {
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\r' || *p_ == '\n')) {
+            ++p_;
+        }
+    }
+    const char* lineEnd(const char* from) const {
+        const void* lf = std::memchr(from, '\n', static_cast<size_t>(end_ - from));
+        return lf ? static_cast<const char*>(lf) : end_;
+    }
+
+    // Statements until the closing brace of the block (inBlock) or the end of the file.
+    bool items(std::vector<Node>& out, bool inBlock, uint64_t openOffset, uint64_t& closeOffset,
+               std::vector<HeaderLine>* header, bool* headerOpen) {
+        // Each level costs stack in this reader: refuse nesting that no writer produces.
+        if (inBlock && ++depth_ > kMaxDepth) {
+            return fail(openOffset,
+                        "blocks nested deeper than " + std::to_string(kMaxDepth) + " levels");
+        }
+        struct Leave {
+            int& depth;
+            bool counted;
+            ~Leave() {
+                if (counted) {
+                    --depth;
+                }
+            }
+        } leave{depth_, inBlock};
+        for (;;) {
+            skipWhite();
+            if (p_ == end_) {
+                if (inBlock) {
+                    return fail(openOffset, "block not closed at the end of the file");
+                }
+                return true;
+            }
+            if (*p_ == '}') {
+                if (!inBlock) {
+                    return fail(p_, "closing brace without an open block");
+                }
+                closeOffset = at(p_);
+                ++p_;
+                return true;
+            }
+            if (*p_ == ',') {  // the separator after a block used as a value
+                ++p_;
+                continue;
+            }
+            if (end_ - p_ >= 2 && p_[0] == '/' && p_[1] == '/') {
+                const char* e = lineEnd(p_);
+                if (header != nullptr && *headerOpen) {
+                    std::string text(p_, e);
+                    if (!text.empty() && text.back() == '\r') {
+                        text.pop_back();
+                    }
+                    header->push_back({at(p_), std::move(text)});
+                }
+                p_ = e;
+                continue;
+            }
+            if (headerOpen != nullptr) {
+                *headerOpen = false;
+            }
+            const size_t before = out.size();
+            if (!statement(out)) {
+                return false;
+            }
+            joinModify(out, before);
+        }
+    }
+
+    // The writer puts "#modify " in front of a camera section whose own text starts with a line
+    // feed, so the prefix stands alone on the line before the block it belongs to.
+    static void joinModify(std::vector<Node>& out, size_t before) {
+        if (before == 0 || out.size() != before + 1 || !out.back().isBlock()) {
+            return;
+        }
+        Node& prefix = out[before - 1];
+        if (prefix.isBlock() || prefix.name != "#modify" || !prefix.args.empty() ||
+            prefix.value.kind != Value::Kind::none) {
+            return;
+        }
+        Node block = std::move(out.back());
+        block.modify = true;
+        block.offset = prefix.offset;
+        out.pop_back();
+        out.back() = std::move(block);
+    }
+
+    // "#print" and "#error": the text between the double quotes, verbatim. The text itself may
+    // hold double quotes and line feeds, so it ends at the first double quote that ends a line.
+    bool printLine(std::vector<Node>& out, size_t keywordLength) {
+        Node node;
+        node.offset = at(p_);
+        node.name.assign(p_, keywordLength);
+        const char* b = p_ + keywordLength;
+        while (b < end_ && *b == ' ') {
+            ++b;
+        }
+        if (b == end_ || *b != '"') {
+            return fail(p_, node.name + " without a text in double quotes");
+        }
+        const char* close = nullptr;
+        for (const char* q = b + 1; q < end_; ++q) {
+            if (*q == '"' &&
+                (q + 1 == end_ || q[1] == '\n' || (q[1] == '\r' && q + 2 < end_ && q[2] == '\n'))) {
+                close = q;
+                break;
+            }
+        }
+        if (close == nullptr) {
+            return fail(p_, node.name + " text not closed");
+        }
+        node.value.kind = Value::Kind::text;
+        node.value.offset = at(b);
+        node.value.text.assign(b + 1, close);
+        out.push_back(std::move(node));
+        p_ = close + 1;
+        return true;
+    }
+
+    // A quoted text; `p_` is at the opening double quote.
+    bool quoted(std::string& out) {
+        const char* b = p_ + 1;
+        const char* e = b;
+        while (e < end_ && *e != '"' && *e != '\n') {
+            ++e;
+        }
+        if (e == end_ || *e != '"') {
+            return fail(p_, "text in double quotes not closed on its line");
+        }
+        out.assign(b, e);
+        p_ = e + 1;
+        return true;
+    }
+
+    // A word, a number, a hex text (xX...) or a byte block (bX...); `p_` is at its start.
+    bool word(Part& part) {
+        const char* b = p_;
+        while (p_ < end_ && !isDelimiter(*p_)) {
+            ++p_;
+        }
+        const char* e = p_;
+        part.offset = at(b);
+        if (parseNumber(b, e, part.n)) {
+            part.type = Part::number;
+            return true;
+        }
+        const size_t n = static_cast<size_t>(e - b);
+        if (n >= 2 && (b[0] == 'x' || b[0] == 'b') && b[1] == 'X') {
+            bool hex = true;
+            for (const char* q = b + 2; q < e; ++q) {
+                hex = hex && isHexDigit(*q);
+            }
+            const bool bytes = b[0] == 'b';
+            if (hex && (bytes || n > 2)) {
+                if ((n - 2) % 2 != 0) {
+                    return fail(b, "odd number of hex digits");
+                }
+                std::string decoded;
+                decoded.reserve((n - 2) / 2);
+                for (const char* q = b + 2; q < e; q += 2) {
+                    decoded.push_back(static_cast<char>(hexValue(q[0]) * 16 + hexValue(q[1])));
+                }
+                if (bytes) {
+                    part.type = Part::value;
+                    part.v.kind = Value::Kind::bytes;
+                    part.v.offset = part.offset;
+                    part.v.text = std::move(decoded);
+                } else {
+                    part.type = Part::text;
+                    part.s = std::move(decoded);
+                }
+                return true;
+            }
+        }
+        part.type = Part::word;
+        part.s.assign(b, e);
+        return true;
+    }
+
+    // The children of a captured shader whose "{" was just read; `type` names it.
+    bool capturedShader(const std::string& type, uint64_t offset, bool link, Value& out) {
+        auto node = std::make_shared<Node>();
+        node->kind = Node::Kind::block;
+        node->name = "shader";
+        node->captured = true;
+        node->offset = offset;
+        node->args.push_back(type);
+        if (!items(node->children, true, offset, node->endOffset, nullptr, nullptr)) {
+            return false;
+        }
+        out.kind = Value::Kind::shader;
+        out.offset = offset;
+        out.link = link;
+        out.shader = std::move(node);
+        return true;
+    }
+
+    // An array; `p_` is at "[".
+    bool array(Value& out) {
+        const char* open = p_;
+        out.kind = Value::Kind::array;
+        out.offset = at(open);
+        ++p_;
+        skipWhite();
+        if (end_ - p_ >= 3 && p_[0] == 1 && p_[1] == 2 && p_[2] == 3) {
+            return packed(out);
+        }
+        std::vector<Part> element;
+        bool elementLink = false;
+        auto finish = [&]() -> bool {
+            if (element.empty()) {
+                return true;
+            }
+            bool numeric = true;
+            for (const Part& q : element) {
+                numeric = numeric && q.type == Part::number;
+            }
+            if (numeric) {
+                out.offsets.push_back(element[0].offset);
+                for (const Part& q : element) {
+                    out.numbers.push_back(q.n);
+                }
+                out.ends.push_back(static_cast<uint32_t>(out.numbers.size()));
+            } else if (element.size() == 1) {
+                Part& q = element[0];
+                Value v;
+                if (q.type == Part::value) {
+                    v = std::move(q.v);
+                } else if (q.s == "on" || q.s == "off") {
+                    v.kind = Value::Kind::boolean;
+                    v.on = q.s == "on";
+                } else {
+                    v.kind = Value::Kind::text;
+                    v.text = q.s;
+                }
+                v.offset = q.offset;
+                out.items.push_back(std::move(v));
+            } else {
+                return fail(element[0].offset, "array element mixes texts and numbers");
+            }
+            element.clear();
+            elementLink = false;
+            return true;
+        };
+        for (;;) {
+            skipWhite();
+            if (p_ == end_) {
+                return fail(open, "array not closed at the end of the file");
+            }
+            const char c = *p_;
+            if (c == ']') {
+                ++p_;
+                if (!finish()) {
+                    return false;
+                }
+                break;
+            }
+            if (c == ',') {
+                ++p_;
+                if (!finish()) {
+                    return false;
+                }
+                continue;
+            }
+            if (c == '[') {
+                return fail(p_, "array inside an array");
+            }
+            if (c == '}') {
+                return fail(p_, "closing brace inside an array");
+            }
+            if (c == '!') {
+                elementLink = true;
+                ++p_;
+                continue;
+            }
+            Part part;
+            if (c == '"') {
+                part.type = Part::text;
+                part.offset = at(p_);
+                if (!quoted(part.s)) {
+                    return false;
+                }
+            } else if (c == '{') {
+                if (element.empty() || element.back().type != Part::text) {
+                    return fail(p_, "opening brace without a shader type");
+                }
+                Part type = std::move(element.back());
+                element.pop_back();
+                ++p_;
+                part.type = Part::value;
+                part.offset = type.offset;
+                if (!capturedShader(type.s, type.offset, elementLink, part.v)) {
+                    return false;
+                }
+            } else if (!word(part)) {
+                return false;
+            }
+            element.push_back(std::move(part));
+        }
+        if (!out.items.empty() && !out.numbers.empty()) {
+            return fail(out.offset, "array mixes texts and numbers");
+        }
+        return true;
+    }
+
+    bool packed(Value& out) {
+        const char* header = p_;
+        if (end_ - p_ < 8) {
+            return fail(header, "packed block header runs past the end of the file");
+        }
+        const char kind = p_[3];
+        if (kind != 'c' && kind != 'f' && kind != 'r' && kind != 'i') {
+            return fail(header, std::string("unknown packed block kind 0x") +
+                                    "0123456789abcdef"[(kind >> 4) & 15] +
+                                    "0123456789abcdef"[kind & 15]);
+        }
+        uint32_t count = 0;
+        for (int b = 3; b >= 0; --b) {
+            count = (count << 8) | static_cast<unsigned char>(p_[4 + b]);
+        }
+        const uint64_t bytes = static_cast<uint64_t>(count) * (kind == 'r' ? 8 : 4);
+        const char* data = p_ + 8;
+        if (bytes > static_cast<uint64_t>(end_ - data)) {
+            return fail(header, "packed block of " + std::to_string(count) +
+                                    " elements runs past the end of the file");
+        }
+        out.kind = Value::Kind::packed;
+        out.packed.kind = kind;
+        out.packed.count = count;
+        out.packed.data = reinterpret_cast<const unsigned char*>(data);
+        out.packed.dataOffset = at(data);
+        p_ = data + bytes;
+        skipWhite();
+        if (p_ == end_ || *p_ != ']') {
+            return fail(p_, "packed block not followed by ']'");
+        }
+        ++p_;
+        return true;
+    }
+
+    // One statement: an attribute line, or a block with its children.
+    bool statement(std::vector<Node>& out) {
+        if (end_ - p_ >= 6 &&
+            (std::memcmp(p_, "#print", 6) == 0 || std::memcmp(p_, "#error", 6) == 0)) {
+            return printLine(out, 6);
+        }
+        const char* start = p_;
+        std::vector<Part> parts;
+        bool link = false;
+        for (;;) {
+            skipBlanks();
+            if (p_ == end_) {
+                break;
+            }
+            const char c = *p_;
+            if (c == '\n' || c == ',') {
+                ++p_;
+                break;
+            }
+            if (c == '}') {
+                break;  // the enclosing block ends right after the last statement
+            }
+            if (c == ']') {
+                return fail(p_, "']' without '['");
+            }
+            if (c == '!') {
+                link = true;
+                ++p_;
+                continue;
+            }
+            Part part;
+            if (c == '"') {
+                part.type = Part::text;
+                part.offset = at(p_);
+                if (!quoted(part.s)) {
+                    return false;
+                }
+            } else if (c == '[') {
+                part.type = Part::value;
+                part.offset = at(p_);
+                if (!array(part.v)) {
+                    return false;
+                }
+                part.v.link = link;
+            } else if (c == '{') {
+                const char* brace = p_;
+                ++p_;
+                if (opensBlock(parts)) {
+                    return block(out, parts, at(start));
+                }
+                if (parts.empty() || parts.back().type != Part::text) {
+                    return fail(brace, "opening brace without a block keyword or shader type");
+                }
+                Part type = std::move(parts.back());
+                parts.pop_back();
+                part.type = Part::value;
+                part.offset = type.offset;
+                if (!capturedShader(type.s, type.offset, link, part.v)) {
+                    return false;
+                }
+            } else if (!word(part)) {
+                return false;
+            } else if (part.type == Part::number && link) {
+                part.type = Part::value;
+                part.v.kind = Value::Kind::shaderId;
+                part.v.offset = part.offset;
+                part.v.numbers.push_back(part.n);
+                part.v.link = true;
+            }
+            parts.push_back(std::move(part));
+        }
+        if (!parts.empty()) {
+            out.push_back(attributeNode(parts, at(start)));
+        }
+        return true;
+    }
+
+    static bool opensBlock(const std::vector<Part>& parts) {
+        if (parts.empty() || parts[0].type != Part::word) {
+            return false;
+        }
+        const std::string& w = parts[0].s;
+        return w == "#define" || w == "#modify" || isBlockKeyword(w);
+    }
+
+    bool block(std::vector<Node>& out, std::vector<Part>& parts, uint64_t offset) {
+        Node node;
+        node.kind = Node::Kind::block;
+        node.offset = offset;
+        size_t i = 0;
+        for (; i < parts.size() && parts[i].type == Part::word; ++i) {
+            if (parts[i].s == "#define") {
+                node.define = true;
+            } else if (parts[i].s == "#modify") {
+                node.modify = true;
+            } else {
+                break;
+            }
+        }
+        if (i == parts.size() || parts[i].type != Part::word) {
+            return fail(offset, "block without a keyword");
+        }
+        node.name = parts[i++].s;
+        for (; i < parts.size(); ++i) {
+            node.args.push_back(partText(parts[i]));
+        }
+        if (!items(node.children, true, offset, node.endOffset, nullptr, nullptr)) {
+            return false;
+        }
+        out.push_back(std::move(node));
+        return true;
+    }
+
+    static std::string partText(const Part& part) {
+        if (part.type == Part::number) {
+            char buffer[64];
+            int n = std::snprintf(buffer, sizeof buffer, "%g", part.n);
+            return std::string(buffer, static_cast<size_t>(n));
+        }
+        return part.s;
+    }
+
+    static Node attributeNode(std::vector<Part>& parts, uint64_t offset) {
+        Node node;
+        node.offset = offset;
+        const size_t n = parts.size();
+        size_t i = 0;
+        if (parts[0].type == Part::text) {
+            node.name = parts[0].s;
+            i = 1;
+        } else {
+            // Directive lines name the attribute verbatim, blanks included: the name is every
+            // leading word up to the first value ("visible to the eye on").
+            for (; i < n && parts[i].type == Part::word; ++i) {
+                const bool lastIsBool =
+                    i == n - 1 && i > 0 && (parts[i].s == "on" || parts[i].s == "off");
+                if (lastIsBool) {
+                    break;
+                }
+                if (!node.name.empty()) {
+                    node.name += ' ';
+                }
+                node.name += parts[i].s;
+            }
+        }
+        if (i == n) {
+            return node;
+        }
+        // The value is the trailing run of numbers, or else the last part; texts before it are
+        // the attribute's arguments.
+        size_t valueStart = n - 1;
+        if (parts[n - 1].type == Part::number) {
+            while (valueStart > i && parts[valueStart - 1].type == Part::number) {
+                --valueStart;
+            }
+        }
+        for (size_t a = i; a < valueStart; ++a) {
+            node.args.push_back(partText(parts[a]));
+        }
+        Part& last = parts[n - 1];
+        Value& v = node.value;
+        if (last.type == Part::number) {
+            v.kind = Value::Kind::numbers;
+            v.offset = parts[valueStart].offset;
+            for (size_t a = valueStart; a < n; ++a) {
+                v.numbers.push_back(parts[a].n);
+            }
+        } else if (last.type == Part::value) {
+            v = std::move(last.v);
+        } else if (last.type == Part::word && (last.s == "on" || last.s == "off")) {
+            v.kind = Value::Kind::boolean;
+            v.on = last.s == "on";
+            v.offset = last.offset;
+        } else {
+            v.kind = Value::Kind::text;
+            v.text = last.s;
+            v.offset = last.offset;
+        }
+        return node;
+    }
+
+    static constexpr int kMaxDepth = 1000;
+
+    int depth_ = 0;
+    const char* base_;
+    const char* p_;
+    const char* end_;
+    ReadError& error_;
+};
+
+}  // namespace
+
+bool parseScene(std::shared_ptr<const std::vector<char>> bytes, Scene& scene, ReadError& error) {
+    scene = Scene();
+    scene.bytes = std::move(bytes);
+    scene.size = scene.bytes->size();
+    Parser parser(scene.bytes->data(), scene.bytes->size(), error);
+    return parser.run(scene);
+}
+
+bool parseScene(std::string_view text, Scene& scene, ReadError& error) {
+    auto bytes = std::make_shared<std::vector<char>>(text.begin(), text.end());
+    return parseScene(std::move(bytes), scene, error);
+}
+
+bool readFileBytes(const std::string& path, std::vector<char>& out, std::string& reason) {
+    std::u16string wide;
+    if (!platform::utf8ToUtf16(path, wide).ok()) {
+        reason = "the path is not valid UTF-8";
+        return false;
+    }
+    FILE* file = nullptr;
+    platform::Status status = platform::openFile(wide, u"rb", file);
+    if (!status.ok() || file == nullptr) {
+        reason = std::strerror(status.sysError() != 0 ? status.sysError() : ENOENT);
+        return false;
+    }
+    std::uint64_t size = 0;
+    if (!platform::fileSize(wide, size).ok()) {
+        size = 0;
+    }
+    out.clear();
+    out.resize(static_cast<size_t>(size));
+    size_t got = size > 0 ? std::fread(out.data(), 1, out.size(), file) : 0;
+    out.resize(got);
+    // The size may have changed since it was asked: read whatever follows, too.
+    char chunk[65536];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+        out.insert(out.end(), chunk, chunk + n);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
+        reason = "read error";
+        return false;
+    }
+    return true;
+}
+
+bool readScene(const std::string& path, Scene& scene, ReadError& error, bool& readable) {
+    auto bytes = std::make_shared<std::vector<char>>();
+    std::string reason;
+    if (!readFileBytes(path, *bytes, reason)) {
+        readable = false;
+        error.offset = 0;
+        error.message = "cannot read " + path + ": " + reason;
+        return false;
+    }
+    readable = true;
+    return parseScene(std::move(bytes), scene, error);
+}
+
+bool fileReadable(const std::string& path) {
+    std::u16string wide;
+    if (path.empty() || !platform::utf8ToUtf16(path, wide).ok()) {
+        return false;
+    }
+    FILE* file = nullptr;
+    if (!platform::openFile(wide, u"r", file).ok() || file == nullptr) {
+        return false;
+    }
+    std::fclose(file);
+    return true;
+}
+
+}  // namespace rdk
