@@ -126,8 +126,8 @@ bool liveFlow(PluginContext& context, const host::BaseDocument& document, LiveCo
             reportFailure(name, reason.empty() ? "Failed to connect to a renderer." : reason);
         } else {
             connected = true;
-            // Update keeps the renderer's camera and environment when it already holds the
-            // scene; Render names no scene, so it never finds one.
+            // Update adjusts camera and environment only in a renderer that already holds the
+            // scene; Render names no scene, so it never finds one and always adjusts.
             const bool adjust = update ? factory.sceneFound() : !factory.sceneFound();
             writeScene(context, document, *builder, adjust);
         }

@@ -294,14 +294,32 @@ TEST_F(LiveCommands, UpdateStreamsIntoTheRendererThatHoldsTheDocument) {
     ASSERT_EQ(scenes.count(name), 1u) << "stored: " << scenes.size();
     EXPECT_EQ(scenes.count("scene-" + std::to_string(second) + "-1.rdk"), 0u);
     const std::string& update = scenes.at(name);
+    // Found in the renderer: Update's camera and environment adjustments are on (they are off
+    // when Update has to use a renderer without the scene, below).
     const std::string options = importOptions(update);
-    EXPECT_NE(options.find("\"import_adjust_camera\" off"), std::string::npos) << options;
-    EXPECT_NE(options.find("\"import_adjust_environment\" off"), std::string::npos) << options;
+    EXPECT_NE(options.find("\"import_adjust_camera\" on"), std::string::npos) << options;
+    EXPECT_NE(options.find("\"import_adjust_environment\" on"), std::string::npos) << options;
     EXPECT_NE(r.out.find("whoa"), std::string::npos);
     // Only the selected floor brings its mesh; the crate's does not come along.
     const std::string render = scenes.at("scene-" + std::to_string(holder) + "-1.rdk");
     EXPECT_NE(render.find("\"Crate wood\""), std::string::npos);
     EXPECT_EQ(update.find("\"Crate wood\""), std::string::npos);
+
+    // A document that no renderer holds goes to any running one, without the adjustments.
+    std::string shedDoc = readFile(dir_ / "docs" / "workshop.json");
+    shedDoc.replace(shedDoc.find("\"workshop.c4d\""), 14, "\"shed.c4d\"");
+    std::ofstream(dir_ / "docs" / "shed.json", std::ios::binary) << shedDoc;
+    ASSERT_EQ(host({"update", "shed.json"}).code, 0);
+    const auto after = storedScenes();
+    ASSERT_EQ(after.size(), scenes.size() + 1);
+    std::string shed;
+    for (const auto& [file, text] : after) {
+        if (scenes.count(file) == 0) {
+            shed = text;
+        }
+    }
+    EXPECT_NE(importOptions(shed).find("\"import_adjust_camera\" off"), std::string::npos);
+    EXPECT_NE(shed.find("group \"shed\" {"), std::string::npos);
 }
 
 TEST_F(LiveCommands, RenderPicksTheNewestEmptyRendererAndNeverAVersionOutOfRange) {

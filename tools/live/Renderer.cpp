@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "Installation.h"
 #include "tools/live/LiveProtocol.h"
 #include "tools/live/SceneScanner.h"
 
@@ -129,6 +130,20 @@ RendererSettings RendererSettings::fromEnvironment() {
         first >= 1 && last <= 65535 && first <= last) {
         s.firstPort = first;
         s.lastPort = last;
+    } else {
+        first = last = -1;
+        if (trv::link::Installation::instance().liveLinkPorts(5, 20, first, last) == 0) {
+            s.firstPort = std::max(first, 1);
+            s.lastPort = std::min(last, 65535);
+        }
+    }
+    const char* failAfter = std::getenv("RAYDECK_RENDERER_FAIL_AFTER_BYTES");
+    if (failAfter != nullptr && *failAfter != '\0') {
+        s.failAfterBytes = std::atoll(failAfter);
+    }
+    const char* failMode = std::getenv("RAYDECK_RENDERER_FAIL_MODE");
+    if (failMode != nullptr && *failMode != '\0') {
+        s.failMode = failMode;
     }
     return s;
 }
@@ -236,6 +251,20 @@ int Renderer::run() {
     return 0;
 }
 
+void Renderer::failOnPurpose() {
+    if (settings_.failMode == "stall") {
+        say("stalling on purpose after %llu bytes",
+            static_cast<unsigned long long>(settings_.failAfterBytes));
+        while (waitReadable(-1, 1000) >= 0) {
+        }
+        removeAnnouncement(settings_.runtimeFolder, announcement_.processId);
+        std::_Exit(0);
+    }
+    say("dying on purpose after %llu bytes",
+        static_cast<unsigned long long>(settings_.failAfterBytes));
+    std::_Exit(3);
+}
+
 bool Renderer::serve(int client) {
     ++sceneCounter_;
     const std::string path = (std::filesystem::path(settings_.sceneFolder) /
@@ -274,6 +303,10 @@ bool Renderer::serve(int client) {
         } else {
             scanner.feed(buffer_.get(), static_cast<size_t>(n));
             damaged = !writeAll(out, buffer_.get(), static_cast<size_t>(n));
+            if (settings_.failAfterBytes >= 0 &&
+                scanner.bytes() >= static_cast<std::uint64_t>(settings_.failAfterBytes)) {
+                failOnPurpose();
+            }
         }
     }
     std::uint64_t sceneBytes = 0;

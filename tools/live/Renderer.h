@@ -21,7 +21,12 @@ struct RendererSettings {
     int reportPort = -1;        // RAYDECK_RENDERER_REPORT_PORT: announced instead of the real one
     int readTimeoutSeconds = 600;  // RAYDECK_RENDERER_READ_TIMEOUT_S: a silent client is dropped
     int firstPort = 0;  // RAYDECK_RENDERER_PORTS "first-last": listen on the first free one;
-    int lastPort = -1;  // without a range the system picks the port
+    int lastPort = -1;  // without it the registry's Live Link range, else the system's choice
+    // Test knobs for a renderer that fails mid-stream: after RAYDECK_RENDERER_FAIL_AFTER_BYTES
+    // bytes of a scene it either dies (RAYDECK_RENDERER_FAIL_MODE "exit") or stops reading
+    // ("stall") until it is terminated.
+    long long failAfterBytes = -1;
+    std::string failMode = "exit";
 
     static RendererSettings fromEnvironment();
 };
@@ -43,6 +48,7 @@ class Renderer {
     // Reads one client's stream into a scene file; false when a termination signal came.
     bool serve(int client);
     void record(const std::string& modelSet);
+    [[noreturn]] void failOnPurpose();
 
     RendererSettings settings_;
     Announcement announcement_;
