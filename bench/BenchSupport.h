@@ -1,14 +1,18 @@
 // Pieces every benchmark program needs: a scratch folder that keeps the disk out of the figures,
-// a way to reuse a scratch file between iterations, and a factory over a back end owned elsewhere.
+// a way to reuse a scratch file between iterations, a factory over a back end owned elsewhere, and
+// a reporter that keeps each benchmark's time for the ratios printed at the end.
 #pragma once
 
+#include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "trvSceneapi_oo.h"
 
@@ -67,6 +71,23 @@ class BorrowedFactory : public trv::LightFactory {
 
   private:
     trvScene_api* api_;
+};
+
+// The console report, plus the real time per iteration of every benchmark by its base name
+// (without the "/min_time:..." suffixes), in seconds.
+class Collector : public benchmark::ConsoleReporter {
+  public:
+    std::map<std::string, double> seconds;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+                const std::string name = run.benchmark_name();
+                seconds[name.substr(0, name.find('/'))] =
+                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
 };
 
 }  // namespace raydeck::bench

@@ -86,16 +86,20 @@ struct GridScene {
         }
     }
 
-    // One conversion of the grid through a builder on `factory`.
-    void convert(trv::LightFactory& factory) {
-        trv::trvSceneapi_oo builder(&factory);
-        if (builder.backend() == nullptr) {
-            return;
-        }
+    // One conversion of the grid into `builder`.
+    void convertInto(trv::trvSceneapi_oo& builder) {
         context.builder = &builder;
         raydeck::c4d::convertPolygonObject(
             context, raydeck::host::BaseObject(reinterpret_cast<RdHostNode*>(grid)), tags);
         context.builder = nullptr;
+    }
+
+    // One conversion of the grid through a builder on `factory`.
+    void convert(trv::LightFactory& factory) {
+        trv::trvSceneapi_oo builder(&factory);
+        if (builder.backend() != nullptr) {
+            convertInto(builder);
+        }
     }
 
     // One conversion written to `path` (to no stream when empty); answers the bytes written.

@@ -5,6 +5,7 @@
 // renderer has stored the scene. Scratch files, the registry file and the renderer's scene folder
 // live on /dev/shm when it exists. Prints both times and their ratio (target: at most 1.5).
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/types.h>
@@ -65,6 +66,8 @@ class Renderer {
         setenv("RAYDECK_RENDERER_IDLE_S", "600", 1);
         pid_ = fork();
         if (pid_ == 0) {
+            const int null = open("/dev/null", O_WRONLY);  // its progress lines are not figures
+            dup2(null, 1);
             execl(RAYDECK_RENDERER, RAYDECK_RENDERER, static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -144,21 +147,6 @@ void BM_StreamToRenderer(benchmark::State& state) {
     state.counters["bytes"] = static_cast<double>(size);
 }
 
-class Collector : public benchmark::ConsoleReporter {
-  public:
-    std::map<std::string, double> seconds;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                const std::string name = run.benchmark_name();
-                seconds[name.substr(0, name.find('/'))] =
-                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 }  // namespace
 
 BENCHMARK(BM_ExportToFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
@@ -166,7 +154,7 @@ BENCHMARK(BM_StreamToRenderer)->Unit(benchmark::kMillisecond)->UseRealTime()->Mi
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    Collector collector;
+    raydeck::bench::Collector collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
     const double file = collector.seconds["BM_ExportToFile"];
     const double live = collector.seconds["BM_StreamToRenderer"];

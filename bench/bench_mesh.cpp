@@ -136,22 +136,6 @@ void BM_AssimpBinaryPly(benchmark::State& state) {
 }
 #endif
 
-// Keeps the real time of each benchmark for the ratio printed at the end.
-class Collector : public benchmark::ConsoleReporter {
-  public:
-    std::map<std::string, double> seconds;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                const std::string name = run.benchmark_name();
-                seconds[name.substr(0, name.find('/'))] =
-                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 }  // namespace
 
 BENCHMARK(BM_ConvertAndWrite)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
@@ -171,7 +155,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_mesh: no scratch folder\n");
         return 1;
     }
-    Collector collector;
+    raydeck::bench::Collector collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
     const double convert = collector.seconds["BM_ConvertAndWrite"];
     const double fwrite = collector.seconds["BM_FwriteSameBytes"];

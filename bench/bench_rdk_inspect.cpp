@@ -11,12 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/BenchSupport.h"
-#include "plugins/c4d/PluginContext.h"
-#include "plugins/c4d/convert/mesh.h"
-#include "plugins/c4d/host/HostContext.h"
-#include "tools/host/SimDocument.h"
-#include "tools/host/SimHost.h"
+#include "bench/GridScene.h"
 #include "tools/rdk/RdkCheck.h"
 #include "tools/rdk/RdkPreview.h"
 #include "tools/rdk/RdkReader.h"
@@ -26,69 +21,16 @@
 
 namespace {
 
-constexpr int kGrid = 1000;
+using raydeck::bench::kGrid;
 
-// The grid scene written once to the scratch folder.
+// The grid scene written once to the scratch folder, in a root group that mirrors z as the
+// object walk's does.
 struct GridFile {
-    raydeck::bench::ScratchDir scratch;
+    raydeck::bench::GridScene grid;
     std::string path;
     long size = 0;
 
-    GridFile() {
-        std::string error;
-        auto doc = raydeck::hostsim::loadDocumentText(R"({"format": "raydeck-host-document",
-            "version": 1, "folder": "", "materials": [
-              {"id": "A", "type": 5703, "name": "Planks", "channels": [0, 8],
-               "params": {"2100": [0.8, 0.6, 0.4], "3100": [0.2, 0.2, 0.2], "8000": {"link": "S"}},
-               "shaders": [{"id": "S", "type": 5833, "params": {"1000": "planks.png"}}]},
-              {"id": "B", "type": 5703, "name": "Paint", "channels": [0],
-               "params": {"2100": [1, 0, 0]}}],
-            "objects": [{"name": "Grid", "type": 5100, "tags": [
-              {"type": 5671, "uvw": []}, {"type": 5612},
-              {"type": 5673, "name": "half", "selection": []},
-              {"type": 5616, "material": "A", "params": {"1006": ""}},
-              {"type": 5616, "material": "B", "params": {"1006": "half"}}]}]})",
-                                                      "grid.c4d", "", error);
-        if (!doc) {
-            std::fprintf(stderr, "bench_rdk_inspect: %s\n", error.c_str());
-            std::abort();
-        }
-        raydeck::hostsim::SimObject* grid = doc->objects[0].get();
-        const int side = kGrid + 1;
-        for (int y = 0; y < side; ++y) {
-            for (int x = 0; x < side; ++x) {
-                grid->points.push_back(RdHostVector{x * 1.0, 0.25 * ((x + y) % 7), y * 1.0});
-            }
-        }
-        auto& uvw = grid->tags[0]->uvw;
-        auto& phong = grid->tags[1]->normals;
-        grid->tags[1]->hasNormals = true;
-        for (int y = 0; y < kGrid; ++y) {
-            for (int x = 0; x < kGrid; ++x) {
-                const int32_t a = y * side + x;
-                grid->polygons.push_back(RdHostPolygon{a, a + 1, a + side + 1, a + side});
-                const double u = x / double(kGrid), v = y / double(kGrid), d = 1.0 / kGrid;
-                uvw.push_back(
-                    RdHostUVWPolygon{{u, v, 0}, {u + d, v, 0}, {u + d, v + d, 0}, {u, v + d, 0}});
-                for (int k = 0; k < 4; ++k) {
-                    phong.insert(phong.end(), {0.0f, 1.0f, 0.0f});
-                }
-            }
-        }
-        grid->tags[2]->ranges = {{0, kGrid * kGrid / 2 - 1}};
-        raydeck::hostsim::SimHost host;
-        host.setActiveDocument(doc.get());
-        raydeck::host::setHostInterface(host.table());
-        raydeck::c4d::PluginContext context;
-        context.document = raydeck::host::BaseDocument(host.documentHandle());
-        raydeck::c4d::TextureTagList tags;
-        tags.push_back(raydeck::host::BaseTag());
-        for (auto& t : grid->tags) {
-            if (t->type == 5616) {
-                tags.push_back(raydeck::host::BaseTag(reinterpret_cast<RdHostNode*>(t.get())));
-            }
-        }
-        path = scratch.path("grid.rdk");
+    GridFile() : path(grid.scratch.path("grid.rdk")) {
         FILE* f = std::fopen(path.c_str(), "wb");
         if (f == nullptr) {
             std::abort();
@@ -101,15 +43,11 @@ struct GridFile {
             const double mirror[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1};
             writer.beginGroup("grid", true);
             writer.transform(mirror);
-            context.builder = &builder;
-            raydeck::c4d::convertPolygonObject(
-                context, raydeck::host::BaseObject(reinterpret_cast<RdHostNode*>(grid)), tags);
-            context.builder = nullptr;
+            grid.convertInto(builder);
             writer.endGroup();
         }
         size = std::ftell(f);
         std::fclose(f);
-        raydeck::host::setHostInterface(nullptr);
     }
 };
 
@@ -171,21 +109,6 @@ void BM_Preview640x480(benchmark::State& state) {
     }
 }
 
-class Collector : public benchmark::ConsoleReporter {
-  public:
-    std::map<std::string, double> seconds;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                const std::string name = run.benchmark_name();
-                seconds[name.substr(0, name.find('/'))] =
-                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 }  // namespace
 
 BENCHMARK(BM_ReadFileOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
@@ -199,11 +122,11 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    if (!grid().scratch.ok()) {
+    if (!grid().grid.scratch.ok()) {
         std::fprintf(stderr, "bench_rdk_inspect: no scratch folder\n");
         return 1;
     }
-    Collector collector;
+    raydeck::bench::Collector collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
     const double read = collector.seconds["BM_ReadFileOnly"];
     std::printf("\nscene: %d x %d quads, %ld bytes\n", kGrid, kGrid, grid().size);

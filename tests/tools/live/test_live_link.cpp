@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "LiveFixture.h"
+#include "tests/plugins/c4d/BorrowedFactory.h"
 #include "tools/live/LiveAnnouncement.h"
 #include "trvFactories.h"
 #include "trvSceneapi_oo.h"
@@ -25,16 +26,7 @@ using livetest::secondsSince;
 using livetest::waitFor;
 
 // Hands the builder a back end that is already connected.
-class BorrowedFactory : public trv::LightFactory {
-  public:
-    explicit BorrowedFactory(trvScene_api* api) : api_(api) {}
-    trvScene_api* backend() override { return api_; }
-    void beginScene(trv::trvSceneapi_oo&) override {}
-    void close() override {}
-
-  private:
-    trvScene_api* api_;
-};
+using raydeck::c4d::testing::BorrowedFactory;
 
 // A scene with what the stream must carry unchanged: a large packed array (several send
 // buffers), packed bytes that read like a top-level group, captured shaders, hex names,
