@@ -37,13 +37,18 @@ namespace {
 const char* const kModelRoot = "/usr/share/assimp/models";
 
 #ifdef RAYDECK_SANITIZED
-// Instrumented runs are many times slower: a longer limit, and the largest files stay out (the
-// normal build runs them all).
+// Instrumented runs are several times slower (the whole set still takes about two minutes on two
+// cores, so every model runs).
 constexpr int kRunSeconds = 600;
-constexpr uintmax_t kLargestBytes = 4u << 20;
+
+// Some of Assimp's readers (AMF, IRR, and several of those that refuse a file) leak what they
+// allocated; the library is not ours to fix, so its leaks are not reported, here or in the tools.
+const char* const kAssimpLeaks = "leak:libassimp.so\n";
+extern "C" const char* __lsan_default_suppressions() {
+    return kAssimpLeaks;
+}
 #else
 constexpr int kRunSeconds = 180;
-constexpr uintmax_t kLargestBytes = ~uintmax_t{0};
 #endif
 
 // Every point and area light object carries the plug-in's proxy shape: 8 triangles.
@@ -78,6 +83,16 @@ ToolRun runTool(const std::string& exe, std::vector<std::string> args, const fs:
         }
         dup2(out, 1);
         dup2(err, 2);
+#ifdef RAYDECK_SANITIZED
+        // The tools' own leak checks with the suppression above.
+        const fs::path suppressions = folder / ".lsan-suppressions";
+        std::ofstream(suppressions) << kAssimpLeaks;
+        const char* given = getenv("LSAN_OPTIONS");
+        const std::string options =
+            (given != nullptr && *given != '\0' ? std::string(given) + ":" : "") +
+            "suppressions=" + suppressions.string();
+        setenv("LSAN_OPTIONS", options.c_str(), 1);
+#endif
         std::vector<char*> argv;
         std::string name = exe;
         argv.push_back(name.data());
@@ -256,7 +271,6 @@ Reference reference(const std::string& path) {
 struct ModelFile {
     std::string path;
     std::string name;  // a test name: the path below the root, sanitised
-    uintmax_t bytes = 0;
 };
 
 // Test output names the file, not the bytes of the struct.
@@ -290,7 +304,6 @@ std::vector<ModelFile> modelFiles() {
         }
         ModelFile m;
         m.path = it->path().string();
-        m.bytes = it->file_size(ec);
         std::string name = fs::relative(it->path(), kModelRoot).string();
         for (char& c : name) {
             if (!std::isalnum(static_cast<unsigned char>(c))) {
@@ -332,9 +345,6 @@ class AssimpTestModel : public ::testing::TestWithParam<ModelFile> {};
 
 TEST_P(AssimpTestModel, ExportsAndChecksCleanWithTheSourcesTriangles) {
     const ModelFile& model = GetParam();
-    if (model.bytes > kLargestBytes) {
-        GTEST_SKIP() << "left out of instrumented runs: " << model.bytes << " bytes";
-    }
     const Reference ref = reference(model.path);
     if (!ref.readable) {
         GTEST_SKIP() << "Assimp cannot read it: " << ref.error;
