@@ -238,7 +238,7 @@ RdHostVector colour(const aiColor3D& c) {
 struct Skipped {
     size_t bones = 0, morphs = 0, colours = 0, uvChannels = 0, lines = 0, points = 0, embedded = 0,
            directional = 0, ambient = 0, animations = 0, meshAnimations = 0, unknownChannels = 0,
-           badFaces = 0, orthographic = 0;
+           badFaces = 0, nonFiniteFaces = 0, nonFiniteNormals = 0, orthographic = 0;
 };
 
 std::string plural(size_t n, const char* one, const char* many) {
@@ -301,6 +301,11 @@ class Importer {
         add(s.points, plural(s.points, "point primitive", "point primitives"));
         add(s.badFaces, plural(s.badFaces, "face with a vertex index out of range",
                                "faces with vertex indices out of range"));
+        add(s.nonFiniteFaces, plural(s.nonFiniteFaces, "face with a non-finite point",
+                                     "faces with non-finite points"));
+        add(s.nonFiniteNormals,
+            plural(s.nonFiniteNormals, "polygon's non-finite normals (face normals instead)",
+                   "polygons' non-finite normals (face normals instead)"));
         add(s.embedded, plural(s.embedded, "embedded texture", "embedded textures"));
         add(s.directional, plural(s.directional, "directional light", "directional lights"));
         add(s.ambient, plural(s.ambient, "ambient light", "ambient lights"));
@@ -573,20 +578,50 @@ class Importer {
         return o;
     }
 
-    // Face corners of a mesh that the host can hold: polygons of 3 or more corners whose indices
-    // name vertices of the mesh. Counts what it skips.
-    bool usable(const aiMesh& m, const aiFace& f) {
+    enum class FaceFit { Usable, Line, Point, OutOfRange, NonFinite };
+
+    static bool finite(const aiVector3D& v) {
+        return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+    }
+
+    // Faces a host polygon can hold: 3 or more corners whose indices name vertices of the mesh
+    // at finite positions (a renderer cannot place a corner at infinity).
+    static FaceFit fit(const aiMesh& m, const aiFace& f) {
         if (f.mNumIndices < 3) {
-            (f.mNumIndices == 2 ? skipped_.lines : skipped_.points) += 1;
-            return false;
+            return f.mNumIndices == 2 ? FaceFit::Line : FaceFit::Point;
         }
         for (unsigned k = 0; k < f.mNumIndices; ++k) {
             if (f.mIndices[k] >= m.mNumVertices) {
-                ++skipped_.badFaces;
-                return false;
+                return FaceFit::OutOfRange;
             }
         }
-        return true;
+        for (unsigned k = 0; k < f.mNumIndices; ++k) {
+            if (!finite(m.mVertices[f.mIndices[k]])) {
+                return FaceFit::NonFinite;
+            }
+        }
+        return FaceFit::Usable;
+    }
+
+    // Counts what it skips.
+    bool usable(const aiMesh& m, const aiFace& f) {
+        switch (fit(m, f)) {
+            case FaceFit::Usable:
+                return true;
+            case FaceFit::Line:
+                ++skipped_.lines;
+                break;
+            case FaceFit::Point:
+                ++skipped_.points;
+                break;
+            case FaceFit::OutOfRange:
+                ++skipped_.badFaces;
+                break;
+            case FaceFit::NonFinite:
+                ++skipped_.nonFiniteFaces;
+                break;
+        }
+        return false;
     }
 
     // One polygon object holding every mesh of the node; per material a selection and a
@@ -646,9 +681,7 @@ class Importer {
             const aiVector3D* nv = m.HasNormals() ? m.mNormals : nullptr;
             for (unsigned f = 0; f < m.mNumFaces; ++f) {
                 const aiFace& face = m.mFaces[f];
-                if (face.mNumIndices < 3 ||
-                    std::any_of(face.mIndices, face.mIndices + face.mNumIndices,
-                                [&](unsigned i) { return i >= m.mNumVertices; })) {
+                if (fit(m, face) != FaceFit::Usable) {
                     continue;  // counted while sizing
                 }
                 // A fan from corner 0: quads 0,k,k+1,k+2, and a closing triangle when one is left.
@@ -670,7 +703,13 @@ class Importer {
                         uvw.push_back(r);
                     }
                     if (anyNormals) {
-                        if (nv != nullptr) {
+                        const bool normalsFinite = nv != nullptr && finite(nv[c[0]]) &&
+                                                   finite(nv[c[1]]) && finite(nv[c[2]]) &&
+                                                   finite(nv[c[3]]);
+                        if (nv != nullptr && !normalsFinite) {
+                            ++skipped_.nonFiniteNormals;
+                        }
+                        if (normalsFinite) {
                             for (int q = 0; q < 4; ++q) {
                                 normals.push_back(nv[c[q]].x);
                                 normals.push_back(nv[c[q]].y);

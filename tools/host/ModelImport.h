@@ -20,8 +20,9 @@
 //   channel                          1000|1001|1002]) with linear keys; quaternions become
 //                                    rotation angles of the object's rotation order (0)
 // What a host document cannot hold (bones, morph targets, vertex colours, further UV channels,
-// lines and points, embedded textures, directional and ambient lights, further animations) is
-// skipped with one warning per kind.
+// lines and points, faces with a corner at a non-finite position, embedded textures, directional
+// and ambient lights, further animations) is skipped with one warning per kind; non-finite
+// normals are replaced by the face's normal, with a warning.
 //
 // Usage:
 //   std::string error;
