@@ -659,28 +659,28 @@ int32_t objectGetGlobalMatrix(const RdHostNode* n, RdHostMatrix* out) {
     }
     struct Visit {
         const SimObject* object;
-        RdHostMatrix above;  // the placement of the object's parent
+        RdHostMatrix world;
     };
-    const RdHostMatrix identity{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    // Top-level objects keep their own matrix exactly (no product with an identity, which
+    // would turn negative zeros positive).
     std::vector<Visit> pending;
     for (const SimObject* o = d->firstObject(); o != nullptr; o = o->next) {
-        pending.push_back(Visit{o, identity});
+        pending.push_back(Visit{o, o->matrix});
     }
     std::reverse(pending.begin(), pending.end());
     while (!pending.empty()) {
         const Visit v = pending.back();
         pending.pop_back();
-        const RdHostMatrix placement = placementProduct(v.above, v.object->matrix);
         if (v.object == target) {
-            *out = placement;
+            *out = v.world;
             return 1;
         }
         for (const SimObject* c = v.object->down; c != nullptr; c = c->next) {
-            pending.push_back(Visit{c, placement});
+            pending.push_back(Visit{c, placementProduct(v.world, c->matrix)});
         }
         for (const SimObject* c : {v.object->cache.get(), v.object->deformCache.get()}) {
             if (c != nullptr) {
-                pending.push_back(Visit{c, placement});
+                pending.push_back(Visit{c, placementProduct(v.world, c->matrix)});
             }
         }
     }

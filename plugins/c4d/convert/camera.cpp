@@ -38,18 +38,22 @@ void convertCamera(PluginContext& context, const host::BaseObject& camera,
     const host::Vector scale = camera.scale();
     const int order = camera.rotationOrder();
     // The section stands outside the groups of the camera's ancestors, so it takes their
-    // placement with it. A host without the global matrix gets the local one, and then the
-    // animation is placed as for a top-level camera too.
-    host::Matrix placement;
-    const bool inWorld = camera.globalMatrix(placement);
-    if (!inWorld) {
-        placement = camera.matrix();
+    // placement with it. A top-level camera's is its own matrix, taken as it is. A host without
+    // the global matrix gets the local one, and the animation is then placed as for a top-level
+    // camera too.
+    host::Matrix placement = camera.matrix();
+    // The parent's placement at the start time, which the camera's animated changes are
+    // carried through.
+    host::Matrix parentPlacement;
+    bool parented = false;
+    if (parent) {
+        host::Matrix global;
+        if (camera.globalMatrix(global)) {
+            placement = global;
+            parented = parent.globalMatrix(parentPlacement);
+        }
     }
     const trv::matrix transform = cameraTransform(placement);
-    // The parent's placement at the start time, which the camera's animated changes are
-    // carried through; none for a top-level camera.
-    host::Matrix parentPlacement;
-    const bool parented = inWorld && parent && parent.globalMatrix(parentPlacement);
 
     std::string name;
     if (!camera.nameUtf8(name) || name.empty()) {

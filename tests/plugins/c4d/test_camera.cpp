@@ -144,8 +144,11 @@ TEST(CameraInRig, SectionAndAnimationPlaceTheCameraWhereTheRigHoldsIt) {
 // The full table against one cut before the global matrix: a top-level camera writes the same
 // calls either way, and a camera in a rig falls back to its local placement.
 TEST(CameraInRig, HostsWithoutTheGlobalMatrixGetTheLocalOneAndTopLevelCamerasAreUnchanged) {
+    // Negative zeros in the matrix must come out as they are (negated: positive zeros).
     const std::string topLevel =
         R"({"name": "Top", "type": 5103, "position": [1, 2, 3], "rotation": [0.1, 0.2, 0.3],
+            "matrix": {"offset": [1, 2, -0.0], "x": [1, -0.0, -0.0], "y": [0, 1, -0.0],
+                       "z": [-0.0, 0, 1]},
             "tracks": [{"id": [903, 1002], "params": {"904": 1},
                         "keys": [{"time": 0, "value": 3}, {"time": 1, "value": 5}]}]})";
     std::vector<std::string> calls[2];
@@ -168,6 +171,11 @@ TEST(CameraInRig, HostsWithoutTheGlobalMatrixGetTheLocalOneAndTopLevelCamerasAre
     }
     EXPECT_EQ(calls[0], calls[1]);
     EXPECT_EQ(values[0], values[1]);
+    const std::vector<double>& top = values[0].at(0).at("transform");
+    for (size_t i : {2u, 6u, 14u}) {
+        EXPECT_FALSE(std::signbit(top[i])) << i;
+    }
+    EXPECT_TRUE(std::signbit(top[1])) << "x axis y";
     EXPECT_EQ(std::vector<double>(rigged[1].begin() + 12, rigged[1].end()),
               (std::vector<double>{3, 4, 500, 1}));
     EXPECT_NE(rigged[0], rigged[1]);

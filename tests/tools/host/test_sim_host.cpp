@@ -2,6 +2,7 @@
 // would: parameter kinds, links, tags, materials, tracks, hair, services, and handle bookkeeping.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -363,7 +364,7 @@ TEST(SimHostGlobalMatrix, ComposesAncestorsCachesAndDeepChains) {
     std::string error;
     auto doc = raydeck::hostsim::loadDocumentText(
         R"({"format": "raydeck-host-document", "version": 1, "objects": [
-            {"name": "Top", "position": [1, 2, 3]},
+            {"name": "Top", "matrix": {"offset": [1, 2, 3], "x": [1, -0.0, 0]}},
             {"name": "Rig", "position": [10, 0, 0], "scale": [2, 2, 2],
              "children": [{"name": "Arm", "position": [0, 5, 0], "rotation": [0, 0, 1.5707963267948966],
                            "children": [{"name": "Hand", "position": [1, 0, 0]}]}],
@@ -382,6 +383,9 @@ TEST(SimHostGlobalMatrix, ComposesAncestorsCachesAndDeepChains) {
         return std::vector<double>{m.off.x, m.off.y, m.off.z};
     };
     EXPECT_EQ(offset(top), (std::vector<double>{1, 2, 3}));
+    h::Matrix topMatrix;
+    ASSERT_TRUE(top.globalMatrix(topMatrix));
+    EXPECT_TRUE(std::signbit(topMatrix.v1.y));  // a top-level object's matrix as it is
     const h::BaseObject rig = top.next();
     const h::BaseObject hand = rig.down().down();
     const std::vector<double> handAt = offset(hand);
