@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -357,10 +358,6 @@ TEST(SimHostLayer, ShortHostTablesHideTheOperationsBeyondTheirSize) {
 // from the top (the model links downwards only), through the object that built a cache, and
 // deep hierarchies without recursion.
 TEST(SimHostGlobalMatrix, ComposesAncestorsCachesAndDeepChains) {
-    std::string chain = R"({"name": "Leaf", "position": [0, 0, 1]})";
-    for (int i = 0; i < 2000; ++i) {
-        chain = R"({"name": "N", "position": [1, 0, 0], "children": [)" + chain + "]}";
-    }
     std::string error;
     auto doc = raydeck::hostsim::loadDocumentText(
         R"({"format": "raydeck-host-document", "version": 1, "objects": [
@@ -368,11 +365,42 @@ TEST(SimHostGlobalMatrix, ComposesAncestorsCachesAndDeepChains) {
             {"name": "Rig", "position": [10, 0, 0], "scale": [2, 2, 2],
              "children": [{"name": "Arm", "position": [0, 5, 0], "rotation": [0, 0, 1.5707963267948966],
                            "children": [{"name": "Hand", "position": [1, 0, 0]}]}],
-             "cache": {"name": "Built", "position": [0, 0, 4]}},
-            )" +
-            chain + "]}",
+             "cache": {"name": "Built", "position": [0, 0, 4]}}]})",
         "x.c4d", "/x", error);
     ASSERT_TRUE(doc) << error;
+    // A chain deeper than any stack would take in recursion, built in place (the file loader
+    // recurses per level) and taken apart link by link at the end.
+    constexpr int kDepth = 20000;
+    using raydeck::hostsim::SimObject;
+    auto link = [&doc](double x, double z) {
+        auto o = std::make_unique<SimObject>();
+        o->document = doc.get();
+        o->matrix.off = RdHostVector{x, 0, z};
+        return o;
+    };
+    SimObject* tail = nullptr;
+    for (int i = 0; i < kDepth; ++i) {
+        auto o = link(i + 1 < kDepth ? 1 : 0, i + 1 < kDepth ? 0 : 1);
+        SimObject* added = o.get();
+        if (tail == nullptr) {
+            doc->objects.back()->next = added;
+            doc->objects.push_back(std::move(o));
+        } else {
+            tail->down = added;
+            tail->children.push_back(std::move(o));
+        }
+        tail = added;
+    }
+    struct Unchain {
+        std::unique_ptr<SimObject>& first;
+        ~Unchain() {
+            std::unique_ptr<SimObject> o = std::move(first);
+            while (o && !o->children.empty()) {
+                std::unique_ptr<SimObject> next = std::move(o->children.front());
+                o = std::move(next);
+            }
+        }
+    } unchain{doc->objects.back()};
     SimHost host;
     host.setActiveDocument(doc.get());
     h::setHostInterface(host.table());
@@ -404,7 +432,7 @@ TEST(SimHostGlobalMatrix, ComposesAncestorsCachesAndDeepChains) {
     while (leaf.down()) {
         leaf = leaf.down();
     }
-    EXPECT_EQ(offset(leaf), (std::vector<double>{2000, 0, 1}));
+    EXPECT_EQ(offset(leaf), (std::vector<double>{kDepth - 1, 0, 1}));
     h::Matrix untouched;
     untouched.off.x = 7;
     EXPECT_FALSE(h::BaseObject().globalMatrix(untouched));
