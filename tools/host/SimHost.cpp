@@ -630,6 +630,63 @@ RdHostNode* objectGetFirstTrack(const RdHostNode* n) {
     return o && !o->tracks.empty() ? handle(o->tracks.front().get()) : nullptr;
 }
 
+// a * b for host placements (b applied first).
+RdHostMatrix placementProduct(const RdHostMatrix& a, const RdHostMatrix& b) {
+    auto apply = [&a](const RdHostVector& p) {
+        return RdHostVector{a.v1.x * p.x + a.v2.x * p.y + a.v3.x * p.z,
+                            a.v1.y * p.x + a.v2.y * p.y + a.v3.y * p.z,
+                            a.v1.z * p.x + a.v2.z * p.y + a.v3.z * p.z};
+    };
+    const RdHostVector o = apply(b.off);
+    return RdHostMatrix{
+        {a.off.x + o.x, a.off.y + o.y, a.off.z + o.z}, apply(b.v1), apply(b.v2), apply(b.v3)};
+}
+
+// The document's objects are linked downwards only: the object's ancestors are found by a
+// search from the top, which keeps its placement on the way (caches below the object that built
+// them). Iterative, as hierarchies may be deeper than the stack.
+int32_t objectGetGlobalMatrix(const RdHostNode* n, RdHostMatrix* out) {
+    SimObject* target = asObject(n);
+    if (!target || !out) {
+        return 0;
+    }
+    SimDocument* d = target->document;
+    if (d == nullptr && g_current != nullptr) {
+        d = g_current->activeDocument();
+    }
+    if (d == nullptr) {
+        return 0;
+    }
+    struct Visit {
+        const SimObject* object;
+        RdHostMatrix world;
+    };
+    // Top-level objects keep their own matrix exactly (no product with an identity, which
+    // would turn negative zeros positive).
+    std::vector<Visit> pending;
+    for (const SimObject* o = d->firstObject(); o != nullptr; o = o->next) {
+        pending.push_back(Visit{o, o->matrix});
+    }
+    std::reverse(pending.begin(), pending.end());
+    while (!pending.empty()) {
+        const Visit v = pending.back();
+        pending.pop_back();
+        if (v.object == target) {
+            *out = v.world;
+            return 1;
+        }
+        for (const SimObject* c = v.object->down; c != nullptr; c = c->next) {
+            pending.push_back(Visit{c, placementProduct(v.world, c->matrix)});
+        }
+        for (const SimObject* c : {v.object->cache.get(), v.object->deformCache.get()}) {
+            if (c != nullptr) {
+                pending.push_back(Visit{c, placementProduct(v.world, c->matrix)});
+            }
+        }
+    }
+    return 0;
+}
+
 const RdHostVector* polygonGetPoints(const RdHostNode* n, int32_t* count) {
     SimObject* o = asObject(n);
     const bool has = o && !o->points.empty();
@@ -957,6 +1014,7 @@ RdHostInterface makeTable() {
     t.hairGuidesGetCount = hairGuidesGetCount;
     t.hairGuidesGetPoints = hairGuidesGetPoints;
     t.hairGuidesGetRootUV = hairGuidesGetRootUV;
+    t.objectGetGlobalMatrix = objectGetGlobalMatrix;
     return t;
 }
 

@@ -5,9 +5,7 @@
 #include <tinyxml2.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "Installation.h"
@@ -37,38 +35,34 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// A decimal 32-bit number with an optional sign and blanks around it; anything else (no digits,
-// trailing garbage, out of range) is no number, never 0.
+// The text of a field as a decimal number: leading blanks skipped, an optional sign, then the
+// digits up to the first other character ("7x" and "\n 7\n" read 7). Text without digits reads
+// 0. A number beyond 32 bits is no number at all (false): no renderer reports one, and cutting
+// it down would make up a version or a port.
 bool parseInt(const char* text, int& out) {
+    out = 0;
     if (text == nullptr) {
-        return false;
+        return true;
     }
     const char* p = text;
     while (isBlank(*p)) {
         ++p;
     }
-    const char* start = p;
+    const bool negative = *p == '-';
     if (*p == '+' || *p == '-') {
         ++p;
     }
-    if (*p < '0' || *p > '9') {
-        return false;
+    long long value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1) {
+            return false;
+        }
     }
-    while (*p >= '0' && *p <= '9') {
-        ++p;
+    if (negative) {
+        value = -value;
     }
-    const char* end = p;
-    while (isBlank(*p)) {
-        ++p;
-    }
-    if (*p != '\0') {
-        return false;
-    }
-    // strtoll saturates on overflow, which the range check below then rejects.
-    errno = 0;
-    char* parsedEnd = nullptr;
-    const long long value = std::strtoll(start, &parsedEnd, 10);
-    if (parsedEnd != end || errno == ERANGE || value < INT_MIN || value > INT_MAX) {
+    if (value < INT_MIN || value > INT_MAX) {
         return false;
     }
     out = static_cast<int>(value);
@@ -98,6 +92,7 @@ const XMLElement* firstElementNamed(const XMLElement* entry, const char* tag) {
     return nullptr;
 }
 
+// A missing element drops the entry; an element without text or digits reads 0.
 bool readField(const XMLElement* entry, const char* tag, int& out) {
     const XMLElement* field = firstElementNamed(entry, tag);
     return field != nullptr && parseInt(field->GetText(), out);

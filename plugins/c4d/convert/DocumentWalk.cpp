@@ -53,27 +53,36 @@ bool inheritVisibility(const host::BaseObject& object, int32_t id, bool parentVi
     return value == kVisibilityOn;
 }
 
-// Every camera of the document, an object before its children, siblings in host order; caches
-// are not searched. Iterative: the hierarchy may be deeper than the stack would allow.
-std::vector<host::BaseObject> collectCameras(const host::BaseDocument& document) {
-    std::vector<host::BaseObject> cameras;
-    std::vector<host::BaseObject> pending;  // next siblings still to visit, innermost last
+struct CameraEntry {
+    host::BaseObject camera, parent;  // parent: null for a top-level camera
+};
+
+// Every camera of the document with its parent, an object before its children, siblings in host
+// order; caches are not searched. Iterative: the hierarchy may be deeper than the stack would
+// allow.
+std::vector<CameraEntry> collectCameras(const host::BaseDocument& document) {
+    std::vector<CameraEntry> cameras;
+    // Next siblings still to visit, innermost last, each with its parent.
+    std::vector<std::pair<host::BaseObject, host::BaseObject>> pending;
     host::BaseObject current = host::BaseObject::firstIn(document);
+    host::BaseObject parent;
     while (current) {
         if (current.type() == host::kObjectCamera) {
-            cameras.push_back(current);
+            cameras.push_back(CameraEntry{current, parent});
         }
         host::BaseObject next = current.next();
         host::BaseObject down = current.down();
         if (down) {
             if (next) {
-                pending.push_back(next);
+                pending.emplace_back(next, parent);
             }
+            parent = current;
             current = down;
         } else if (next) {
             current = next;
         } else if (!pending.empty()) {
-            current = pending.back();
+            current = pending.back().first;
+            parent = pending.back().second;
             pending.pop_back();
         } else {
             current = host::BaseObject();
@@ -274,9 +283,8 @@ void convertDocument(PluginContext& context, const host::BaseDocument& document)
     }
     const std::string sceneName = documentSceneName(doc);
 
-    const std::vector<host::BaseObject> cameras = collectCameras(doc);
-    for (const host::BaseObject& camera : cameras) {
-        convertCamera(context, camera);
+    for (const CameraEntry& entry : collectCameras(doc)) {
+        convertCamera(context, entry.camera, entry.parent);
     }
 
     builder.beginGroup(sceneName);

@@ -141,6 +141,18 @@ host::Matrix sceneFlip() {
     return scaleMatrix(host::Vector(1.0, 1.0, -1.0));
 }
 
+bool isIdentity(const host::Matrix& m) {
+    const host::Matrix id;
+    const host::Vector* a[4] = {&m.off, &m.v1, &m.v2, &m.v3};
+    const host::Vector* b[4] = {&id.off, &id.v1, &id.v2, &id.v3};
+    for (int i = 0; i < 4; ++i) {
+        if (a[i]->x != b[i]->x || a[i]->y != b[i]->y || a[i]->z != b[i]->z) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Number of samples the clock takes from h0 while h <= t1; it stops early where single
 // precision can no longer advance it, which would otherwise never end.
 size_t clockSamples(float h0, double t1) {
@@ -232,7 +244,8 @@ trv::matrix sceneMatrix(const host::Matrix& m) {
 }
 
 AnimationPlacement::AnimationPlacement(const host::Vector& position, const host::Vector& rotation,
-                                       const host::Vector& scale, int rotationOrder, bool camera)
+                                       const host::Vector& scale, int rotationOrder, bool camera,
+                                       const host::Matrix* parentPlacement)
     : T(translationMatrix(position)),
       R(rotationMatrix(rotation, rotationOrder)),
       S(scaleMatrix(scale)),
@@ -246,7 +259,13 @@ AnimationPlacement::AnimationPlacement(const host::Vector& position, const host:
       Ryi(affineInverse(Ry)),
       Rzi(affineInverse(Rz)),
       order(rotationOrder),
-      cameraMode(camera) {}
+      cameraMode(camera) {
+    if (camera && parentPlacement != nullptr && !isIdentity(*parentPlacement)) {
+        parented = true;
+        P = *parentPlacement;
+        Pi = affineInverse(P);
+    }
+}
 
 namespace {
 
@@ -293,6 +312,12 @@ void placementFactors(const AnimationPlacement& p, int32_t parameter, int compon
     } else {
         left = product({&p.T, &p.R});
         right = product({&p.Ri, &p.Ti});
+    }
+    if (p.parented) {
+        // The camera section holds the camera's placement in the document's space: its changes
+        // are carried through the parent's placement.
+        left = affineProduct(p.P, left);
+        right = affineProduct(right, p.Pi);
     }
     // The camera sections stand outside the root group, so they carry the z flip themselves.
     const host::Matrix flip = sceneFlip();
@@ -408,7 +433,7 @@ void writeAnimationBlock(trvScene_api& api, const TrackSamples& samples,
 void writeAnimation(PluginContext& context, const std::string& objectName, const TrackList& tracks,
                     const std::string& channel, const host::Vector& position,
                     const host::Vector& rotation, const host::Vector& scale, int rotationOrder,
-                    bool cameraMode) {
+                    bool cameraMode, const host::Matrix* parentPlacement) {
     if (tracks.empty() || context.builder == nullptr || context.builder->backend() == nullptr) {
         return;
     }
@@ -430,7 +455,8 @@ void writeAnimation(PluginContext& context, const std::string& objectName, const
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const Entry& a, const Entry& b) { return a.rank < b.rank; });
 
-    const AnimationPlacement placement(position, rotation, scale, rotationOrder, cameraMode);
+    const AnimationPlacement placement(position, rotation, scale, rotationOrder, cameraMode,
+                                       parentPlacement);
     // Kept whole however long the object's name is.
     const std::string folder = objectName + "/" + channel;
     TrackSamples samples;
@@ -451,18 +477,18 @@ void writeAnimation(PluginContext& context, const std::string& objectName, const
 void writeObjectAnimation(PluginContext& context, const host::BaseObject& object,
                           const std::string& objectName, const host::Vector& position,
                           const host::Vector& rotation, const host::Vector& scale,
-                          int rotationOrder, bool cameraMode) {
+                          int rotationOrder, bool cameraMode, const host::Matrix* parentPlacement) {
     TrackList scaleTracks, rotationTracks, positionTracks;
     for (host::CTrack track = object.firstTrack(); track; track = track.next()) {
         collectTrack(context, track, scaleTracks, rotationTracks, positionTracks);
     }
     const std::string prefix = cameraMode ? "Camera " : "";
     writeAnimation(context, objectName, scaleTracks, prefix + "Scale", position, rotation, scale,
-                   rotationOrder, cameraMode);
+                   rotationOrder, cameraMode, parentPlacement);
     writeAnimation(context, objectName, rotationTracks, prefix + "Rotation", position, rotation,
-                   scale, rotationOrder, cameraMode);
+                   scale, rotationOrder, cameraMode, parentPlacement);
     writeAnimation(context, objectName, positionTracks, prefix + "Position", position, rotation,
-                   scale, rotationOrder, cameraMode);
+                   scale, rotationOrder, cameraMode, parentPlacement);
 }
 
 }  // namespace raydeck::c4d

@@ -21,18 +21,21 @@ void collectTrack(PluginContext& context, const host::CTrack& track, TrackList& 
                   TrackList& rotation, TrackList& position);
 
 // Writes the blocks of one channel ("Scale", "Rotation", "Position", or "Camera ..." with
-// cameraMode). position, rotation (radians) and scale are the object's own vectors.
+// cameraMode). position, rotation (radians) and scale are the object's own vectors. In camera
+// mode, `parentPlacement` (the parent's matrix in the document's space; none for a top-level
+// camera) carries each change into the document's space before the z flip.
 void writeAnimation(PluginContext& context, const std::string& objectName, const TrackList& tracks,
                     const std::string& channel, const host::Vector& position,
                     const host::Vector& rotation, const host::Vector& scale, int rotationOrder,
-                    bool cameraMode);
+                    bool cameraMode, const host::Matrix* parentPlacement = nullptr);
 
 // Collects the object's tracks and writes its Scale, Rotation and Position channels in that
 // order ("Camera Scale" and so on with cameraMode), all placed with the given own vectors.
 void writeObjectAnimation(PluginContext& context, const host::BaseObject& object,
                           const std::string& objectName, const host::Vector& position,
                           const host::Vector& rotation, const host::Vector& scale,
-                          int rotationOrder, bool cameraMode);
+                          int rotationOrder, bool cameraMode,
+                          const host::Matrix* parentPlacement = nullptr);
 
 // --- Pieces of the writer, also used by the hair converter, the texture transform, the tests and
 // the benchmark. ---
@@ -54,8 +57,13 @@ struct AnimationPlacement {
     host::Matrix Ti, Ri, Si, Rxi, Ryi, Rzi;
     int order = 0;
     bool cameraMode = false;
+    // Camera mode under a parent: P and its inverse; each change Y becomes P * Y * P^-1. Not
+    // used (and the bytes stay those of a top-level camera) when P is exactly the identity.
+    bool parented = false;
+    host::Matrix P, Pi;
     AnimationPlacement(const host::Vector& position, const host::Vector& rotation,
-                       const host::Vector& scale, int rotationOrder, bool camera);
+                       const host::Vector& scale, int rotationOrder, bool camera,
+                       const host::Matrix* parentPlacement = nullptr);
 };
 
 // One track sampled on the single-precision 1/30 s clock.

@@ -1,5 +1,5 @@
-// Camera conversion: a top-level camera section through trv::LightCamera, then the camera's own
-// animation in camera mode.
+// Camera conversion: a top-level camera section through trv::LightCamera, placed with the camera's
+// matrix in the document's space, then the camera's own animation in camera mode.
 #include "plugins/c4d/convert/camera.h"
 
 #include <string>
@@ -14,8 +14,8 @@ namespace {
 constexpr int32_t kCameraFov = 1008;
 
 // The camera's matrix with the z component of every vector negated: the section stands outside
-// the root group and so carries the scene's z flip itself. Negation flips the sign bit, so zeros
-// become negative zeros.
+// the root group (and every other group) and so carries the scene's z flip itself. Negation flips
+// the sign bit, so zeros become negative zeros.
 trv::matrix cameraTransform(const host::Matrix& m) {
     return trv::matrix{{m.v1.x, m.v1.y, -m.v1.z, 0.0, m.v2.x, m.v2.y, -m.v2.z, 0.0, m.v3.x, m.v3.y,
                         -m.v3.z, 0.0, m.off.x, m.off.y, -m.off.z, 1.0}};
@@ -23,7 +23,8 @@ trv::matrix cameraTransform(const host::Matrix& m) {
 
 }  // namespace
 
-void convertCamera(PluginContext& context, const host::BaseObject& camera) {
+void convertCamera(PluginContext& context, const host::BaseObject& camera,
+                   const host::BaseObject& parent) {
     if (context.builder == nullptr || context.builder->backend() == nullptr) {
         return;
     }
@@ -36,7 +37,23 @@ void convertCamera(PluginContext& context, const host::BaseObject& camera) {
     const host::Vector rotation = camera.rotation();
     const host::Vector scale = camera.scale();
     const int order = camera.rotationOrder();
-    const trv::matrix transform = cameraTransform(camera.matrix());
+    // The section stands outside the groups of the camera's ancestors, so it takes their
+    // placement with it. A top-level camera's is its own matrix, taken as it is. A host without
+    // the global matrix gets the local one, and the animation is then placed as for a top-level
+    // camera too.
+    host::Matrix placement = camera.matrix();
+    // The parent's placement at the start time, which the camera's animated changes are
+    // carried through.
+    host::Matrix parentPlacement;
+    bool parented = false;
+    if (parent) {
+        host::Matrix global;
+        if (camera.globalMatrix(global)) {
+            placement = global;
+            parented = parent.globalMatrix(parentPlacement);
+        }
+    }
+    const trv::matrix transform = cameraTransform(placement);
 
     std::string name;
     if (!camera.nameUtf8(name) || name.empty()) {
@@ -52,7 +69,8 @@ void convertCamera(PluginContext& context, const host::BaseObject& camera) {
     node.setProjection(0);
     context.builder->apply(node);
 
-    writeObjectAnimation(context, camera, name, position, rotation, scale, order, true);
+    writeObjectAnimation(context, camera, name, position, rotation, scale, order, true,
+                         parented ? &parentPlacement : nullptr);
 }
 
 }  // namespace raydeck::c4d

@@ -6,6 +6,8 @@
 
 namespace raydeck::c4d {
 
-void convertCamera(PluginContext& context, const host::BaseObject& camera);
+// `parent` is the camera's parent object, a null object for a top-level camera.
+void convertCamera(PluginContext& context, const host::BaseObject& camera,
+                   const host::BaseObject& parent = host::BaseObject());
 
 }  // namespace raydeck::c4d

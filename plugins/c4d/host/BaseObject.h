@@ -108,6 +108,17 @@ class BaseObject : public BaseList2D {
         }
         return Matrix();
     }
+    // The matrix in the document's space. False, with `out` untouched, when the host's table
+    // predates the operation or the host cannot answer; callers then use the local matrix.
+    bool globalMatrix(Matrix& out) const {
+        auto fn = hostOp(&RdHostInterface::objectGetGlobalMatrix);
+        RdHostMatrix m = Matrix().raw();
+        if (fn && handle_ && fn(handle_, &m) != 0) {
+            out = Matrix(m);
+            return true;
+        }
+        return false;
+    }
     Vector position() const { return vec(hostOp(&RdHostInterface::objectGetPosition), 0.0); }
     // Rotation angles in radians.
     Vector rotation() const { return vec(hostOp(&RdHostInterface::objectGetRotation), 0.0); }

@@ -311,6 +311,11 @@ typedef struct RdHostInterface {
     const RdHostVector* (*hairGuidesGetPoints)(const RdHostHairGuides* g, int32_t* count);
     // Root UVW of guide i; answers ok.
     int32_t (*hairGuidesGetRootUV)(const RdHostHairGuides* g, int32_t i, RdHostVector* out);
+
+    // --- added later: hosts whose structSize ends before an operation do not have it ----------
+    // The object's matrix in the document's space: its ancestors' local matrices and its own,
+    // outermost first (for cache objects: through the object that built them). Answers ok.
+    int32_t (*objectGetGlobalMatrix)(const RdHostNode* obj, RdHostMatrix* out);
 } RdHostInterface;
 
 #ifdef __cplusplus

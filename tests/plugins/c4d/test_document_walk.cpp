@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -330,6 +331,45 @@ TEST_F(DocumentWalk, CamerasAreConvertedInPreOrderBeforeTheRootGroupCachesExclud
     }
     EXPECT_EQ(order, (std::vector<std::string>{"beginCamera A", "beginCamera B", "beginCamera C",
                                                "beginCamera E", "beginGroup scene plain"}));
+}
+
+// The camera pass hands each camera its own parent, also after it has come back up from a
+// sibling's subtree: a rig turned a quarter about y carries A's x motion onto z, while B, whose
+// parent is only moved, keeps it on x (its turned sibling Sub must not count).
+TEST_F(DocumentWalk, CamerasInRigsAreAnimatedThroughTheirOwnParent) {
+    const std::string track = R"("tracks": [{"id": [903, 1000], "params": {"904": 1},
+        "keys": [{"time": 0, "value": 0}, {"time": 1, "value": 10}]}])";
+    load(R"([{"name": "Rig1", "rotation": [0, 1.5707963267948966, 0], "children": [
+               {"name": "A", "type": 5103, )" +
+         track + R"(}]},
+             {"name": "Rig2", "position": [5, 0, 0], "children": [
+               {"name": "Sub", "rotation": [0, 1.5707963267948966, 0],
+                "children": [{"name": "X"}]},
+               {"name": "B", "type": 5103, )" +
+         track + R"(}]}])");
+    convert();
+    std::vector<std::vector<double>> last;  // each block's last matrix
+    for (const std::string& c : factory_.api.calls) {
+        const std::string head = "attribute matrices ";
+        if (c.rfind(head, 0) != 0) {
+            continue;
+        }
+        std::vector<double> numbers;
+        std::string list = c.substr(c.find(' ', c.find("count=")) + 1);
+        for (size_t at = 0; at < list.size();) {
+            size_t end = list.find(',', at);
+            numbers.push_back(std::stod(list.substr(at, end - at)));
+            at = end == std::string::npos ? list.size() : end + 1;
+        }
+        ASSERT_GE(numbers.size(), 16u);
+        last.emplace_back(numbers.end() - 16, numbers.end());
+    }
+    // The camera pass's two blocks come first; the walk then writes the objects' own.
+    ASSERT_EQ(last.size(), 4u);
+    EXPECT_NEAR(last[0][12], 0.0, 1e-9);  // A: along z
+    EXPECT_GT(std::fabs(last[0][14]), 9.0);
+    EXPECT_GT(last[1][12], 9.0);  // B: along x
+    EXPECT_NEAR(last[1][14], 0.0, 1e-9);
 }
 
 TEST_F(DocumentWalk, DeformCacheIsWalkedInsteadOfTheCache) {

@@ -2,7 +2,10 @@
 // would: parameter kinds, links, tags, materials, tracks, hair, services, and handle bookkeeping.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "plugins/c4d/host/AtomArray.h"
 #include "plugins/c4d/host/BaseDocument.h"
@@ -348,5 +351,91 @@ TEST(SimHostLayer, ShortHostTablesHideTheOperationsBeyondTheirSize) {
     EXPECT_EQ(o.type(), h::kObjectPolygon);  // before the cut
     int32_t i = 0;
     EXPECT_FALSE(o.getInt(901, i));  // at and after the cut
+    h::setHostInterface(nullptr);
+}
+
+// Global matrices: the product of the ancestors' local matrices and the object's own, reached
+// from the top (the model links downwards only), through the object that built a cache, and
+// deep hierarchies without recursion.
+TEST(SimHostGlobalMatrix, ComposesAncestorsCachesAndDeepChains) {
+    std::string error;
+    auto doc = raydeck::hostsim::loadDocumentText(
+        R"({"format": "raydeck-host-document", "version": 1, "objects": [
+            {"name": "Top", "matrix": {"offset": [1, 2, 3], "x": [1, -0.0, 0]}},
+            {"name": "Rig", "position": [10, 0, 0], "scale": [2, 2, 2],
+             "children": [{"name": "Arm", "position": [0, 5, 0], "rotation": [0, 0, 1.5707963267948966],
+                           "children": [{"name": "Hand", "position": [1, 0, 0]}]}],
+             "cache": {"name": "Built", "position": [0, 0, 4]}}]})",
+        "x.c4d", "/x", error);
+    ASSERT_TRUE(doc) << error;
+    // A chain deeper than any stack would take in recursion, built in place (the file loader
+    // recurses per level) and taken apart link by link at the end.
+    constexpr int kDepth = 20000;
+    using raydeck::hostsim::SimObject;
+    auto link = [&doc](double x, double z) {
+        auto o = std::make_unique<SimObject>();
+        o->document = doc.get();
+        o->matrix.off = RdHostVector{x, 0, z};
+        return o;
+    };
+    SimObject* tail = nullptr;
+    for (int i = 0; i < kDepth; ++i) {
+        auto o = link(i + 1 < kDepth ? 1 : 0, i + 1 < kDepth ? 0 : 1);
+        SimObject* added = o.get();
+        if (tail == nullptr) {
+            doc->objects.back()->next = added;
+            doc->objects.push_back(std::move(o));
+        } else {
+            tail->down = added;
+            tail->children.push_back(std::move(o));
+        }
+        tail = added;
+    }
+    struct Unchain {
+        std::unique_ptr<SimObject>& first;
+        ~Unchain() {
+            std::unique_ptr<SimObject> o = std::move(first);
+            while (o && !o->children.empty()) {
+                std::unique_ptr<SimObject> next = std::move(o->children.front());
+                o = std::move(next);
+            }
+        }
+    } unchain{doc->objects.back()};
+    SimHost host;
+    host.setActiveDocument(doc.get());
+    h::setHostInterface(host.table());
+    const h::BaseObject top = h::BaseObject::firstIn(h::BaseDocument(host.documentHandle()));
+    auto offset = [](const h::BaseObject& o) {
+        h::Matrix m;
+        EXPECT_TRUE(o.globalMatrix(m));
+        return std::vector<double>{m.off.x, m.off.y, m.off.z};
+    };
+    EXPECT_EQ(offset(top), (std::vector<double>{1, 2, 3}));
+    h::Matrix topMatrix;
+    ASSERT_TRUE(top.globalMatrix(topMatrix));
+    EXPECT_TRUE(std::signbit(topMatrix.v1.y));  // a top-level object's matrix as it is
+    const h::BaseObject rig = top.next();
+    const h::BaseObject hand = rig.down().down();
+    const std::vector<double> handAt = offset(hand);
+    ASSERT_EQ(handAt.size(), 3u);
+    // Rig * Arm * Hand: the arm's quarter turn (the host turns by -angle) sends the hand's x
+    // down y: 10 + 2 * (0, 5 - 1, 0).
+    EXPECT_NEAR(handAt[0], 10.0, 1e-12);
+    EXPECT_NEAR(handAt[1], 8.0, 1e-12);
+    EXPECT_NEAR(handAt[2], 0.0, 1e-12);
+    h::Matrix handMatrix;
+    ASSERT_TRUE(hand.globalMatrix(handMatrix));
+    EXPECT_NEAR(handMatrix.v1.y, -2.0, 1e-12);  // the rig's scale comes along
+    EXPECT_EQ(offset(rig.cache()), (std::vector<double>{10, 0, 8}));
+
+    h::BaseObject leaf = rig.next();
+    while (leaf.down()) {
+        leaf = leaf.down();
+    }
+    EXPECT_EQ(offset(leaf), (std::vector<double>{kDepth - 1, 0, 1}));
+    h::Matrix untouched;
+    untouched.off.x = 7;
+    EXPECT_FALSE(h::BaseObject().globalMatrix(untouched));
+    EXPECT_EQ(untouched.off.x, 7);
     h::setHostInterface(nullptr);
 }

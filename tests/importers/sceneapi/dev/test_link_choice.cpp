@@ -171,28 +171,62 @@ TEST(InstanceList, FieldsAreFoundDepthFirstAnywhereInTheEntryAndTheFirstWins) {
     EXPECT_EQ(list[0].livelinkPort, 9005);
 }
 
-TEST(InstanceList, EntriesWithMissingEmptyOrMalformedFieldsAreSkipped) {
-    const char* badVersions[] = {
-        "", "7x", "x7", "7 8", "--7", "0x7", "2147483648", "+", "99999999999999999999999", "7.0"};
-    for (const char* bad : badVersions) {
-        SCOPED_TRACE(bad);
+// Fields read as decimal numbers: blanks before, digits up to the first other character; text
+// without digits is 0, which drops the entry only for the version.
+TEST(InstanceList, FieldsReadTheLeadingDecimalNumberOfTheirText) {
+    const std::pair<const char*, int> versions[] = {
+        {"7x", 7},  {"\n   7\n", 7}, {"7 8", 7}, {"7.0", 7}, {"+8", 8}, {"\t8", 8},
+        {"0x7", 0}, {"x7", 0},       {"", 0},    {"--7", 0}, {"+", 0},  {"- 7", 0}};
+    for (const auto& [text, version] : versions) {
+        SCOPED_TRACE(text);
         FakeQuery q;
-        auto list = listed(q, listOf(std::string("<i><version_major>") + bad +
+        auto list = listed(q, listOf(std::string("<i><version_major>") + text +
                                      "</version_major><process_id>1</process_id>"
                                      "<livelink_port>1</livelink_port></i>"));
+        if (version == 0) {
+            EXPECT_TRUE(list.empty());
+        } else {
+            ASSERT_EQ(list.size(), 1u);
+            EXPECT_EQ(list[0].versionMajor, version);
+        }
+    }
+    // An indenting renderer, and fields without digits that read 0.
+    FakeQuery q;
+    auto list = listed(q,
+                       "<list>\n  <instance>\n    <version_major>\n      8\n    </version_major>\n"
+                       "    <process_id> 4711 (main)</process_id>\n"
+                       "    <livelink_port>\n 9001\n</livelink_port>\n  </instance>\n"
+                       "  <instance><version_major>7</version_major><process_id/>"
+                       "<livelink_port>none</livelink_port></instance>\n</list>\n");
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].versionMajor, 8);
+    EXPECT_EQ(list[0].processId, 4711);
+    EXPECT_EQ(list[0].livelinkPort, 9001);
+    EXPECT_EQ(list[1].processId, 0);
+    EXPECT_EQ(list[1].livelinkPort, 0);  // 0: the registry's port range is scanned
+}
+
+TEST(InstanceList, EntriesWithMissingOrOutOfRangeFieldsAreSkipped) {
+    for (const char* bad : {"2147483648", "-2147483649", "99999999999999999999999"}) {
+        SCOPED_TRACE(bad);
+        FakeQuery q;
+        auto list = listed(q, listOf(std::string("<i><version_major>7</version_major>"
+                                                 "<process_id>") +
+                                     bad + "</process_id><livelink_port>1</livelink_port></i>"));
         EXPECT_TRUE(list.empty());
     }
     FakeQuery q;
     auto list =
         listed(q, listOf("<i><version_major>7</version_major><livelink_port>1</livelink_port></i>"
                          "<i><version_major>7</version_major><process_id>1</process_id></i>"
-                         "<i><version_major>7</version_major><process_id/><livelink_port>1"
-                         "</livelink_port></i>"
+                         "<i><process_id>1</process_id><livelink_port>1</livelink_port></i>"
                          "<i><version_major><x>7</x></version_major><process_id>1</process_id>"
                          "<livelink_port>1</livelink_port></i>" +
-                         entry(7, 5, -3)));
-    ASSERT_EQ(list.size(), 1u);  // only the last entry is whole
+                         entry(7, 5, -3) + entry(7, -2147483647 - 1, 2147483647)));
+    ASSERT_EQ(list.size(), 2u);  // only the last two entries are whole
     EXPECT_EQ(list[0].livelinkPort, -3);
+    EXPECT_EQ(list[1].processId, -2147483647 - 1);
+    EXPECT_EQ(list[1].livelinkPort, 2147483647);
 }
 
 TEST(InstanceList, NullGarbageRootlessDeepAndHugeTextsGiveNoEntries) {
