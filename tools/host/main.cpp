@@ -257,47 +257,61 @@ bool execute(raydeck::hostsim::SimHost& host, const raydeck::hostsim::SimHost::R
     return false;
 }
 
-// Export to standard output: the bytes pass through a tap on their way out, so that the
-// summary counts what was written there.
+// What an export wrote. Its summary reads the scene back whole, so it waits until the document
+// is freed, to add nothing to the export's peak memory.
+struct Exported {
+    std::string where;  // the file, or "to standard output"
+    std::string file;   // the file written, or none
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> copy{nullptr, std::fclose};  // of stdout
+    double seconds = 0;
+};
+
+// Export to standard output: the bytes pass through a tap on their way out and are copied to a
+// temporary file, so that the summary counts what was written there.
 bool executeTapped(raydeck::hostsim::SimHost& host,
-                   const raydeck::hostsim::SimHost::Registration& reg,
-                   std::shared_ptr<std::vector<char>>& written) {
-    auto bytes = std::make_shared<std::vector<char>>();
+                   const raydeck::hostsim::SimHost::Registration& reg, Exported& exported) {
+    std::FILE* copy = std::tmpfile();
     platform::StandardOutputTap* tap = nullptr;
-    if (!platform::tapStandardOutput(
-             [bytes](const char* data, size_t size) {
-                 bytes->insert(bytes->end(), data, data + size);
-             },
-             tap)
+    if (copy == nullptr ||
+        !platform::tapStandardOutput(
+             [copy](const char* data, size_t size) { std::fwrite(data, 1, size, copy); }, tap)
              .ok()) {
+        if (copy != nullptr) {
+            std::fclose(copy);
+        }
         return execute(host, reg);  // no summary, but the export itself goes on
     }
     const bool threw = execute(host, reg);
-    if (platform::untapStandardOutput(tap).ok()) {
-        written = bytes;
+    if (platform::untapStandardOutput(tap).ok() && std::fflush(copy) == 0) {
+        exported.copy.reset(copy);
+    } else {
+        std::fclose(copy);
     }
     return threw;
 }
 
-// The lines after a command that the plug-in finished without console lines.
-void reportSuccess(const Options& o, std::shared_ptr<std::vector<char>> written, double seconds,
-                   std::filesystem::file_time_type started) {
-    if (o.action == "export") {
-        if (*o.output != "-") {
-            written = std::make_shared<std::vector<char>>();
-            std::string reason;
-            if (!rdk::readFileBytes(*o.output, *written, reason)) {
-                written.reset();
-            }
+void printExportSummary(const Exported& exported) {
+    auto bytes = std::make_shared<std::vector<char>>();
+    std::string reason;
+    if (exported.copy) {
+        std::FILE* copy = exported.copy.get();
+        const long size = std::fseek(copy, 0, SEEK_END) == 0 ? std::ftell(copy) : -1;
+        if (size < 0 || std::fseek(copy, 0, SEEK_SET) != 0) {
+            return;
         }
-        if (written) {
-            std::cerr << "raydeck-host: exported "
-                      << raydeck::hostsim::exportSummary(
-                             *o.output == "-" ? "to standard output" : *o.output, written, seconds)
-                      << "\n";
+        bytes->resize(static_cast<size_t>(size));
+        if (std::fread(bytes->data(), 1, bytes->size(), copy) != bytes->size()) {
+            return;
         }
+    } else if (exported.file.empty() || !rdk::readFileBytes(exported.file, *bytes, reason)) {
         return;
     }
+    std::cerr << "raydeck-host: exported "
+              << raydeck::hostsim::exportSummary(exported.where, bytes, exported.seconds) << "\n";
+}
+
+// What the renderer did with a streamed scene, after Render and Update.
+void reportRenderer(std::filesystem::file_time_type started) {
     raydeck::hostsim::RendererNews news;
     const std::string folder = raydeck::live::runtimeFolder();
     if (raydeck::hostsim::findRendererNews(folder, started, news)) {
@@ -333,7 +347,9 @@ void reportFailure(const Options& o, const std::vector<std::string>& console) {
     }
 }
 
-int runCommand(raydeck::hostsim::SimHost& host, const Options& o) {
+// `exported` gets what a successful export wrote.
+int runCommand(raydeck::hostsim::SimHost& host, const Options& o,
+               std::optional<Exported>& exported) {
     const int32_t id = o.action == "export"   ? kExportId
                        : o.action == "render" ? kRenderId
                                               : kUpdateId;
@@ -351,7 +367,7 @@ int runCommand(raydeck::hostsim::SimHost& host, const Options& o) {
     host.clearConsole();
     const auto started = std::filesystem::file_time_type::clock::now();
     const auto start = std::chrono::steady_clock::now();
-    std::shared_ptr<std::vector<char>> written;
+    Exported written;
     const bool threw =
         o.output && *o.output == "-" ? executeTapped(host, *reg, written) : execute(host, *reg);
     const double seconds =
@@ -374,7 +390,14 @@ int runCommand(raydeck::hostsim::SimHost& host, const Options& o) {
                      "exported\n";
         return kExitFailed;
     }
-    reportSuccess(o, written, seconds, started);
+    if (o.action == "export") {
+        written.where = *o.output == "-" ? "to standard output" : *o.output;
+        written.file = *o.output == "-" ? std::string() : *o.output;
+        written.seconds = seconds;
+        exported = std::move(written);
+    } else {
+        reportRenderer(started);
+    }
     return kExitOk;
 }
 
@@ -408,6 +431,7 @@ int main(int argc, char** argv) {
     raydeck::hostsim::SimHost host;
     host.setActiveDocument(doc.get());
     int code = kExitOk;
+    std::optional<Exported> exported;
     {
         LoadedPlugin plugin(host);
         std::string error;
@@ -416,9 +440,12 @@ int main(int argc, char** argv) {
             plugin.stop();
             return kExitUsage;
         }
-        code = o.action == "commands" ? listCommands(host) : runCommand(host, o);
+        code = o.action == "commands" ? listCommands(host) : runCommand(host, o, exported);
         plugin.stop();
     }
     onLargeStack([&] { doc.reset(); });
+    if (exported) {
+        printExportSummary(*exported);
+    }
     return code;
 }
