@@ -116,7 +116,11 @@ bool findRendererNews(const std::string& runtimeFolder, fs::file_time_type since
     }
     out.log = newest.string();
     out.scene.clear();
-    std::ifstream in(newest, std::ios::binary);
+    // The last scene is near the end; a long-running renderer's log can be long.
+    constexpr std::streamoff kTail = 64 * 1024;
+    std::ifstream in(newest, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : 0;
+    in.seekg(size > kTail ? size - kTail : 0);
     const std::string marker = "scene complete: ";
     for (std::string line; std::getline(in, line);) {
         const size_t at = line.find(marker);

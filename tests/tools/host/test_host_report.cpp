@@ -72,10 +72,16 @@ TEST(RendererNews, TheNewestLogSinceTheCommandWithItsLastStoredScene) {
     RendererNews news;
     EXPECT_FALSE(findRendererNews(run.string(), since, news));
 
-    std::ofstream(run / "22.log")
-        << "x raydeck-renderer: scene complete: model set \"a\", 5 bytes, stored in /s/1.rdk\n"
-           "x raydeck-renderer: importing \"b\" 0.500\n"
-           "x raydeck-renderer: scene complete: model set \"b\", 9 bytes, stored in /s/2.rdk\n";
+    {
+        // A long log: only its end is read, so the last scene must come from there.
+        std::ofstream log(run / "22.log");
+        log << "x raydeck-renderer: scene complete: model set \"a\", 5 bytes, stored in /s/1.rdk\n";
+        for (int i = 0; i < 5000; ++i) {
+            log << "x raydeck-renderer: importing \"b\" 0.500\n";
+        }
+        log << "x raydeck-renderer: scene complete: model set \"b\", 9 bytes, stored in /s/2.rdk\n"
+               "x raydeck-renderer: importing \"c\" 0.100\n";
+    }
     fs::last_write_time(run / "22.log", since + std::chrono::seconds(1));
     ASSERT_TRUE(findRendererNews(run.string(), since, news));
     EXPECT_EQ(news.log, (run / "22.log").string());
