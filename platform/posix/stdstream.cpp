@@ -1,138 +1,34 @@
-// Standard output takeover and tap on POSIX (there is no text/binary distinction to switch).
+// Standard output takeover on POSIX (there is no text/binary distinction to switch).
 #include "platform/stdstream.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <thread>
 
 namespace platform {
-
-namespace {
-
-Status systemError(int err) {
-    return Status(StatusCode::io_error, err, std::strerror(err));
-}
-
-}  // namespace
 
 Status takeStandardOutput(FILE*& out) {
     out = nullptr;
     std::fflush(stdout);
     const int fd = ::dup(STDOUT_FILENO);
     if (fd < 0) {
-        return systemError(errno);
+        const int err = errno;
+        return Status(StatusCode::io_error, err, std::strerror(err));
     }
     FILE* stream = ::fdopen(fd, "wb");
     if (stream == nullptr) {
         const int err = errno;
         ::close(fd);
-        return systemError(err);
+        return Status(StatusCode::io_error, err, std::strerror(err));
     }
     if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
         const int err = errno;
         std::fclose(stream);
-        return systemError(err);
+        return Status(StatusCode::io_error, err, std::strerror(err));
     }
     out = stream;
     return Status::success();
-}
-
-class StandardOutputTap {
-  public:
-    std::function<void(const char*, std::size_t)> onBytes;
-    int original = -1;  // the standard output from before the tap
-    int readEnd = -1;
-    int writeError = 0;
-    std::thread pump;
-
-    void run() {
-        char buffer[1 << 16];
-        for (;;) {
-            const ssize_t n = ::read(readEnd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            onBytes(buffer, static_cast<std::size_t>(n));
-            if (!writeAll(buffer, static_cast<std::size_t>(n))) {
-                writeError = errno != 0 ? errno : EIO;
-                break;
-            }
-        }
-        // Writers now get the error they would have got from the original output.
-        ::close(readEnd);
-        readEnd = -1;
-    }
-
-  private:
-    bool writeAll(const char* data, std::size_t size) {
-        while (size > 0) {
-            const ssize_t n = ::write(original, data, size);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return false;
-            }
-            data += n;
-            size -= static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-};
-
-Status tapStandardOutput(std::function<void(const char*, std::size_t)> onBytes,
-                         StandardOutputTap*& tap) {
-    tap = nullptr;
-    std::fflush(stdout);
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
-        return systemError(errno);
-    }
-    const int original = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (original < 0 || ::dup2(ends[1], STDOUT_FILENO) < 0) {
-        const int err = errno;
-        if (original >= 0) {
-            ::close(original);
-        }
-        ::close(ends[0]);
-        ::close(ends[1]);
-        return systemError(err);
-    }
-    ::close(ends[1]);
-    auto* t = new StandardOutputTap;
-    t->onBytes = std::move(onBytes);
-    t->original = original;
-    t->readEnd = ends[0];
-    t->pump = std::thread([t] { t->run(); });
-    tap = t;
-    return Status::success();
-}
-
-Status untapStandardOutput(StandardOutputTap* tap) {
-    if (tap == nullptr) {
-        return Status(StatusCode::invalid_argument, EINVAL, "no tap");
-    }
-    std::fflush(stdout);
-    // Closes the tapped descriptor: the pump sees the end once every duplicate is closed too.
-    const bool restored = ::dup2(tap->original, STDOUT_FILENO) >= 0;
-    const int restoreError = errno;
-    if (!restored) {
-        ::close(STDOUT_FILENO);
-    }
-    tap->pump.join();
-    ::close(tap->original);
-    const int writeError = tap->writeError;
-    delete tap;
-    if (!restored) {
-        return systemError(restoreError);
-    }
-    return writeError != 0 ? systemError(writeError) : Status::success();
 }
 
 }  // namespace platform
