@@ -32,4 +32,8 @@ Status readRegistryDword(RegistryKey key, const std::u16string& name, std::uint3
 
 Status closeRegistryKey(RegistryKey key);
 
+// The `.reg` file that stands for the registry (it need not exist), for messages that say where
+// an installation was looked for. On Windows there is no such file: not_found.
+Status registryFile(std::string& path);
+
 }  // namespace platform

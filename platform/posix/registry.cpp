@@ -576,4 +576,10 @@ Status closeRegistryKey(RegistryKey key) {
     return Status::success();
 }
 
+Status registryFile(std::string& path) {
+    path = registryFilePath();
+    return path.empty() ? missing("no registry file: neither RAYDECK_REGISTRY nor a home folder")
+                        : Status::success();
+}
+
 }  // namespace platform

@@ -109,4 +109,9 @@ Status closeRegistryKey(RegistryKey key) {
     return Status::success();
 }
 
+Status registryFile(std::string& path) {
+    path.clear();
+    return Status(StatusCode::not_found, ERROR_FILE_NOT_FOUND, "the Windows registry is no file");
+}
+
 }  // namespace platform

@@ -280,7 +280,27 @@ TEST_F(LiveCommands, RenderLaunchesARendererThatStoresWhatExportWrites) {
     EXPECT_NE(sceneBody(stored).find("group \"workshop\" {"), std::string::npos);
     // The launched renderer announced itself from the registry's BinName and is still running.
     std::error_code ec;
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "run", ec), fs::directory_iterator()), 1);
+    size_t announcements = 0;
+    for (const auto& e : fs::directory_iterator(dir_ / "run", ec)) {
+        announcements += e.path().extension() == ".xml" ? 1 : 0;
+    }
+    EXPECT_EQ(announcements, 1u);
+    // raydeck-host says where the scene went and where the renderer's log is.
+    const std::string storedPath = (dir_ / "scenes" / scenes.begin()->first).string();
+    const std::smatch logLine = [&] {
+        std::smatch m;
+        std::regex_search(r.err, m, std::regex("raydeck-host: the renderer's log: (.*)\n"));
+        return m;
+    }();
+    ASSERT_EQ(logLine.size(), 2u) << r.err;
+    EXPECT_EQ(fs::path(logLine[1].str()).parent_path(), dir_ / "run");
+    EXPECT_NE(readFile(logLine[1].str()).find("scene complete: model set \"workshop\""),
+              std::string::npos);
+    EXPECT_NE(r.err.find("raydeck-host: the renderer says: scene complete: model set "
+                         "\"workshop\", " +
+                         std::to_string(stored.size()) + " bytes, stored in " + storedPath + "\n"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST_F(LiveCommands, UpdateStreamsIntoTheRendererThatHoldsTheDocument) {
@@ -353,7 +373,9 @@ TEST_F(LiveCommands, FailuresReachTheHostConsoleWithTheFactorysMessage) {
     Result r = host({"render", "workshop.json"});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("Failed to connect. Could not get a scene api. Please check your "
-                         "Raydeck installation."),
+                         "Raydeck installation.\nraydeck-host: no Raydeck 7 to 8 installation: "
+                         "the registry file " +
+                         (dir_ / "registry.reg").string() + " does not exist"),
               std::string::npos)
         << r.err;
 

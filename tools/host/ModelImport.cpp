@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <assimp/Importer.hpp>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -945,16 +947,37 @@ class Importer {
     Skipped skipped_;
 };
 
-std::string readAll(const std::string& path, bool& ok) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    ok = false;
-    if (!in) {
-        return {};
+// The document file's bytes, or why there are none: a folder, an empty file, or the system's
+// reason for a file that does not open or read (rather than a reader's "no suitable reader").
+bool readDocumentFile(const std::string& path, std::string& content, std::string& error) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(std::filesystem::path(path), ec)) {
+        error = path + ": is a folder, not a document file";
+        return false;
     }
+    errno = 0;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        const int err = errno;
+        error = path + ": cannot open the document file" +
+                (err != 0 ? std::string(": ") + std::strerror(err) : std::string());
+        return false;
+    }
+    std::ostringstream text;
+    errno = 0;
     text << in.rdbuf();
-    ok = !in.bad();
-    return text.str();
+    if (in.bad()) {
+        const int err = errno;
+        error = path + ": cannot read the document file" +
+                (err != 0 ? std::string(": ") + std::strerror(err) : std::string());
+        return false;
+    }
+    content = text.str();
+    if (content.empty()) {
+        error = path + ": the document file is empty";
+        return false;
+    }
+    return true;
 }
 
 void nameAndFolder(const std::string& path, std::string& fileName, std::string& folder) {
@@ -1059,11 +1082,9 @@ std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::strin
 
 std::unique_ptr<SimDocument> loadHostFile(const std::string& path, std::string& error,
                                           std::vector<std::string>& warnings) {
-    bool ok = false;
-    const std::string content = readAll(path, ok);
-    if (!ok) {
-        // The JSON loader's own messages for a file that cannot be opened or read.
-        return loadDocumentFile(path, error);
+    std::string content;
+    if (!readDocumentFile(path, content, error)) {
+        return nullptr;
     }
     std::string fileName, folder;
     switch (classifyFileContent(content)) {

@@ -58,7 +58,9 @@ FileKind classifyFileContent(const std::string& content);
 std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::string& error,
                                              std::vector<std::string>& warnings);
 
-// Reads a host document file or a model file, decided by content.
+// Reads a host document file or a model file, decided by content. A folder, an empty file and a
+// file that cannot be opened or read are refused with that reason (the system's, where it has
+// one) before either reader sees them.
 std::unique_ptr<SimDocument> loadHostFile(const std::string& path, std::string& error,
                                           std::vector<std::string>& warnings);
 

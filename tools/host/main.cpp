@@ -3,20 +3,29 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/dynlib.h"
+#include "platform/stdstream.h"
 #include "platform/utf.h"
 #include "plugins/c4d/host/CommandData.h"
+#include "tools/CommandLine.h"
+#include "tools/host/HostReport.h"
 #include "tools/host/ModelImport.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
+#include "tools/live/LiveAnnouncement.h"
+#include "tools/rdk/RdkReader.h"
 
 namespace {
 
@@ -27,6 +36,10 @@ constexpr int kExitUsage = 2;
 constexpr int32_t kRenderId = 1033591;
 constexpr int32_t kUpdateId = 1034393;
 constexpr int32_t kExportId = 1034420;
+
+// The renderer versions that Render and Update accept.
+constexpr int kMinRendererVersion = 7;
+constexpr int kMaxRendererVersion = 8;
 
 using C4dMain = int32_t (*)(int32_t, void*, void*, void*);
 
@@ -54,16 +67,14 @@ void onLargeStack(Fn fn) {
     }
 }
 
-const char* const kUsage =
-    "usage: raydeck-host [--plugin FILE] commands\n"
-    "       raydeck-host [--plugin FILE] export DOCUMENT [-o OUT]\n"
-    "       raydeck-host [--plugin FILE] render DOCUMENT\n"
-    "       raydeck-host [--plugin FILE] update DOCUMENT\n"
-    "\n"
-    "Loads the plug-in file as the host application would and answers it from a host document\n"
-    "file (JSON, see tools/host/README.md) or from a model file that Assimp reads (OBJ, glTF,\n"
-    "FBX, Collada, 3DS, PLY, STL, ...). JSON other than glTF is read as a host document;\n"
-    "anything else is a model, mapped with the source's axes and units as they are:\n"
+const char* const kAbout =
+    "Loads the plug-in file as the host application would and runs one of its commands on a\n"
+    "host document file (JSON, see tools/host/README.md) or on a model file that Assimp reads\n"
+    "(OBJ, glTF, FBX, Collada, 3DS, PLY, STL, ...).";
+
+const char* const kFooter =
+    "JSON other than glTF is read as a host document; anything else is a model, mapped with the\n"
+    "source's axes and units as they are:\n"
     "  node transform      -> the object's matrix (position, rotation, scale where they hold it)\n"
     "  node with meshes    -> one polygon object; its meshes merged, each material's polygons a\n"
     "                         selection with a texture tag restricted to it\n"
@@ -78,21 +89,10 @@ const char* const kUsage =
     "What a host document cannot hold (bones, morph targets, vertex colours, further UV\n"
     "channels, lines and points, embedded textures, directional and ambient lights, further\n"
     "animations) is skipped with one warning line per kind on standard error.\n"
-    "  commands   list the registered commands: ID, name, help text, icon\n"
-    "  export     run the Export command; the save dialog is answered with OUT ('-' for\n"
-    "             standard output); without -o the dialog is cancelled (exit 1)\n"
-    "  render     run the Render command\n"
-    "  update     run the Update command\n"
-    "  --plugin   the plug-in file; default: raydeck_c4d_plugin.cdl64 beside this program,\n"
-    "             else the one of the build tree\n"
+    "\n"
     "Exit codes: 0 done; 1 the plug-in reported a failure (its console lines go to standard\n"
     "error) or nothing was exported; 2 bad usage, a bad document or a plug-in that cannot be\n"
     "loaded.\n";
-
-int usage(const std::string& message) {
-    std::cerr << "raydeck-host: " << message << "\n" << kUsage;
-    return kExitUsage;
-}
 
 bool fileExists(const std::string& path) {
     return access(path.c_str(), R_OK) == 0;
@@ -118,8 +118,58 @@ struct Options {
     std::string plugin;
     std::string action;
     std::string document;
-    std::optional<std::string> output;
+    std::optional<std::string> output;  // the save dialog's answer; none: cancel
 };
+
+// kContinue to go on with `o` filled in, else the exit code.
+int parseCommandLine(const std::vector<std::string>& args, Options& o) {
+    CLI::App app(kAbout, "raydeck-host");
+    app.set_version_flag("--version", "raydeck-host " RAYDECK_VERSION);
+    app.footer(kFooter);
+    app.add_option("--plugin", o.plugin,
+                   "the plug-in file (default: the one beside this program, else the build's)")
+        ->type_name("FILE");
+    app.require_subcommand(0, 1);  // none is reported below, an unknown one as unexpected
+    app.fallthrough();             // --plugin also after the command
+
+    app.add_subcommand("commands", "list the registered commands: ID, name, help text, icon");
+    CLI::App* exportCommand = app.add_subcommand(
+        "export", "run the Export command; its save dialog is answered with -o or --cancel");
+    std::string output;
+    bool cancel = false;
+    CLI::Option* out =
+        exportCommand
+            ->add_option("-o,--output", output,
+                         "the scene file the save dialog answers with ('-': standard output)")
+            ->type_name("OUT");
+    CLI::Option* cancelled =
+        exportCommand->add_flag("--cancel", cancel, "answer the save dialog with cancel (exit 1)");
+    out->excludes(cancelled);
+    for (CLI::App* command : {exportCommand, app.add_subcommand("render", "run the Render command"),
+                              app.add_subcommand("update", "run the Update command")}) {
+        command->add_option("DOCUMENT", o.document, "host document file or model file")->required();
+    }
+    const int code = raydeck::tools::parseCommandLine(app, args, std::cout, std::cerr);
+    if (code != raydeck::tools::kContinue) {
+        return code;
+    }
+    if (app.get_subcommands().empty()) {
+        raydeck::tools::usageError(std::cerr, "raydeck-host",
+                                   "no command given: commands, export, render or update");
+        return kExitUsage;
+    }
+    o.action = app.get_subcommands().front()->get_name();
+    if (o.action == "export" && !cancel && out->count() == 0) {
+        raydeck::tools::usageError(std::cerr, "raydeck-host",
+                                   "export needs -o OUT, the scene file ('-' for standard "
+                                   "output), or --cancel");
+        return kExitUsage;
+    }
+    if (out->count() != 0) {
+        o.output = output;
+    }
+    return raydeck::tools::kContinue;
+}
 
 // A loaded and started plug-in; shuts it down and unloads it on destruction.
 class LoadedPlugin {
@@ -196,7 +246,110 @@ int listCommands(const raydeck::hostsim::SimHost& host) {
     return kExitOk;
 }
 
-int runCommand(raydeck::hostsim::SimHost& host, const Options& o) {
+// Runs the command object; true when it let an exception out.
+bool execute(raydeck::hostsim::SimHost& host, const raydeck::hostsim::SimHost::Registration& reg) {
+    auto* command = static_cast<raydeck::host::CommandData*>(reg.command);
+    try {
+        command->execute(raydeck::host::BaseDocument(host.documentHandle()));
+    } catch (...) {
+        return true;
+    }
+    return false;
+}
+
+// What an export wrote. Its summary reads the scene back whole, so it waits until the document
+// is freed, to add nothing to the export's peak memory.
+struct Exported {
+    std::string where;  // the file, or "to standard output"
+    std::string file;   // the file written, or none
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> copy{nullptr, std::fclose};  // of stdout
+    double seconds = 0;
+};
+
+// Export to standard output: the bytes pass through a tap on their way out and are copied to a
+// temporary file, so that the summary counts what was written there.
+bool executeTapped(raydeck::hostsim::SimHost& host,
+                   const raydeck::hostsim::SimHost::Registration& reg, Exported& exported) {
+    std::FILE* copy = std::tmpfile();
+    platform::StandardOutputTap* tap = nullptr;
+    if (copy == nullptr ||
+        !platform::tapStandardOutput(
+             [copy](const char* data, size_t size) { std::fwrite(data, 1, size, copy); }, tap)
+             .ok()) {
+        if (copy != nullptr) {
+            std::fclose(copy);
+        }
+        return execute(host, reg);  // no summary, but the export itself goes on
+    }
+    const bool threw = execute(host, reg);
+    if (platform::untapStandardOutput(tap).ok() && std::fflush(copy) == 0) {
+        exported.copy.reset(copy);
+    } else {
+        std::fclose(copy);
+    }
+    return threw;
+}
+
+void printExportSummary(const Exported& exported) {
+    auto bytes = std::make_shared<std::vector<char>>();
+    std::string reason;
+    if (exported.copy) {
+        std::FILE* copy = exported.copy.get();
+        const long size = std::fseek(copy, 0, SEEK_END) == 0 ? std::ftell(copy) : -1;
+        if (size < 0 || std::fseek(copy, 0, SEEK_SET) != 0) {
+            return;
+        }
+        bytes->resize(static_cast<size_t>(size));
+        if (std::fread(bytes->data(), 1, bytes->size(), copy) != bytes->size()) {
+            return;
+        }
+    } else if (exported.file.empty() || !rdk::readFileBytes(exported.file, *bytes, reason)) {
+        return;
+    }
+    std::cerr << "raydeck-host: exported "
+              << raydeck::hostsim::exportSummary(exported.where, bytes, exported.seconds) << "\n";
+}
+
+// What the renderer did with a streamed scene, after Render and Update.
+void reportRenderer(std::filesystem::file_time_type started) {
+    raydeck::hostsim::RendererNews news;
+    const std::string folder = raydeck::live::runtimeFolder();
+    if (raydeck::hostsim::findRendererNews(folder, started, news)) {
+        if (!news.scene.empty()) {
+            std::cerr << "raydeck-host: the renderer says: " << news.scene << "\n";
+        }
+        std::cerr << "raydeck-host: the renderer's log: " << news.log << "\n";
+    } else {
+        std::cerr << "raydeck-host: the scene went to a running renderer; the stand-in renderers "
+                     "log to <process id>.log in "
+                  << folder << "\n";
+    }
+}
+
+// One line after the plug-in's own failure lines that names the file and the reason together.
+void reportFailure(const Options& o, const std::vector<std::string>& console) {
+    if (o.action == "export") {
+        const bool openFailed =
+            std::any_of(console.begin(), console.end(), [](const std::string& line) {
+                return line.find("could not open file") != std::string::npos;
+            });
+        const std::string problem =
+            openFailed ? raydeck::hostsim::outputProblem(*o.output) : std::string();
+        if (!problem.empty()) {
+            std::cerr << "raydeck-host: " << *o.output << ": " << problem << "\n";
+        }
+        return;
+    }
+    const std::string missing =
+        raydeck::hostsim::missingInstallation(kMinRendererVersion, kMaxRendererVersion);
+    if (!missing.empty()) {
+        std::cerr << "raydeck-host: " << missing << "\n";
+    }
+}
+
+// `exported` gets what a successful export wrote.
+int runCommand(raydeck::hostsim::SimHost& host, const Options& o,
+               std::optional<Exported>& exported) {
     const int32_t id = o.action == "export"   ? kExportId
                        : o.action == "render" ? kRenderId
                                               : kUpdateId;
@@ -212,13 +365,15 @@ int runCommand(raydeck::hostsim::SimHost& host, const Options& o) {
     }
     host.setSaveDialogAnswer(o.output);
     host.clearConsole();
-    auto* command = static_cast<raydeck::host::CommandData*>(reg->command);
-    bool threw = false;
-    try {
-        command->execute(raydeck::host::BaseDocument(host.documentHandle()));
-    } catch (...) {
-        threw = true;
-    }
+    // File times come from a coarse clock that may lag this one by a tick.
+    const auto started =
+        std::filesystem::file_time_type::clock::now() - std::chrono::milliseconds(100);
+    const auto start = std::chrono::steady_clock::now();
+    Exported written;
+    const bool threw =
+        o.output && *o.output == "-" ? executeTapped(host, *reg, written) : execute(host, *reg);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fflush(stdout);
     std::cout.flush();
     for (const std::string& line : host.consoleLines()) {
@@ -229,12 +384,21 @@ int runCommand(raydeck::hostsim::SimHost& host, const Options& o) {
         return kExitFailed;
     }
     if (!host.consoleLines().empty()) {
+        reportFailure(o, host.consoleLines());
         return kExitFailed;
     }
     if (o.action == "export" && !o.output) {
-        std::cerr << "raydeck-host: the save dialog was cancelled (no -o given): nothing "
+        std::cerr << "raydeck-host: the save dialog was cancelled (--cancel): nothing "
                      "exported\n";
         return kExitFailed;
+    }
+    if (o.action == "export") {
+        written.where = *o.output == "-" ? "to standard output" : *o.output;
+        written.file = *o.output == "-" ? std::string() : *o.output;
+        written.seconds = seconds;
+        exported = std::move(written);
+    } else {
+        reportRenderer(started);
     }
     return kExitOk;
 }
@@ -244,46 +408,9 @@ int runCommand(raydeck::hostsim::SimHost& host, const Options& o) {
 int main(int argc, char** argv) {
     Options o;
     std::vector<std::string> args(argv + 1, argv + argc);
-    std::vector<std::string> positional;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            std::cout << kUsage;
-            return kExitOk;
-        } else if (a == "--plugin") {
-            if (i + 1 >= args.size()) {
-                return usage("--plugin needs a file");
-            }
-            o.plugin = args[++i];
-        } else if (a == "-o") {
-            if (i + 1 >= args.size()) {
-                return usage("-o needs a file ('-' for standard output)");
-            }
-            o.output = args[++i];
-        } else if (a.size() > 1 && a[0] == '-') {
-            return usage("unknown option " + a);
-        } else {
-            positional.push_back(a);
-        }
-    }
-    if (positional.empty()) {
-        return usage("no command given");
-    }
-    o.action = positional[0];
-    if (o.action == "commands") {
-        if (positional.size() != 1 || o.output) {
-            return usage("commands takes no document and no -o");
-        }
-    } else if (o.action == "export" || o.action == "render" || o.action == "update") {
-        if (positional.size() != 2) {
-            return usage(o.action + " needs exactly one document");
-        }
-        if (o.output && o.action != "export") {
-            return usage("-o belongs to export");
-        }
-        o.document = positional[1];
-    } else {
-        return usage("unknown command " + o.action);
+    const int parsed = parseCommandLine(args, o);
+    if (parsed != raydeck::tools::kContinue) {
+        return parsed;
     }
     if (o.plugin.empty()) {
         o.plugin = defaultPlugin();
@@ -306,6 +433,7 @@ int main(int argc, char** argv) {
     raydeck::hostsim::SimHost host;
     host.setActiveDocument(doc.get());
     int code = kExitOk;
+    std::optional<Exported> exported;
     {
         LoadedPlugin plugin(host);
         std::string error;
@@ -314,9 +442,12 @@ int main(int argc, char** argv) {
             plugin.stop();
             return kExitUsage;
         }
-        code = o.action == "commands" ? listCommands(host) : runCommand(host, o);
+        code = o.action == "commands" ? listCommands(host) : runCommand(host, o, exported);
         plugin.stop();
     }
     onLargeStack([&] { doc.reset(); });
+    if (exported) {
+        printExportSummary(*exported);
+    }
     return code;
 }

@@ -122,6 +122,10 @@ std::string announcementPath(const std::string& folder, std::int64_t processId) 
     return (fs::path(folder) / (std::to_string(processId) + ".xml")).string();
 }
 
+std::string logPath(const std::string& folder, std::int64_t processId) {
+    return (fs::path(folder) / (std::to_string(processId) + ".log")).string();
+}
+
 std::string announcementXml(const Announcement& a) {
     tinyxml2::XMLPrinter p(nullptr, true);
     p.OpenElement("renderer", true);

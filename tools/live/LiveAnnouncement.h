@@ -1,5 +1,6 @@
 // Announcements of the running stand-in renderers: one "<pid>.xml" per renderer in the runtime
-// folder, written by the renderer and read by the stand-in live library's query object.
+// folder, written by the renderer and read by the stand-in live library's query object; beside
+// it the renderer's log "<pid>.log".
 //
 //   <renderer><version_major>7</version_major><process_id>123</process_id>
 //     <livelink_port>9001</livelink_port>
@@ -26,6 +27,8 @@ std::string runtimeFolder();
 bool ensureFolder(const std::string& path);
 
 std::string announcementPath(const std::string& folder, std::int64_t processId);
+// "<pid>.log" beside the announcement: the renderer's log, kept after it exits.
+std::string logPath(const std::string& folder, std::int64_t processId);
 std::string announcementXml(const Announcement& announcement);
 // False when the text is not an announcement (missing or non-numeric fields).
 bool parseAnnouncement(const std::string& text, Announcement& out);

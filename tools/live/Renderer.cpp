@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "Installation.h"
@@ -99,6 +100,29 @@ int waitReadable(int fd, int timeoutMs) {
     }
 }
 
+// The log beside the announcement, which repeats every line of the output with its time: a
+// renderer that the plug-in launched has its standard streams on the null device.
+FILE* logFile = nullptr;
+
+void openLog(const std::string& folder, std::int64_t processId) {
+    logFile = std::fopen(logPath(folder, processId).c_str(), "a");
+    if (logFile != nullptr) {
+        std::setvbuf(logFile, nullptr, _IOLBF, 0);
+    }
+}
+
+void logLine(const char* text) {
+    if (logFile == nullptr) {
+        return;
+    }
+    char stamp[32] = "";
+    const std::time_t now = std::time(nullptr);
+    if (const std::tm* local = std::localtime(&now)) {
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", local);
+    }
+    std::fprintf(logFile, "%s raydeck-renderer: %s\n", stamp, text);
+}
+
 // One line of the renderer's output.
 __attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
     char text[4096];
@@ -107,6 +131,7 @@ __attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     std::printf("raydeck-renderer: %s\n", text);
+    logLine(text);
 }
 
 }  // namespace
@@ -214,6 +239,7 @@ int Renderer::run() {
         say("cannot announce itself in %s", settings_.runtimeFolder.c_str());
         return 1;
     }
+    openLog(settings_.runtimeFolder, announcement_.processId);
     say("version %d, process %lld, listening on 127.0.0.1:%d", settings_.versionMajor,
         static_cast<long long>(announcement_.processId), announcement_.livelinkPort);
     bool terminated = false;

@@ -1,7 +1,8 @@
 // Renderer: the stand-in renderer. Listens on 127.0.0.1, announces itself in the runtime folder,
 // stores every scene streamed to it as a scene file, keeps the model sets (root group names) it
-// holds, shows import progress on standard output, and exits after an idle time or on SIGTERM
-// or SIGINT, removing its announcement. One connection at a time.
+// holds, shows import progress on standard output and in its log beside the announcement, and
+// exits after an idle time or on SIGTERM or SIGINT, removing its announcement (the log stays).
+// One connection at a time.
 #pragma once
 
 #include <cstdint>

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
+#include "tools/CommandLine.h"
 #include "tools/rdk/RdkCheck.h"
 #include "tools/rdk/RdkPreview.h"
 #include "tools/rdk/RdkReader.h"
@@ -13,43 +14,39 @@
 namespace rdk {
 namespace {
 
-const char* const kUsage =
-    "usage: rdk-inspect summary FILE [--json]\n"
-    "       rdk-inspect check FILE [--json]\n"
-    "       rdk-inspect preview FILE -o PREVIEW.png [--size WxH]\n"
-    "       rdk-inspect COMMAND --help\n";
+const char* const kAbout = "Reads a scene file (.rdk) and summarises, checks or previews it.";
 
 const char* const kSummaryHelp =
-    "rdk-inspect summary FILE [--json]\n"
-    "  Counts and lists what the scene holds: groups, objects, triangles and vertices of the\n"
-    "  meshes, materials by their surface shader type, textures (found on this machine or\n"
-    "  missing; relative paths are looked up beside the scene file and as given), cameras,\n"
-    "  animation blocks with their samples, emitting objects (lights) and curves.\n"
-    "  --json   one JSON object instead of text\n"
-    "  Exit 0; 2 for bad usage or an unreadable or unparsable file.\n";
+    "Counts and lists what the scene holds: groups, objects, triangles and vertices of the\n"
+    "meshes, materials by their surface shader type, textures (found on this machine or\n"
+    "missing; relative paths are looked up beside the scene file and as given), cameras,\n"
+    "animation blocks with their samples, emitting objects (lights) and curves.";
+
+const char* const kSummaryFooter = "Exit 0; 2 for bad usage or an unreadable or unparsable file.\n";
 
 const char* const kCheckHelp =
-    "rdk-inspect check FILE [--json]\n"
-    "  Structural checks: the header line, balanced blocks, packed blocks inside the file,\n"
-    "  triangle, normal and uv indices inside their arrays, matching counts, and finite\n"
-    "  points, normals, transforms and animation matrices.\n"
-    "  --json   {\"ok\": ..., \"offset\": ..., \"message\": ..., \"faults\": N}\n"
-    "  Exit 0 when clean; 1 with the byte offset and a description of the first fault;\n"
-    "  2 for bad usage or an unreadable file.\n";
+    "Structural checks: the header line, balanced blocks, packed blocks inside the file,\n"
+    "triangle, normal and uv indices inside their arrays, matching counts, and finite\n"
+    "points, normals, transforms and animation matrices.";
+
+const char* const kCheckFooter =
+    "--json prints {\"ok\": ..., \"offset\": ..., \"message\": ..., \"faults\": N}.\n"
+    "Exit 0 when clean; 1 with the byte offset and a description of the first fault;\n"
+    "2 for bad usage or an unreadable file.\n";
 
 const char* const kPreviewHelp =
-    "rdk-inspect preview FILE -o PREVIEW.png [--size WxH]\n"
-    "  Draws the scene as its first camera sees it (or a framing view of the bounding box\n"
-    "  when it has no camera): triangles in their material's diffuse colour under a\n"
-    "  headlight, curves as lines, on a fixed background. Default size 640x480.\n"
-    "  Exit 0; 2 for bad usage, an unreadable or unparsable file, or a PNG not written.\n";
+    "Draws the scene as its first camera sees it (or a framing view of the bounding box\n"
+    "when it has no camera): triangles in their material's diffuse colour under a\n"
+    "headlight, curves as lines, on a fixed background.";
+
+const char* const kPreviewFooter =
+    "Exit 0; 2 for bad usage, an unreadable or unparsable file, or a PNG not written.\n";
 
 struct Options {
     std::string command;
     std::string file;
     std::string output;
     bool json = false;
-    bool help = false;
     int width = 640;
     int height = 480;
 };
@@ -73,51 +70,54 @@ bool parseSize(const std::string& text, int& w, int& h) {
     return true;
 }
 
-bool parseArgs(const std::vector<std::string>& args, Options& o, std::string& problem) {
-    if (args.empty()) {
-        problem = "no command";
-        return false;
-    }
-    o.command = args[0];
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            o.help = true;
-        } else if (a == "--json" && o.command != "preview") {
-            o.json = true;
-        } else if ((a == "-o" || a == "--output") && o.command == "preview") {
-            if (++i == args.size()) {
-                problem = a + " needs a file name";
-                return false;
-            }
-            o.output = args[i];
-        } else if (a == "--size" && o.command == "preview") {
-            if (++i == args.size() || !parseSize(args[i], o.width, o.height)) {
-                problem = "--size needs WxH, each 1 to 8192";
-                return false;
-            }
-        } else if (!a.empty() && a[0] == '-' && a != "-") {
-            problem = "unknown option " + a;
-            return false;
-        } else if (o.file.empty()) {
-            o.file = a;
+// raydeck::tools::kContinue with `o` filled in, else the exit code.
+int parseArgs(std::vector<std::string> args, Options& o, std::ostream& out, std::ostream& err) {
+    CLI::App app(kAbout, "rdk-inspect");
+    app.set_version_flag("--version", "rdk-inspect " RAYDECK_VERSION);
+    app.require_subcommand(0, 1);  // none is reported below, an unknown one as unexpected
+    struct Command {
+        const char* name;
+        const char* brief;
+        const char* about;
+        const char* footer;
+    };
+    std::string size;
+    for (const Command& c :
+         {Command{"summary", "count and list what the scene holds", kSummaryHelp, kSummaryFooter},
+          Command{"check", "check the structure", kCheckHelp, kCheckFooter},
+          Command{"preview", "draw a PNG picture of the scene", kPreviewHelp, kPreviewFooter}}) {
+        CLI::App* command = app.add_subcommand(c.name, c.brief);
+        command->footer(std::string(c.about) + "\n" + c.footer);
+        command->add_option("FILE", o.file, "the scene file")->required();
+        if (std::string(c.name) == "preview") {
+            command->add_option("-o,--output", o.output, "the PNG file to write")
+                ->type_name("PREVIEW.png")
+                ->required();
+            command->add_option("--size", size, "the picture size, each side 1 to 8192 (640x480)")
+                ->type_name("WxH")
+                ->check([&o](const std::string& text) {
+                    return parseSize(text, o.width, o.height)
+                               ? std::string()
+                               : "expected WxH, each side 1 to 8192, not " + text;
+                });
         } else {
-            problem = "more than one file given";
-            return false;
+            command->add_flag("--json", o.json, "one JSON object instead of text");
         }
     }
-    if (o.help) {
-        return true;
+    if (!args.empty() && args[0] == "help") {
+        args[0] = "--help";
     }
-    if (o.file.empty()) {
-        problem = "no scene file given";
-        return false;
+    const int code = raydeck::tools::parseCommandLine(app, std::move(args), out, err);
+    if (code != raydeck::tools::kContinue) {
+        return code;
     }
-    if (o.command == "preview" && o.output.empty()) {
-        problem = "preview needs -o PREVIEW.png";
-        return false;
+    if (app.get_subcommands().empty()) {
+        raydeck::tools::usageError(err, "rdk-inspect",
+                                   "no command given: summary, check or preview");
+        return kExitUsage;
     }
-    return true;
+    o.command = app.get_subcommands().front()->get_name();
+    return raydeck::tools::kContinue;
 }
 
 nlohmann::json summaryJson(const Summary& s) {
@@ -320,29 +320,10 @@ int preview(const Options& o, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 int runInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
-        out << kUsage << "\n" << kSummaryHelp << "\n" << kCheckHelp << "\n" << kPreviewHelp;
-        return kExitClean;
-    }
     Options o;
-    std::string problem;
-    const bool known =
-        !args.empty() && (args[0] == "summary" || args[0] == "check" || args[0] == "preview");
-    if (!known) {
-        err << (args.empty() ? "rdk-inspect: no command\n"
-                             : "rdk-inspect: unknown command " + args[0] + "\n")
-            << kUsage;
-        return kExitUsage;
-    }
-    if (!parseArgs(args, o, problem)) {
-        err << "rdk-inspect " << o.command << ": " << problem << "\n" << kUsage;
-        return kExitUsage;
-    }
-    if (o.help) {
-        out << (o.command == "summary" ? kSummaryHelp
-                : o.command == "check" ? kCheckHelp
-                                       : kPreviewHelp);
-        return kExitClean;
+    const int parsed = parseArgs(args, o, out, err);
+    if (parsed != raydeck::tools::kContinue) {
+        return parsed;
     }
     if (o.command == "check") {
         return check(o, out, err);

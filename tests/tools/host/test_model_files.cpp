@@ -531,7 +531,10 @@ TEST(AssimpTestModelSet, FilesAssimpCannotReadAreRecordedAndRefused) {
         const std::string& path = timed.second;
         const ToolRun r = host({"export", path, "-o", "scene.rdk"}, dir.path());
         EXPECT_EQ(r.code, 2) << path;
-        EXPECT_NE(r.err.find(": cannot read the model: "), std::string::npos) << path << r.err;
+        // An empty file is refused before Assimp sees it.
+        EXPECT_TRUE(r.err.find(": cannot read the model: ") != std::string::npos ||
+                    r.err.find(": the document file is empty") != std::string::npos)
+            << path << r.err;
         EXPECT_FALSE(fs::exists(fs::path(dir.path()) / "scene.rdk")) << path;
     }
 }

@@ -7,11 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -132,7 +136,21 @@ TEST_F(RaydeckHost, BadDocumentsAreReportedWithFileAndPathAndNothingRuns) {
     }
     Result missing = host({"render", "nowhere.json"});
     EXPECT_EQ(missing.code, 2);
-    EXPECT_NE(missing.err.find("nowhere.json: cannot open the document file"), std::string::npos);
+    EXPECT_EQ(missing.err, "nowhere.json: cannot open the document file: " +
+                               std::error_code(ENOENT, std::generic_category()).message() + "\n");
+}
+
+// A folder or an empty file used to reach Assimp, which answered "No suitable reader found".
+TEST_F(RaydeckHost, FolderAndEmptyDocumentsAreRefusedWithTheirReason) {
+    fs::create_directory(dir_ / "scenes");
+    write("empty.obj", "");
+    Result folder = host({"export", "scenes", "-o", "out.rdk"});
+    EXPECT_EQ(folder.code, 2);
+    EXPECT_EQ(folder.err, "scenes: is a folder, not a document file\n");
+    Result empty = host({"export", "empty.obj", "-o", "out.rdk"});
+    EXPECT_EQ(empty.code, 2);
+    EXPECT_EQ(empty.err, "empty.obj: the document file is empty\n");
+    EXPECT_FALSE(fs::exists(dir_ / "out.rdk"));
 }
 
 TEST_F(RaydeckHost, CommandsListsIdsNamesHelpTextsAndIcons) {
@@ -155,42 +173,88 @@ TEST_F(RaydeckHost, ExportAnswersTheSaveDialogWithAFileOrStandardOutput) {
     EXPECT_EQ(readFile(dir_ / "car.rdk"), listing);
     EXPECT_EQ(toFile.out, "");
 
-    Result toStdout = host({"export", "car.json", "-o", "-"});
+    Result toStdout = host({"export", "car.json", "--output=-"});
     EXPECT_EQ(toStdout.code, 0) << toStdout.err;
     EXPECT_EQ(toStdout.out, listing);
+    // The test plug-in's listing holds none of a scene's blocks.
+    EXPECT_EQ(toStdout.err.rfind("raydeck-host: exported to standard output: 92 bytes, 0 objects, "
+                                 "0 triangles, 0 materials, 0 cameras, 0 lights in ",
+                                 0),
+              0u)
+        << toStdout.err;
 }
 
 TEST_F(RaydeckHost, PluginFailuresAndCancelledDialogsExitWithOne) {
     write("car.json", kDoc);
     Result noFolder = host({"export", "car.json", "-o", "missing/car.rdk"});
     EXPECT_EQ(noFolder.code, 1);
-    EXPECT_EQ(noFolder.err, "could not open file: \"missing/car.rdk\"\n");
+    EXPECT_EQ(noFolder.err,
+              "could not open file: \"missing/car.rdk\"\n"
+              "raydeck-host: missing/car.rdk: the folder missing does not exist\n");
 
-    Result cancelled = host({"export", "car.json"});
+    Result cancelled = host({"export", "car.json", "--cancel"});
     EXPECT_EQ(cancelled.code, 1);
     EXPECT_NE(cancelled.err.find("cancelled"), std::string::npos);
 
     Result render = host({"render", "car.json"});
     EXPECT_EQ(render.code, 1);
-    EXPECT_EQ(render.err, "Raydeck: no renderer could be reached\n");
+    EXPECT_EQ(render.err.rfind("Raydeck: no renderer could be reached\nraydeck-host: no Raydeck 7 "
+                               "to 8 installation",
+                               0),
+              0u)
+        << render.err;
 
     Result update = host({"update", "car.json"});
     EXPECT_EQ(update.code, 0) << update.err;
 }
 
-TEST_F(RaydeckHost, BadUsageExitsWithTwo) {
+TEST_F(RaydeckHost, BadUsageIsOneLineThatSaysWhatIsWrongAndExitsWithTwo) {
     write("car.json", kDoc);
-    EXPECT_EQ(host({}).code, 2);
-    EXPECT_EQ(host({"paint", "car.json"}).code, 2);
-    EXPECT_EQ(host({"export"}).code, 2);
-    EXPECT_EQ(host({"render", "car.json", "-o", "x"}).code, 2);
+    struct Case {
+        std::vector<std::string> args;
+        std::string what;
+    };
+    const std::vector<Case> cases = {
+        {{}, "no command given"},
+        {{"paint", "car.json"}, "unknown command paint"},
+        {{"export"}, "DOCUMENT is required"},
+        {{"export", "car.json"}, "export needs -o OUT"},
+        {{"export", "car.json", "-o", "x", "--cancel"}, "excludes"},
+        {{"render", "car.json", "-o", "x"}, "not expected"},
+        {{"commands", "--bogus"}, "not expected: --bogus"},
+    };
+    for (const Case& c : cases) {
+        Result r = host(c.args);
+        EXPECT_EQ(r.code, 2) << c.what;
+        EXPECT_EQ(r.err.rfind("raydeck-host: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.what), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("raydeck-host --help"), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
     EXPECT_EQ(host({"--plugin"}, false).code, 2);
     Result noPlugin = host({"--plugin", "none.cdl64", "commands"}, false);
     EXPECT_EQ(noPlugin.code, 2);
     EXPECT_NE(noPlugin.err.find("none.cdl64: cannot load the plug-in"), std::string::npos);
-    Result help = host({"--help"});
-    EXPECT_EQ(help.code, 0);
-    EXPECT_NE(help.out.find("usage: raydeck-host"), std::string::npos);
+}
+
+TEST_F(RaydeckHost, HelpAndVersionPrintOnStandardOutputAndExitWithZero) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--help"}, {"-h"}, {"export", "--help"}}) {
+        Result help = host(args);
+        EXPECT_EQ(help.code, 0);
+        EXPECT_NE(help.out.find("Usage: raydeck-host"), std::string::npos) << help.out;
+        EXPECT_EQ(help.err, "");
+    }
+    Result version = host({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out, "raydeck-host " RAYDECK_VERSION "\n");
+    // The plug-in option in either spelling, also after the command.
+    write("car.json", kDoc);
+    Result late =
+        host({"export", "car.json", "-o", "car.rdk", "--plugin=" RAYDECK_TEST_PLUGIN}, false);
+    EXPECT_EQ(late.code, 0) << late.err;
+    EXPECT_TRUE(fs::exists(dir_ / "car.rdk"));
 }
 
 TEST_F(RaydeckHost, RealPluginRegistersItsCommandsAndExportsTheSample) {
@@ -205,6 +269,15 @@ TEST_F(RaydeckHost, RealPluginRegistersItsCommandsAndExportsTheSample) {
     Result toStdout = host({"export", sample, "-o", "-"}, false);
     EXPECT_EQ(toStdout.code, 0) << toStdout.err;
     EXPECT_EQ(toStdout.out.rfind("//---tarvik:dal:7---", 0), 0u);
+    // The summary counts what went out, to standard output as to a file.
+    const std::regex summary(
+        "raydeck-host: exported (to standard output|workshop\\.rdk): [0-9.]+ KiB, 7 objects, "
+        "32 triangles, 7 materials, 1 camera, 2 lights in [0-9]+\\.[0-9]{2} s\n");
+    EXPECT_TRUE(std::regex_match(toStdout.err, summary)) << toStdout.err;
+    Result toFile = host({"export", sample, "-o", "workshop.rdk"}, false);
+    EXPECT_EQ(toFile.code, 0) << toFile.err;
+    EXPECT_TRUE(std::regex_match(toFile.err, summary)) << toFile.err;
+    EXPECT_EQ(readFile(dir_ / "workshop.rdk"), toStdout.out);
 
     Result noFolder = host({"export", sample, "-o", "missing/workshop.rdk"}, false);
     EXPECT_EQ(noFolder.code, 1);
@@ -275,7 +348,11 @@ TEST_F(RaydeckHost, ModelFilesAreHostDocumentsWithWarningsForWhatTheyCannotHold)
     write("shop.obj", kModelObj);
     Result r = host({"export", "shop.obj", "-o", "-"});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.err, "raydeck-host: shop.obj: skipped 1 line\n");
+    EXPECT_EQ(r.err.rfind("raydeck-host: shop.obj: skipped 1 line\n"
+                          "raydeck-host: exported to standard output: ",
+                          0),
+              0u)
+        << r.err;
     EXPECT_EQ(r.out,
               "document shop.obj\n"
               "object shop.obj type 5140 id 1 points 0\n"

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <tinyxml2.h>
 
+#include <regex>
 #include <set>
 #include <vector>
 
@@ -188,6 +189,54 @@ TEST_F(LiveTest, StreamedSceneIsStoredEqualToAnExport) {
     EXPECT_NE(out.find("importing \"Shelf\" 0.500"), std::string::npos) << out;
     EXPECT_NE(out.find("importing \"Done\" 1.000"), std::string::npos) << out;
     EXPECT_NE(out.find("scene complete: model set \"Kitchen\""), std::string::npos) << out;
+    // The log beside the announcement holds the same lines with their time, and outlives the
+    // renderer, whose standard output leads nowhere when the plug-in launched it.
+    renderer.stop();
+    const std::string log = readAll(raydeck::live::logPath(runtime_, -renderer.pid()));
+    const std::regex complete(
+        "(^|\n)[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} raydeck-renderer: scene "
+        "complete: model set \"Kitchen\", [0-9]+ bytes, stored in " +
+        stored + "\n");
+    EXPECT_TRUE(std::regex_search(log, complete)) << log;
+    EXPECT_NE(log.find("raydeck-renderer: importing \"Done\" 1.000\n"), std::string::npos);
+}
+
+// --help used to start a listening renderer: it must only print.
+TEST_F(LiveTest, HelpAndVersionStartNoRendererAndOtherArgumentsAreUsageErrors) {
+    struct Case {
+        const char* arg;
+        int code;
+        const char* text;
+    };
+    for (const Case& c : {Case{"--help", 0, "RAYDECK_RUNTIME_DIR"},
+                          Case{"--version", 0, "raydeck-renderer " RAYDECK_VERSION},
+                          Case{"--port=1", 2, "raydeck-renderer --help"}}) {
+        const std::string log = temp_.path() + "/args.log";
+        std::fflush(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) {
+                _exit(126);
+            }
+            execl(RAYDECK_RENDERER_EXE, RAYDECK_RENDERER_EXE, c.arg, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        int status = -1;
+        const bool ended = waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10);
+        if (!ended) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        EXPECT_TRUE(ended) << c.arg;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.code) << c.arg;
+        EXPECT_NE(readAll(log).find(c.text), std::string::npos) << readAll(log);
+        std::error_code ec;
+        EXPECT_FALSE(std::filesystem::exists(runtime_, ec) &&
+                     !std::filesystem::is_empty(runtime_, ec))
+            << c.arg << ": something was announced";
+    }
 }
 
 TEST_F(LiveTest, LaterScenesReplaceTheirModelSetAndCarryTheirId) {

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -170,15 +171,30 @@ TEST_F(RdkInspect, CheckPassesTheExportAndReportsACutFileAtItsEnd) {
 }
 
 TEST_F(RdkInspect, BadUsageAndUnreadableFilesExitTwo) {
-    EXPECT_EQ(inspect({}).code, 2);
-    EXPECT_EQ(inspect({"frobnicate", path("probe.rdk")}).code, 2);
-    EXPECT_EQ(inspect({"check"}).code, 2);
-    EXPECT_EQ(inspect({"check", path("probe.rdk"), "--bogus"}).code, 2);
+    // A usage mistake is one line that says what is wrong and where the help is.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> usage = {
+        {{}, "no command given"},
+        {{"frobnicate", path("probe.rdk")}, "unknown command frobnicate"},
+        {{"check"}, "FILE is required"},
+        {{"check", path("probe.rdk"), "--bogus"}, "--bogus"},
+        {{"preview", path("probe.rdk")}, "--output is required"},
+        {{"preview", path("probe.rdk"), "-o", path("p.png"), "--size", "0x5"}, "not 0x5"},
+        {{"summary", path("probe.rdk"), "--size=1x1"}, "--size"},
+    };
+    for (const auto& [args, what] : usage) {
+        Outcome r = inspect(args);
+        EXPECT_EQ(r.code, 2) << what;
+        EXPECT_NE(r.err.find(what), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("(rdk-inspect --help shows the usage)\n"), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
     EXPECT_EQ(inspect({"check", path("absent.rdk")}).code, 2);
     EXPECT_EQ(inspect({"summary", path("absent.rdk")}).code, 2);
-    EXPECT_EQ(inspect({"preview", path("probe.rdk")}).code, 2);  // no -o
-    EXPECT_EQ(inspect({"preview", path("probe.rdk"), "-o", path("p.png"), "--size", "0x5"}).code,
-              2);
+    // Both spellings of an option's value.
+    Outcome sized =
+        inspect({"preview", path("probe.rdk"), "--output=" + path("s.png"), "--size=32x24"});
+    EXPECT_EQ(sized.code, 0) << sized.err;
+    EXPECT_EQ(sized.out.rfind(path("s.png") + ": 32x24,", 0), 0u) << sized.out;
     EXPECT_EQ(inspect({"preview", path("probe.rdk"), "-o", path("no/such/dir/p.png")}).code, 2);
     for (const char* command : {"summary", "check", "preview"}) {
         Outcome help = inspect({command, "--help"});
@@ -186,6 +202,9 @@ TEST_F(RdkInspect, BadUsageAndUnreadableFilesExitTwo) {
         EXPECT_NE(help.out.find(std::string("rdk-inspect ") + command), std::string::npos);
     }
     EXPECT_EQ(inspect({"--help"}).code, 0);
+    Outcome version = inspect({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out, "rdk-inspect " RAYDECK_VERSION "\n");
 }
 
 // Reads an 8-bit RGB PNG back.

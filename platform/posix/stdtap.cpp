@@ -1,0 +1,118 @@
+// Standard output tap on POSIX: a pipe in front of descriptor 1 and a thread that passes its
+// bytes on. In a file of its own, so that the plug-in, which takes standard output over but never
+// taps it, links no thread code.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "platform/stdstream.h"
+
+namespace platform {
+
+namespace {
+
+Status systemError(int err) {
+    return Status(StatusCode::io_error, err, std::strerror(err));
+}
+
+}  // namespace
+
+class StandardOutputTap {
+  public:
+    std::function<void(const char*, std::size_t)> onBytes;
+    int original = -1;  // the standard output from before the tap
+    int readEnd = -1;
+    int writeError = 0;
+    std::thread pump;
+
+    void run() {
+        char buffer[1 << 16];
+        for (;;) {
+            const ssize_t n = ::read(readEnd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            onBytes(buffer, static_cast<std::size_t>(n));
+            if (!writeAll(buffer, static_cast<std::size_t>(n))) {
+                writeError = errno != 0 ? errno : EIO;
+                break;
+            }
+        }
+        // Writers now get the error they would have got from the original output.
+        ::close(readEnd);
+        readEnd = -1;
+    }
+
+  private:
+    bool writeAll(const char* data, std::size_t size) {
+        while (size > 0) {
+            const ssize_t n = ::write(original, data, size);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+};
+
+Status tapStandardOutput(std::function<void(const char*, std::size_t)> onBytes,
+                         StandardOutputTap*& tap) {
+    tap = nullptr;
+    std::fflush(stdout);
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        return systemError(errno);
+    }
+    const int original = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (original < 0 || ::dup2(ends[1], STDOUT_FILENO) < 0) {
+        const int err = errno;
+        if (original >= 0) {
+            ::close(original);
+        }
+        ::close(ends[0]);
+        ::close(ends[1]);
+        return systemError(err);
+    }
+    ::close(ends[1]);
+    auto* t = new StandardOutputTap;
+    t->onBytes = std::move(onBytes);
+    t->original = original;
+    t->readEnd = ends[0];
+    t->pump = std::thread([t] { t->run(); });
+    tap = t;
+    return Status::success();
+}
+
+Status untapStandardOutput(StandardOutputTap* tap) {
+    if (tap == nullptr) {
+        return Status(StatusCode::invalid_argument, EINVAL, "no tap");
+    }
+    std::fflush(stdout);
+    // Closes the tapped descriptor: the pump sees the end once every duplicate is closed too.
+    const bool restored = ::dup2(tap->original, STDOUT_FILENO) >= 0;
+    const int restoreError = errno;
+    if (!restored) {
+        ::close(STDOUT_FILENO);
+    }
+    tap->pump.join();
+    ::close(tap->original);
+    const int writeError = tap->writeError;
+    delete tap;
+    if (!restored) {
+        return systemError(restoreError);
+    }
+    return writeError != 0 ? systemError(writeError) : Status::success();
+}
+
+}  // namespace platform

@@ -1,0 +1,115 @@
+// What raydeck-host adds after a command: the export summary, the reason behind a scene file that
+// cannot be opened, the renderer's log after Render and Update, and the registry that held no
+// installation.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <thread>
+
+#include "tests/platform/TempDir.h"
+#include "tools/host/HostReport.h"
+
+namespace fs = std::filesystem;
+using namespace raydeck::hostsim;
+
+namespace {
+
+std::shared_ptr<const std::vector<char>> bytesOf(const std::string& text) {
+    return std::make_shared<const std::vector<char>>(text.begin(), text.end());
+}
+
+}  // namespace
+
+TEST(ExportSummary, CountsWhatTheSceneHoldsAndNamesASceneThatDoesNotRead) {
+    const std::string scene =
+        "//---tarvik:dal:7---\nversion 8\n"
+        "camera \"Cam\" {\n  fov 40\n}\n"
+        "group \"scene\" {\n"
+        "  object \"Quad\" {\n"
+        "    geometry \"triangles\" {\n"
+        "      \"vertices\" [0 0 0 1 0 0 1 1 0 0 1 0]\n"
+        "      \"triangles\" [0 1 2 0 2 3]\n"
+        "    }\n"
+        "  }\n"
+        "}\n";
+    EXPECT_EQ(exportSummary("q.rdk", bytesOf(scene), 0.25),
+              "q.rdk: " + std::to_string(scene.size()) +
+                  " bytes, 1 object, 2 triangles, 0 materials, 1 camera, 0 lights in 0.25 s");
+    EXPECT_EQ(exportSummary("x", bytesOf("group \"a\" {\n"), 1),
+              "x: 12 bytes in 1.00 s (not read back as a scene: offset 0: block not closed at the "
+              "end of the file)");
+    EXPECT_NE(exportSummary("big", bytesOf(std::string(20 * 1024, '\n')), 0).find("big: 20.0 KiB"),
+              std::string::npos);
+}
+
+TEST(OutputProblem, NamesFoldersMissingFoldersAndLeavesNoFileBehind) {
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const fs::path root = dir.path();
+    fs::create_directory(root / "sub");
+    std::ofstream(root / "plain") << "x";
+    EXPECT_EQ(outputProblem((root / "sub").string()), "is a folder");
+    EXPECT_EQ(outputProblem((root / "none" / "a.rdk").string()),
+              "the folder " + (root / "none").string() + " does not exist");
+    EXPECT_EQ(outputProblem((root / "plain" / "a.rdk").string()),
+              (root / "plain").string() + " is not a folder");
+    // A place that takes the file shows no reason, and asking must not leave a file there.
+    EXPECT_EQ(outputProblem((root / "sub" / "a.rdk").string()), "");
+    EXPECT_FALSE(fs::exists(root / "sub" / "a.rdk"));
+    EXPECT_EQ(outputProblem((root / "plain").string()), "");
+    EXPECT_EQ(std::ifstream(root / "plain").get(), 'x');
+}
+
+TEST(RendererNews, TheNewestLogSinceTheCommandWithItsLastStoredScene) {
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const fs::path run = dir.path();
+    std::ofstream(run / "11.log") << "x raydeck-renderer: scene complete: model set \"old\"\n";
+    std::ofstream(run / "11.xml") << "<renderer/>";
+    const auto since = fs::file_time_type::clock::now();
+    fs::last_write_time(run / "11.log", since - std::chrono::seconds(5));
+    RendererNews news;
+    EXPECT_FALSE(findRendererNews(run.string(), since, news));
+
+    {
+        // A long log: only its end is read, so the last scene must come from there.
+        std::ofstream log(run / "22.log");
+        log << "x raydeck-renderer: scene complete: model set \"a\", 5 bytes, stored in /s/1.rdk\n";
+        for (int i = 0; i < 5000; ++i) {
+            log << "x raydeck-renderer: importing \"b\" 0.500\n";
+        }
+        log << "x raydeck-renderer: scene complete: model set \"b\", 9 bytes, stored in /s/2.rdk\n"
+               "x raydeck-renderer: importing \"c\" 0.100\n";
+    }
+    fs::last_write_time(run / "22.log", since + std::chrono::seconds(1));
+    ASSERT_TRUE(findRendererNews(run.string(), since, news));
+    EXPECT_EQ(news.log, (run / "22.log").string());
+    EXPECT_EQ(news.scene, "scene complete: model set \"b\", 9 bytes, stored in /s/2.rdk");
+}
+
+TEST(MissingInstallation, SaysWhichRegistryFileWasReadAndWhatItLacks) {
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string reg = dir.path() + "/raydeck.reg";
+    setenv("RAYDECK_REGISTRY", reg.c_str(), 1);
+    EXPECT_EQ(missingInstallation(7, 8),
+              "no Raydeck 7 to 8 installation: the registry file " + reg +
+                  " does not exist (RAYDECK_REGISTRY names the file to read)");
+
+    const std::string renderer = dir.path() + "/renderer";
+    auto writeRegistry = [&](const std::string& binName) {
+        std::ofstream(reg) << "Windows Registry Editor Version 5.00\r\n\r\n"
+                           << "[HKEY_CURRENT_USER\\SOFTWARE\\Tarvik\\Raydeck 7]\r\n"
+                           << "\"BinName\"=\"" << binName << "\"\r\n";
+    };
+    writeRegistry(renderer);  // names a file that is not there
+    EXPECT_EQ(missingInstallation(7, 8),
+              "no Raydeck 7 to 8 installation whose BinName names an existing file in the "
+              "registry file " +
+                  reg);
+    std::ofstream(renderer) << "#!/bin/sh\n";
+    EXPECT_EQ(missingInstallation(7, 8), "");
+    EXPECT_NE(missingInstallation(9, 9), "");
+    unsetenv("RAYDECK_REGISTRY");
+}

@@ -1,0 +1,152 @@
+// HostReport: the lines raydeck-host adds after a command (see HostReport.h).
+#include "tools/host/HostReport.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "Installation.h"
+#include "platform/file.h"
+#include "platform/registry.h"
+#include "platform/utf.h"
+#include "tools/rdk/RdkReader.h"
+#include "tools/rdk/RdkSummary.h"
+
+namespace raydeck::hostsim {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string count(size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string size(size_t bytes) {
+    char text[64];
+    if (bytes < 10 * 1024) {
+        std::snprintf(text, sizeof text, "%zu bytes", bytes);
+    } else if (bytes < 10 * 1024 * 1024) {
+        std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
+    } else {
+        std::snprintf(text, sizeof text, "%.1f MiB", bytes / (1024.0 * 1024.0));
+    }
+    return text;
+}
+
+std::string seconds(double s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", s);
+    return text;
+}
+
+}  // namespace
+
+std::string exportSummary(const std::string& where, std::shared_ptr<const std::vector<char>> bytes,
+                          double time) {
+    const size_t total = bytes ? bytes->size() : 0;
+    rdk::Scene scene;
+    rdk::ReadError error;
+    if (!bytes || !rdk::parseScene(bytes, scene, error)) {
+        return where + ": " + size(total) + " in " + seconds(time) +
+               " (not read back as a scene: offset " + std::to_string(error.offset) + ": " +
+               error.message + ")";
+    }
+    // Textures are looked up relative to the scene's folder; the counts here do not use them.
+    const rdk::Summary s = rdk::summarize(scene, std::string());
+    return where + ": " + size(total) + ", " + count(s.objects, "object", "objects") + ", " +
+           count(s.triangles, "triangle", "triangles") + ", " +
+           count(s.materials, "material", "materials") + ", " +
+           count(s.cameras.size(), "camera", "cameras") + ", " +
+           count(s.lights.size(), "light", "lights") + " in " + seconds(time);
+}
+
+std::string outputProblem(const std::string& path) {
+    std::error_code ec;
+    const fs::path target(path);
+    if (fs::is_directory(target, ec)) {
+        return "is a folder";
+    }
+    const fs::path parent = target.parent_path();
+    if (!parent.empty()) {
+        const fs::file_status status = fs::status(parent, ec);
+        if (!fs::exists(status)) {
+            return "the folder " + parent.string() + " does not exist";
+        }
+        if (!fs::is_directory(status)) {
+            return parent.string() + " is not a folder";
+        }
+    }
+    // Ask the system: an existing file is opened without changing it; a new one is made and
+    // removed again.
+    const bool existed = fs::exists(target, ec);
+    std::u16string wide;
+    FILE* f = nullptr;
+    if (!platform::utf8ToUtf16(path, wide).ok()) {
+        return "not a valid file name";
+    }
+    const platform::Status opened = platform::openFile(wide, existed ? u"r+b" : u"wb", f);
+    if (!opened.ok()) {
+        return opened.sysError() != 0 ? std::strerror(opened.sysError()) : opened.message();
+    }
+    std::fclose(f);
+    if (!existed) {
+        fs::remove(target, ec);
+    }
+    return std::string();
+}
+
+bool findRendererNews(const std::string& runtimeFolder, fs::file_time_type since,
+                      RendererNews& out) {
+    std::error_code ec;
+    fs::path newest;
+    fs::file_time_type newestTime = since;
+    for (fs::directory_iterator it(runtimeFolder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().extension() != ".log") {
+            continue;
+        }
+        std::error_code timeError;
+        const fs::file_time_type t = fs::last_write_time(it->path(), timeError);
+        if (!timeError && t >= newestTime) {
+            newest = it->path();
+            newestTime = t;
+        }
+    }
+    if (newest.empty()) {
+        return false;
+    }
+    out.log = newest.string();
+    out.scene.clear();
+    // The last scene is near the end; a long-running renderer's log can be long.
+    constexpr std::streamoff kTail = 64 * 1024;
+    std::ifstream in(newest, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : 0;
+    in.seekg(size > kTail ? size - kTail : 0);
+    const std::string marker = "scene complete: ";
+    for (std::string line; std::getline(in, line);) {
+        const size_t at = line.find(marker);
+        if (at != std::string::npos) {
+            out.scene = line.substr(at);
+        }
+    }
+    return true;
+}
+
+std::string missingInstallation(int minVersion, int maxVersion) {
+    if (!trv::link::Installation::instance().binName(minVersion, maxVersion).empty()) {
+        return std::string();
+    }
+    const std::string what = "no Raydeck " + std::to_string(minVersion) + " to " +
+                             std::to_string(maxVersion) + " installation";
+    std::string file;
+    if (!platform::registryFile(file).ok()) {
+        return what + " in the registry";
+    }
+    std::error_code ec;
+    if (!fs::exists(file, ec)) {
+        return what + ": the registry file " + file +
+               " does not exist (RAYDECK_REGISTRY names the file to read)";
+    }
+    return what + " whose BinName names an existing file in the registry file " + file;
+}
+
+}  // namespace raydeck::hostsim
