@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/socket.h"
 #include "trvScene_api.h"
 #include "trvScene_api_file.h"
 
@@ -106,7 +107,7 @@ class LiveSceneApi : public trvScene_api {
 
     // The socket side of the stdio stream the writer writes to.
     struct Channel {
-        int fd = -1;
+        platform::Socket fd = platform::kNoSocket;
         int sendMs = 0;
         std::uint64_t sent = 0;  // scene bytes the renderer's side has taken
         bool failed = false;
