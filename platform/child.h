@@ -33,8 +33,9 @@ Status spawnChild(const std::string& program, const std::vector<std::string>& ar
 // exited is released: its id is no longer valid.
 Status waitChild(Child& child, int timeoutMs, bool& exited, int& exitCode);
 
-// Asks the child to end (SIGTERM; on Windows a console break event to the child's own process
-// group), or ends it at once (SIGKILL; TerminateProcess).
+// Asks the child to end (SIGTERM; on Windows the stop event that platform::catchTermination
+// watches, else a console break event to the child's own process group), or ends it at once
+// (SIGKILL; TerminateProcess).
 Status stopChild(const Child& child);
 Status killChild(const Child& child);
 

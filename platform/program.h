@@ -35,8 +35,8 @@ Status perUserTempFolder(const std::string& name, std::string& out);
 // Creates a new, empty folder `<temp>/<prefix>XXXXXX` only this user may use; `out` its path.
 Status makeTempFolder(const std::string& prefix, std::string& out);
 
-// Termination requests (SIGTERM and SIGINT on POSIX; console control events on Windows) set a
-// flag instead of ending the process, so that the program can clean up and return. Blocking
+// Termination requests (SIGTERM and SIGINT on POSIX; console control events and the stop event
+// of platform::stopChild on Windows) set a flag instead of ending the process, so that the program can clean up and return. Blocking
 // socket waits (platform/socket.h) return early when a request arrives.
 Status catchTermination();
 bool terminationRequested();

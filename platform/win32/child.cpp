@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cwctype>
+#include <string>
 
 #include "platform/utf.h"
 
@@ -174,6 +175,17 @@ Status waitChild(Child& child, int timeoutMs, bool& exited, int& exitCode) {
 }
 
 Status stopChild(const Child& child) {
+    // The stop event of a child that catches termination (platform::catchTermination), else a
+    // console break event to its process group.
+    const std::wstring name = L"Local\\raydeck-terminate-" + std::to_wstring(child.id);
+    HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
+    if (event != nullptr) {
+        const BOOL set = SetEvent(event);
+        CloseHandle(event);
+        if (set) {
+            return Status::success();
+        }
+    }
     if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(child.id))) {
         return lastError("GenerateConsoleCtrlEvent failed");
     }

@@ -24,6 +24,15 @@ BOOL WINAPI onConsoleControl(DWORD) {
     return TRUE;  // handled: the program ends by itself
 }
 
+// A program without a console (started detached, or under a service) gets no console events;
+// it also watches a named event that platform::stopChild sets.
+DWORD WINAPI watchStopEvent(void* event) {
+    if (WaitForSingleObject(static_cast<HANDLE>(event), INFINITE) == WAIT_OBJECT_0) {
+        terminationFlag = true;
+    }
+    return 0;
+}
+
 std::string narrow(const wchar_t* text, size_t size) {
     std::string out;
     utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(text), size), out);
@@ -155,6 +164,18 @@ Status makeTempFolder(const std::string& prefix, std::string& out) {
 Status catchTermination() {
     if (!SetConsoleCtrlHandler(onConsoleControl, TRUE)) {
         return lastError("SetConsoleCtrlHandler failed");
+    }
+    static HANDLE event = nullptr;
+    if (event == nullptr) {
+        const std::wstring name =
+            L"Local\\raydeck-terminate-" + std::to_wstring(GetCurrentProcessId());
+        event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+        HANDLE thread =
+            event != nullptr ? CreateThread(nullptr, 0, watchStopEvent, event, 0, nullptr) : nullptr;
+        if (thread == nullptr) {
+            return lastError("cannot watch the stop event");
+        }
+        CloseHandle(thread);
     }
     return Status::success();
 }

@@ -1,24 +1,18 @@
 // A per-test temporary folder, removed with everything in it.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <string>
 
+#include "platform/program.h"
+
 class TempDir {
   public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "raydeck-test-XXXXXX").string();
-        if (mkdtemp(&pattern[0]) != nullptr) {
-            path_ = pattern;
-        }
-    }
+    TempDir() { platform::makeTempFolder("raydeck-test-", path_); }
     ~TempDir() {
         std::error_code ec;
         if (!path_.empty()) {
-            std::filesystem::remove_all(path_, ec);
+            std::filesystem::remove_all(std::filesystem::u8path(path_), ec);
         }
     }
     const std::string& path() const { return path_; }
