@@ -1,11 +1,12 @@
 // The child that test_child starts: `exit N` ends with N; `args` prints its arguments one a line;
 // `env NAME` prints the variable (or "unset"); `wait` waits for a termination request and exits
-// with 7 (or 9 after a minute).
+// with 7 (or 9 after a minute); `stop PID` asks process PID to end, as platform::stopChild does.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "platform/child.h"
 #include "platform/clock.h"
 #include "platform/program.h"
 
@@ -25,6 +26,11 @@ int main(int argc, char** argv) {
         std::string value;
         std::printf("%s\n", platform::getEnvironment(args[2], value) ? value.c_str() : "unset");
         return 0;
+    }
+    if (what == "stop" && args.size() > 2) {
+        platform::Child other;
+        other.id = std::atoll(args[2].c_str());
+        return platform::stopChild(other).ok() ? 0 : 1;
     }
     if (what == "wait") {
         platform::catchTermination();

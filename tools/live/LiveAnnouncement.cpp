@@ -116,8 +116,8 @@ std::string runtimeFolder() {
 bool ensureFolder(const std::string& path) {
     std::error_code ec;
     fs::path p = fsPath(path);
-    fs::path walked;
-    for (const fs::path& part : p) {
+    fs::path walked = p.root_path();  // a drive ("Z:") is no folder to test or make
+    for (const fs::path& part : p.relative_path()) {
         walked /= part;
         if (!fs::exists(walked, ec)) {
             if (fs::create_directory(walked, ec)) {
