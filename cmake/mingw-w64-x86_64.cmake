@@ -19,5 +19,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
+# The static C++ runtime brings its debug sections along; release binaries leave them out.
+foreach(kind EXE SHARED MODULE)
+  set(CMAKE_${kind}_LINKER_FLAGS_RELEASE_INIT "-s")
+endforeach()
 # Tests run the Windows programs through Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -36,8 +36,9 @@ Status perUserTempFolder(const std::string& name, std::string& out);
 Status makeTempFolder(const std::string& prefix, std::string& out);
 
 // Termination requests (SIGTERM and SIGINT on POSIX; console control events and the stop event
-// of platform::stopChild on Windows) set a flag instead of ending the process, so that the program can clean up and return. Blocking
-// socket waits (platform/socket.h) return early when a request arrives.
+// of platform::stopChild on Windows) set a flag instead of ending the process, so that the program
+// can clean up and return. Blocking socket waits (platform/socket.h) return early when a request
+// arrives.
 Status catchTermination();
 bool terminationRequested();
 

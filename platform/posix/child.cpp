@@ -65,7 +65,8 @@ Status waitChild(Child& child, int timeoutMs, bool& exited, int& exitCode) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         int status = 0;
-        const pid_t r = ::waitpid(static_cast<pid_t>(child.id), &status, timeoutMs < 0 ? 0 : WNOHANG);
+        const pid_t r =
+            ::waitpid(static_cast<pid_t>(child.id), &status, timeoutMs < 0 ? 0 : WNOHANG);
         if (r < 0 && errno == EINTR) {
             continue;
         }

@@ -81,7 +81,8 @@ Status perUserTempFolder(const std::string& name, std::string& out) {
 }
 
 Status makeTempFolder(const std::string& prefix, std::string& out) {
-    std::string pattern = (std::filesystem::path(systemTempFolder()) / (prefix + "XXXXXX")).string();
+    std::string pattern =
+        (std::filesystem::path(systemTempFolder()) / (prefix + "XXXXXX")).string();
     if (::mkdtemp(&pattern[0]) == nullptr) {
         out.clear();
         return Status(StatusCode::io_error, errno, "mkdtemp failed");

@@ -128,7 +128,7 @@ Status receiveSome(Socket s, char* data, std::size_t size, std::size_t& done) {
 
 Status shutdownSending(Socket s) {
     return ::shutdown(static_cast<int>(s), SHUT_WR) == 0 ? Status::success()
-                                                          : failure("shutdown failed");
+                                                         : failure("shutdown failed");
 }
 
 Status closeSocket(Socket s) {

@@ -159,7 +159,7 @@ Status waitChild(Child& child, int timeoutMs, bool& exited, int& exitCode) {
         return Status(StatusCode::invalid_argument, ERROR_INVALID_HANDLE, "no child");
     }
     const DWORD r = WaitForSingleObject(static_cast<HANDLE>(child.handle),
-                                       timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+                                        timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
     if (r == WAIT_TIMEOUT) {
         return Status::success();
     }

@@ -94,8 +94,8 @@ bool processRunning(std::int64_t id) {
     if (id <= 0 || id > 0xffffffffLL) {
         return false;
     }
-    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                           static_cast<DWORD>(id));
+    HANDLE h =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
     if (h == nullptr) {
         return GetLastError() == ERROR_ACCESS_DENIED;  // exists, but is not ours to open
     }
@@ -170,8 +170,9 @@ Status catchTermination() {
         const std::wstring name =
             L"Local\\raydeck-terminate-" + std::to_wstring(GetCurrentProcessId());
         event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
-        HANDLE thread =
-            event != nullptr ? CreateThread(nullptr, 0, watchStopEvent, event, 0, nullptr) : nullptr;
+        HANDLE thread = event != nullptr
+                            ? CreateThread(nullptr, 0, watchStopEvent, event, 0, nullptr)
+                            : nullptr;
         if (thread == nullptr) {
             return lastError("cannot watch the stop event");
         }

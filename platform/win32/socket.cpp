@@ -39,7 +39,8 @@ sockaddr_in loopback(int port) {
 }
 
 SOCKET newSocket() {
-    SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    SOCKET s =
+        WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET) {
         s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);  // systems without that flag
         if (s != INVALID_SOCKET) {

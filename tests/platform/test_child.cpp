@@ -41,7 +41,8 @@ TEST(Child, ExitCodeArgumentsAndOutputFile) {
 
     options.outputFile = dir.path() + "/out.txt";
     const std::vector<std::string> args = {"a b", "quote\"inside", "trailing\\", "",
-                                           "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC"};
+                                           "Gr\xC3\xBC\xC3\x9F"
+                                           "e \xE2\x82\xAC"};
     std::vector<std::string> call = {"args"};
     call.insert(call.end(), args.begin(), args.end());
     EXPECT_EQ(runToEnd(call, options), 0);

@@ -12,8 +12,9 @@ namespace raydeck::hostsim {
 
 std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::string& error,
                                              std::vector<std::string>&) {
-    error = path + ": cannot read the model: this raydeck-host was built without Assimp; "
-                   "only host documents (JSON) can be read";
+    error = path +
+            ": cannot read the model: this raydeck-host was built without Assimp; "
+            "only host documents (JSON) can be read";
     return nullptr;
 }
 

@@ -99,7 +99,7 @@ void LiveSceneApi::closeConnection() {
         stream_ = nullptr;
     }
     platform::closeSocket(channel_.fd);
-    channel_ = Channel{};
+    channel_.reset();
     headerId_ = 1;
 }
 
@@ -124,13 +124,13 @@ bool LiveSceneApi::connect(const char* host, unsigned port, int wait) {
     if (fd == platform::kNoSocket) {
         return false;
     }
-    channel_ = Channel{};
+    channel_.reset();
     channel_.fd = fd;
     channel_.sendMs = timeouts_.sendMs;
     if (!platform::openFunctionStream(channelWrite, &channel_, stream_).ok()) {
         stream_ = nullptr;
         platform::closeSocket(fd);
-        channel_ = Channel{};
+        channel_.reset();
         return false;
     }
     if (!streamBuffer_) {

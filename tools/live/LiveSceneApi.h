@@ -8,6 +8,7 @@
 // wait longer than the send timeout for the renderer to take more.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -105,12 +106,20 @@ class LiveSceneApi : public trvScene_api {
     void print(const char* text) override;
     void error(const char* text) override;
 
-    // The socket side of the stdio stream the writer writes to.
+    // The socket side of the stdio stream the writer writes to. Where the stream delivers on a
+    // thread of its own (Windows), `failed` is set there while the writer goes on here.
     struct Channel {
         platform::Socket fd = platform::kNoSocket;
         int sendMs = 0;
         std::uint64_t sent = 0;  // scene bytes the renderer's side has taken
-        bool failed = false;
+        std::atomic<bool> failed{false};
+
+        void reset() {
+            fd = platform::kNoSocket;
+            sendMs = 0;
+            sent = 0;
+            failed = false;
+        }
     };
 
   private:

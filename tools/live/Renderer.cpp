@@ -252,14 +252,13 @@ bool Renderer::serve(platform::Socket client) {
         }
     }
     std::uint64_t sceneBytes = 0;
-    bool complete = ended && !damaged &&
-                    parseEndOfScene(scanner.tail(), scanner.bytes(), sceneBytes);
+    bool complete =
+        ended && !damaged && parseEndOfScene(scanner.tail(), scanner.bytes(), sceneBytes);
     complete = std::fclose(out) == 0 && complete;
     std::error_code ec;
     // The end-of-scene line is the wire's, not the scene's: cut it off.
-    complete = complete && (std::filesystem::resize_file(std::filesystem::u8path(path), sceneBytes,
-                                                         ec),
-                            !ec);
+    complete = complete &&
+               (std::filesystem::resize_file(std::filesystem::u8path(path), sceneBytes, ec), !ec);
     if (!complete) {
         std::filesystem::remove(std::filesystem::u8path(path), ec);
         say("scene broken off after %llu bytes: discarded",
