@@ -60,7 +60,9 @@ cmp -s "$work/commands.lf" "$work/commands.linux" || fail "commands differ from 
 # Paths are the only difference: Z:\...\ against /.../ (the texture line names the document's
 # folder); they are put in one form before comparing.
 normalise() { sed -e 's#[A-Z]:\\#/#g' -e '/"texture"/ s#\\#/#g' "$1"; }
-docs=("$top/examples/workshop.json" "$top"/tests/windows/documents/*.json)
+# The sample and every host document kept as test data.
+mapfile -t docs < <(grep -rlF --include='*.json' '"raydeck-host-document"' "$top/examples" \
+                      "$top/tests" | sort)
 for doc in "${docs[@]}"; do
   name=$(basename "$doc" .json)
   if ! whost export "$doc" -o "$work/$name.win.rdk" 2>"$work/$name.err"; then
