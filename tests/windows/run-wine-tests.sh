@@ -79,6 +79,15 @@ done
 # A non-ASCII output name arrives intact through the wide command line.
 whost export "$top/examples/workshop.json" -o "$work/Gr$(printf '\xc3\xbc')n.rdk" 2>/dev/null &&
   [ -s "$work/Gr$(printf '\xc3\xbc')n.rdk" ] || fail "export to a non-ASCII file name"
+# Model files need Assimp, which the Windows build has not: refused with a message (exit 2).
+printf 'v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n' >"$work/triangle.obj"
+code=0
+whost export "$work/triangle.obj" -o "$work/triangle.rdk" 2>"$work/triangle.err" || code=$?
+if [ "$code" -eq 2 ] && grep -q "built without Assimp" "$work/triangle.err"; then
+  echo "ok   a model file is refused with a message"
+else
+  fail "a model file: exit $code, $(cat "$work/triangle.err")"
+fi
 echo "== commands and exports under Wine: $((SECONDS - t2)) s"
 
 # ---- Render and Update through the Windows stand-ins -------------------------------------------
