@@ -4,6 +4,8 @@
 #   ./build.sh test    build, then run every test
 #   ./build.sh bench   build the benchmarks and run them
 #   ./build.sh build   build only
+#   ./build.sh windows       cross-build the Windows binaries into build-windows/
+#   ./build.sh windows-test  run them under Wine (after ./build.sh windows)
 # BUILD_DIR (default: build) and CMAKE_ARGS are honoured, so CI can make a sanitizer build beside.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -14,6 +16,10 @@ jobs=${JOBS:-2}
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libtinyxml2-dev
           nlohmann-json3-dev locales g++-mingw-w64-x86-64-posix libassimp-dev libpng-dev
           assimp-testmodels libcli11-dev)
+# The Windows build: the cross compiler, Wine to run what it makes, dpkg-dev to unpack Debian's
+# source packages of the libraries that Debian builds for Linux only.
+windows_packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev nlohmann-json3-dev
+                  libcli11-dev googletest)
 
 install_missing() {
   local missing=()
@@ -53,6 +59,129 @@ quiet_build() {
   fi
 }
 
+# ---- Windows: cross build with mingw-w64, run under Wine ------------------------------------------
+win_dir=${WINDOWS_BUILD_DIR:-build-windows}
+win_toolchain="$top/cmake/mingw-w64-x86_64.cmake"
+
+# Fetches Debian source packages into the current folder through a private apt state whose deb-src
+# entries are the machine's own package sources, so no host is named here and the system's apt
+# configuration stays as it is.
+apt_source() {
+  local apt="$top/$win_dir/deps/apt"
+  mkdir -p "$apt/sources.list.d" "$apt/lists/partial" "$apt/cache/archives/partial"
+  if [ ! -s "$apt/sources.list.d/src.sources" ] && [ ! -s "$apt/sources.list.d/src.list" ]; then
+    local f
+    for f in /etc/apt/sources.list.d/*.sources; do
+      [ -e "$f" ] && sed -e 's/^Types:.*/Types: deb-src/' "$f" >>"$apt/sources.list.d/src.sources"
+    done
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+      [ -e "$f" ] && sed -n -e 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$f" >>"$apt/sources.list.d/src.list"
+    done
+  fi
+  local opts=(-q -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$apt/sources.list.d"
+              -o Dir::State::Lists="$apt/lists" -o Dir::Cache="$apt/cache" -o Debug::NoLocking=1
+              -o APT::Sandbox::User="$(id -un)")
+  if [ -z "$(ls "$apt/lists" | grep -i sources)" ]; then
+    apt-get "${opts[@]}" update >/dev/null
+  fi
+  local pkg suite
+  for pkg in "$@"; do
+    # A security suite may list a version its mirror no longer holds: then each suite in turn.
+    apt-get "${opts[@]}" source "$pkg" >/dev/null 2>&1 && continue
+    local ok=0
+    for suite in $(sed -n 's/^Suites://p' /etc/apt/sources.list.d/*.sources 2>/dev/null) \
+                 $(sed -n 's/^[[:space:]]*deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?[^[:space:]]\+[[:space:]]\+\([^[:space:]]\+\).*/\2/p' \
+                     /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null); do
+      if apt-get "${opts[@]}" source "$pkg/$suite" >/dev/null 2>&1; then ok=1; break; fi
+    done
+    if [ $ok -eq 0 ]; then
+      echo "build.sh: cannot fetch the Debian source package $pkg" >&2
+      return 1
+    fi
+  done
+}
+
+# TinyXML-2, zlib and libpng from Debian's source packages, GoogleTest from the googletest
+# package's sources, nlohmann-json's headers as Debian installs them: all into one prefix.
+windows_deps() {
+  local deps="$top/$win_dir/deps" prefix="$top/$win_dir/deps/prefix"
+  local cross=(-DCMAKE_TOOLCHAIN_FILE="$win_toolchain" -DCMAKE_BUILD_TYPE=Release
+               -DCMAKE_INSTALL_PREFIX="$prefix" -DRAYDECK_WINDOWS_PREFIX="$prefix"
+               -DBUILD_SHARED_LIBS=OFF -Wno-dev ${CMAKE_ARGS:-})
+  mkdir -p "$deps/src" "$prefix/include" "$prefix/lib"
+  if [ ! -e "$prefix/.tinyxml2" ]; then
+    (cd "$deps/src" && rm -rf tinyxml2-* && apt_source tinyxml2)
+    local src; src=$(ls -d "$deps"/src/tinyxml2-*/ | head -1)
+    cmake -S "$src" -B "$deps/build-tinyxml2" "${cross[@]}" -Dtinyxml2_BUILD_TESTING=OFF >/dev/null
+    cmake --build "$deps/build-tinyxml2" -j"$jobs" --target install >/dev/null
+    touch "$prefix/.tinyxml2"
+  fi
+  if [ ! -e "$prefix/.zlib" ]; then
+    (cd "$deps/src" && rm -rf zlib-* && apt_source zlib)
+    local src; src=$(ls -d "$deps"/src/zlib-*/ | head -1)
+    cmake -S "$src" -B "$deps/build-zlib" "${cross[@]}" >/dev/null
+    cmake --build "$deps/build-zlib" -j"$jobs" --target zlibstatic >/dev/null
+    # Under the name FindZLIB looks for first, so that nothing picks a DLL's import library.
+    cp "$deps/build-zlib/libzlibstatic.a" "$prefix/lib/libz.a"
+    cp "$src/zlib.h" "$deps/build-zlib/zconf.h" "$prefix/include/"
+    touch "$prefix/.zlib"
+  fi
+  if [ ! -e "$prefix/.libpng" ]; then
+    (cd "$deps/src" && rm -rf libpng1.6-* && apt_source libpng1.6)
+    local src; src=$(ls -d "$deps"/src/libpng1.6-*/ | head -1)
+    cmake -S "$src" -B "$deps/build-libpng" "${cross[@]}" -DPNG_SHARED=OFF -DPNG_STATIC=ON \
+      -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DZLIB_ROOT="$prefix" >/dev/null
+    cmake --build "$deps/build-libpng" -j"$jobs" --target install >/dev/null
+    touch "$prefix/.libpng"
+  fi
+  if [ ! -e "$prefix/.googletest" ]; then
+    cmake -S /usr/src/googletest -B "$deps/build-googletest" "${cross[@]}" -DBUILD_GMOCK=ON \
+      -DINSTALL_GTEST=ON >/dev/null
+    cmake --build "$deps/build-googletest" -j"$jobs" --target install >/dev/null
+    touch "$prefix/.googletest"
+  fi
+  if [ ! -e "$prefix/.nlohmann_json" ]; then
+    # Header-only: the installed headers and their CMake package, relocated into the prefix.
+    mkdir -p "$prefix/share/cmake"
+    cp -r /usr/include/nlohmann "$prefix/include/"
+    cp -r /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
+    touch "$prefix/.nlohmann_json"
+  fi
+  if [ ! -e "$prefix/.cli11" ]; then
+    # Header-only too: the command-line parser of the tools.
+    mkdir -p "$prefix/share/cmake"
+    cp -r /usr/include/CLI "$prefix/include/"
+    cp -r /usr/share/cmake/CLI11 "$prefix/share/cmake/"
+    touch "$prefix/.cli11"
+  fi
+}
+
+windows_build() {
+  local t0=$SECONDS
+  windows_deps
+  echo "build.sh: Windows dependencies ready in $win_dir/deps/prefix ($((SECONDS - t0)) s)"
+  cmake -S "$top" -B "$win_dir" -DCMAKE_TOOLCHAIN_FILE="$win_toolchain" \
+    -DRAYDECK_WINDOWS_PREFIX="$top/$win_dir/deps/prefix" \
+    -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" ${CMAKE_ARGS:-} >/dev/null
+  cmake --build "$win_dir" -j"$jobs"
+  echo "build.sh: Windows build done in $((SECONDS - t0)) s:"
+  (cd "$win_dir" && ls -l plugins/c4d/raydeck_c4d_plugin.cdl64 tools/host/raydeck-host.exe \
+    tools/live/raydeck-renderer.exe tools/live/trvraydecklive6_64.so tools/rdk/rdk-inspect.exe \
+    2>/dev/null | awk '{print "  " $5 "\t" $9}')
+}
+
+windows_test() {
+  if [ ! -e "$win_dir/plugins/c4d/raydeck_c4d_plugin.cdl64" ]; then
+    echo "build.sh: no Windows build in $win_dir; run ./build.sh windows first" >&2
+    exit 1
+  fi
+  if [ ! -e "$build_dir/tools/host/raydeck-host" ]; then
+    install_missing "${packages[@]}"
+    configure_and_build --target raydeck-host raydeck_c4d_plugin
+  fi
+  "$top/tests/windows/run-wine-tests.sh" "$top" "$top/$win_dir" "$top/$build_dir"
+}
+
 cmd=${1:-}
 case "$cmd" in
   build)
@@ -79,8 +208,16 @@ case "$cmd" in
       "$b" ${BENCH_ARGS:-}
     done
     ;;
+  windows)
+    install_missing "${windows_packages[@]}"
+    windows_build
+    ;;
+  windows-test)
+    install_missing "${windows_packages[@]}"
+    windows_test
+    ;;
   *)
-    echo "usage: ./build.sh demo|test|bench|build" >&2
+    echo "usage: ./build.sh demo|test|bench|build|windows|windows-test" >&2
     exit 2
     ;;
 esac

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/export.h"
 #include "plugins/c4d/PluginContext.h"
 #include "plugins/c4d/host/BaseDocument.h"
 #include "plugins/c4d/host/CommandData.h"
@@ -51,5 +52,4 @@ class RaydeckCinema4DExport : public host::CommandData {
 
 // The host's entry: start-up (1), initialise (2), end (3), version query (4), plug-in message
 // (6). Never throws.
-extern "C" __attribute__((visibility("default"))) int32_t c4d_main(int32_t message, void* p1,
-                                                                   void* p2, void* p3);
+extern "C" RAYDECK_EXPORT int32_t c4d_main(int32_t message, void* p1, void* p2, void* p3);

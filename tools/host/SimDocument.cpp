@@ -13,6 +13,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "plugins/c4d/convert/sincos.h"
+
 namespace raydeck::hostsim {
 
 using nlohmann::json;
@@ -792,7 +794,8 @@ void mul3(const M3& a, const M3& b, M3& out) {
 }
 
 void axisRotation(int axis, double t, M3& out) {
-    const double c = std::cos(t), s = std::sin(t);
+    double c, s;
+    raydeck::c4d::sinCos(t, s, c);
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {
             out[i][j] = i == j ? 1.0 : 0.0;

@@ -1,7 +1,6 @@
 // raydeck-host: loads the plug-in file, starts it as the host would, lists its commands or runs
 // one of them on a document file or a model file, and shuts it down again.
 #include <pthread.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +15,8 @@
 #include <vector>
 
 #include "platform/dynlib.h"
+#include "platform/file.h"
+#include "platform/program.h"
 #include "platform/stdstream.h"
 #include "platform/utf.h"
 #include "plugins/c4d/host/CommandData.h"
@@ -95,15 +96,15 @@ const char* const kFooter =
     "loaded.\n";
 
 bool fileExists(const std::string& path) {
-    return access(path.c_str(), R_OK) == 0;
+    std::u16string wide;
+    std::uint64_t size = 0;
+    return platform::utf8ToUtf16(path, wide).ok() && platform::fileSize(wide, size).ok();
 }
 
 std::string defaultPlugin() {
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        std::string exe(self, static_cast<size_t>(n));
-        const size_t slash = exe.find_last_of('/');
+    std::string exe;
+    if (platform::executablePath(exe).ok()) {
+        const size_t slash = exe.find_last_of("/\\");
         if (slash != std::string::npos) {
             std::string beside = exe.substr(0, slash + 1) + "raydeck_c4d_plugin.cdl64";
             if (fileExists(beside)) {
@@ -407,7 +408,8 @@ int runCommand(raydeck::hostsim::SimHost& host, const Options& o,
 
 int main(int argc, char** argv) {
     Options o;
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args = platform::commandLineArguments(argc, argv);
+    args.erase(args.begin(), args.begin() + (args.empty() ? 0 : 1));
     const int parsed = parseCommandLine(args, o);
     if (parsed != raydeck::tools::kContinue) {
         return parsed;

@@ -1,11 +1,7 @@
 // Announcements of the running stand-in renderers (see LiveAnnouncement.h).
 #include "tools/live/LiveAnnouncement.h"
 
-#include <errno.h>
-#include <signal.h>
-#include <sys/stat.h>
 #include <tinyxml2.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "platform/file.h"
+#include "platform/program.h"
+#include "platform/utf.h"
 
 namespace raydeck::live {
 namespace {
@@ -49,8 +49,22 @@ void writeNumber(tinyxml2::XMLPrinter& p, const char* name, std::int64_t value) 
     p.CloseElement(true);
 }
 
+// Paths are UTF-8; fs::u8path keeps them so where a narrow path would be the ANSI code page.
+fs::path fsPath(const std::string& path) {
+    return fs::u8path(path);
+}
+
+FILE* openUtf8(const std::string& path, const char16_t* mode) {
+    std::u16string wide;
+    FILE* f = nullptr;
+    if (!platform::utf8ToUtf16(path, wide).ok() || !platform::openFile(wide, mode, f).ok()) {
+        return nullptr;
+    }
+    return f;
+}
+
 bool readFile(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fsPath(path), std::ios::binary);
     if (!in) {
         return false;
     }
@@ -87,30 +101,28 @@ bool loadAnnouncement(const std::string& path, std::int64_t processId, Announcem
 }  // namespace
 
 std::string runtimeFolder() {
-    const char* dir = std::getenv("RAYDECK_RUNTIME_DIR");
-    if (dir != nullptr && *dir != '\0') {
+    std::string dir;
+    if (platform::getEnvironment("RAYDECK_RUNTIME_DIR", dir) && !dir.empty()) {
         return dir;
     }
-    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-    if (xdg != nullptr && *xdg != '\0') {
-        return (fs::path(xdg) / "raydeck").string();
+    if (platform::getEnvironment("XDG_RUNTIME_DIR", dir) && !dir.empty()) {
+        return (fsPath(dir) / "raydeck").u8string();
     }
-    std::error_code ec;
-    fs::path temp = fs::temp_directory_path(ec);
-    if (ec) {
-        temp = "/tmp";
-    }
-    return (temp / ("raydeck-" + std::to_string(getuid()))).string();
+    std::string perUser;
+    platform::perUserTempFolder("raydeck", perUser);
+    return perUser;
 }
 
 bool ensureFolder(const std::string& path) {
     std::error_code ec;
-    fs::path p(path);
-    fs::path walked;
-    for (const fs::path& part : p) {
+    fs::path p = fsPath(path);
+    fs::path walked = p.root_path();  // a drive ("Z:") is no folder to test or make
+    for (const fs::path& part : p.relative_path()) {
         walked /= part;
         if (!fs::exists(walked, ec)) {
-            if (mkdir(walked.c_str(), 0700) != 0 && errno != EEXIST) {
+            if (fs::create_directory(walked, ec)) {
+                fs::permissions(walked, fs::perms::owner_all, fs::perm_options::replace, ec);
+            } else if (!fs::is_directory(walked, ec)) {
                 return false;
             }
         }
@@ -119,7 +131,7 @@ bool ensureFolder(const std::string& path) {
 }
 
 std::string announcementPath(const std::string& folder, std::int64_t processId) {
-    return (fs::path(folder) / (std::to_string(processId) + ".xml")).string();
+    return (fsPath(folder) / (std::to_string(processId) + ".xml")).u8string();
 }
 
 std::string logPath(const std::string& folder, std::int64_t processId) {
@@ -177,37 +189,39 @@ bool writeAnnouncement(const std::string& folder, const Announcement& announceme
     const std::string path = announcementPath(folder, announcement.processId);
     const std::string temp = path + ".tmp";
     const std::string text = announcementXml(announcement);
-    FILE* f = std::fopen(temp.c_str(), "wb");
+    FILE* f = openUtf8(temp, u"wb");
     if (f == nullptr) {
         return false;
     }
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = std::fclose(f) == 0 && ok;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
+    std::error_code ec;
+    if (ok) {
+        fs::rename(fsPath(temp), fsPath(path), ec);  // replaces the old one, on Windows too
+    }
+    if (!ok || ec) {
+        fs::remove(fsPath(temp), ec);
         return false;
     }
     return true;
 }
 
 bool removeAnnouncement(const std::string& folder, std::int64_t processId) {
-    return std::remove(announcementPath(folder, processId).c_str()) == 0;
+    std::error_code ec;
+    return fs::remove(fsPath(announcementPath(folder, processId)), ec);
 }
 
 bool processAlive(std::int64_t processId) {
-    if (processId <= 0 || processId != static_cast<pid_t>(processId)) {
-        return false;
-    }
-    return kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
+    return platform::processRunning(processId);
 }
 
 std::vector<Announcement> liveAnnouncements(const std::string& folder) {
     std::vector<Announcement> found;
     std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::int64_t pid = pidOfFileName(it->path().filename().string());
+    for (fs::directory_iterator it(fsPath(folder), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::int64_t pid = pidOfFileName(it->path().filename().u8string());
         Announcement a;
-        if (pid > 0 && loadAnnouncement(it->path().string(), pid, a)) {
+        if (pid > 0 && loadAnnouncement(it->path().u8string(), pid, a)) {
             found.push_back(std::move(a));
         }
     }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/export.h"
 #include "raydecklive_api.h"
 #include "tools/live/LiveAnnouncement.h"
 #include "tools/live/LiveQueryApi.h"
@@ -35,7 +36,7 @@ class Root : public LiveRoot {
 }  // namespace
 }  // namespace raydeck::live
 
-extern "C" __attribute__((visibility("default"))) LiveRoot* raydeck_live_initialize() {
+extern "C" RAYDECK_EXPORT LiveRoot* raydeck_live_initialize() {
     using namespace raydeck::live;
     // Nothing may escape into the caller: a failure is a null root.
     try {

@@ -1,20 +1,14 @@
 // LiveSceneApi: trvScene_api over a loopback TCP connection (see LiveSceneApi.h).
 #include "tools/live/LiveSceneApi.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstring>
 #include <string>
 #include <thread>
 
+#include "platform/stream.h"
 #include "tools/live/LiveProtocol.h"
 
 namespace raydeck::live {
@@ -33,91 +27,48 @@ int msUntil(Clock::time_point deadline) {
 // Sends everything, waiting at most `sendMs` each time the renderer takes nothing.
 bool sendAll(LiveSceneApi::Channel& ch, const char* data, size_t size) {
     while (size > 0) {
-        ssize_t n = ::send(ch.fd, data, size, MSG_NOSIGNAL);
+        size_t n = 0;
+        if (!platform::sendSome(ch.fd, data, size, n).ok()) {
+            return false;
+        }
         if (n > 0) {
             data += n;
-            size -= static_cast<size_t>(n);
-            ch.sent += static_cast<std::uint64_t>(n);
+            size -= n;
+            ch.sent += n;
             continue;
         }
-        if (n < 0 && errno == EINTR) {
-            continue;
+        bool ready = false;
+        if (!platform::waitWritable(ch.fd, ch.sendMs, ready).ok() || !ready) {
+            return false;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p{ch.fd, POLLOUT, 0};
-            int r = ::poll(&p, 1, ch.sendMs);
-            if (r > 0 || (r < 0 && errno == EINTR)) {
-                continue;
-            }
-        }
-        return false;
     }
     return true;
 }
 
 // The stdio stream's write side. A failed channel drops what it is given, so the writer never
 // sees a short write and nothing waits again after the first timeout.
-ssize_t channelWrite(void* cookie, const char* data, size_t size) {
+void channelWrite(void* cookie, const char* data, size_t size) {
     auto* ch = static_cast<LiveSceneApi::Channel*>(cookie);
     if (!ch->failed && !sendAll(*ch, data, size)) {
         ch->failed = true;
     }
-    return static_cast<ssize_t>(size);
-}
-
-int channelClose(void*) {
-    return 0;  // the socket is closed by its owner, after the acknowledgement
-}
-
-// One non-blocking connection attempt to 127.0.0.1:port; the connected socket or -1.
-int tryConnect(unsigned port, int waitMs) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return -1;
-    }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int r = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    if (r != 0 && errno == EINPROGRESS) {
-        pollfd p{fd, POLLOUT, 0};
-        int error = ETIMEDOUT;
-        socklen_t len = sizeof error;
-        if (::poll(&p, 1, waitMs) == 1) {
-            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
-        }
-        r = error == 0 ? 0 : -1;
-    }
-    if (r != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // Reads the renderer's "stored <n>" line; true when it counts exactly `sceneBytes`.
-bool awaitAcknowledgement(int fd, int ackMs, std::uint64_t sceneBytes) {
+bool awaitAcknowledgement(platform::Socket fd, int ackMs, std::uint64_t sceneBytes) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ackMs);
     std::string answer;
     while (answer.size() < 64 && (answer.empty() || answer.back() != '\n')) {
-        pollfd p{fd, POLLIN, 0};
-        int r = ::poll(&p, 1, msUntil(deadline));
-        if (r < 0 && errno == EINTR) {
-            continue;
-        }
-        if (r <= 0) {
+        bool ready = false;
+        if (!platform::waitReadable(fd, msUntil(deadline), ready).ok() || !ready) {
             return false;
         }
         char buffer[64];
-        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-            continue;
-        }
-        if (n <= 0) {
+        size_t n = 0;
+        if (!platform::receiveSome(fd, buffer, sizeof buffer, n).ok() || n == 0) {
             break;
         }
-        answer.append(buffer, static_cast<size_t>(n));
+        answer.append(buffer, n);
     }
     std::uint64_t stored = 0;
     return parseAcknowledgement(answer, stored) && stored == sceneBytes;
@@ -144,13 +95,11 @@ trvScene_api_file* LiveSceneApi::live() const {
 void LiveSceneApi::closeConnection() {
     writer_.reset();
     if (stream_ != nullptr) {
-        std::fclose(stream_);
+        platform::closeFunctionStream(stream_);
         stream_ = nullptr;
     }
-    if (channel_.fd >= 0) {
-        ::close(channel_.fd);
-    }
-    channel_ = Channel{};
+    platform::closeSocket(channel_.fd);
+    channel_.reset();
     headerId_ = 1;
 }
 
@@ -163,27 +112,25 @@ bool LiveSceneApi::connect(const char* host, unsigned port, int wait) {
         return false;
     }
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(wait > 0 ? wait : 0);
-    int fd = -1;
+    platform::Socket fd = platform::kNoSocket;
     for (;;) {
-        fd = tryConnect(port, std::max(msUntil(deadline), 1000));
-        if (fd >= 0 || Clock::now() >= deadline) {
+        if (platform::connectLoopback(static_cast<int>(port), std::max(msUntil(deadline), 1000), fd)
+                .ok() ||
+            Clock::now() >= deadline) {
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(100, msUntil(deadline))));
     }
-    if (fd < 0) {
+    if (fd == platform::kNoSocket) {
         return false;
     }
-    channel_ = Channel{};
+    channel_.reset();
     channel_.fd = fd;
     channel_.sendMs = timeouts_.sendMs;
-    cookie_io_functions_t io{};
-    io.write = channelWrite;
-    io.close = channelClose;
-    stream_ = ::fopencookie(&channel_, "w", io);
-    if (stream_ == nullptr) {
-        ::close(fd);
-        channel_ = Channel{};
+    if (!platform::openFunctionStream(channelWrite, &channel_, stream_).ok()) {
+        stream_ = nullptr;
+        platform::closeSocket(fd);
+        channel_.reset();
         return false;
     }
     if (!streamBuffer_) {
@@ -206,13 +153,14 @@ bool LiveSceneApi::disconnect() {
     bool ok = !writer_->writeFailed();
     writer_.reset();
     ok = std::fflush(stream_) == 0 && ok;
-    std::fclose(stream_);
+    ok = platform::closeFunctionStream(stream_).ok() && ok;  // every byte handed to the socket
     stream_ = nullptr;
     ok = ok && !channel_.failed;
     if (ok) {
         const std::uint64_t sceneBytes = channel_.sent;
         const std::string end = endOfSceneLine(sceneBytes);
-        ok = sendAll(channel_, end.data(), end.size()) && ::shutdown(channel_.fd, SHUT_WR) == 0 &&
+        ok = sendAll(channel_, end.data(), end.size()) &&
+             platform::shutdownSending(channel_.fd).ok() &&
              awaitAcknowledgement(channel_.fd, timeouts_.ackMs, sceneBytes);
     }
     closeConnection();

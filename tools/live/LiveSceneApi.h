@@ -8,10 +8,12 @@
 // wait longer than the send timeout for the renderer to take more.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 
+#include "platform/socket.h"
 #include "trvScene_api.h"
 #include "trvScene_api_file.h"
 
@@ -104,12 +106,20 @@ class LiveSceneApi : public trvScene_api {
     void print(const char* text) override;
     void error(const char* text) override;
 
-    // The socket side of the stdio stream the writer writes to.
+    // The socket side of the stdio stream the writer writes to. Where the stream delivers on a
+    // thread of its own (Windows), `failed` is set there while the writer goes on here.
     struct Channel {
-        int fd = -1;
+        platform::Socket fd = platform::kNoSocket;
         int sendMs = 0;
         std::uint64_t sent = 0;  // scene bytes the renderer's side has taken
-        bool failed = false;
+        std::atomic<bool> failed{false};
+
+        void reset() {
+            fd = platform::kNoSocket;
+            sendMs = 0;
+            sent = 0;
+            failed = false;
+        }
     };
 
   private:

@@ -1,15 +1,6 @@
 // Renderer: the stand-in renderer (see Renderer.h).
 #include "tools/live/Renderer.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdarg>
@@ -20,6 +11,10 @@
 #include <filesystem>
 
 #include "Installation.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/program.h"
+#include "platform/utf.h"
 #include "tools/live/LiveProtocol.h"
 #include "tools/live/SceneScanner.h"
 
@@ -29,31 +24,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kReadBuffer = 4u << 20;
-
-// The self-pipe that turns SIGTERM and SIGINT into something poll() sees.
-int signalPipe[2] = {-1, -1};
-
-extern "C" void onTerminate(int) {
-    const int saved = errno;
-    const char byte = 1;
-    if (::write(signalPipe[1], &byte, 1) < 0) {
-        // Full pipe: a termination is already pending.
-    }
-    errno = saved;
-}
-
-bool installSignals() {
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        return false;
-    }
-    struct sigaction action {};
-    action.sa_handler = onTerminate;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-    return true;
-}
 
 int intFrom(const char* variable, int fallback, int low, int high) {
     const char* text = std::getenv(variable);
@@ -70,34 +40,26 @@ int msUntil(Clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(std::min<long long>(left.count(), 1 << 30)) : 0;
 }
 
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
+// Waits for `s` to become readable; 1 readable, 0 timed out, -1 termination requested (or the
+// wait failed).
+int waitReadable(platform::Socket s, int timeoutMs) {
+    bool ready = false;
+    if (!platform::waitReadable(s, timeoutMs, ready).ok() || platform::terminationRequested()) {
+        return -1;
     }
-    return true;
+    return ready ? 1 : 0;
 }
 
-// Waits for `fd` to become readable; 1 readable, 0 timed out, -1 termination requested.
-int waitReadable(int fd, int timeoutMs) {
-    for (;;) {
-        pollfd p[2] = {{fd, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
-        int r = ::poll(p, 2, timeoutMs);
-        if (r < 0 && errno == EINTR) {
-            continue;  // the handler wrote to the pipe; the next poll sees it
+// Waits for a termination request only.
+bool sleepUnlessTerminated(int ms) {
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < end) {
+        if (platform::terminationRequested()) {
+            return false;
         }
-        if (r < 0 || (p[1].revents & POLLIN) != 0) {
-            return -1;
-        }
-        return r == 0 ? 0 : 1;
+        platform::sleepMs(20);
     }
+    return !platform::terminationRequested();
 }
 
 // The log beside the announcement, which repeats every line of the output with its time: a
@@ -139,10 +101,10 @@ __attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
 RendererSettings RendererSettings::fromEnvironment() {
     RendererSettings s;
     s.runtimeFolder = raydeck::live::runtimeFolder();
-    const char* scenes = std::getenv("RAYDECK_SCENE_DIR");
-    s.sceneFolder = (scenes != nullptr && *scenes != '\0')
-                        ? std::string(scenes)
-                        : (std::filesystem::path(s.runtimeFolder) / "scenes").string();
+    std::string scenes;
+    s.sceneFolder = platform::getEnvironment("RAYDECK_SCENE_DIR", scenes) && !scenes.empty()
+                        ? scenes
+                        : (std::filesystem::u8path(s.runtimeFolder) / "scenes").u8string();
     s.versionMajor = intFrom("RAYDECK_RENDERER_VERSION", 7, 1, 1000);
     s.idleSeconds = intFrom("RAYDECK_RENDERER_IDLE_S", 600, 0, 1 << 24);
     s.reportPort = intFrom("RAYDECK_RENDERER_REPORT_PORT", -1, 0, 65535);
@@ -176,13 +138,11 @@ RendererSettings RendererSettings::fromEnvironment() {
 Renderer::Renderer(RendererSettings settings)
     : settings_(std::move(settings)), buffer_(new char[kReadBuffer]) {
     announcement_.versionMajor = settings_.versionMajor;
-    announcement_.processId = ::getpid();
+    announcement_.processId = platform::currentProcessId();
 }
 
 Renderer::~Renderer() {
-    if (listener_ >= 0) {
-        ::close(listener_);
-    }
+    platform::closeSocket(listener_);
 }
 
 bool Renderer::listen() {
@@ -192,25 +152,11 @@ bool Renderer::listen() {
     }
     ports.push_back(0);  // no range, or every port of it taken: the system picks one
     for (int port : ports) {
-        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            return false;
-        }
-        int on = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-            ::listen(fd, 8) == 0 &&
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-            listener_ = fd;
-            announcement_.livelinkPort = ntohs(addr.sin_port);
+        int bound = 0;
+        if (platform::listenLoopback(port, listener_, bound).ok()) {
+            announcement_.livelinkPort = bound;
             return true;
         }
-        ::close(fd);
     }
     return false;
 }
@@ -231,8 +177,8 @@ void Renderer::record(const std::string& modelSet) {
 
 int Renderer::run() {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (!installSignals() || !listen()) {
-        say("cannot listen on 127.0.0.1: %s", std::strerror(errno));
+    if (!platform::catchTermination().ok() || !listen()) {
+        say("cannot listen on 127.0.0.1");
         return 1;
     }
     if (!announce()) {
@@ -258,12 +204,12 @@ int Renderer::run() {
             say("idle for %d s, exiting", settings_.idleSeconds);
             break;
         }
-        int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) {
+        platform::Socket client = platform::kNoSocket;
+        if (!platform::acceptConnection(listener_, client).ok()) {
             continue;
         }
         const bool goOn = serve(client);
-        ::close(client);
+        platform::closeSocket(client);
         idleEnd = Clock::now() + idle;
         if (!goOn) {
             terminated = true;
@@ -281,7 +227,7 @@ void Renderer::failOnPurpose() {
     if (settings_.failMode == "stall") {
         say("stalling on purpose after %llu bytes",
             static_cast<unsigned long long>(settings_.failAfterBytes));
-        while (waitReadable(-1, 1000) >= 0) {
+        while (sleepUnlessTerminated(1000)) {
         }
         removeAnnouncement(settings_.runtimeFolder, announcement_.processId);
         std::_Exit(0);
@@ -291,18 +237,17 @@ void Renderer::failOnPurpose() {
     std::_Exit(3);
 }
 
-bool Renderer::serve(int client) {
+bool Renderer::serve(platform::Socket client) {
     ++sceneCounter_;
-    const std::string path = (std::filesystem::path(settings_.sceneFolder) /
+    const std::string path = (std::filesystem::u8path(settings_.sceneFolder) /
                               ("scene-" + std::to_string(announcement_.processId) + "-" +
                                std::to_string(sceneCounter_) + ".rdk"))
-                                 .string();
-    int out = -1;
-    if (ensureFolder(settings_.sceneFolder)) {
-        out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    }
-    if (out < 0) {
-        say("cannot store a scene in %s: %s", path.c_str(), std::strerror(errno));
+                                 .u8string();
+    std::u16string widePath;
+    FILE* out = nullptr;
+    if (!ensureFolder(settings_.sceneFolder) || !platform::utf8ToUtf16(path, widePath).ok() ||
+        !platform::openFile(widePath, u"wb", out).ok()) {
+        say("cannot store a scene in %s", path.c_str());
         return true;
     }
     SceneScanner scanner([](const std::string& text, double fraction) {
@@ -318,17 +263,14 @@ bool Renderer::serve(int client) {
             damaged = true;
             break;
         }
-        ssize_t n = ::read(client, buffer_.get(), kReadBuffer);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-            continue;
-        }
-        if (n < 0) {
+        size_t n = 0;
+        if (!platform::receiveSome(client, buffer_.get(), kReadBuffer, n).ok()) {
             damaged = true;
         } else if (n == 0) {
             ended = true;
         } else {
-            scanner.feed(buffer_.get(), static_cast<size_t>(n));
-            damaged = !writeAll(out, buffer_.get(), static_cast<size_t>(n));
+            scanner.feed(buffer_.get(), n);
+            damaged = std::fwrite(buffer_.get(), 1, n, out) != n;
             if (settings_.failAfterBytes >= 0 &&
                 scanner.bytes() >= static_cast<std::uint64_t>(settings_.failAfterBytes)) {
                 failOnPurpose();
@@ -336,12 +278,15 @@ bool Renderer::serve(int client) {
         }
     }
     std::uint64_t sceneBytes = 0;
-    bool complete = ended && !damaged &&
-                    parseEndOfScene(scanner.tail(), scanner.bytes(), sceneBytes) &&
-                    ::ftruncate(out, static_cast<off_t>(sceneBytes)) == 0;
-    complete = ::close(out) == 0 && complete;
+    bool complete =
+        ended && !damaged && parseEndOfScene(scanner.tail(), scanner.bytes(), sceneBytes);
+    complete = std::fclose(out) == 0 && complete;
+    std::error_code ec;
+    // The end-of-scene line is the wire's, not the scene's: cut it off.
+    complete = complete &&
+               (std::filesystem::resize_file(std::filesystem::u8path(path), sceneBytes, ec), !ec);
     if (!complete) {
-        ::unlink(path.c_str());
+        std::filesystem::remove(std::filesystem::u8path(path), ec);
         say("scene broken off after %llu bytes: discarded",
             static_cast<unsigned long long>(scanner.bytes()));
         return !terminated;
@@ -354,7 +299,8 @@ bool Renderer::serve(int client) {
     say("scene complete: model set \"%s\", %llu bytes, stored in %s", name ? name->c_str() : "",
         static_cast<unsigned long long>(sceneBytes), path.c_str());
     const std::string ack = acknowledgement(sceneBytes);
-    ::send(client, ack.data(), ack.size(), MSG_NOSIGNAL);
+    size_t sent = 0;
+    platform::sendSome(client, ack.data(), ack.size(), sent);
     return true;
 }
 

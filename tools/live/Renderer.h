@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/socket.h"
 #include "tools/live/LiveAnnouncement.h"
 
 namespace raydeck::live {
@@ -47,13 +48,13 @@ class Renderer {
     bool listen();
     bool announce();
     // Reads one client's stream into a scene file; false when a termination signal came.
-    bool serve(int client);
+    bool serve(platform::Socket client);
     void record(const std::string& modelSet);
     [[noreturn]] void failOnPurpose();
 
     RendererSettings settings_;
     Announcement announcement_;
-    int listener_ = -1;
+    platform::Socket listener_ = platform::kNoSocket;
     int sceneCounter_ = 0;
     std::unique_ptr<char[]> buffer_;
 };

@@ -9,6 +9,8 @@
 #include <limits>
 #include <new>
 
+#include "plugins/c4d/convert/sincos.h"
+
 namespace raydeck::c4d {
 
 namespace {
@@ -103,7 +105,8 @@ std::string trackName(const host::CTrack& track, const host::TrackId& id) {
 
 // Rotation by t about one axis (0 x, 1 y, 2 z), axes as the columns of the 3x3 part.
 host::Matrix axisRotation(int axis, double t) {
-    const double c = std::cos(t), s = std::sin(t);
+    double c, s;
+    raydeck::c4d::sinCos(t, s, c);
     host::Matrix m;
     switch (axis) {
         case 0:

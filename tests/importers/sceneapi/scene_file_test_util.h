@@ -6,20 +6,17 @@
 #include <memory>
 #include <string>
 
+#include "tests/platform/ScratchStream.h"
 #include "trvScene_api_file.h"
 
-// A writer whose output lands in memory (open_memstream), read back with text().
+// A writer whose output lands in a scratch stream, read back with text().
 class MemoryScene {
   public:
     explicit MemoryScene(bool packArrays = false) {
-        stream_ = open_memstream(&data_, &size_);
+        stream_ = scratch_.file();
         writer_ = std::make_unique<trvScene_api_file>(stream_, packArrays);
     }
-    ~MemoryScene() {
-        writer_.reset();
-        std::fclose(stream_);
-        std::free(data_);
-    }
+    ~MemoryScene() { writer_.reset(); }
     MemoryScene(const MemoryScene&) = delete;
     MemoryScene& operator=(const MemoryScene&) = delete;
 
@@ -27,10 +24,7 @@ class MemoryScene {
     trvScene_api_file* operator->() { return writer_.get(); }
 
     // Everything written so far.
-    std::string text() {
-        std::fflush(stream_);
-        return std::string(data_, size_);
-    }
+    std::string text() { return scratch_.text(); }
     // What was written since the last call of fresh().
     std::string fresh() {
         std::string all = text();
@@ -40,8 +34,7 @@ class MemoryScene {
     }
 
   private:
-    char* data_ = nullptr;
-    size_t size_ = 0;
+    ScratchStream scratch_;
     size_t mark_ = 0;
     FILE* stream_ = nullptr;
     std::unique_ptr<trvScene_api_file> writer_;

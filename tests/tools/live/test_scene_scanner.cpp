@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/platform/ScratchStream.h"
 #include "tools/live/LiveAnnouncement.h"
 #include "tools/live/LiveProtocol.h"
 #include "tools/live/SceneScanner.h"
@@ -20,17 +21,12 @@ using raydeck::live::SceneScanner;
 // What the file writer (packed arrays on) produces for `body`.
 template <typename F>
 std::string writerText(F body) {
-    char* data = nullptr;
-    size_t size = 0;
-    FILE* f = open_memstream(&data, &size);
+    ScratchStream stream;
     {
-        trvScene_api_file w(f, true);
+        trvScene_api_file w(stream.file(), true);
         body(w);
     }
-    std::fclose(f);
-    std::string text(data, size);
-    std::free(data);
-    return text;
+    return stream.text();
 }
 
 struct Scanned {

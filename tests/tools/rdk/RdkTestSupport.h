@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/ScratchStream.h"
 #include "tools/rdk/RdkReader.h"
 #include "trvScene_api_file.h"
 
@@ -20,17 +21,12 @@ namespace rdktest {
 // What the scene text writer writes for the calls made by `calls`.
 inline std::string written(const std::function<void(trvScene_api_file&)>& calls,
                            bool packArrays = true) {
-    char* buffer = nullptr;
-    size_t size = 0;
-    FILE* stream = open_memstream(&buffer, &size);
+    ScratchStream stream;
     {
-        trvScene_api_file writer(stream, packArrays);
+        trvScene_api_file writer(stream.file(), packArrays);
         calls(writer);
     }
-    std::fclose(stream);
-    std::string text(buffer, size);
-    std::free(buffer);
-    return text;
+    return stream.text();
 }
 
 // The header and version line that every exported file starts with.

@@ -1,0 +1,42 @@
+// Child processes that the caller starts, waits for and ends (tests and tools; the product uses
+// platform/process.h's startProcess, which does not keep the child).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/status.h"
+
+namespace platform {
+
+struct ChildOptions {
+    // Set (or, with an empty value, unset) in the child's environment only.
+    std::vector<std::pair<std::string, std::string>> environment;
+    // Files (UTF-8 paths) that take the child's standard output and error; empty: inherited.
+    std::string outputFile;
+    std::string errorFile;
+};
+
+struct Child {
+    std::int64_t id = 0;
+    void* handle = nullptr;  // Windows process handle; unused on POSIX
+};
+
+// Starts `program` (UTF-8 path) with `arguments` (not including the program name).
+Status spawnChild(const std::string& program, const std::vector<std::string>& arguments,
+                  const ChildOptions& options, Child& out);
+
+// Waits up to `timeoutMs` (negative: without limit). `exited` tells whether it ended; `exitCode`
+// is then its exit code (128 + signal number for a POSIX child ended by a signal). A child that
+// exited is released: its id is no longer valid.
+Status waitChild(Child& child, int timeoutMs, bool& exited, int& exitCode);
+
+// Asks the child to end (SIGTERM; on Windows the stop event that platform::catchTermination
+// watches, else a console break event to the child's own process group), or ends it at once
+// (SIGKILL; TerminateProcess).
+Status stopChild(const Child& child);
+Status killChild(const Child& child);
+
+}  // namespace platform

@@ -1,0 +1,188 @@
+// The running program on Windows: GetModuleFileNameW, the wide command line split by
+// CommandLineToArgvW, OpenProcess for liveness, the CRT's wide environment (which also updates
+// the process environment that children inherit), GetTempPathW, and a console control handler.
+#include "platform/program.h"
+
+#include <windows.h>
+// After windows.h:
+#include <shellapi.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <random>
+
+#include "platform/utf.h"
+
+namespace platform {
+namespace {
+
+std::atomic<bool> terminationFlag{false};
+
+BOOL WINAPI onConsoleControl(DWORD) {
+    terminationFlag = true;
+    return TRUE;  // handled: the program ends by itself
+}
+
+// A program without a console (started detached, or under a service) gets no console events;
+// it also watches a named event that platform::stopChild sets.
+DWORD WINAPI watchStopEvent(void* event) {
+    if (WaitForSingleObject(static_cast<HANDLE>(event), INFINITE) == WAIT_OBJECT_0) {
+        terminationFlag = true;
+    }
+    return 0;
+}
+
+std::string narrow(const wchar_t* text, size_t size) {
+    std::string out;
+    utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(text), size), out);
+    return out;
+}
+
+std::wstring wide(const std::string& text) {
+    std::u16string out;
+    utf8ToUtf16(text, out);
+    return std::wstring(out.begin(), out.end());
+}
+
+Status lastError(const char* what) {
+    return Status(StatusCode::io_error, static_cast<int>(GetLastError()), what);
+}
+
+std::wstring tempFolder() {
+    wchar_t buffer[MAX_PATH + 2];
+    const DWORD n = GetTempPathW(MAX_PATH + 2, buffer);
+    std::wstring out = n > 0 && n <= MAX_PATH + 1 ? std::wstring(buffer, n) : L".\\";
+    if (out.back() != L'\\') {
+        out += L'\\';
+    }
+    return out;
+}
+
+}  // namespace
+
+Status executablePath(std::string& out) {
+    out.clear();
+    std::wstring buffer(32768, L'\0');
+    const DWORD n = GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
+    if (n == 0 || n >= buffer.size()) {
+        return lastError("GetModuleFileNameW failed");
+    }
+    out = narrow(buffer.data(), n);
+    return Status::success();
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    int count = 0;
+    wchar_t** wargs = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wargs == nullptr) {
+        return std::vector<std::string>(argv, argv + argc);
+    }
+    std::vector<std::string> out;
+    for (int i = 0; i < count; ++i) {
+        out.push_back(narrow(wargs[i], wcslen(wargs[i])));
+    }
+    LocalFree(wargs);
+    return out;
+}
+
+std::int64_t currentProcessId() {
+    return static_cast<std::int64_t>(GetCurrentProcessId());
+}
+
+bool processRunning(std::int64_t id) {
+    if (id <= 0 || id > 0xffffffffLL) {
+        return false;
+    }
+    HANDLE h =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
+    if (h == nullptr) {
+        return GetLastError() == ERROR_ACCESS_DENIED;  // exists, but is not ours to open
+    }
+    const bool running = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+    CloseHandle(h);
+    return running;
+}
+
+bool getEnvironment(const std::string& name, std::string& out) {
+    out.clear();
+    const wchar_t* value = _wgetenv(wide(name).c_str());
+    if (value == nullptr) {
+        return false;
+    }
+    out = narrow(value, wcslen(value));
+    return true;
+}
+
+Status setEnvironment(const std::string& name, const std::string& value) {
+    if (value.empty()) {
+        // An empty value would remove the variable on Windows; keep it set, as POSIX does.
+        if (!SetEnvironmentVariableW(wide(name).c_str(), L"")) {
+            return lastError("SetEnvironmentVariableW failed");
+        }
+        return Status::success();
+    }
+    const errno_t err = _wputenv_s(wide(name).c_str(), wide(value).c_str());
+    return err == 0 ? Status::success()
+                    : Status(StatusCode::invalid_argument, err, "_wputenv_s failed");
+}
+
+Status unsetEnvironment(const std::string& name) {
+    const errno_t err = _wputenv_s(wide(name).c_str(), L"");
+    return err == 0 ? Status::success()
+                    : Status(StatusCode::invalid_argument, err, "_wputenv_s failed");
+}
+
+Status perUserTempFolder(const std::string& name, std::string& out) {
+    const std::wstring folder = tempFolder() + wide(name);
+    out = narrow(folder.data(), folder.size());
+    return Status::success();
+}
+
+Status makeTempFolder(const std::string& prefix, std::string& out) {
+    out.clear();
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device seed;
+    std::mt19937 pick(seed() ^ GetCurrentProcessId() ^ GetTickCount());
+    const std::wstring base = tempFolder() + wide(prefix);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::wstring candidate = base;
+        for (int i = 0; i < 6; ++i) {
+            candidate += static_cast<wchar_t>(kLetters[pick() % (sizeof kLetters - 1)]);
+        }
+        if (CreateDirectoryW(candidate.c_str(), nullptr)) {
+            out = narrow(candidate.data(), candidate.size());
+            return Status::success();
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    return lastError("CreateDirectoryW failed");
+}
+
+Status catchTermination() {
+    if (!SetConsoleCtrlHandler(onConsoleControl, TRUE)) {
+        return lastError("SetConsoleCtrlHandler failed");
+    }
+    static HANDLE event = nullptr;
+    if (event == nullptr) {
+        const std::wstring name =
+            L"Local\\raydeck-terminate-" + std::to_wstring(GetCurrentProcessId());
+        event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+        HANDLE thread = event != nullptr
+                            ? CreateThread(nullptr, 0, watchStopEvent, event, 0, nullptr)
+                            : nullptr;
+        if (thread == nullptr) {
+            return lastError("cannot watch the stop event");
+        }
+        CloseHandle(thread);
+    }
+    return Status::success();
+}
+
+bool terminationRequested() {
+    return terminationFlag;
+}
+
+}  // namespace platform

@@ -1,0 +1,54 @@
+// The running program: its own file, its id and liveness, the per-user and fresh temporary
+// folders, and a termination request turned into a flag.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/program.h"
+#include "tests/platform/TempDir.h"
+
+namespace fs = std::filesystem;
+
+TEST(Program, ExecutablePathNamesThisTestProgram) {
+    std::string exe;
+    ASSERT_TRUE(platform::executablePath(exe).ok());
+    EXPECT_TRUE(fs::is_regular_file(fs::u8path(exe)));
+    EXPECT_NE(fs::u8path(exe).filename().u8string().find("test_platform"), std::string::npos);
+}
+
+TEST(Program, ArgumentsStartWithTheProgram) {
+    char name[] = "prog";
+    char arg[] = "x";
+    char* argv[] = {name, arg, nullptr};
+    const std::vector<std::string> args = platform::commandLineArguments(2, argv);
+    ASSERT_FALSE(args.empty());  // on Windows the real command line of this process
+}
+
+TEST(Program, ThisProcessRunsAndImpossibleIdsDoNot) {
+    EXPECT_TRUE(platform::processRunning(platform::currentProcessId()));
+    EXPECT_FALSE(platform::processRunning(0));
+    EXPECT_FALSE(platform::processRunning(-5));
+    EXPECT_FALSE(platform::processRunning(std::int64_t(1) << 40));
+}
+
+TEST(Program, TempFoldersAreNewAndPerUserFoldersNamed) {
+    TempDir a;
+    TempDir b;
+    ASSERT_FALSE(a.path().empty());
+    EXPECT_NE(a.path(), b.path());
+    EXPECT_TRUE(fs::is_directory(fs::u8path(a.path())));
+    EXPECT_TRUE(fs::is_empty(fs::u8path(a.path())));
+    std::string perUser;
+    ASSERT_TRUE(platform::perUserTempFolder("raydeck", perUser).ok());
+    EXPECT_NE(fs::u8path(perUser).filename().u8string().find("raydeck"), std::string::npos);
+}
+
+TEST(Program, EnvironmentKeepsNonAsciiValues) {
+    const std::string value = "caf\xC3\xA9 \xE2\x82\xAC";
+    ASSERT_TRUE(platform::setEnvironment("RAYDECK_PROGRAM_TEST", value).ok());
+    std::string read;
+    ASSERT_TRUE(platform::getEnvironment("RAYDECK_PROGRAM_TEST", read));
+    EXPECT_EQ(read, value);
+    ASSERT_TRUE(platform::unsetEnvironment("RAYDECK_PROGRAM_TEST").ok());
+    EXPECT_FALSE(platform::getEnvironment("RAYDECK_PROGRAM_TEST", read));
+}
