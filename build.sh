@@ -13,7 +13,7 @@ jobs=${JOBS:-2}
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libtinyxml2-dev
           nlohmann-json3-dev locales g++-mingw-w64-x86-64-posix libassimp-dev libpng-dev
-          assimp-testmodels)
+          assimp-testmodels rapidjson-dev)
 
 install_missing() {
   local missing=()

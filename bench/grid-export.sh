@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Timed run of `raydeck-host export` of the 1000 x 1000-quad grid host document (points, quads, a
 # UVW tag, phong normals, a selection and two texture tags; about 136 MB of JSON), made here.
-#   bench/grid-export.sh [-n RUNS] [-g SIDE] HOST [HOST ...]
+#   bench/grid-export.sh [-n RUNS] [-g SIDE] [-d DOC] HOST [HOST ...]
+# -d keeps the document at DOC (made there when missing) instead of a temporary folder.
 # Each HOST is a raydeck-host executable (for example this build's and an older commit's, built
 # in another folder); the runs alternate between them so that they share the machine's load.
 # Prints per host the CPU time (user + system) and the peak resident memory as min / median /
@@ -9,23 +10,25 @@
 set -euo pipefail
 runs=3
 side=1000
-while getopts "n:g:" opt; do
+doc=""
+while getopts "n:g:d:" opt; do
   case $opt in
     n) runs=$OPTARG ;;
     g) side=$OPTARG ;;
+    d) doc=$OPTARG ;;
     *) exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
-[ $# -ge 1 ] || { echo "usage: $0 [-n RUNS] [-g SIDE] HOST [HOST ...]" >&2; exit 2; }
+[ $# -ge 1 ] || { echo "usage: $0 [-n RUNS] [-g SIDE] [-d DOC] HOST [HOST ...]" >&2; exit 2; }
 [ -x /usr/bin/time ] || { echo "$0: needs GNU time (Debian package time)" >&2; exit 2; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-doc=$work/grid.json
+[ -n "$doc" ] || doc=$work/grid.json
 
 # The same grid as bench/GridScene.h, as a document file.
-awk -v n="$side" 'BEGIN {
+[ -s "$doc" ] || awk -v n="$side" 'BEGIN {
   s = n + 1; d = 1.0 / n
   printf "{\"format\": \"raydeck-host-document\", \"version\": 1, \"file\": \"grid.c4d\", \"folder\": \"\",\n"
   printf " \"materials\": [\n"
@@ -44,7 +47,7 @@ awk -v n="$side" 'BEGIN {
   printf "],\n  \"tags\": [\n   {\"type\": 5671, \"uvw\": ["
   for (y = 0; y < n; y++) for (x = 0; x < n; x++) {
     u = x * d; v = y * d
-    printf "%s[[%.17g, %.17g, 0], [%.17g, %.17g, 0], [%.17g, %.17g, 0], [%.17g, %.17g, 0]]", \
+    printf "%s[[%g, %g, 0], [%g, %g, 0], [%g, %g, 0], [%g, %g, 0]]", \
       (x || y) ? ",\n" : "\n", u, v, u + d, v, u + d, v + d, u, v + d
   }
   printf "]},\n   {\"type\": 5612, \"normals\": ["

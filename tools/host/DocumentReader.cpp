@@ -1,10 +1,13 @@
-// Reading host document files: one streaming pass of JSON events straight into the document's
-// arrays. An explicit stack of frames keeps the place in the file, so that nesting costs no call
-// stack; the JSON path of a value is built from it only when an error is reported.
+// Reading host document files: one streaming pass of JSON events (RapidJSON's reader, numbers
+// converted here as the C library would) straight into the document's arrays. An explicit stack of
+// frames keeps the place in the file, so that nesting costs no call stack; the JSON path of a value
+// is built from it only when an error is reported.
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +16,8 @@
 #include <unordered_map>
 
 #include "plugins/c4d/host/RotationOrder.h"
+#include "rapidjson/error/en.h"
+#include "rapidjson/reader.h"
 #include "tools/host/SimDocument.h"
 
 namespace raydeck::hostsim {
@@ -87,6 +92,43 @@ struct Scalar {
         }
     }
 };
+
+// A JSON number's text as the kind and value it stands for: a non-negative integer, a negative
+// one, else (a fraction, an exponent, an integer beyond 64 bits) the nearest double. False when
+// it is beyond every double.
+bool parseNumber(const char* b, const char* e, Scalar& out) {
+    bool integral = true;
+    for (const char* p = b; p != e; ++p) {
+        if (*p == '.' || *p == 'e' || *p == 'E') {
+            integral = false;
+            break;
+        }
+    }
+    if (integral) {
+        if (*b == '-') {
+            auto r = std::from_chars(b, e, out.i);
+            if (r.ec == std::errc() && r.ptr == e) {
+                out.kind = Scalar::Kind::Int;
+                return true;
+            }
+        } else {
+            auto r = std::from_chars(b, e, out.u);
+            if (r.ec == std::errc() && r.ptr == e) {
+                out.kind = Scalar::Kind::Uint;
+                return true;
+            }
+        }
+    }
+    out.kind = Scalar::Kind::Float;
+    auto r = std::from_chars(b, e, out.d);
+    if (r.ec == std::errc() && r.ptr == e) {
+        return true;
+    }
+    // Out of range: strtod tells an underflow (a tiny value, kept as it rounds) from an overflow.
+    const std::string text(b, e);
+    out.d = std::strtod(text.c_str(), nullptr);
+    return std::isfinite(out.d);
+}
 
 // Where a node sits in the file, kept for errors found after its frame is gone (unknown links,
 // duplicate ids): a chain of steps, one allocation per node.
@@ -176,66 +218,63 @@ struct PendingLink {
 
 class Reader {
   public:
-    using number_integer_t = json::number_integer_t;
-    using number_unsigned_t = json::number_unsigned_t;
-    using number_float_t = json::number_float_t;
-    using string_t = json::string_t;
-    using binary_t = json::binary_t;
-
     explicit Reader(SimDocument& doc) : doc_(doc) { frames_.reserve(64); }
 
-    // ---- JSON events ----
+    // ---- JSON events (numbers arrive as their text) ----
 
-    bool null() { return scalar(Scalar{}); }
-    bool boolean(bool v) {
+    bool Null() { return scalar(Scalar{}); }
+    bool Bool(bool v) {
         Scalar s;
         s.kind = Scalar::Kind::Bool;
         s.b = v;
         return scalar(s);
     }
-    bool number_integer(number_integer_t v) {
+    bool Int(int) { return false; }
+    bool Uint(unsigned) { return false; }
+    bool Int64(int64_t) { return false; }
+    bool Uint64(uint64_t) { return false; }
+    bool Double(double) { return false; }
+    bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
         Scalar s;
-        s.kind = Scalar::Kind::Int;
-        s.i = v;
+        if (!parseNumber(text, text + length, s)) {
+            // Fits no double: the value's fault, at its path.
+            failHere("number " + std::string(text, length) + " out of range of a double");
+            advance();
+            return true;
+        }
         return scalar(s);
     }
-    bool number_unsigned(number_unsigned_t v) {
-        Scalar s;
-        s.kind = Scalar::Kind::Uint;
-        s.u = v;
-        return scalar(s);
-    }
-    bool number_float(number_float_t v, const string_t&) {
-        Scalar s;
-        s.kind = Scalar::Kind::Float;
-        s.d = v;
-        return scalar(s);
-    }
-    bool string(string_t& v) {
+    bool String(const char* text, rapidjson::SizeType length, bool) {
+        text_.assign(text, length);
         Scalar s;
         s.kind = Scalar::Kind::String;
-        s.s = &v;
+        s.s = &text_;
         return scalar(s);
     }
-    bool binary(binary_t&) { return scalar(Scalar{}); }
-    bool start_object(std::size_t) { return open(false); }
-    bool start_array(std::size_t) { return open(true); }
-    bool key(string_t& k) {
-        frames_.back().key = k;
+    bool StartObject() { return open(false); }
+    bool StartArray() { return open(true); }
+    bool Key(const char* text, rapidjson::SizeType length, bool) {
+        frames_.back().key.assign(text, length);
         return true;
     }
-    bool end_object() { return close(); }
-    bool end_array() { return close(); }
-    bool parse_error(std::size_t, const std::string& token, const nlohmann::detail::exception& e) {
-        if (e.id == 406) {
-            syntaxError_ =
-                pathOrRoot(valuePath()) + ": number " + token + " is out of range of a double";
-        } else {
-            syntaxError_ =
-                std::string("not JSON: ") + e.what() + " (at " + pathOrRoot(valuePath()) + ")";
+    bool EndObject(rapidjson::SizeType) { return close(); }
+    bool EndArray(rapidjson::SizeType) { return close(); }
+
+    // The text is not JSON, for `reason`.
+    void syntaxError(const std::string& reason) {
+        if (syntaxError_.empty()) {
+            syntaxError_ = "not JSON: " + reason + " (at " + pathOrRoot(valuePath()) + ")";
         }
-        return false;
     }
+    // Refuses the document where it stands and stops reading.
+    void refuse(const std::string& what) {
+        if (syntaxError_.empty()) {
+            syntaxError_ = pathOrRoot(valuePath()) + ": " + what;
+        }
+        stop_ = true;
+    }
+    // The pass stopped on its own (a root that is no object, nesting too deep).
+    bool stopped() const { return stop_ || !sawRoot_; }
 
     // ---- after the pass ----
 
@@ -274,7 +313,19 @@ class Reader {
   private:
     // ---- errors ----
 
-    static std::string pathOrRoot(const std::string& p) { return p.empty() ? "/" : p; }
+    // A path as messages show it: "/" for the root; the middle of a very deep one left out.
+    static std::string pathOrRoot(const std::string& p) {
+        constexpr size_t kEnds = 80;
+        if (p.empty()) {
+            return "/";
+        }
+        if (p.size() <= 3 * kEnds) {
+            return p;
+        }
+        const size_t head = p.rfind('/', kEnds);
+        const size_t tail = p.find('/', p.size() - kEnds);
+        return p.substr(0, head) + "/..." + p.substr(tail);
+    }
 
     // Records the first fault; the pass goes on without building, for the faults that count
     // before it (bad JSON, a wrong format or version).
@@ -472,9 +523,8 @@ class Reader {
             return true;
         }
         if (frames_.size() >= kMaxJsonDepth) {
-            // Refused before the nesting costs more memory; reported like a fault of the text.
-            syntaxError_ = pathOrRoot(valuePath()) + ": nested deeper than " +
-                           std::to_string(kMaxJsonDepth) + " levels";
+            // Refused before the nesting costs more memory.
+            refuse("nested deeper than " + std::to_string(kMaxJsonDepth) + " levels");
             return false;
         }
         Frame& f = frames_.back();
@@ -483,8 +533,14 @@ class Reader {
             push(Ctx::Skip, array);
         } else if (failed_ || f.ctx == Ctx::Skip) {
             push(Ctx::Skip, array);
-        } else if (!read(f, nullptr, array)) {
-            push(Ctx::Skip, array);
+        } else {
+            const bool pushed = read(f, nullptr, array);
+            if (stop_) {
+                return false;
+            }
+            if (!pushed) {
+                push(Ctx::Skip, array);
+            }
         }
         return true;
     }
@@ -914,16 +970,23 @@ class Reader {
         return true;
     }
 
-    void pushObject(std::vector<std::unique_ptr<SimObject>>& list) {
+    bool pushObject(std::vector<std::unique_ptr<SimObject>>& list) {
         list.emplace_back();
-        pushObjectInto(list.back());
+        if (!pushObjectInto(list.back())) {
+            list.pop_back();
+            return false;
+        }
+        return true;
     }
-    void pushObjectInto(std::unique_ptr<SimObject>& slot) {
+    // False when the object is one level too deep: the document is refused there.
+    bool pushObjectInto(std::unique_ptr<SimObject>& slot) {
         if (objectDepth_ >= kMaxObjectDepth) {
-            failHere("objects nested deeper than " + std::to_string(kMaxObjectDepth) + " levels");
+            refuse("objects nested deeper than " + std::to_string(kMaxObjectDepth) + " levels");
+            return false;
         }
         ++objectDepth_;
         pushNode(Ctx::Object, slot, NodeKind::Object);
+        return true;
     }
 
     bool rootMember(Frame& f, const Scalar* v, bool array) {
@@ -1142,8 +1205,7 @@ class Reader {
                 failHere("expected an object");
                 return false;
             }
-            pushObjectInto(k == "cache" ? o.cache : o.deformCache);
-            return true;
+            return pushObjectInto(k == "cache" ? o.cache : o.deformCache);
         } else if (k == "children") {
             return list(v, array, [&] {
                 o.children.clear();
@@ -1550,11 +1612,26 @@ class Reader {
     bool sawFormat_ = false, formatOk_ = false;
     bool sawVersion_ = false, versionOk_ = false;
     std::string versionText_;
+    std::string text_;  // the string being read
 
+    bool stop_ = false;  // refused: the pass ends at once
     bool failed_ = false;
     std::string error_;        // the first fault in the content: "<path>: <reason>"
     std::string syntaxError_;  // the text is not JSON
 };
+
+// "at line L, column C" of a byte offset.
+std::string textPosition(const std::string& text, size_t offset) {
+    offset = std::min(offset, text.size());
+    size_t line = 1, lineStart = 0;
+    for (const char* p = text.data();
+         (p = static_cast<const char*>(std::memchr(p, '\n', text.data() + offset - p))) != nullptr;
+         ++p) {
+        ++line;
+        lineStart = static_cast<size_t>(p - text.data()) + 1;
+    }
+    return "at line " + std::to_string(line) + ", column " + std::to_string(offset - lineStart + 1);
+}
 
 }  // namespace
 
@@ -1569,9 +1646,25 @@ std::unique_ptr<SimDocument> loadDocumentText(const std::string& text, const std
     std::string fault;
     try {
         Reader reader(*doc);
-        json::sax_parse(text.data(), text.data() + text.size(), &reader, json::input_format_t::json,
-                        /*strict=*/true, /*ignore_comments=*/true);
-        fault = reader.finish();
+        if (const void* nul = std::memchr(text.data(), '\0', text.size())) {
+            // Stands nowhere in JSON text; the reader would take it for the end.
+            const size_t at = static_cast<size_t>(static_cast<const char*>(nul) - text.data());
+            fault = "not JSON: a NUL byte " + textPosition(text, at);
+        } else {
+            rapidjson::Reader json;
+            rapidjson::StringStream in(text.c_str());
+            constexpr unsigned kFlags =
+                rapidjson::kParseIterativeFlag | rapidjson::kParseCommentsFlag |
+                rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseValidateEncodingFlag;
+            const rapidjson::ParseResult r = json.Parse<kFlags>(in, reader);
+            if (r.Code() == rapidjson::kParseErrorNumberTooBig) {
+                reader.refuse("number out of range of a double " + textPosition(text, r.Offset()));
+            } else if (r.IsError() && !reader.stopped()) {
+                reader.syntaxError(std::string(rapidjson::GetParseError_En(r.Code())) + " " +
+                                   textPosition(text, r.Offset()));
+            }
+            fault = reader.finish();
+        }
     } catch (const std::exception& e) {
         fault = std::string("cannot load the document: ") + e.what();
     }

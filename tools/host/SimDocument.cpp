@@ -128,7 +128,9 @@ SimObject::~SimObject() {
     std::vector<std::unique_ptr<SimObject>> pending;
     auto detach = [&pending](SimObject& o) {
         for (auto& c : o.children) {
-            pending.push_back(std::move(c));
+            if (c) {
+                pending.push_back(std::move(c));
+            }
         }
         o.children.clear();
         if (o.cache) {

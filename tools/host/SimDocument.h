@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "plugins/c4d/host/HostInterface.h"
+#include "tools/host/DocumentLimits.h"
 
 namespace raydeck::hostsim {
 
@@ -179,14 +180,12 @@ class SimDocument {
 // fileName and folder are the defaults of "file" and "folder"; errorName names the text in
 // messages. Null with `error` set on a bad document: "<errorName>: <json path>: <reason>", or
 // "<errorName>: not JSON: <reason> (at <json path>)" when the text is not JSON. Objects nest at
-// most kMaxObjectDepth levels (children and caches), as far as every tool reads the exported scene.
+// most kMaxObjectDepth levels (DocumentLimits.h).
 std::unique_ptr<SimDocument> loadDocumentText(const std::string& text, const std::string& fileName,
                                               const std::string& folder, std::string& error,
                                               const std::string& errorName = "");
 // Loads a document file; "file"/"folder" default to the file's own name and folder.
 std::unique_ptr<SimDocument> loadDocumentFile(const std::string& path, std::string& error);
-
-constexpr int kMaxObjectDepth = 10000;
 
 // Reads a whole file in one go into `text`. False when it cannot be opened (`opened` false) or
 // read.
