@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Timed run of `raydeck-host export` of the 1000 x 1000-quad grid host document (points, quads, a
 # UVW tag, phong normals, a selection and two texture tags; about 136 MB of JSON), made here.
-#   bench/grid-export.sh [-n RUNS] [-g SIDE] [-d DOC] HOST [HOST ...]
-# -d keeps the document at DOC (made there when missing) instead of a temporary folder.
+#   bench/grid-export.sh [-n RUNS] [-g SIDE] [-d DOC] [-l] HOST [HOST ...]
+# -d keeps the document at DOC (made there when missing) instead of a temporary folder; -l times
+# the load alone: the export's save dialog is cancelled (no -o), so the document is read, the
+# plug-in started and stopped, and nothing converted.
 # Each HOST is a raydeck-host executable (for example this build's and an older commit's, built
 # in another folder); the runs alternate between them so that they share the machine's load.
 # Prints per host the CPU time (user + system) and the peak resident memory as min / median /
@@ -11,16 +13,18 @@ set -euo pipefail
 runs=3
 side=1000
 doc=""
-while getopts "n:g:d:" opt; do
+loadOnly=0
+while getopts "n:g:d:l" opt; do
   case $opt in
     n) runs=$OPTARG ;;
     g) side=$OPTARG ;;
     d) doc=$OPTARG ;;
+    l) loadOnly=1 ;;
     *) exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
-[ $# -ge 1 ] || { echo "usage: $0 [-n RUNS] [-g SIDE] [-d DOC] HOST [HOST ...]" >&2; exit 2; }
+[ $# -ge 1 ] || { echo "usage: $0 [-n RUNS] [-g SIDE] [-d DOC] [-l] HOST [HOST ...]" >&2; exit 2; }
 [ -x /usr/bin/time ] || { echo "$0: needs GNU time (Debian package time)" >&2; exit 2; }
 
 work=$(mktemp -d)
@@ -57,14 +61,20 @@ trap 'rm -rf "$work"' EXIT
   printf "   {\"type\": 5616, \"material\": \"A\", \"params\": {\"1006\": \"\"}},\n"
   printf "   {\"type\": 5616, \"material\": \"B\", \"params\": {\"1006\": \"half\"}}]}]}\n"
 }' > "$doc"
-echo "document: $side x $side quads, $(( $(stat -c %s "$doc") / 1000000 )) MB"
+echo "document: $side x $side quads, $(( $(stat -c %s "$doc") / 1000000 )) MB;" \
+  "$([ "$loadOnly" = 1 ] && echo "load only" || echo "export"), $runs runs"
 
 declare -A cpu mem
 for ((r = 0; r < runs; r++)); do
   for h in "$@"; do
     out=$work/out.rdk
-    /usr/bin/time -f "%U %S %M" -o "$work/time" "$h" export "$doc" -o "$out" >/dev/null
-    read -r user sys kb < "$work/time"
+    if [ "$loadOnly" = 1 ]; then
+      # Exit 1: the cancelled dialog, as intended.
+      /usr/bin/time -f "%U %S %M" -o "$work/time" "$h" export "$doc" >/dev/null 2>&1 || [ $? = 1 ]
+    else
+      /usr/bin/time -f "%U %S %M" -o "$work/time" "$h" export "$doc" -o "$out" >/dev/null
+    fi
+    read -r user sys kb < <(tail -n 1 "$work/time")  # after any "exited with" line
     cpu[$h]+="$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }') "
     mem[$h]+="$kb "
     rm -f "$out"

@@ -7,7 +7,7 @@
 namespace raydeck::hostsim {
 
 // Object levels (children, caches) below the document; the top-level objects are level 1.
-constexpr int kMaxObjectDepth = 1000;
+constexpr int kMaxObjectDepth = 1024;
 
 // Blocks the scene writer opens beyond one per object level at most: the document's group, an
 // object's own blocks (geometry, material, shaders and the shaders captured in them).
