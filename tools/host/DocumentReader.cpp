@@ -274,7 +274,7 @@ class Reader {
         stop_ = true;
     }
     // The pass stopped on its own (a root that is no object, nesting too deep).
-    bool stopped() const { return stop_ || !sawRoot_; }
+    bool stopped() const { return stop_ || rootRefused_; }
 
     // ---- after the pass ----
 
@@ -285,7 +285,7 @@ class Reader {
             return syntaxError_;
         }
         if (!sawRoot_) {
-            return error_;
+            return error_.empty() ? "not JSON: no value" : error_;
         }
         if (!sawFormat_) {
             return "/format: missing; expected \"raydeck-host-document\"";
@@ -323,7 +323,10 @@ class Reader {
             return p;
         }
         const size_t head = p.rfind('/', kEnds);
-        const size_t tail = p.find('/', p.size() - kEnds);
+        size_t tail = p.find('/', p.size() - kEnds);
+        if (tail == std::string::npos) {
+            tail = p.size() - kEnds;  // a long last key
+        }
         return p.substr(0, head) + "/..." + p.substr(tail);
     }
 
@@ -496,7 +499,7 @@ class Reader {
     bool scalar(const Scalar& v) {
         if (frames_.empty()) {
             error_ = "/: expected an object";
-            failed_ = true;
+            failed_ = rootRefused_ = true;
             return false;
         }
         Frame& f = frames_.back();
@@ -513,7 +516,7 @@ class Reader {
         if (frames_.empty()) {
             if (array) {
                 error_ = "/: expected an object";
-                failed_ = true;
+                failed_ = rootRefused_ = true;
                 return false;
             }
             sawRoot_ = true;
@@ -1609,6 +1612,7 @@ class Reader {
     int objectDepth_ = 0;
 
     bool sawRoot_ = false;
+    bool rootRefused_ = false;  // the text's value is no object
     bool sawFormat_ = false, formatOk_ = false;
     bool sawVersion_ = false, versionOk_ = false;
     std::string versionText_;

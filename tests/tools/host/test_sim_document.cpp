@@ -366,6 +366,7 @@ TEST(SimDocumentReading, TextThatIsNotJsonNamesWhereReadingStopped) {
     EXPECT_EQ(loadError(nul),
               "doc.json: not JSON: a NUL byte at line 1, column " + std::to_string(nul.size()));
     EXPECT_EQ(loadError("[]"), "doc.json: /: expected an object");
+    EXPECT_EQ(loadError(" ").rfind("doc.json: not JSON: ", 0), 0u);
     EXPECT_EQ(loadError(std::string("{\"format\": \"\xff\"}")).rfind("doc.json: not JSON: ", 0),
               0u);
 }
