@@ -390,3 +390,61 @@ TEST(SimDocumentReading, FilesAreReadWhole) {
     EXPECT_FALSE(loadDocumentFile(path, error));
     EXPECT_EQ(error, path + ": cannot open the document file");
 }
+
+TEST(SimDocumentReading, EveryKindOfBadValueIsNamedAtItsPath) {
+    const std::string quad =
+        R"("points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], "polygons": [[0,1,2,3]])";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"("objects": [{"points": [[0, 0]]}])", "/objects/0/points/0: expected [x, y, z]"},
+        {R"("objects": [{"points": [[0, 0, 0, 0]]}])", "/objects/0/points/0: expected [x, y, z]"},
+        {R"("objects": [{"points": [[0, "a", 0]]}])", "/objects/0/points/0/1: expected a number"},
+        {R"("objects": [{"points": {}}])", "/objects/0/points: expected an array"},
+        {R"("objects": [{"polygons": [[0, 1]]}])",
+         "/objects/0/polygons/0: expected [a, b, c, d] (or [a, b, c] for a triangle)"},
+        {R"("objects": [{"polygons": [[0, 1, 2.5]]}])",
+         "/objects/0/polygons/0/2: expected an integer"},
+        {R"("objects": [{"type": 4294967296}])", "/objects/0/type: integer out of range"},
+        {R"("objects": [{)" + quad + R"(, "tags": [{"type": 5671, "uvw": [[[0,0,0]]]}]}])",
+         "/objects/0/tags/0/uvw/0: expected four corners [[u, v, w], ...]"},
+        {R"("objects": [{)" + quad + R"(, "tags": [{"type": 5612, "normals": [[0,0,1]]}]}])",
+         "/objects/0/tags/0/normals/0: expected 12 numbers (four corner normals)"},
+        {R"("objects": [{"tags": [{"type": 5673, "selection": [[1]]}]}])",
+         "/objects/0/tags/0/selection/0: expected an inclusive range [first, last]"},
+        {R"("objects": [{"tags": [{"name": "x"}]}])", "/objects/0/tags/0/type: missing tag type"},
+        {R"("objects": [{"tracks": [{"keys": []}]}])",
+         "/objects/0/tracks/0/id: missing track id [parameter, component]"},
+        {R"("objects": [{"tracks": [{"id": [1, 2, 3]}]}])",
+         "/objects/0/tracks/0/id: expected [parameter] or [parameter, component]"},
+        {R"("objects": [{"tracks": [{"id": 1, "keys": [{"value": 1}]}]}])",
+         "/objects/0/tracks/0/keys/0/time: missing key time"},
+        {R"("objects": [{"tracks": [{"id": 1, "keys": [{"time": {"num": 1}, "value": 1}]}]}])",
+         "/objects/0/tracks/0/keys/0/time: expected seconds or {\"num\": n, \"den\": d}"},
+        {R"("objects": [{"tracks": [{"id": 1, "interpolation": "cubic"}]}])",
+         "/objects/0/tracks/0/interpolation: unknown interpolation \"cubic\"; expected "
+         "\"linear\" or \"step\""},
+        {R"("objects": [{"rotationOrder": 7}])", "/objects/0/rotationOrder: expected 0 to 6"},
+        {R"("objects": [{"id": -1}])", "/objects/0/id: expected an unsigned 64-bit object id"},
+        {R"("objects": [{"id": 3}, {"id": "3"}])", "/objects/1/id: duplicate object id 3"},
+        {R"("objects": [{"cache": []}])", "/objects/0/cache: expected an object"},
+        {R"("objects": [{"hair": {"segments": -1}}])",
+         "/objects/0/hair/segments: expected a segment count of at least 0"},
+        {R"("objects": [{"params": {"x1": 1}}])",
+         "/objects/0/params/x1: parameter key \"x1\" is not a number"},
+        {R"("objects": [{"params": {"1": null}}])",
+         "/objects/0/params/1: expected a number, [x, y, z], a string, {\"link\": id} or "
+         "{\"gradient\": [...]}"},
+        {R"("objects": [{"params": {"a/b": 1}}])",
+         "/objects/0/params/a~1b: parameter key \"a/b\" is not a number"},
+        {R"("materials": [{"params": {"1": {"gradient": [{"position": 0}]}}}])",
+         "/materials/0/params/1/gradient/0/color: missing knot colour"},
+        {R"("materials": [{"channels": [true, "x"]}])",
+         "/materials/0/channels/1: expected an integer"},
+        {R"("services": {"hair": "yes"})", "/services/hair: expected true or false"},
+        {R"("minTime": true)", "/minTime: expected seconds or {\"num\": n, \"den\": d}"},
+        {R"("file": 1)", "/file: expected a string"},
+        {R"("layers": [3])", "/layers/0: expected an object"},
+    };
+    for (const auto& [body, message] : cases) {
+        EXPECT_EQ(loadError(wrap(body)), "doc.json: " + message) << body;
+    }
+}
