@@ -15,11 +15,11 @@ jobs=${JOBS:-2}
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libtinyxml2-dev
           nlohmann-json3-dev locales g++-mingw-w64-x86-64-posix libassimp-dev libpng-dev
-          assimp-testmodels libcli11-dev)
+          assimp-testmodels libcli11-dev rapidjson-dev)
 # The Windows build: the cross compiler, Wine to run what it makes, dpkg-dev to unpack Debian's
 # source packages of the libraries that Debian builds for Linux only.
 windows_packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev nlohmann-json3-dev
-                  libcli11-dev googletest)
+                  libcli11-dev rapidjson-dev googletest)
 
 install_missing() {
   local missing=()
@@ -153,6 +153,14 @@ windows_deps() {
     cp -r /usr/include/CLI "$prefix/include/"
     cp -r /usr/share/cmake/CLI11 "$prefix/share/cmake/"
     touch "$prefix/.cli11"
+  fi
+  if [ ! -e "$prefix/.rapidjson" ]; then
+    # Header-only; Debian's package file names /usr/include outright, so the prefix gets its own.
+    mkdir -p "$prefix/share/cmake/RapidJSON"
+    cp -r /usr/include/rapidjson "$prefix/include/"
+    printf '%s\n' 'get_filename_component(RAPIDJSON_INCLUDE_DIRS "${CMAKE_CURRENT_LIST_DIR}/../../../include" ABSOLUTE)' \
+      >"$prefix/share/cmake/RapidJSON/RapidJSONConfig.cmake"
+    touch "$prefix/.rapidjson"
   fi
 }
 

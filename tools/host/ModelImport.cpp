@@ -17,6 +17,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "plugins/c4d/host/RotationOrder.h"
+
 namespace raydeck::hostsim {
 
 namespace {
@@ -87,18 +89,6 @@ class TopLevelKeys : public nlohmann::json_sax<nlohmann::json> {
 };
 
 // ---- placement math -------------------------------------------------------------------------
-
-struct Factor {
-    int axis;       // 0 x, 1 y, 2 z
-    int component;  // which angle of the vector drives it
-};
-
-// The factor sequence of rotationMatrix per order: rotation = A0(-a[c0]) A1(-a[c1]) A2(-a[c2]).
-const Factor kOrders[7][3] = {
-    {{2, 2}, {0, 0}, {1, 1}}, {{0, 0}, {2, 2}, {1, 1}}, {{0, 0}, {1, 1}, {2, 2}},
-    {{1, 1}, {0, 0}, {2, 2}}, {{1, 1}, {2, 2}, {0, 0}}, {{2, 2}, {1, 1}, {0, 0}},
-    {{1, 0}, {0, 1}, {2, 2}},
-};
 
 double component(const RdHostVector& v, int c) {
     return c == 0 ? v.x : c == 1 ? v.y : v.z;
@@ -995,7 +985,7 @@ void nameAndFolder(const std::string& path, std::string& fileName, std::string& 
 }  // namespace
 
 RdHostVector anglesForRotation(const double r[3][3], int32_t order, const RdHostVector* previous) {
-    const Factor* f = kOrders[order >= 0 && order <= 6 ? order : 0];
+    const host::RotationFactor* f = host::rotationOrderFactors(order);
     const int i = f[0].axis, j = f[1].axis, k = f[2].axis;
     const double s = j == (i + 1) % 3 ? 1.0 : -1.0;  // even or odd axis sequence
     // r = A_i(alpha) A_j(beta) A_k(gamma).

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "plugins/c4d/host/HostInterface.h"
+#include "tools/host/DocumentLimits.h"
 
 namespace raydeck::hostsim {
 
@@ -114,6 +115,12 @@ struct SimHair {
 };
 
 struct SimObject : SimNode {
+    SimObject() = default;
+    SimObject(const SimObject&) = delete;
+    SimObject& operator=(const SimObject&) = delete;
+    // Frees the descendants without recursing, however deep the hierarchy.
+    ~SimObject() override;
+
     uint64_t guid = 0;
     bool hasGuid = false;
     RdHostVector position{0, 0, 0}, rotation{0, 0, 0}, scale{1, 1, 1};
@@ -169,14 +176,20 @@ class SimDocument {
     std::map<std::string, SimNode*> links;
 };
 
-// Loads a document from JSON text (comments allowed). fileName and folder are the defaults of
-// "file" and "folder"; errorName names the text in messages. Null with `error` set
-// ("<errorName>: <json path>: <reason>") on a bad document.
+// Loads a document from JSON text (comments allowed) in one streaming pass (DocumentReader.cpp).
+// fileName and folder are the defaults of "file" and "folder"; errorName names the text in
+// messages. Null with `error` set on a bad document: "<errorName>: <json path>: <reason>", or
+// "<errorName>: not JSON: <reason> (at <json path>)" when the text is not JSON. Objects nest at
+// most kMaxObjectDepth levels (DocumentLimits.h).
 std::unique_ptr<SimDocument> loadDocumentText(const std::string& text, const std::string& fileName,
                                               const std::string& folder, std::string& error,
                                               const std::string& errorName = "");
 // Loads a document file; "file"/"folder" default to the file's own name and folder.
 std::unique_ptr<SimDocument> loadDocumentFile(const std::string& path, std::string& error);
+
+// Reads a whole file in one go into `text`. False when it cannot be opened (`opened` false) or
+// read.
+bool readWholeFile(const std::string& path, std::string& text, bool& opened);
 
 // Placement math of the host.
 double timeSeconds(const RdHostTime& t);

@@ -1,6 +1,5 @@
 // raydeck-host: loads the plug-in file, starts it as the host would, lists its commands or runs
 // one of them on a document file or a model file, and shuts it down again.
-#include <pthread.h>
 
 #include <algorithm>
 #include <chrono>
@@ -43,30 +42,6 @@ constexpr int kMinRendererVersion = 7;
 constexpr int kMaxRendererVersion = 8;
 
 using C4dMain = int32_t (*)(int32_t, void*, void*, void*);
-
-// Loading and freeing a document recurse along its hierarchy. They run on a thread with a stack
-// of their own, so that the main thread's stack limit (ulimit -s) measures the plug-in alone.
-template <typename Fn>
-void onLargeStack(Fn fn) {
-    constexpr size_t kStackBytes = size_t(512) << 20;
-    pthread_attr_t attr;
-    pthread_t thread;
-    bool started = pthread_attr_init(&attr) == 0 &&
-                   pthread_attr_setstacksize(&attr, kStackBytes) == 0 &&
-                   pthread_create(
-                       &thread, &attr,
-                       [](void* arg) -> void* {
-                           (*static_cast<Fn*>(arg))();
-                           return nullptr;
-                       },
-                       &fn) == 0;
-    pthread_attr_destroy(&attr);
-    if (started) {
-        pthread_join(thread, nullptr);
-    } else {
-        fn();
-    }
-}
 
 const char* const kAbout =
     "Loads the plug-in file as the host application would and runs one of its commands on a\n"
@@ -422,7 +397,7 @@ int main(int argc, char** argv) {
     if (!o.document.empty()) {
         std::string error;
         std::vector<std::string> warnings;
-        onLargeStack([&] { doc = raydeck::hostsim::loadHostFile(o.document, error, warnings); });
+        doc = raydeck::hostsim::loadHostFile(o.document, error, warnings);
         for (const std::string& w : warnings) {
             std::cerr << "raydeck-host: " << w << "\n";
         }
@@ -447,7 +422,7 @@ int main(int argc, char** argv) {
         code = o.action == "commands" ? listCommands(host) : runCommand(host, o, exported);
         plugin.stop();
     }
-    onLargeStack([&] { doc.reset(); });
+    doc.reset();
     if (exported) {
         printExportSummary(*exported);
     }

@@ -9,6 +9,7 @@
 
 #include "platform/file.h"
 #include "platform/utf.h"
+#include "tools/host/DocumentLimits.h"
 
 namespace rdk {
 
@@ -206,7 +207,7 @@ class Parser {
     // Statements until the closing brace of the block (inBlock) or the end of the file.
     bool items(std::vector<Node>& out, bool inBlock, uint64_t openOffset, uint64_t& closeOffset,
                std::vector<HeaderLine>* header, bool* headerOpen) {
-        // Each level costs stack in this reader: refuse nesting that no writer produces.
+        // Each level costs stack in this reader: refuse nesting that no export produces.
         if (inBlock && ++depth_ > kMaxDepth) {
             return fail(openOffset,
                         "blocks nested deeper than " + std::to_string(kMaxDepth) + " levels");
@@ -715,7 +716,9 @@ class Parser {
         return node;
     }
 
-    static constexpr int kMaxDepth = 1000;
+    // As deep as an export of the deepest host document the simulator loads.
+    static constexpr int kMaxDepth =
+        raydeck::hostsim::kMaxObjectDepth + raydeck::hostsim::kSceneBlocksBeyondObjects;
 
     int depth_ = 0;
     const char* base_;

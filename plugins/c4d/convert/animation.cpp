@@ -10,6 +10,7 @@
 #include <new>
 
 #include "plugins/c4d/convert/sincos.h"
+#include "plugins/c4d/host/RotationOrder.h"
 
 namespace raydeck::c4d {
 
@@ -66,13 +67,11 @@ int32_t truncateToInt(double v) {
 
 // Position of component c (0 x, 1 y, 2 z) in the sequence of a rotation order.
 int componentRank(int component, int order) {
-    static constexpr int kSequence[7][3] = {{2, 0, 1}, {0, 2, 1}, {0, 1, 2}, {1, 0, 2},
-                                            {1, 2, 0}, {2, 1, 0}, {0, 1, 2}};
-    if (order < 0 || order > 6) {
+    if (order < 0 || order >= host::kRotationOrderCount) {
         return 0;  // all tracks compare equal
     }
     for (int i = 0; i < 3; ++i) {
-        if (kSequence[order][i] == component) {
+        if (host::kRotationOrders[order][i].component == component) {
             return i;
         }
     }
@@ -218,27 +217,12 @@ host::Matrix scaleMatrix(const host::Vector& v) {
 }
 
 host::Matrix rotationMatrix(const host::Vector& a, int order) {
-    const host::Matrix rx = axisRotation(0, -a.x), ry = axisRotation(1, -a.y),
-                       rz = axisRotation(2, -a.z);
-    switch (order) {
-        case 1:
-            return product({&rx, &rz, &ry});
-        case 2:
-            return product({&rx, &ry, &rz});
-        case 3:
-            return product({&ry, &rx, &rz});
-        case 4:
-            return product({&ry, &rz, &rx});
-        case 5:
-            return product({&rz, &ry, &rx});
-        case 6: {
-            // Order 6 turns about y by the x angle and about x by the y angle.
-            const host::Matrix yx = axisRotation(1, -a.x), xy = axisRotation(0, -a.y);
-            return product({&yx, &xy, &rz});
-        }
-        default:
-            return product({&rz, &rx, &ry});
-    }
+    const host::RotationFactor* f = host::rotationOrderFactors(order);
+    const double angles[3] = {a.x, a.y, a.z};
+    const host::Matrix m0 = axisRotation(f[0].axis, -angles[f[0].component]),
+                       m1 = axisRotation(f[1].axis, -angles[f[1].component]),
+                       m2 = axisRotation(f[2].axis, -angles[f[2].component]);
+    return product({&m0, &m1, &m2});
 }
 
 trv::matrix sceneMatrix(const host::Matrix& m) {

@@ -18,6 +18,8 @@
 #include <system_error>
 #include <vector>
 
+#include "tools/host/DocumentLimits.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -316,6 +318,50 @@ TEST_F(RaydeckHost, ThousandLevelHierarchyExportsOnAOneMebibyteStack) {
         ++groups;
     }
     EXPECT_EQ(groups, size_t(kDepth) + 1);  // the root group and one per level
+}
+
+// Regression: a number too large for a double ended raydeck-host with SIGABRT and no message.
+TEST_F(RaydeckHost, NumberTooLargeForADoubleExitsTwoWithFileAndPath) {
+    write("doc.json", R"({"format": "raydeck-host-document", "version": 1, "time": 1e999})");
+    Result r = host({"export", "doc.json", "-o", "out.rdk"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err.rfind("doc.json: /time: number out of range of a double", 0), 0u) << r.err;
+    EXPECT_FALSE(fs::exists(dir_ / "out.rdk"));
+}
+
+// Regression: the export of a document with 1,000 nested children was refused by rdk-inspect
+// ("nested deeper than 1000 levels"); a document nested past the loader's limit is refused
+// quickly with exit 2 instead of exhausting memory.
+TEST_F(RaydeckHost, DeepestLoadableDocumentExportsAndPassesRdkInspectCheck) {
+    auto nested = [](int depth) {
+        std::string objects;
+        for (int i = 1; i < depth; ++i) {
+            objects += R"({"type": 5140, "children": [)";
+        }
+        // The deepest level opens the most blocks of its own: a textured polygon object.
+        objects += R"({"name": "Quad", "type": 5100, "points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]],
+            "polygons": [[0,1,2,3]], "tags": [{"type": 5616, "material": "M"}]})";
+        for (int i = 1; i < depth; ++i) {
+            objects += "]}";
+        }
+        return R"({"format": "raydeck-host-document", "version": 1, "materials": [{"id": "M",
+            "type": 5703, "channels": [0], "params": {"8000": {"link": "S"}},
+            "shaders": [{"id": "S", "type": 5833, "params": {"1000": "wood.png"}}]}],
+            "objects": [)" +
+               objects + "]}";
+    };
+    write("deep.json", nested(raydeck::hostsim::kMaxObjectDepth));
+    Result r = host({"export", "deep.json", "-o", "deep.rdk"}, /*withPlugin=*/false);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string check = std::string(RAYDECK_INSPECT_EXE) + " check '" +
+                              (dir_ / "deep.rdk").string() + "' > /dev/null 2>&1";
+    EXPECT_EQ(std::system(check.c_str()), 0);
+
+    write("deeper.json", nested(100000));
+    Result refused = host({"export", "deeper.json", "-o", "deeper.rdk"}, /*withPlugin=*/false);
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_NE(refused.err.find("objects nested deeper than"), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(dir_ / "deeper.rdk"));
 }
 
 namespace {

@@ -258,3 +258,193 @@ TEST(SimSample, TheBundledSampleLoadsWithEveryPartLaterConvertersRead) {
     std::ifstream texture(RAYDECK_SOURCE_DIR "/examples/tex/planks.png", std::ios::binary);
     EXPECT_TRUE(texture.good());
 }
+
+// Regression: a number beyond every double ended the simulator with an uncaught exception.
+TEST(SimDocumentReading, NumberTooLargeForADoubleIsAnErrorWithItsPath) {
+    EXPECT_EQ(loadError(wrap(R"("time": 1e999)")),
+              "doc.json: /time: number out of range of a double at line 1, column 59");
+    EXPECT_EQ(loadError(wrap(R"("objects": [{"points": [[0, -1E+400, 0]]}])"))
+                  .rfind("doc.json: /objects/0/points/0/1: number out of range of a double", 0),
+              0u);
+    // Too small to tell from zero is zero, as the C library reads it; a huge integer is a double.
+    auto doc = loadOk(R"("time": 1e-400, "minTime": 123456789012345678901234567890)");
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->time.num, 0.0);
+    EXPECT_EQ(doc->minTime.num, 123456789012345678901234567890.0);
+}
+
+// Regression: every level of nesting built a path string, so time and memory grew with the
+// square of the depth, and the loader and the destructors recursed once per level.
+TEST(SimDocumentReading, HundredThousandNestedChildrenAreRefusedAtTheDocumentedDepth) {
+    auto nested = [](int depth) {
+        std::string objects;
+        for (int i = 0; i < depth; ++i) {
+            objects += R"({"type": 5140, "children": [)";
+        }
+        for (int i = 0; i < depth; ++i) {
+            objects += "]}";
+        }
+        return R"("objects": [)" + objects + "]";
+    };
+    const std::string error = loadError(wrap(nested(100000)));
+    EXPECT_EQ(error.rfind("doc.json: /objects/0/children/0/children/0/", 0), 0u) << error;
+    EXPECT_NE(error.find("/..."), std::string::npos) << error;  // long paths are shortened
+    EXPECT_NE(
+        error.find(": objects nested deeper than " + std::to_string(kMaxObjectDepth) + " levels"),
+        std::string::npos)
+        << error;
+    auto deepest = loadOk(nested(kMaxObjectDepth));
+    ASSERT_TRUE(deepest);
+    EXPECT_EQ(deepest->allObjects().size(), size_t(kMaxObjectDepth));
+
+    // Nesting outside objects is bounded too, before it costs memory.
+    std::string arrays(100000, '[');
+    EXPECT_NE(loadError(wrap(R"("extra": )" + arrays)).find("nested deeper than"),
+              std::string::npos);
+}
+
+TEST(SimDocumentReading, FreeingAndWalkingADeepHierarchyDoNotRecurse) {
+    // Deep enough that one destructor call per level would overrun an 8 MiB stack.
+    auto root = std::make_unique<SimObject>();
+    SimObject* at = root.get();
+    for (int i = 0; i < 200000; ++i) {
+        at->children.push_back(std::make_unique<SimObject>());
+        at->cache = i % 2 ? std::make_unique<SimObject>() : nullptr;
+        at = at->children.back().get();
+    }
+    SimDocument doc;
+    doc.objects.push_back(std::move(root));
+    EXPECT_EQ(doc.allObjects().size(), 300001u);
+    doc.objects.clear();
+    EXPECT_TRUE(doc.allObjects().empty());
+}
+
+TEST(SimDocumentReading, MembersLoadTheSameInAnyOrder) {
+    // Polygons before their points, tags before the polygons, hair guides before the segment
+    // count: checks that need both wait for the end of the object.
+    auto doc = loadOk(R"("objects": [{"tags": [{"type": 5671, "uvw": [[[0,0,0],[1,0,0],[1,1,0],
+        [0,1,0]]]}, {"type": 5612, "normals": [[0,0,1, 0,0,1, 0,0,1, 0,0,1]]}],
+        "polygons": [[0, 1, 2]], "points": [[0,0,0],[1,0,0],[1,1,0]],
+        "hair": {"guides": [{"rootUV": [0.5, 0.5, 0], "points": [[0,0,0],[0,0,1]]}],
+                 "segments": 1},
+        "type": 5100, "name": "Tri"}])");
+    ASSERT_TRUE(doc);
+    const SimObject& o = *doc->objects[0];
+    EXPECT_EQ(o.name, "Tri");
+    ASSERT_EQ(o.polygons.size(), 1u);
+    EXPECT_EQ(o.polygons[0].d, 2);  // a triangle repeats its last corner
+    EXPECT_EQ(o.tags[0]->uvw.size(), 1u);
+    EXPECT_EQ(o.tags[1]->normals.size(), 12u);
+    EXPECT_EQ(o.hair.points.size(), 2u);
+    EXPECT_EQ(o.hair.rootUV[0].x, 0.5);
+    EXPECT_EQ(o.tags[0]->next, o.tags[1].get());
+
+    EXPECT_EQ(loadError(wrap(R"("objects": [{"polygons": [[0, 1, 2]], "points": [[0,0,0]]}])")),
+              "doc.json: /objects/0/polygons/0/1: index 1 out of range of 1 points");
+    EXPECT_EQ(loadError(wrap(R"("objects": [{"tags": [{"type": 5612, "normals": []}],
+        "points": [[0,0,0]], "polygons": [[0, 0, 0]]}])")),
+              "doc.json: /objects/0/tags/0/normals: 0 records for 1 polygons");
+    // A later duplicate member replaces the earlier one, as a JSON object reads.
+    auto twice = loadOk(R"("objects": [{"points": [[0,0,0]], "points": [[1,1,1],[2,2,2]]}])");
+    ASSERT_TRUE(twice);
+    EXPECT_EQ(twice->objects[0]->points.size(), 2u);
+}
+
+TEST(SimDocumentReading, TextThatIsNotJsonNamesWhereReadingStopped) {
+    const std::string broken = loadError(wrap("\"objects\": [{\"name\": \"A\",\n  \"type\": x}]"));
+    EXPECT_EQ(broken.rfind("doc.json: not JSON: ", 0), 0u) << broken;
+    EXPECT_NE(broken.find("line 2, column 11"), std::string::npos) << broken;
+    EXPECT_NE(broken.find("(at /objects/0/type)"), std::string::npos) << broken;
+    // Bad JSON anywhere outranks a bad value before it, and a wrong format outranks both.
+    EXPECT_EQ(loadError(wrap(R"("objects": 5, "x": [1 2])")).rfind("doc.json: not JSON: ", 0), 0u);
+    EXPECT_EQ(loadError(R"({"objects": 5, "format": "other", "version": 1})"),
+              "doc.json: /format: expected \"raydeck-host-document\"");
+    EXPECT_EQ(loadError(R"({"format": "raydeck-host-document", "version": [1]})"),
+              "doc.json: /version: unsupported version [...]; expected 1");
+    std::string nul = R"({"format": "raydeck-host-document"})";
+    nul += '\0';
+    EXPECT_EQ(loadError(nul),
+              "doc.json: not JSON: a NUL byte at line 1, column " + std::to_string(nul.size()));
+    EXPECT_EQ(loadError("[]"), "doc.json: /: expected an object");
+    EXPECT_EQ(loadError(" ").rfind("doc.json: not JSON: ", 0), 0u);
+    EXPECT_EQ(loadError(std::string("{\"format\": \"\xff\"}")).rfind("doc.json: not JSON: ", 0),
+              0u);
+}
+
+TEST(SimDocumentReading, FilesAreReadWhole) {
+    const std::string path = ::testing::TempDir() + "/reader-whole.json";
+    std::string body = R"("objects": [{"points": [)";
+    for (int i = 0; i < 20000; ++i) {
+        body += (i ? ",[" : "[") + std::to_string(i) + ", 0.5, -1e-3]";
+    }
+    body += "]}]";
+    std::ofstream(path, std::ios::binary) << wrap(body);
+    std::string error;
+    auto doc = loadDocumentFile(path, error);
+    ASSERT_TRUE(doc) << error;
+    ASSERT_EQ(doc->objects[0]->points.size(), 20000u);
+    EXPECT_EQ(doc->objects[0]->points[19999].x, 19999.0);
+    EXPECT_EQ(doc->objects[0]->points[19999].z, -1e-3);
+    EXPECT_EQ(doc->fileName, "reader-whole.json");
+    std::remove(path.c_str());
+    EXPECT_FALSE(loadDocumentFile(path, error));
+    EXPECT_EQ(error, path + ": cannot open the document file");
+}
+
+TEST(SimDocumentReading, EveryKindOfBadValueIsNamedAtItsPath) {
+    const std::string quad =
+        R"("points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]], "polygons": [[0,1,2,3]])";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"("objects": [{"points": [[0, 0]]}])", "/objects/0/points/0: expected [x, y, z]"},
+        {R"("objects": [{"points": [[0, 0, 0, 0]]}])", "/objects/0/points/0: expected [x, y, z]"},
+        {R"("objects": [{"points": [[0, "a", 0]]}])", "/objects/0/points/0/1: expected a number"},
+        {R"("objects": [{"points": {}}])", "/objects/0/points: expected an array"},
+        {R"("objects": [{"polygons": [[0, 1]]}])",
+         "/objects/0/polygons/0: expected [a, b, c, d] (or [a, b, c] for a triangle)"},
+        {R"("objects": [{"polygons": [[0, 1, 2.5]]}])",
+         "/objects/0/polygons/0/2: expected an integer"},
+        {R"("objects": [{"type": 4294967296}])", "/objects/0/type: integer out of range"},
+        {R"("objects": [{)" + quad + R"(, "tags": [{"type": 5671, "uvw": [[[0,0,0]]]}]}])",
+         "/objects/0/tags/0/uvw/0: expected four corners [[u, v, w], ...]"},
+        {R"("objects": [{)" + quad + R"(, "tags": [{"type": 5612, "normals": [[0,0,1]]}]}])",
+         "/objects/0/tags/0/normals/0: expected 12 numbers (four corner normals)"},
+        {R"("objects": [{"tags": [{"type": 5673, "selection": [[1]]}]}])",
+         "/objects/0/tags/0/selection/0: expected an inclusive range [first, last]"},
+        {R"("objects": [{"tags": [{"name": "x"}]}])", "/objects/0/tags/0/type: missing tag type"},
+        {R"("objects": [{"tracks": [{"keys": []}]}])",
+         "/objects/0/tracks/0/id: missing track id [parameter, component]"},
+        {R"("objects": [{"tracks": [{"id": [1, 2, 3]}]}])",
+         "/objects/0/tracks/0/id: expected [parameter] or [parameter, component]"},
+        {R"("objects": [{"tracks": [{"id": 1, "keys": [{"value": 1}]}]}])",
+         "/objects/0/tracks/0/keys/0/time: missing key time"},
+        {R"("objects": [{"tracks": [{"id": 1, "keys": [{"time": {"num": 1}, "value": 1}]}]}])",
+         "/objects/0/tracks/0/keys/0/time: expected seconds or {\"num\": n, \"den\": d}"},
+        {R"("objects": [{"tracks": [{"id": 1, "interpolation": "cubic"}]}])",
+         "/objects/0/tracks/0/interpolation: unknown interpolation \"cubic\"; expected "
+         "\"linear\" or \"step\""},
+        {R"("objects": [{"rotationOrder": 7}])", "/objects/0/rotationOrder: expected 0 to 6"},
+        {R"("objects": [{"id": -1}])", "/objects/0/id: expected an unsigned 64-bit object id"},
+        {R"("objects": [{"id": 3}, {"id": "3"}])", "/objects/1/id: duplicate object id 3"},
+        {R"("objects": [{"cache": []}])", "/objects/0/cache: expected an object"},
+        {R"("objects": [{"hair": {"segments": -1}}])",
+         "/objects/0/hair/segments: expected a segment count of at least 0"},
+        {R"("objects": [{"params": {"x1": 1}}])",
+         "/objects/0/params/x1: parameter key \"x1\" is not a number"},
+        {R"("objects": [{"params": {"1": null}}])",
+         "/objects/0/params/1: expected a number, [x, y, z], a string, {\"link\": id} or "
+         "{\"gradient\": [...]}"},
+        {R"("objects": [{"params": {"a/b": 1}}])",
+         "/objects/0/params/a~1b: parameter key \"a/b\" is not a number"},
+        {R"("materials": [{"params": {"1": {"gradient": [{"position": 0}]}}}])",
+         "/materials/0/params/1/gradient/0/color: missing knot colour"},
+        {R"("materials": [{"channels": [true, "x"]}])",
+         "/materials/0/channels/1: expected an integer"},
+        {R"("services": {"hair": "yes"})", "/services/hair: expected true or false"},
+        {R"("minTime": true)", "/minTime: expected seconds or {\"num\": n, \"den\": d}"},
+        {R"("file": 1)", "/file: expected a string"},
+        {R"("layers": [3])", "/layers/0: expected an object"},
+    };
+    for (const auto& [body, message] : cases) {
+        EXPECT_EQ(loadError(wrap(body)), "doc.json: " + message) << body;
+    }
+}

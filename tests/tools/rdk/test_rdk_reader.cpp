@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "RdkTestSupport.h"
+#include "tools/host/DocumentLimits.h"
 #include "trvScene_api.h"
 
 using rdk::Node;
@@ -394,13 +395,15 @@ TEST(RdkReader, UnreadableFileIsNotAParseFault) {
 
 namespace {
 
-TEST(RdkReader, NestingDeeperThanAThousandBlocksIsRefusedInsteadOfExhaustingTheStack) {
+TEST(RdkReader, NestingDeeperThanAnyExportIsRefusedInsteadOfExhaustingTheStack) {
     std::string text;
     for (int i = 0; i < 100000; ++i) {
         text += "group \"g\" {\n";
     }
     rdk::ReadError e = rdktest::parseFails(text);
-    EXPECT_EQ(e.offset, 1000u * 12);  // the first block past the limit
+    constexpr size_t kLimit =
+        raydeck::hostsim::kMaxObjectDepth + raydeck::hostsim::kSceneBlocksBeyondObjects;
+    EXPECT_EQ(e.offset, kLimit * 12);  // the first block past the limit
     EXPECT_NE(e.message.find("nested deeper"), std::string::npos);
 }
 
