@@ -311,6 +311,14 @@ typedef struct RdHostInterface {
     const RdHostVector* (*hairGuidesGetPoints)(const RdHostHairGuides* g, int32_t* count);
     // Root UVW of guide i; answers ok.
     int32_t (*hairGuidesGetRootUV)(const RdHostHairGuides* g, int32_t i, RdHostVector* out);
+
+    // --- polygon objects, continued -----------------------------------------------------------
+    // The phong normals the object stores, laid out as polygonCreatePhongNormals hands them out:
+    // read-only, owned by the object and valid until the document changes (the caller never
+    // frees them). *polygonCount gets their polygon count. Null when the object stores none
+    // (no phong tag, or normals the host would compute): then polygonCreatePhongNormals is the
+    // way to them.
+    const float* (*polygonGetPhongNormals)(const RdHostNode* obj, int32_t* polygonCount);
 } RdHostInterface;
 
 #ifdef __cplusplus
