@@ -164,7 +164,7 @@ void emitMeshPiece(PluginContext& ctx, trvScene_api* api, const MeshSource& src,
         s.claimed[t] = 1;
         ++claimedCount;
         const RdHostPolygon& p = src.polygons[t];
-        RdHostUVWPolygon uv{{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
+        RdHostUVWPolygon uv;  // read only with a UVW tag, which fills it
         if (src.hasUv) {
             src.uvw.polygon(t, uv);
         }
