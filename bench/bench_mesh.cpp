@@ -110,7 +110,8 @@ void BM_ConvertOnly(benchmark::State& state) {
     }
 }
 
-// What the host spends handing out the phong normals once (part of every conversion above).
+// What the host spends handing out the phong normals once (part of every conversion above): a
+// lend of its stored array, where it used to be a fresh copy.
 void BM_HostPhongRequest(benchmark::State& state) {
     GridScene& s = scene();
     const raydeck::host::BaseObject grid(reinterpret_cast<RdHostNode*>(s.grid));
