@@ -1,12 +1,14 @@
 // Pieces every benchmark program needs: a scratch folder that keeps the disk out of the figures,
-// a way to reuse a scratch file between iterations, a factory over a back end owned elsewhere, and
-// a reporter that keeps each benchmark's time for the ratios printed at the end.
+// a way to reuse a scratch file between iterations, a factory over a back end owned elsewhere, a
+// median for side-by-side ratios, and a reporter that keeps each benchmark's time and counters
+// for the summary printed at the end.
 #pragma once
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -73,17 +75,32 @@ class BorrowedFactory : public trv::LightFactory {
     trvScene_api* api_;
 };
 
+// The median of `values` (0 when empty).
+inline double median(std::vector<double> values) {
+    if (values.empty()) {
+        return 0.0;
+    }
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
+}
+
 // The console report, plus the real time per iteration of every benchmark by its base name
-// (without the "/min_time:..." suffixes), in seconds.
+// (without the "/min_time:..." suffixes), in seconds, and its counters.
 class Collector : public benchmark::ConsoleReporter {
   public:
     std::map<std::string, double> seconds;
+    std::map<std::string, std::map<std::string, double>> counters;
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
                 const std::string name = run.benchmark_name();
-                seconds[name.substr(0, name.find('/'))] =
+                const std::string base = name.substr(0, name.find('/'));
+                seconds[base] =
                     run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+                for (const auto& counter : run.counters) {
+                    counters[base][counter.first] = counter.second.value;
+                }
             }
         }
         ConsoleReporter::ReportRuns(runs);

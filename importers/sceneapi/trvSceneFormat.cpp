@@ -1,7 +1,9 @@
 // trvSceneFormat: value spelling, hex form and packed block header of the scene text.
 #include "trvSceneFormat.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "trvScene_api.h"
@@ -69,9 +71,171 @@ size_t ints(const void* value, int count, char* out) {
     return n;
 }
 
+// Decimal digits of |v| < 1e6 with its sign; what to_chars writes, without its generality.
+size_t spellSmallInt(int32_t v, char* out) {
+    size_t n = 0;
+    uint32_t u = static_cast<uint32_t>(v);
+    if (v < 0) {
+        out[n++] = '-';
+        u = 0u - u;
+    }
+    char digits[8];
+    size_t k = 0;
+    do {
+        digits[k++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    while (k > 0) {
+        out[n++] = digits[--k];
+    }
+    return n;
+}
+
+#ifdef __SIZEOF_INT128__
+// "%g" rounds to six significant digits: v = N * 10^(X - 5) with 100000 <= N < 10^6, printed in
+// the style that X selects. For 1e-22 <= |v| < 1e6, N and the part cut off are exact in 128-bit
+// integers: v = m * 2^e with a 53-bit m, and v * 10^k = m * 5^k * 2^(e + k) with k = 5 - X at
+// most 27, so that 5^k fits 64 bits.
+constexpr int kMinExponent = -22;
+
+struct Tables {
+    uint64_t pow5[28];
+    double pow10[30];  // 10^(i + kMinExponent), nearest double; a first guess only
+    char pairs[200];   // "00" to "99"
+    constexpr Tables() : pow5(), pow10(), pairs() {
+        uint64_t p = 1;
+        for (int k = 0; k < 28; ++k) {
+            pow5[k] = p;
+            p *= 5;
+        }
+        for (int i = 0; i < 30; ++i) {
+            // Exact integers up to 10^22, and quotients of exact powers below 1.
+            const int x = i + kMinExponent;
+            double v = 1.0;
+            for (int j = 0; j < (x < 0 ? -x : x); ++j) {
+                v *= 10.0;
+            }
+            pow10[i] = x < 0 ? 1.0 / v : v;
+        }
+        for (int i = 0; i < 100; ++i) {
+            pairs[2 * i] = static_cast<char>('0' + i / 10);
+            pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+        }
+    }
+};
+constexpr Tables kTables;
+
+// The "%g" text of a finite double with 1e-22 <= |v| < 1e6, or 0 outside that range.
+size_t spellGExact(double value, char* out) {
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+    const uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+    const int e = biased - 1075;
+    // floor(log10(2^(e + 52))) is X or X - 1; the power of ten nearly always tells which, and
+    // the exact N settles the rest.
+    int x = ((e + 52) * 78913) >> 18;
+    if (x < kMinExponent - 1 || x > 5) {
+        return 0;  // also zero, subnormals, infinities and NaN
+    }
+    if (std::fabs(value) >= kTables.pow10[x + 1 - kMinExponent]) {
+        ++x;
+    }
+    uint32_t n = 0;
+    unsigned __int128 cut = 0;  // the part below N, left-aligned: 2^127 is exactly one half
+    for (int attempt = 0;; ++attempt) {
+        const int k = 5 - x;
+        if (attempt == 2 || k < 0 || k > 27) {
+            return 0;
+        }
+        const unsigned __int128 w = static_cast<unsigned __int128>(m) * kTables.pow5[k];
+        const int shift = -(e + k);  // at least 33 in this range
+        if (shift <= 0 || shift >= 128) {
+            return 0;
+        }
+        const unsigned __int128 whole = w >> shift;
+        if (whole >= 1000000) {
+            ++x;
+        } else if (whole < 100000) {
+            --x;
+        } else {
+            n = static_cast<uint32_t>(whole);
+            cut = w << (128 - shift);
+            break;
+        }
+    }
+    // Nearest, ties to even: what printf and to_chars do with the exact value.
+    const unsigned __int128 half = static_cast<unsigned __int128>(1) << 127;
+    if (cut > half || (cut == half && (n & 1u) != 0)) {
+        if (++n == 1000000) {
+            n = 100000;
+            ++x;
+        }
+    }
+    // The six digits, then zeros: the copies below move a fixed 8 bytes and count only what
+    // belongs to the text (`out` has room to spare).
+    char d[16] = {};
+    std::memcpy(d, kTables.pairs + 2 * (n / 10000), 2);
+    std::memcpy(d + 2, kTables.pairs + 2 * (n / 100 % 100), 2);
+    std::memcpy(d + 4, kTables.pairs + 2 * (n % 100), 2);
+    int significant = 6;  // trailing zeros are dropped
+    while (d[significant - 1] == '0') {
+        --significant;  // stops at d[0], never '0'
+    }
+    char* at = out;
+    if ((bits >> 63) != 0) {
+        *at++ = '-';
+    }
+    if (x < -4 || x >= 6) {
+        at[0] = d[0];
+        at[1] = '.';
+        std::memcpy(at + 2, d + 1, 8);
+        at += significant > 1 ? significant + 1 : 1;
+        at[0] = 'e';
+        at[1] = x < 0 ? '-' : '+';
+        std::memcpy(at + 2, kTables.pairs + 2 * (x < 0 ? -x : x), 2);  // |x| <= 23 here
+        at += 4;
+    } else if (x >= 0) {
+        std::memcpy(at, d, 8);
+        at += x + 1;
+        if (significant > x + 1) {
+            *at = '.';
+            std::memcpy(at + 1, d + x + 1, 8);
+            at += significant - x;
+        }
+    } else {
+        std::memcpy(at, "0.0000", 6);
+        at += 1 - x;  // "0." and -x - 1 zeros
+        std::memcpy(at, d, 8);
+        at += significant;
+    }
+    return static_cast<size_t>(at - out);
+}
+#else
+size_t spellGExact(double, char*) {
+    return 0;
+}
+#endif
+
 }  // namespace
 
 size_t spellG(double value, char* out) {
+    // Whole numbers below a million in magnitude are their own digits in "%g" (six significant
+    // digits); most matrix entries are 0, 1 or -1, and this skips the general rounding.
+    if (value > -1e6 && value < 1e6) {
+        const int32_t whole = static_cast<int32_t>(value);
+        if (static_cast<double>(whole) == value) {
+            if (whole == 0 && std::signbit(value)) {
+                out[0] = '-';
+                out[1] = '0';
+                return 2;
+            }
+            return spellSmallInt(whole, out);
+        }
+    }
+    if (const size_t n = spellGExact(value, out)) {
+        return n;
+    }
     auto r = std::to_chars(out, out + kMaxValueText, value, std::chars_format::general, 6);
     return static_cast<size_t>(r.ptr - out);
 }
@@ -140,6 +304,26 @@ size_t spellValue(int type, const void* value, Context context, char* out) {
         default:
             return 0;
     }
+}
+
+size_t spellArrayMatrix(const void* value, MatrixMemo& memo, char* out) {
+    size_t n = 0;
+    for (int i = 0; i < 16; ++i) {
+        const uint64_t bits = load<uint64_t>(value, i);
+        if (!memo.filled || memo.bits[i] != bits) {
+            char text[kMaxValueText];
+            const size_t length = spellG(load<double>(value, i), text);
+            memo.bits[i] = bits;
+            memo.length[i] = static_cast<uint8_t>(std::min(length, MatrixMemo::kEntryText));
+            std::memcpy(memo.text[i], text, memo.length[i]);
+        }
+        // A fixed-size copy (a text is at most 13 bytes); the next entry overwrites the rest.
+        std::memcpy(out + n, memo.text[i], MatrixMemo::kEntryText);
+        n += memo.length[i];
+        out[n++] = ' ';
+    }
+    memo.filled = true;
+    return n;
 }
 
 bool hasNumericText(int type) {

@@ -20,6 +20,21 @@ enum class Context { scalar, arrayElement };
 // arrays and unassigned codes have no numeric text and give 0.
 size_t spellValue(int type, const void* value, Context context, char* out);
 
+// The entries of the matrix last spelled as an array element, with their texts.
+struct MatrixMemo {
+    static constexpr size_t kEntryText = 16;  // the longest "%g" text is 13 bytes
+    bool filled = false;
+    uint64_t bits[16];
+    uint8_t length[16];
+    char text[16][kEntryText] = {};
+};
+
+// The text of one matrix as an element of a text-form array, exactly as spellValue spells it;
+// an entry with the same bits as the same entry of the memo's matrix reuses its text. The memo
+// then holds this matrix. `out` must hold kMaxValueText bytes; bytes past the returned count may
+// be overwritten.
+size_t spellArrayMatrix(const void* value, MatrixMemo& memo, char* out);
+
 // True for the type codes that spellValue spells (codes 1-7, 9, 14-18 and 23).
 bool hasNumericText(int type);
 

@@ -371,14 +371,29 @@ bool trvScene_api_file::arrayText(int base, const trvArray* array) {
     if (kind != 0) {
         packed(kind, data, static_cast<uint32_t>(words), words * (kind == 'r' ? 8 : 4));
     } else if (base == trvType::matrix) {
-        char text[trvFormat::kMaxValueText];
+        // One matrix a line, gathered in the work area; entries repeated from the matrix before
+        // reuse its text (sampled animation changes few entries from one matrix to the next).
+        char* batch = formatBuffer_.get();
+        size_t fill = 0;
+        const size_t stride = trvFormat::elementSize(base);
+        const bool indentLines = indentOn() && depth_ > 0;
+        trvFormat::MatrixMemo memo;
         for (uint32_t i = 0; i < count; ++i) {
-            put(Pen::indented, "", 0);
-            put(Pen::plain, text,
-                trvFormat::spellValue(base, data + i * trvFormat::elementSize(base),
-                                      trvFormat::Context::arrayElement, text));
-            put(Pen::plain, i + 1 < count ? ",\n" : "\n");
+            if (indentLines || fill > kWorkBuffer - trvFormat::kMaxValueText - 2) {
+                put(Pen::plain, batch, fill);
+                fill = 0;
+                if (indentLines) {
+                    put(Pen::indented, "", 0);
+                }
+            }
+            fill += trvFormat::spellArrayMatrix(data + static_cast<size_t>(i) * stride, memo,
+                                                batch + fill);
+            if (i + 1 < count) {
+                batch[fill++] = ',';
+            }
+            batch[fill++] = '\n';
         }
+        put(Pen::plain, batch, fill);
     } else if (base == trvType::string || base == trvType::string_ref) {
         for (uint32_t i = 0; i < count; ++i) {
             const char* text = loadAt<const char*>(data, i);

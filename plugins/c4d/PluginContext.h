@@ -18,13 +18,13 @@ namespace raydeck::c4d {
 
 struct PluginContext {
     // Mesh scratch arrays, reused by every piece the mesh conversion writes (cleared, never
-    // shrunk), so large meshes do not reallocate per piece.
-    std::vector<float> positions;
-    std::vector<float> normals;
-    std::vector<float> uvs;
-    std::vector<int32_t> triangles;
-    std::vector<int32_t> normalIndices;
-    std::vector<int32_t> uvIndices;
+    // shrunk), so large meshes do not reallocate per piece; growing them writes no zeros.
+    ScratchVector<float> positions;
+    ScratchVector<float> normals;
+    ScratchVector<float> uvs;
+    ScratchVector<int32_t> triangles;
+    ScratchVector<int32_t> normalIndices;
+    ScratchVector<int32_t> uvIndices;
     // The mesh conversion's point remap and claimed-polygon marks, reused the same way.
     MeshScratch meshScratch;
 

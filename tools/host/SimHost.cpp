@@ -732,6 +732,23 @@ float* polygonCreatePhongNormals(const RdHostNode* n, int32_t* polygonCount) {
     return out;
 }
 
+// Explicit normals are lent from the tag; smooth normals are computed per request instead.
+const float* polygonGetPhongNormals(const RdHostNode* n, int32_t* polygonCount) {
+    if (polygonCount) {
+        *polygonCount = 0;
+    }
+    SimObject* o = asObject(n);
+    const SimTag* phong = o ? o->findTag(5612) : nullptr;
+    if (!phong || !phong->hasNormals || phong->normals.empty()) {
+        return nullptr;
+    }
+    if (polygonCount) {
+        // Whole records only, which is what a caller may read.
+        *polygonCount = static_cast<int32_t>(phong->normals.size() / 12);
+    }
+    return phong->normals.data();
+}
+
 // --- tags -----------------------------------------------------------------------------------
 RdHostNode* tagGetNext(const RdHostNode* n) {
     SimTag* t = asTag(n);
@@ -1015,6 +1032,7 @@ RdHostInterface makeTable() {
     t.hairGuidesGetPoints = hairGuidesGetPoints;
     t.hairGuidesGetRootUV = hairGuidesGetRootUV;
     t.objectGetGlobalMatrix = objectGetGlobalMatrix;
+    t.polygonGetPhongNormals = polygonGetPhongNormals;
     return t;
 }
 

@@ -3,9 +3,38 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace raydeck::c4d {
+
+// An allocator whose value-less construct leaves an element uninitialised, so that growing a
+// scratch array by resize costs no zero-fill. Whoever grows such an array writes every new
+// element before anything reads it.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <typename U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible<U>::value) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+template <typename T>
+using ScratchVector = std::vector<T, UninitializedAllocator<T>>;
 
 struct MeshScratch {
     // Emitted vertex number of a host point, valid only where pointStamp equals generation;

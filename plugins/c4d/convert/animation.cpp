@@ -373,8 +373,9 @@ bool sampleTrack(const host::BaseDocument& document, const host::CTrack& track,
     if (count == 0 || count > std::numeric_limits<uint32_t>::max()) {
         return false;
     }
-    out.matrices.resize(count);
-    out.timestamps.resize(count);
+    // Reserved and appended: a zero-filling resize would write every matrix twice.
+    out.matrices.reserve(count);
+    out.timestamps.reserve(count);
 
     host::Matrix left, right;
     placementFactors(placement, k, c, left, right);
@@ -393,8 +394,8 @@ bool sampleTrack(const host::BaseDocument& document, const host::CTrack& track,
             firstInverse = affineInverse(x);
         }
         const host::Matrix relative = affineProduct(x, firstInverse);
-        out.matrices[i] = sceneMatrix(affineProduct(affineProduct(left, relative), right));
-        out.timestamps[i] = truncateToInt((h - t0f) * 1000.0f);
+        out.matrices.push_back(sceneMatrix(affineProduct(affineProduct(left, relative), right)));
+        out.timestamps.push_back(truncateToInt((h - t0f) * 1000.0f));
         h += kStep;
     }
     return true;

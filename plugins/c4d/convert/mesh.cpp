@@ -36,8 +36,8 @@ bool pointExists(const MeshSource& src, int32_t index) {
     return index >= 0 && index < src.pointCount;
 }
 
-// Output cursors into the scratch arrays, which are sized for the whole piece up front: the
-// per-corner appends are then plain stores.
+// Output cursors into the scratch arrays, which are sized for the whole piece up front (without
+// a zero-fill: see ScratchVector), so that the per-corner appends are plain stores.
 struct PieceCursor {
     float* positions;
     int32_t vertexCount;
@@ -68,14 +68,9 @@ inline void appendUv(PieceCursor& out, const RdHostVector& uvw) {
     out.uvs += 2;
 }
 
-// The piece's normals: zero normals for every corner, or the host's phong normals of corners
-// a, b, c (and d for quads). The phong normals of consecutive quads lie back to back in the
-// host's array, so runs of them are copied in one go.
-void fillNormals(PluginContext& ctx, const MeshSource& src, size_t cornerCount) {
-    if (src.normals == NormalSource::zero) {
-        ctx.normals.resize(3 * cornerCount);
-        return;
-    }
+// The piece's phong normals of corners a, b, c (and d for quads), copied from the host's array:
+// the normals of consecutive quads lie back to back there, so runs of them go in one copy.
+void copyPhongNormals(PluginContext& ctx, const MeshSource& src, size_t cornerCount) {
     ctx.normals.reserve(3 * cornerCount);
     const std::vector<int32_t>& piece = ctx.meshScratch.piece;
     const auto isQuad = [&](int32_t t) { return src.polygons[t].c != src.polygons[t].d; };
@@ -126,31 +121,50 @@ void emitMeshPiece(PluginContext& ctx, trvScene_api* api, const MeshSource& src,
     api->beginGeometry("triangles");
 
     resetRemap(s, src.pointCount);
-    // Size every array for the piece: 3 corners and 3 indices per triangle, 4 and 6 per quad.
-    size_t cornerCount = 0, indexCount = 0;
+    // Sizes of the piece: 3 corners and 3 indices per triangle, 4 and 6 per quad.
+    size_t triangleCount = 0;
     for (int32_t t : s.piece) {
-        const bool triangle = src.polygons[t].c == src.polygons[t].d;
-        cornerCount += triangle ? 3 : 4;
-        indexCount += triangle ? 3 : 6;
+        triangleCount += src.polygons[t].c == src.polygons[t].d ? 1 : 0;
     }
+    const size_t quadCount = s.piece.size() - triangleCount;
+    const size_t cornerCount = 3 * triangleCount + 4 * quadCount;
+    const size_t indexCount = 3 * triangleCount + 6 * quadCount;
+    // Every element of the arrays sized here is written below before it is read.
     ctx.positions.resize(3 * std::min(cornerCount, static_cast<size_t>(src.pointCount)));
     ctx.triangles.resize(indexCount);
     ctx.normalIndices.resize(indexCount);
-    if (src.normals != NormalSource::none) {
-        fillNormals(ctx, src, cornerCount);
-    }
     if (src.hasUv) {
         ctx.uvs.resize(2 * cornerCount);
     }
+    // The normals: zeros for a normal tag; the host's phong normals themselves when the piece is
+    // one unbroken run of quads (their layout is then the piece's), else copies of them.
+    const float* normals = nullptr;
+    size_t normalCount = 0;  // in vectors
+    if (src.normals == NormalSource::zero) {
+        ctx.normals.assign(3 * cornerCount, 0.0f);
+    } else if (src.normals == NormalSource::phong) {
+        const bool oneRun =
+            static_cast<size_t>(s.piece.back() - s.piece.front()) + 1 == s.piece.size();
+        if (oneRun && triangleCount == 0) {
+            normals = src.phong + 12 * static_cast<int64_t>(s.piece.front());
+            normalCount = cornerCount;
+        } else {
+            copyPhongNormals(ctx, src, cornerCount);
+        }
+    }
+    if (normals == nullptr && !ctx.normals.empty()) {
+        normals = ctx.normals.data();
+        normalCount = ctx.normals.size() / 3;
+    }
+
     PieceCursor out{ctx.positions.data(), 0, ctx.uvs.data(), ctx.triangles.data(),
                     ctx.normalIndices.data()};
-
     int32_t k = 0;  // the corner counter, shared by normal and uv indices
     for (int32_t t : s.piece) {
         s.claimed[t] = 1;
         ++claimedCount;
         const RdHostPolygon& p = src.polygons[t];
-        RdHostUVWPolygon uv{{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
+        RdHostUVWPolygon uv;  // read only with a UVW tag, which fills it
         if (src.hasUv) {
             src.uvw.polygon(t, uv);
         }
@@ -199,26 +213,28 @@ void emitMeshPiece(PluginContext& ctx, trvScene_api* api, const MeshSource& src,
             k += 4;
         }
     }
+    // Positions were sized for the most vertices the piece could have.
     ctx.positions.resize(3 * static_cast<size_t>(out.vertexCount));
+    const ScratchVector<float>& positions = ctx.positions;
+    const ScratchVector<float>& uvs = ctx.uvs;
+    const ScratchVector<int32_t>& triangles = ctx.triangles;
+    const ScratchVector<int32_t>& corners = ctx.normalIndices;
 
     // Normal and uv corner indices are always equal, so one array serves both attributes.
-    const std::vector<int32_t>& cornerIndices = ctx.normalIndices;
-    writeArray(api, "vertices", trvType::vec3f | trvType::array_bit, ctx.positions.data(),
-               ctx.positions.size() / 3);
-    if (!ctx.normals.empty()) {
-        writeArray(api, "normals", trvType::vec3f | trvType::array_bit, ctx.normals.data(),
-                   ctx.normals.size() / 3);
-        writeArray(api, "triangles_norm", trvType::int_ | trvType::array_bit, cornerIndices.data(),
-                   cornerIndices.size());
+    writeArray(api, "vertices", trvType::vec3f | trvType::array_bit, positions.data(),
+               positions.size() / 3);
+    if (normalCount > 0) {
+        writeArray(api, "normals", trvType::vec3f | trvType::array_bit, normals, normalCount);
+        writeArray(api, "triangles_norm", trvType::int_ | trvType::array_bit, corners.data(),
+                   corners.size());
     }
-    if (!ctx.uvs.empty()) {
-        writeArray(api, "uv_tex", trvType::float_ | trvType::array_bit, ctx.uvs.data(),
-                   ctx.uvs.size());
-        writeArray(api, "triangles_uv", trvType::int_ | trvType::array_bit, cornerIndices.data(),
-                   cornerIndices.size());
+    if (!uvs.empty()) {
+        writeArray(api, "uv_tex", trvType::float_ | trvType::array_bit, uvs.data(), uvs.size());
+        writeArray(api, "triangles_uv", trvType::int_ | trvType::array_bit, corners.data(),
+                   corners.size());
     }
-    writeArray(api, "triangles", trvType::int_ | trvType::array_bit, ctx.triangles.data(),
-               ctx.triangles.size());
+    writeArray(api, "triangles", trvType::int_ | trvType::array_bit, triangles.data(),
+               triangles.size());
     api->endGeometry();
     emitMaterial(ctx, record);
     api->endObject();

@@ -23,31 +23,46 @@ enum ObjectType : int32_t {
     kObjectHair = 1017305,
 };
 
-// Phong normals handed out by the host: 12 floats per polygon (corners a, b, c, d). Owned;
-// freed with the host allocator.
+// Phong normals from the host: 12 floats per polygon (corners a, b, c, d). Either the host's own
+// array, read-only and borrowed, or a copy made for the caller, owned and freed with the host
+// allocator; the two constructors say which.
 class PhongNormals {
   public:
     PhongNormals() = default;
-    PhongNormals(float* data, int32_t polygonCount)
-        : data_(data), polygons_(data ? polygonCount : 0) {}
-    ~PhongNormals() { hostFree(data_); }
+    // A copy the host handed over: freed with the host allocator.
+    PhongNormals(float* owned, int32_t polygonCount)
+        : data_(owned), owned_(owned), polygons_(owned ? polygonCount : 0) {}
+    // The host's own array: never freed here.
+    static PhongNormals borrowed(const float* data, int32_t polygonCount) {
+        PhongNormals n;
+        n.data_ = data;
+        n.polygons_ = data ? polygonCount : 0;
+        return n;
+    }
+    ~PhongNormals() { hostFree(owned_); }
     PhongNormals(const PhongNormals&) = delete;
     PhongNormals& operator=(const PhongNormals&) = delete;
-    PhongNormals(PhongNormals&& o) noexcept : data_(o.data_), polygons_(o.polygons_) {
+    PhongNormals(PhongNormals&& o) noexcept
+        : data_(o.data_), owned_(o.owned_), polygons_(o.polygons_) {
         o.data_ = nullptr;
+        o.owned_ = nullptr;
         o.polygons_ = 0;
     }
     PhongNormals& operator=(PhongNormals&& o) noexcept {
         if (this != &o) {
-            hostFree(data_);
+            hostFree(owned_);
             data_ = o.data_;
+            owned_ = o.owned_;
             polygons_ = o.polygons_;
             o.data_ = nullptr;
+            o.owned_ = nullptr;
             o.polygons_ = 0;
         }
         return *this;
     }
     explicit operator bool() const { return data_ != nullptr; }
+    // True when the array is the host's own (nothing to free).
+    bool isBorrowed() const { return data_ != nullptr && owned_ == nullptr; }
     int32_t polygonCount() const { return polygons_; }
     const float* data() const { return data_; }
     // Normal of corner (0..3) of polygon; false out of range.
@@ -63,7 +78,8 @@ class PhongNormals {
     }
 
   private:
-    float* data_ = nullptr;
+    const float* data_ = nullptr;
+    float* owned_ = nullptr;  // null when borrowed
     int32_t polygons_ = 0;
 };
 
@@ -158,8 +174,17 @@ class BaseObject : public BaseList2D {
         }
         return a;
     }
-    // Per-corner phong normals; empty when the object has no phong tag.
+    // Per-corner phong normals; empty when the object has no phong tag. The host's stored array
+    // when it lends one, else a copy it makes.
     PhongNormals phongNormals() const {
+        auto get = hostOp(&RdHostInterface::polygonGetPhongNormals);
+        if (get && handle_) {
+            int32_t count = 0;
+            const float* stored = get(handle_, &count);
+            if (stored && count >= 0) {
+                return PhongNormals::borrowed(stored, count);
+            }
+        }
         auto fn = hostOp(&RdHostInterface::polygonCreatePhongNormals);
         int32_t count = 0;
         float* data = fn && handle_ ? fn(handle_, &count) : nullptr;

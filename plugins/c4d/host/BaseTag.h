@@ -23,19 +23,24 @@ enum TagType : int32_t {
 class UVWData {
   public:
     UVWData() = default;
-    UVWData(const RdHostUVWData* handle, int32_t count) : handle_(handle), count_(count) {}
+    // The record operation is looked up once here: meshes ask for one record per polygon.
+    UVWData(const RdHostUVWData* handle, int32_t count)
+        : handle_(handle), count_(count), get_(hostOp(&RdHostInterface::uvwGetPolygon)) {}
     explicit operator bool() const { return handle_ != nullptr; }
     int32_t count() const { return handle_ ? count_ : 0; }
     // The UVW record of polygon i; false (and zeros in out) when i is out of range.
     bool polygon(int32_t i, RdHostUVWPolygon& out) const {
+        if (get_ && handle_ && get_(handle_, i, &out) != 0) {
+            return true;
+        }
         out = RdHostUVWPolygon{{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
-        auto fn = hostOp(&RdHostInterface::uvwGetPolygon);
-        return fn && handle_ && fn(handle_, i, &out) != 0;
+        return false;
     }
 
   private:
     const RdHostUVWData* handle_ = nullptr;
     int32_t count_ = 0;
+    int32_t (*get_)(const RdHostUVWData*, int32_t, RdHostUVWPolygon*) = nullptr;
 };
 
 // A polygon selection tag's selection (borrowed from the tag): inclusive index ranges.

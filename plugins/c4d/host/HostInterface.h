@@ -316,6 +316,14 @@ typedef struct RdHostInterface {
     // The object's matrix in the document's space: its ancestors' local matrices and its own,
     // outermost first (for cache objects: through the object that built them). Answers ok.
     int32_t (*objectGetGlobalMatrix)(const RdHostNode* obj, RdHostMatrix* out);
+
+    // Polygon objects:
+    // The phong normals the object stores, laid out as polygonCreatePhongNormals hands them out:
+    // read-only, owned by the object and valid until the document changes (the caller never
+    // frees them). *polygonCount gets their polygon count. Null when the object stores none
+    // (no phong tag, or normals the host would compute): then polygonCreatePhongNormals is the
+    // way to them.
+    const float* (*polygonGetPhongNormals)(const RdHostNode* obj, int32_t* polygonCount);
 } RdHostInterface;
 
 #ifdef __cplusplus

@@ -231,6 +231,86 @@ TEST_F(MeshTest, ShortPhongDataMeansNoNormals) {
     host::setHostInterface(host_.table());
 }
 
+// Four polygons along a strip, the third a triangle; the phong normal of corner k of polygon t
+// is (t, k, 1).
+std::string stripWithPhong(const std::string& textureTags) {
+    return R"([{"name": "Strip", "type": 5100,
+        "points": [[0,0,0],[1,0,0],[2,0,0],[3,0,0],[0,1,0],[1,1,0],[2,1,0],[3,1,0]],
+        "polygons": [[0,1,5,4],[1,2,6,5],[2,3,7],[2,3,7,6]],
+        "tags": [{"type": 5612, "normals": [[0,0,1, 0,1,1, 0,2,1, 0,3,1],
+                                            [1,0,1, 1,1,1, 1,2,1, 1,3,1],
+                                            [2,0,1, 2,1,1, 2,2,1, 2,3,1],
+                                            [3,0,1, 3,1,1, 3,2,1, 3,3,1]]}, )" +
+           textureTags + "]}]";
+}
+
+// Piece one is an unbroken run of quads, written from the host's own array; the others have a
+// triangle or a gap, and copy. The bytes are those of the host's copy, piece by piece.
+TEST_F(MeshTest, LentPhongNormalsWriteTheSameAsCopiedOnes) {
+    // The recording numbers its shader handles across runs: those lines are left out.
+    const auto geometry = [this] {
+        std::vector<std::string> out;
+        for (const std::string& c : recording.calls) {
+            if (c.compare(0, 7, "shader ") != 0) {
+                out.push_back(c);
+            }
+        }
+        return out;
+    };
+    for (const char* selection : {"[[0, 1]]", "[[0, 0], [3, 3]]", "[[1, 3]]"}) {
+        load(documentJson(
+            stripWithPhong(texture("RED", "sel") +
+                           R"(, {"type": 5673, "name": "sel", "selection": )" + selection + "}"),
+            kRed));
+        ASSERT_TRUE(object("Strip").phongNormals().isBorrowed());
+        convert("Strip");
+        const std::vector<std::string> lent = geometry();
+
+        RdHostInterface table = *host_.table();
+        table.polygonGetPhongNormals = nullptr;  // a host that only hands out copies
+        host::setHostInterface(&table);
+        ASSERT_FALSE(object("Strip").phongNormals().isBorrowed());
+        recording.calls.clear();
+        convert("Strip");
+        EXPECT_EQ(geometry(), lent) << selection;
+        host::setHostInterface(host_.table());
+    }
+    // The run [0, 1] and the rest: triangle 2 gives corners a, b, c only.
+    EXPECT_EQ(attributeOf(0, "normals"),
+              "count=11 1,0,1,1,1,1,1,2,1,1,3,1,2,0,1,2,1,1,2,2,1,"
+              "3,0,1,3,1,1,3,2,1,3,3,1");
+    EXPECT_EQ(attributeOf(1, "normals"), "count=4 0,0,1,0,1,1,0,2,1,0,3,1");
+}
+
+TEST_F(MeshTest, PhongNormalsOfAnUnbrokenRunComeFromTheHostsArray) {
+    load(documentJson(stripWithPhong(texture("RED", "sel") +
+                                     R"(, {"type": 5673, "name": "sel", "selection": [[0, 1]]})"),
+                      kRed));
+    convert("Strip");
+    EXPECT_EQ(attributeOf(0, "normals"), "count=8 0,0,1,0,1,1,0,2,1,0,3,1,1,0,1,1,1,1,1,2,1,1,3,1");
+    EXPECT_EQ(attributeOf(0, "triangles_norm"), "count=12 0,3,1,2,1,3,4,7,5,6,5,7");
+    EXPECT_EQ(attributeOf(1, "normals"), "count=7 2,0,1,2,1,1,2,2,1,3,0,1,3,1,1,3,2,1,3,3,1");
+    EXPECT_EQ(attributeOf(1, "triangles_norm"), "count=9 0,2,1,3,6,4,5,4,6");
+}
+
+// A host that lends phong normals for fewer polygons than the object has.
+const float kOneRecord[12] = {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1};
+const float* shortLentPhong(const RdHostNode*, int32_t* count) {
+    *count = 1;
+    return kOneRecord;
+}
+
+TEST_F(MeshTest, ShortLentPhongDataMeansNoNormals) {
+    load(documentJson(twoQuads(R"([{"type": 5612}])")));
+    RdHostInterface table = *host_.table();
+    table.polygonGetPhongNormals = shortLentPhong;
+    host::setHostInterface(&table);
+    convert("Strip");
+    EXPECT_EQ(attributeOf(0, "normals"), "");
+    EXPECT_EQ(attributeOf(0, "triangles_norm"), "");
+    host::setHostInterface(host_.table());
+}
+
 TEST_F(MeshTest, NonFinitePointsAreWrittenAsTheyAre) {
     load(documentJson(twoQuads("[]")));
     simObject("Strip")->points[0].x = std::numeric_limits<double>::quiet_NaN();
