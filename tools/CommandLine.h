@@ -26,10 +26,20 @@ inline void usageError(std::ostream& err, const std::string& program, std::strin
     err << program << ": " << what << " (" << program << " --help shows the usage)\n";
 }
 
+inline void disableWindowsStyleOptions(CLI::App& app) {
+    app.allow_windows_style_options(false);
+    for (CLI::App* command : app.get_subcommands(std::function<bool(CLI::App*)>())) {
+        disableWindowsStyleOptions(*command);
+    }
+}
+
 // Parses `args` (without the program name). kContinue when the tool goes on to work; otherwise
 // the exit code.
 inline int parseCommandLine(CLI::App& app, std::vector<std::string> args, std::ostream& out,
                             std::ostream& err) {
+    // Options are dashed on every platform: on Windows CLI11 would otherwise read a Unix-style
+    // path argument such as /work/scene.json (Wine passes them through) as a "/option".
+    disableWindowsStyleOptions(app);
     std::reverse(args.begin(), args.end());  // CLI11 takes them last first
     try {
         app.parse(args);
