@@ -30,9 +30,8 @@ struct Target {
 };
 
 constexpr Target kTargets[] = {
-    {"host_document", hostDocument}, {"scene_file", sceneFile},
-    {"query_xml", queryXml},         {"registry", registryFile},
-    {"scene_writer", sceneWriter},   {"model_import", modelImport},
+    {"host_document", hostDocument}, {"scene_file", sceneFile},     {"query_xml", queryXml},
+    {"registry", registryFile},      {"scene_writer", sceneWriter}, {"model_import", modelImport},
 };
 
 }  // namespace raydeck::fuzz

@@ -1,13 +1,14 @@
 // Fuzz target: a `.reg` file through the POSIX registry: the installation's keys and values are
 // opened and read, and also a key and value named on the file's first line when it is a comment
 // of the form ";<root>\<key path>|<value name>" (root 0 current user, 1 local machine).
+#include "platform/registry.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "fuzz/FuzzTargets.h"
 #include "fuzz/Scratch.h"
-#include "platform/registry.h"
 #include "platform/utf.h"
 
 namespace raydeck::fuzz {
@@ -60,9 +61,11 @@ int registryFile(const std::uint8_t* data, std::size_t size) {
         return 0;
     }
     const std::string text(reinterpret_cast<const char*>(data), size);
-    for (auto root : {platform::RegistryRoot::current_user, platform::RegistryRoot::local_machine}) {
-        for (const char16_t* key : {u"SOFTWARE\\Tarvik", u"SOFTWARE\\Tarvik\\",
-                                    u"SOFTWARE\\Tarvik\\Raydeck 7", u"software\\tarvik\\raydeck 8"}) {
+    for (auto root :
+         {platform::RegistryRoot::current_user, platform::RegistryRoot::local_machine}) {
+        for (const char16_t* key :
+             {u"SOFTWARE\\Tarvik", u"SOFTWARE\\Tarvik\\", u"SOFTWARE\\Tarvik\\Raydeck 7",
+              u"software\\tarvik\\raydeck 8"}) {
             openAndRead(root, key, u"");
         }
     }

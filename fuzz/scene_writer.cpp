@@ -17,11 +17,26 @@ namespace raydeck::fuzz {
 namespace {
 
 // Type codes worth trying: every assigned one, unassigned ones and the shader reference.
-const int kTypes[] = {trvType::vec3f,  trvType::vec4f,  trvType::float_,     trvType::double_,
-                      trvType::vec3d,  trvType::int_,   trvType::bool_,      trvType::matrix,
-                      trvType::string, trvType::string_ref, trvType::vec2f,  trvType::float4,
-                      trvType::int2,   trvType::int3,   trvType::int4,       trvType::int_alt,
-                      0,               8,               11,                  99};
+const int kTypes[] = {trvType::vec3f,
+                      trvType::vec4f,
+                      trvType::float_,
+                      trvType::double_,
+                      trvType::vec3d,
+                      trvType::int_,
+                      trvType::bool_,
+                      trvType::matrix,
+                      trvType::string,
+                      trvType::string_ref,
+                      trvType::vec2f,
+                      trvType::float4,
+                      trvType::int2,
+                      trvType::int3,
+                      trvType::int4,
+                      trvType::int_alt,
+                      0,
+                      8,
+                      11,
+                      99};
 
 // Storage for one value of any kind; pointers into it stay valid for the call.
 struct Value {
@@ -109,28 +124,72 @@ class Driver {
         std::string a, b, c;
         Value v;
         switch (in_.below(48)) {
-            case 0: api_.beginGroup(nameOrNull(a), in_.byte() & 1); break;
-            case 1: api_.endGroup(); break;
-            case 2: api_.beginObject(nameOrNull(a), in_.byte() & 1); break;
-            case 3: api_.endObject(); break;
-            case 4: api_.beginGeometry(nameOrNull(a)); break;
-            case 5: api_.endGeometry(); break;
-            case 6: api_.beginAnimation(nameOrNull(a), nameOrNull(b)); break;
-            case 7: api_.endAnimation(); break;
-            case 8: api_.beginLoad(nameOrNull(a)); break;
-            case 9: api_.endLoad(); break;
-            case 10: api_.beginOptions(); break;
-            case 11: api_.endOptions(); break;
-            case 12: api_.beginCamera(nameOrNull(a)); break;
-            case 13: api_.endCamera(); break;
-            case 14: api_.beginImage(); break;
-            case 15: api_.endImage(); break;
-            case 16: api_.beginOutput(nameOrNull(a), nameOrNull(b), nameOrNull(c)); break;
-            case 17: api_.endOutput(); break;
-            case 18: api_.beginLight(nameOrNull(a)); break;
-            case 19: api_.endLight(); break;
-            case 20: api_.beginAccel(nameOrNull(a)); break;
-            case 21: api_.endAccel(); break;
+            case 0:
+                api_.beginGroup(nameOrNull(a), in_.byte() & 1);
+                break;
+            case 1:
+                api_.endGroup();
+                break;
+            case 2:
+                api_.beginObject(nameOrNull(a), in_.byte() & 1);
+                break;
+            case 3:
+                api_.endObject();
+                break;
+            case 4:
+                api_.beginGeometry(nameOrNull(a));
+                break;
+            case 5:
+                api_.endGeometry();
+                break;
+            case 6:
+                api_.beginAnimation(nameOrNull(a), nameOrNull(b));
+                break;
+            case 7:
+                api_.endAnimation();
+                break;
+            case 8:
+                api_.beginLoad(nameOrNull(a));
+                break;
+            case 9:
+                api_.endLoad();
+                break;
+            case 10:
+                api_.beginOptions();
+                break;
+            case 11:
+                api_.endOptions();
+                break;
+            case 12:
+                api_.beginCamera(nameOrNull(a));
+                break;
+            case 13:
+                api_.endCamera();
+                break;
+            case 14:
+                api_.beginImage();
+                break;
+            case 15:
+                api_.endImage();
+                break;
+            case 16:
+                api_.beginOutput(nameOrNull(a), nameOrNull(b), nameOrNull(c));
+                break;
+            case 17:
+                api_.endOutput();
+                break;
+            case 18:
+                api_.beginLight(nameOrNull(a));
+                break;
+            case 19:
+                api_.endLight();
+                break;
+            case 20:
+                api_.beginAccel(nameOrNull(a));
+                break;
+            case 21:
+                api_.endAccel();
+                break;
             case 22: {
                 v.raw = in_.bytes(16 * sizeof(double));
                 std::vector<double> m(16);
@@ -145,66 +204,130 @@ class Driver {
             case 23: {
                 const double x = number(), y = number(), z = number();
                 switch (in_.below(3)) {
-                    case 0: api_.scale(x, y, z); break;
-                    case 1: api_.rotate(x, y, z); break;
-                    default: api_.translate(x, y, z); break;
+                    case 0:
+                        api_.scale(x, y, z);
+                        break;
+                    case 1:
+                        api_.rotate(x, y, z);
+                        break;
+                    default:
+                        api_.translate(x, y, z);
+                        break;
                 }
                 break;
             }
-            case 24: api_.beginMatrix(nameOrNull(a)); break;
-            case 25: api_.endMatrix(); break;
-            case 26: api_.beginMaterial(nameOrNull(a), in_.byte() & 1); break;
-            case 27: api_.useMaterial(nameOrNull(a)); break;
-            case 28: api_.endMaterial(); break;
-            case 29: api_.shader(static_cast<int>(in_.byte()) - 2, handle()); break;
-            case 30: api_.shaderId(static_cast<int>(in_.byte()) - 2, static_cast<int>(in_.u32())); break;
-            case 31: api_.beginShader(nameOrNull(a), nameOrNull(b)); break;
-            case 32: api_.beginShaderId(nameOrNull(a), in_.u32()); break;
-            case 33: api_.endShader(); break;
+            case 24:
+                api_.beginMatrix(nameOrNull(a));
+                break;
+            case 25:
+                api_.endMatrix();
+                break;
+            case 26:
+                api_.beginMaterial(nameOrNull(a), in_.byte() & 1);
+                break;
+            case 27:
+                api_.useMaterial(nameOrNull(a));
+                break;
+            case 28:
+                api_.endMaterial();
+                break;
+            case 29:
+                api_.shader(static_cast<int>(in_.byte()) - 2, handle());
+                break;
+            case 30:
+                api_.shaderId(static_cast<int>(in_.byte()) - 2, static_cast<int>(in_.u32()));
+                break;
+            case 31:
+                api_.beginShader(nameOrNull(a), nameOrNull(b));
+                break;
+            case 32:
+                api_.beginShaderId(nameOrNull(a), in_.u32());
+                break;
+            case 33:
+                api_.endShader();
+                break;
             case 34:
                 if (trvShaderHandle h = api_.currentShader()) {
                     handles_.push_back(h);
                 }
                 break;
-            case 35: api_.pushShader(); break;
-            case 36: api_.popShader(); break;
+            case 35:
+                api_.pushShader();
+                break;
+            case 36:
+                api_.popShader();
+                break;
             case 37: {
                 const int t = type();
                 const void* p = value(t, v);
                 api_.attribute(nameOrNull(a), t, p);
                 break;
             }
-            case 38: api_.attributeShaderId(nameOrNull(a), in_.u32()); break;
-            case 39: api_.attributeShader(nameOrNull(a), handle()); break;
-            case 40: api_.beginArray(nameOrNull(a)); break;
-            case 41: api_.endArray(); break;
+            case 38:
+                api_.attributeShaderId(nameOrNull(a), in_.u32());
+                break;
+            case 39:
+                api_.attributeShader(nameOrNull(a), handle());
+                break;
+            case 40:
+                api_.beginArray(nameOrNull(a));
+                break;
+            case 41:
+                api_.endArray();
+                break;
             case 42: {
                 const int t = type() & ~trvType::array_bit;
                 const void* p = value(t, v);
                 api_.arrayValue(t, (in_.byte() & 31) == 0 ? nullptr : p);
                 break;
             }
-            case 43: api_.declareAttribute(nameOrNull(a), nameOrNull(b)); break;
-            case 44: a = name(); api_.printf("%s", a.c_str()); break;
-            case 45: api_.setFlags(static_cast<int>(in_.u32())); break;
+            case 43:
+                api_.declareAttribute(nameOrNull(a), nameOrNull(b));
+                break;
+            case 44:
+                a = name();
+                api_.printf("%s", a.c_str());
+                break;
+            case 45:
+                api_.setFlags(static_cast<int>(in_.u32()));
+                break;
             case 46: {
                 v.raw = in_.bytes(in_.byte());
                 const int length = static_cast<int>(v.raw.size()) - (in_.byte() & 1);
                 switch (in_.below(3)) {
-                    case 0: api_.icon(v.raw.empty() ? nullptr : v.raw.data(), length); break;
-                    case 1: api_.namedBlock(nameOrNull(a), v.raw.empty() ? nullptr : v.raw.data(), length); break;
-                    default: api_.progress(nameOrNull(a), static_cast<float>(number())); break;
+                    case 0:
+                        api_.icon(v.raw.empty() ? nullptr : v.raw.data(), length);
+                        break;
+                    case 1:
+                        api_.namedBlock(nameOrNull(a), v.raw.empty() ? nullptr : v.raw.data(),
+                                        length);
+                        break;
+                    default:
+                        api_.progress(nameOrNull(a), static_cast<float>(number()));
+                        break;
                 }
                 break;
             }
             default:
                 switch (in_.below(6)) {
-                    case 0: api_.version(static_cast<int>(in_.u32())); break;
-                    case 1: api_.id(in_.u32()); break;
-                    case 2: api_.flags(in_.u32()); break;
-                    case 3: api_.print(nameOrNull(a)); break;
-                    case 4: api_.error(nameOrNull(a)); break;
-                    default: api_.render(); break;
+                    case 0:
+                        api_.version(static_cast<int>(in_.u32()));
+                        break;
+                    case 1:
+                        api_.id(in_.u32());
+                        break;
+                    case 2:
+                        api_.flags(in_.u32());
+                        break;
+                    case 3:
+                        api_.print(nameOrNull(a));
+                        break;
+                    case 4:
+                        api_.error(nameOrNull(a));
+                        break;
+                    default:
+                        api_.render();
+                        break;
                 }
                 break;
         }

@@ -42,8 +42,8 @@ class LightFileFactory : public LightFactory {
     void close() override;  // 3
 
   private:
-    trvScene_api_file* backend_ = nullptr;          // owned
-    FILE* file_ = nullptr;                          // owned unless replacing_ holds it
+    trvScene_api_file* backend_ = nullptr;                // owned
+    FILE* file_ = nullptr;                                // owned unless replacing_ holds it
     std::unique_ptr<platform::ReplacingFile> replacing_;  // null for standard output
 };
 

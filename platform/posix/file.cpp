@@ -115,9 +115,9 @@ Status ReplacingFile::open(const std::u16string& target) {
         return Status::success();
     }
     const std::size_t slash = native.find_last_of('/');
-    const std::string prefix = (slash == std::string::npos ? std::string() : native.substr(0, slash + 1)) +
-                               "." + native.substr(slash == std::string::npos ? 0 : slash + 1) +
-                               ".";
+    const std::string prefix =
+        (slash == std::string::npos ? std::string() : native.substr(0, slash + 1)) + "." +
+        native.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
     std::random_device random;
     int fd = -1;
     std::string temporary;

@@ -95,7 +95,8 @@ Status ReplacingFile::open(const std::u16string& target) {
     std::u16string temporary;
     for (DWORD attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt) {
         wchar_t suffix[32];
-        std::swprintf(suffix, 32, L"%08lx%08lx.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
+        std::swprintf(suffix, 32, L"%08lx%08lx.tmp",
+                      static_cast<unsigned long>(GetCurrentProcessId()),
                       static_cast<unsigned long>(GetTickCount() + attempt * 7919u));
         temporary = prefix + std::u16string(suffix, suffix + std::wcslen(suffix));
         handle = CreateFileW(win32::extendedPath(temporary).c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -153,9 +154,8 @@ Status ReplacingFile::commit() {
     }
     const std::wstring temporary = win32::extendedPath(temporary_);
     temporary_.clear();
-    if (err == 0 &&
-        !MoveFileExW(temporary.c_str(), win32::extendedPath(target_).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (err == 0 && !MoveFileExW(temporary.c_str(), win32::extendedPath(target_).c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         err = errnoOf(GetLastError());
     }
     if (err != 0) {

@@ -1,7 +1,6 @@
 // Every input under tests/data/fuzz/<target>/ through its fuzz target: the seeds, and each crash
 // or slow input the fuzzers found, so that a fault once mended stays mended.
 #include <gtest/gtest.h>
-
 #include <stdlib.h>
 
 #include <algorithm>

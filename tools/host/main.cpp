@@ -3,8 +3,10 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "platform/dynlib.h"
+#include "platform/process.h"
 #include "platform/utf.h"
 #include "plugins/c4d/host/CommandData.h"
 #include "tools/host/ModelImport.h"
@@ -187,13 +190,25 @@ class LoadedPlugin {
     bool started_ = false;
 };
 
+// False, after a message, when what went to standard output did not arrive (a full device, a
+// closed pipe): a listing nobody received is no success.
+bool standardOutputWritten() {
+    errno = 0;
+    std::cout.flush();
+    if (std::cout && std::fflush(stdout) == 0) {
+        return true;
+    }
+    const int err = errno != 0 ? errno : EIO;
+    std::cerr << "raydeck-host: cannot write to standard output: " << std::strerror(err) << "\n";
+    return false;
+}
+
 int listCommands(const raydeck::hostsim::SimHost& host) {
     for (const auto& r : host.registrations()) {
         std::cout << r.pluginId << "\t" << r.name << "\t" << r.help << "\t"
                   << (r.icon.empty() ? "(no icon)" : r.icon) << "\n";
     }
-    std::cout.flush();
-    return kExitOk;
+    return standardOutputWritten() ? kExitOk : kExitFailed;
 }
 
 int runCommand(raydeck::hostsim::SimHost& host, const Options& o) {
@@ -242,6 +257,9 @@ int runCommand(raydeck::hostsim::SimHost& host, const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // As a host does: a full pipe or a file-size limit fails the write, which the plug-in
+    // reports, instead of ending the process without a word.
+    platform::reportWriteFailuresAsErrors();
     Options o;
     std::vector<std::string> args(argv + 1, argv + argc);
     std::vector<std::string> positional;

@@ -585,8 +585,7 @@ TEST(SceneFileShaders, CapturePlacedIntoItselfOrIntoCapturesRepeatedlyIsRefused)
     EXPECT_TRUE(s->attributeShader("diffuse", texture));
     EXPECT_FALSE(s->attributeShader("again", texture));
     s->endShader();
-    EXPECT_EQ(std::string(s->currentShader()->text),
-              "\"surf\" {\n\"diffuse\" ! \"tex\" {\n},\n}");
+    EXPECT_EQ(std::string(s->currentShader()->text), "\"surf\" {\n\"diffuse\" ! \"tex\" {\n},\n}");
     // Into the stream a capture goes as often as it is asked for.
     s->shader(0, s->currentShader());
     s->shader(0, s->currentShader());
