@@ -93,6 +93,10 @@ Status ReplacingFile::open(const std::u16string& target) {
     if (exists && S_ISDIR(info.st_mode)) {
         return systemFailure(EISDIR);
     }
+    // A file the user may not write stays refused, although its folder would take a new one.
+    if (exists && ::access(native.c_str(), W_OK) != 0) {
+        return systemFailure(errno);
+    }
     struct stat link;
     if (::lstat(native.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && exists) {
         // Replace the file the link names, so that the link stays.

@@ -76,6 +76,9 @@ Status ReplacingFile::open(const std::u16string& target) {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return systemFailure(EISDIR);
     }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return systemFailure(EACCES);  // refused as opening it for writing would be
+    }
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
         // A device holds nothing to keep.
         errno = 0;
