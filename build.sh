@@ -16,6 +16,8 @@ jobs=${JOBS:-2}
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libtinyxml2-dev
           nlohmann-json3-dev locales g++-mingw-w64-x86-64-posix libassimp-dev libpng-dev
           assimp-testmodels)
+# ./build.sh fuzz only: clang and its libFuzzer and sanitizer runtimes.
+fuzz_packages=(clang libclang-rt-14-dev)
 
 install_missing() {
   local missing=()
@@ -70,7 +72,7 @@ case "$cmd" in
     ;;
   fuzz)
     seconds=${2:-60}
-    install_missing "${packages[@]}" clang libclang-rt-14-dev
+    install_missing "${packages[@]}" "${fuzz_packages[@]}"
     build_dir=${BUILD_DIR:-build-fuzz}
     CMAKE_ARGS="${CMAKE_ARGS:-} -DRAYDECK_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++" \
       BUILD_TYPE=RelWithDebInfo configure_and_build --target fuzz_all
