@@ -6,6 +6,8 @@
 #   ./build.sh build   build only
 #   ./build.sh windows       cross-build the Windows binaries into build-windows/
 #   ./build.sh windows-test  run them under Wine (after ./build.sh windows)
+#   ./build.sh fuzz [SECONDS]   build the libFuzzer targets (clang, ASan+UBSan) in build-fuzz and
+#                               run each for SECONDS (default 60), one after another
 # BUILD_DIR (default: build) and CMAKE_ARGS are honoured, so CI can make a sanitizer build beside.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -20,6 +22,8 @@ packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev l
 # source packages of the libraries that Debian builds for Linux only.
 windows_packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev nlohmann-json3-dev
                   libcli11-dev rapidjson-dev googletest)
+# ./build.sh fuzz only: clang and its libFuzzer and sanitizer runtimes.
+fuzz_packages=(clang libclang-rt-14-dev)
 
 install_missing() {
   local missing=()
@@ -224,8 +228,37 @@ case "$cmd" in
     install_missing "${windows_packages[@]}"
     windows_test
     ;;
+  fuzz)
+    seconds=${2:-60}
+    install_missing "${packages[@]}" "${fuzz_packages[@]}"
+    build_dir=${BUILD_DIR:-build-fuzz}
+    CMAKE_ARGS="${CMAKE_ARGS:-} -DRAYDECK_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++" \
+      BUILD_TYPE=RelWithDebInfo configure_and_build --target fuzz_all
+    failed=()
+    for t in host_document scene_file query_xml registry scene_writer model_import; do
+      # New inputs go to the build folder's corpus; the stored ones are read, never written.
+      corpus="$build_dir/fuzz-corpus/$t"
+      crashes="$build_dir/fuzz-crashes/$t"
+      mkdir -p "$corpus" "$crashes"
+      before=$(ls "$crashes" | wc -l)
+      echo "== fuzz_$t for ${seconds}s"
+      # One job at a time in a child process, so that a crash is saved and the run goes on.
+      ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}" \
+        LSAN_OPTIONS="suppressions=$top/fuzz/lsan.supp" \
+        "$build_dir/fuzz/fuzz_$t" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
+        -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
+        -artifact_prefix="$crashes/" ${FUZZ_ARGS:-} "$corpus" "$top/tests/data/fuzz/$t" || true
+      if [ "$(ls "$crashes" | wc -l)" -gt "$before" ]; then
+        failed+=("$t")
+      fi
+    done
+    if [ ${#failed[@]} -gt 0 ]; then
+      echo "build.sh fuzz: new inputs that crash, time out or run out of memory under $build_dir/fuzz-crashes: ${failed[*]}" >&2
+      exit 1
+    fi
+    ;;
   *)
-    echo "usage: ./build.sh demo|test|bench|build|windows|windows-test" >&2
+    echo "usage: ./build.sh demo|test|bench|build|fuzz [SECONDS]|windows|windows-test" >&2
     exit 2
     ;;
 esac

@@ -1,6 +1,7 @@
-// Wide-character file facilities. Paths are UTF-16 and may use `\` as the separator on every
-// platform (the product builds Windows-style paths such as `folder\sceneapi.log`); paths longer
-// than 260 UTF-16 units are supported.
+// Wide-character file facilities: open, size, and writing a file so that a failure never costs
+// the older one. Paths are UTF-16 and may use `\` as the separator on every platform (the product
+// builds Windows-style paths such as `folder\sceneapi.log`); paths longer than 260 UTF-16 units
+// are supported.
 #pragma once
 
 #include <cstdint>
@@ -17,5 +18,43 @@ Status openFile(const std::u16string& path, const std::u16string& mode, FILE*& o
 
 // Size in bytes of the file at `path`; not_found when it does not exist.
 Status fileSize(const std::u16string& path, std::uint64_t& size);
+
+// A file written under a new temporary name in its target's folder that takes the target's place
+// only when every write, the flush to the disk and the close succeeded (rename on POSIX,
+// MoveFileExW with replace-existing and write-through on Windows). Until then, and after any
+// failure, the target is untouched and the temporary is removed: a full disk, a file-size limit
+// or a cancelled conversion never leaves a truncated or partial file behind. A target that
+// exists and is no regular file (a device such as /dev/null, a pipe) holds nothing to keep and
+// is written directly. A target that is a symbolic link keeps the link: the file it names is
+// replaced. Statuses carry the error number; their messages never name the temporary.
+class ReplacingFile {
+  public:
+    ReplacingFile() = default;
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+    // Discards what was written unless commit() ran.
+    ~ReplacingFile();
+
+    // Opens a binary read-write stream ("wb+") for the new content of `target`. Fails as opening
+    // the target would: not_found for a missing folder, io_error with EISDIR for a folder.
+    Status open(const std::u16string& target);
+    // The open stream; null before open() and after commit() or discard().
+    FILE* stream() const { return file_; }
+    // True while a temporary waits to replace the target; false when writing a device or pipe
+    // directly, and when nothing is open.
+    bool replacing() const { return file_ != nullptr && !temporary_.empty(); }
+    // Flushes, syncs and closes the stream, then puts the file in the target's place. On failure
+    // (an earlier write error on the stream included) the target is untouched and the temporary
+    // removed; the status holds the first failure's error number. The stream is gone either way.
+    Status commit();
+    // Closes the stream and removes the temporary; the target is untouched. Nothing to do after
+    // commit() or a second time.
+    void discard();
+
+  private:
+    FILE* file_ = nullptr;
+    std::u16string target_;     // the path the file replaces (a symbolic link resolved)
+    std::u16string temporary_;  // empty when the target is written directly
+};
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-// Starting a program in the background.
+// Starting a program in the background; write failures as errors instead of signals.
 #pragma once
 
 #include <string>
@@ -12,5 +12,11 @@ namespace platform {
 // on POSIX its standard streams are /dev/null. The program is not waited for, and no zombie is
 // left behind when it ends. Fails (not_found, io_error) when the program cannot be started.
 Status startProcess(const std::u16string& path);
+
+// Makes a write past the file-size limit or into a pipe whose reader has gone fail with an error
+// (EFBIG, EPIPE) that the writer reports, instead of ending the whole process (SIGXFSZ, SIGPIPE
+// ignored). For programs only: a library must leave its host's signal handling alone. Windows
+// has no such signals; there it does nothing.
+Status reportWriteFailuresAsErrors();
 
 }  // namespace platform

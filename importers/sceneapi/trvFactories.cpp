@@ -19,23 +19,26 @@ void reportError(const char* prefix, int err) {
     std::fprintf(stderr, "%s: %s\n", prefix, std::strerror(err != 0 ? err : EIO));
 }
 
-FILE* openScene(const std::string& path, int& err) {
+// Standard output, or the new content of the file at `path` (through `replacing`).
+FILE* openScene(const std::string& path, std::unique_ptr<platform::ReplacingFile>& replacing,
+                int& err) {
     FILE* file = nullptr;
     platform::Status st;
     if (path == "-") {
         st = platform::takeStandardOutput(file);
     } else {
         std::u16string widePath;
-        std::u16string wideMode;
         st = platform::utf8ToUtf16(path, widePath);
-        if (st.ok()) {
-            st = platform::utf8ToUtf16("wb+", wideMode);
-        }
         if (!st.ok()) {
             err = EINVAL;
             return nullptr;
         }
-        st = platform::openFile(widePath, wideMode, file);
+        replacing = std::make_unique<platform::ReplacingFile>();
+        st = replacing->open(widePath);
+        file = replacing->stream();
+        if (!st.ok()) {
+            replacing.reset();
+        }
     }
     err = st.ok() ? 0 : st.sysError();
     return file;
@@ -45,7 +48,7 @@ FILE* openScene(const std::string& path, int& err) {
 
 LightFileFactory::LightFileFactory(std::string path) {
     int err = 0;
-    file_ = openScene(path, err);
+    file_ = openScene(path, replacing_, err);
     if (file_ == nullptr) {
         reportError("opening file", err);
         throw std::runtime_error("could not open file: \"" + path + "\"");
@@ -54,6 +57,15 @@ LightFileFactory::LightFileFactory(std::string path) {
 }
 
 LightFileFactory::~LightFileFactory() {
+    if (replacing_ != nullptr && replacing_->replacing()) {
+        // Not closed: the conversion failed or was given up. The writer's last words go to the
+        // temporary, which then goes too.
+        delete backend_;
+        backend_ = nullptr;
+        file_ = nullptr;
+        replacing_->discard();
+        return;
+    }
     try {
         close();
     } catch (...) {
@@ -84,7 +96,20 @@ void LightFileFactory::close() {
         delete backend_;
         backend_ = nullptr;
     }
-    if (file_ != nullptr) {
+    if (replacing_ != nullptr) {
+        file_ = nullptr;
+        if (failed) {
+            replacing_->discard();
+        } else {
+            // Flush, sync, close and rename: any failure keeps the older file.
+            const platform::Status st = replacing_->commit();
+            if (!st.ok()) {
+                failed = true;
+                err = st.sysError();
+            }
+        }
+        replacing_.reset();
+    } else if (file_ != nullptr) {
         FILE* file = file_;
         file_ = nullptr;
         errno = 0;

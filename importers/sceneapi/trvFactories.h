@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "raydecklive_link.h"
@@ -11,9 +12,15 @@
 
 class trvScene_api_file;
 
+namespace platform {
+class ReplacingFile;
+}
+
 namespace trv {
 
-// Writes the scene as text to a file, or to standard output for the path "-".
+// Writes the scene as text to a file, or to standard output for the path "-". A file is written
+// under a temporary name beside it and takes its place only in a successful close(), so an
+// export that fails or is abandoned leaves an older file as it was (platform::ReplacingFile).
 class LightFileFactory : public LightFactory {
   public:
     // Opens the file (UTF-8 path) and the writer. Throws std::runtime_error
@@ -22,18 +29,22 @@ class LightFileFactory : public LightFactory {
     LightFileFactory(const LightFileFactory&) = delete;
     LightFileFactory& operator=(const LightFileFactory&) = delete;
 
-    // Never throws: a failing close is swallowed here. Call close() first to see it.
+    // Never throws. Without a close() before, the scene is abandoned: the temporary is removed
+    // and the target stays as it was (standard output and devices are closed as by close(), a
+    // failure swallowed).
     ~LightFileFactory() override;                       // 0
     trvScene_api* backend() override;                   // 1
     void beginScene(trvSceneapi_oo& builder) override;  // 2: the file header
-    // Deletes the writer and closes the stream; a second call does nothing. Throws
-    // std::runtime_error("could not close file") after a "closing file" diagnostic on stderr
-    // when any write to the stream failed or the stream does not close.
+    // Deletes the writer, closes the stream and puts the file in place; a second call does
+    // nothing. Throws std::runtime_error("could not close file") after a "closing file"
+    // diagnostic on stderr when any write failed or the file cannot be flushed, closed or put
+    // in place; the target is then as it was before.
     void close() override;  // 3
 
   private:
-    trvScene_api_file* backend_ = nullptr;  // owned
-    FILE* file_ = nullptr;                  // owned
+    trvScene_api_file* backend_ = nullptr;                // owned
+    FILE* file_ = nullptr;                                // owned unless replacing_ holds it
+    std::unique_ptr<platform::ReplacingFile> replacing_;  // null for standard output
 };
 
 // Streams the scene into a running renderer through the renderer's live library.

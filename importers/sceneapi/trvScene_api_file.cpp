@@ -267,6 +267,21 @@ void trvScene_api_file::byteBlock(const void* bytes, int length) {
     hexRun(static_cast<const char*>(bytes), static_cast<size_t>(length));
 }
 
+bool trvScene_api_file::placeable(trvCapturedShader* handle) {
+    if (!capturing_ || captureTarget_ == nullptr) {
+        return true;  // into the stream: one copy per call
+    }
+    // Into a capture the text is copied, and copies of copies double with every call: a capture
+    // placed into itself, or one capture into others again and again, fills any memory within
+    // a few hundred calls. Producers place a capture into at most one other, never into itself,
+    // so that is what is allowed.
+    if (handle == captureTarget_ || handle->placed) {
+        return false;
+    }
+    handle->placed = true;
+    return true;
+}
+
 void trvScene_api_file::capturedText(trvCapturedShader* handle) {
     const bool raw = handle->rawBytes;
     const int32_t length = handle->text != nullptr ? handle->length : 0;
@@ -314,7 +329,7 @@ bool trvScene_api_file::scalarValue(int type, const void* value) {
         }
         case trvType::shader_ref: {
             trvShaderHandle handle = value ? loadAt<trvShaderHandle>(value, 0) : nullptr;
-            if (handle == nullptr) {
+            if (handle == nullptr || !placeable(handle)) {
                 return false;
             }
             int32_t saved = depth_;
@@ -711,7 +726,7 @@ void trvScene_api_file::kindWord(int kind, bool trailingBlank) {
 }
 
 void trvScene_api_file::shader(int kind, trvShaderHandle handle) {
-    if (handle == nullptr) {
+    if (handle == nullptr || !placeable(handle)) {
         return;
     }
     kindWord(kind, true);
@@ -740,7 +755,7 @@ bool trvScene_api_file::beginShader(const char* name, const char* type) {
         ++depth_;
         return true;
     }
-    trvCapturedShader* capture = new trvCapturedShader{nullptr, 0, -1, false};
+    trvCapturedShader* capture = new trvCapturedShader{nullptr, 0, -1, false, false};
     allCaptures_.push_back(capture);
     captureTarget_ = capture;
     capturing_ = true;
@@ -817,7 +832,7 @@ bool trvScene_api_file::attributeShaderId(const char* name, unsigned id) {
 }
 
 bool trvScene_api_file::attributeShader(const char* name, trvShaderHandle handle) {
-    if (handle == nullptr) {
+    if (handle == nullptr || !placeable(handle)) {
         return false;  // nothing to refer to: no half-written attribute
     }
     quoted(name, Pen::indented);

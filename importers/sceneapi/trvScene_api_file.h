@@ -19,6 +19,7 @@ struct trvCapturedShader {
     int32_t length;    // bytes in text
     int32_t capacity;  // bytes reserved; -1 while nothing is allocated
     bool rawBytes;     // bytes were appended by length: emit by length, not as a C string
+    bool placed;       // already copied into another capture (see placeable())
 };
 
 class trvScene_api_file : public trvScene_api {
@@ -124,6 +125,9 @@ class trvScene_api_file : public trvScene_api {
     void byteBlock(const void* bytes, int length);
     void hexRun(const char* bytes, size_t length);
     void capturedText(trvCapturedShader* handle);
+    // Whether `handle` may be written where the output goes now; marks it placed when that is a
+    // capture.
+    bool placeable(trvCapturedShader* handle);
     void kindWord(int kind, bool trailingBlank);
     bool value(int type, const void* value);
     bool scalarValue(int type, const void* value);

@@ -167,3 +167,21 @@ Status startProcess(const std::u16string& path) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+Status reportWriteFailuresAsErrors() {
+    struct sigaction ignore;
+    std::memset(&ignore, 0, sizeof ignore);
+    ignore.sa_handler = SIG_IGN;
+    ::sigemptyset(&ignore.sa_mask);
+    for (int sig : {SIGPIPE, SIGXFSZ}) {
+        if (::sigaction(sig, &ignore, nullptr) != 0) {
+            const int err = errno;
+            return Status(StatusCode::io_error, err, std::strerror(err));
+        }
+    }
+    return Status::success();
+}
+
+}  // namespace platform

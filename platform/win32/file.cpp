@@ -1,11 +1,15 @@
-// Wide-character file open on Windows (_wfopen, long paths through the \\?\ prefix).
+// Wide-character file open on Windows (_wfopen, long paths through the \\?\ prefix). Replacing a
+// file: a temporary beside the target (CREATE_NEW), FlushFileBuffers, MoveFileExW.
 #include "platform/file.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <windows.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/win32/longpath.h"
@@ -24,6 +28,155 @@ Status openFile(const std::u16string& path, const std::u16string& mode, FILE*& o
                       std::strerror(err));
     }
     return Status::success();
+}
+
+namespace {
+
+int errnoOf(DWORD err) {
+    switch (err) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return EACCES;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return EEXIST;
+        default:
+            return EIO;
+    }
+}
+
+Status systemFailure(int err) {
+    if (err == 0) {
+        err = EIO;
+    }
+    return Status(err == ENOENT ? StatusCode::not_found : StatusCode::io_error, err,
+                  std::strerror(err));
+}
+
+}  // namespace
+
+ReplacingFile::~ReplacingFile() {
+    discard();
+}
+
+Status ReplacingFile::open(const std::u16string& target) {
+    discard();
+    if (target.empty()) {
+        return systemFailure(ENOENT);
+    }
+    const std::wstring wideTarget = win32::extendedPath(target);
+    const DWORD attributes = GetFileAttributesW(wideTarget.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return systemFailure(EISDIR);
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return systemFailure(EACCES);  // refused as opening it for writing would be
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+        // A device holds nothing to keep.
+        errno = 0;
+        file_ = _wfopen(wideTarget.c_str(), L"wb+");
+        if (file_ == nullptr) {
+            return systemFailure(errno);
+        }
+        target_ = target;
+        temporary_.clear();
+        return Status::success();
+    }
+    const std::size_t slash = target.find_last_of(u"\\/");
+    const std::u16string prefix =
+        (slash == std::u16string::npos ? std::u16string() : target.substr(0, slash + 1)) + u"." +
+        target.substr(slash == std::u16string::npos ? 0 : slash + 1) + u".";
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::u16string temporary;
+    for (DWORD attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt) {
+        wchar_t suffix[32];
+        std::swprintf(suffix, 32, L"%08lx%08lx.tmp",
+                      static_cast<unsigned long>(GetCurrentProcessId()),
+                      static_cast<unsigned long>(GetTickCount() + attempt * 7919u));
+        temporary = prefix + std::u16string(suffix, suffix + std::wcslen(suffix));
+        handle = CreateFileW(win32::extendedPath(temporary).c_str(), GENERIC_READ | GENERIC_WRITE,
+                             0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+            return systemFailure(errnoOf(GetLastError()));
+        }
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        return systemFailure(EEXIST);
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_RDWR);
+    file_ = fd >= 0 ? _fdopen(fd, "w+b") : nullptr;
+    if (file_ == nullptr) {
+        if (fd >= 0) {
+            _close(fd);
+        } else {
+            CloseHandle(handle);
+        }
+        DeleteFileW(win32::extendedPath(temporary).c_str());
+        return systemFailure(EIO);
+    }
+    target_ = target;
+    temporary_ = temporary;
+    return Status::success();
+}
+
+Status ReplacingFile::commit() {
+    if (file_ == nullptr) {
+        return Status(StatusCode::invalid_argument, EBADF, std::strerror(EBADF));
+    }
+    FILE* file = file_;
+    file_ = nullptr;
+    int err = 0;
+    errno = 0;
+    if (std::fflush(file) != 0) {
+        err = errno != 0 ? errno : EIO;
+    }
+    // A write that failed earlier leaves its mark on the stream; its reason is usually gone.
+    if (err == 0 && std::ferror(file) != 0) {
+        err = EIO;
+    }
+    if (err == 0 && !temporary_.empty()) {
+        HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+        if (!FlushFileBuffers(handle)) {
+            err = errnoOf(GetLastError());
+        }
+    }
+    errno = 0;
+    if (std::fclose(file) != 0 && err == 0) {
+        err = errno != 0 ? errno : EIO;
+    }
+    if (temporary_.empty()) {
+        return err == 0 ? Status::success() : systemFailure(err);
+    }
+    const std::wstring temporary = win32::extendedPath(temporary_);
+    temporary_.clear();
+    if (err == 0 && !MoveFileExW(temporary.c_str(), win32::extendedPath(target_).c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        err = errnoOf(GetLastError());
+    }
+    if (err != 0) {
+        DeleteFileW(temporary.c_str());
+        return systemFailure(err);
+    }
+    return Status::success();
+}
+
+void ReplacingFile::discard() {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    if (!temporary_.empty()) {
+        DeleteFileW(win32::extendedPath(temporary_).c_str());
+        temporary_.clear();
+    }
 }
 
 Status fileSize(const std::u16string& path, std::uint64_t& size) {

@@ -2,9 +2,11 @@
 // one of them on a document file or a model file, and shuts it down again.
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -15,6 +17,7 @@
 
 #include "platform/dynlib.h"
 #include "platform/file.h"
+#include "platform/process.h"
 #include "platform/program.h"
 #include "platform/stdstream.h"
 #include "platform/utf.h"
@@ -213,13 +216,25 @@ class LoadedPlugin {
     bool started_ = false;
 };
 
+// False, after a message, when what went to standard output did not arrive (a full device, a
+// closed pipe): a listing nobody received is no success.
+bool standardOutputWritten() {
+    errno = 0;
+    std::cout.flush();
+    if (std::cout && std::fflush(stdout) == 0) {
+        return true;
+    }
+    const int err = errno != 0 ? errno : EIO;
+    std::cerr << "raydeck-host: cannot write to standard output: " << std::strerror(err) << "\n";
+    return false;
+}
+
 int listCommands(const raydeck::hostsim::SimHost& host) {
     for (const auto& r : host.registrations()) {
         std::cout << r.pluginId << "\t" << r.name << "\t" << r.help << "\t"
                   << (r.icon.empty() ? "(no icon)" : r.icon) << "\n";
     }
-    std::cout.flush();
-    return kExitOk;
+    return standardOutputWritten() ? kExitOk : kExitFailed;
 }
 
 // Runs the command object; true when it let an exception out.
@@ -382,6 +397,9 @@ int runCommand(raydeck::hostsim::SimHost& host, const Options& o,
 }  // namespace
 
 int main(int argc, char** argv) {
+    // As a host does: a full pipe or a file-size limit fails the write, which the plug-in
+    // reports, instead of ending the process without a word.
+    platform::reportWriteFailuresAsErrors();
     Options o;
     std::vector<std::string> args = platform::commandLineArguments(argc, argv);
     args.erase(args.begin(), args.begin() + (args.empty() ? 0 : 1));

@@ -1,8 +1,10 @@
 // RdkCommands: argument parsing, the text and JSON forms of the reports, and the exit codes.
 #include "tools/rdk/RdkCommands.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "tools/CommandLine.h"
@@ -318,6 +320,17 @@ int preview(const Options& o, std::ostream& out, std::ostream& err) {
 }
 
 }  // namespace
+
+int finishOutput(int code, std::ostream& out, std::ostream& err) {
+    errno = 0;
+    out.flush();
+    if (out) {
+        return code;
+    }
+    const int reason = errno != 0 ? errno : EIO;
+    err << "rdk-inspect: cannot write to standard output: " << std::strerror(reason) << "\n";
+    return kExitFault;
+}
 
 int runInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Options o;

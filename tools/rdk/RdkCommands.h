@@ -16,4 +16,8 @@ constexpr int kExitUsage = 2;  // bad usage, unreadable file, or a file that cou
 // args excludes the program name.
 int runInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// The exit code once `out` is flushed: `code`, or kExitFault after a message on `err` when what
+// was written to `out` did not arrive (a full device, a closed pipe).
+int finishOutput(int code, std::ostream& out, std::ostream& err);
+
 }  // namespace rdk

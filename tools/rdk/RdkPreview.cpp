@@ -6,9 +6,11 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <map>
 
@@ -583,9 +585,11 @@ bool writePng(const std::string& path, const PreviewImage& image, std::string& r
         reason = "the path is not valid UTF-8";
         return false;
     }
-    FILE* file = nullptr;
-    platform::Status status = platform::openFile(wide, u"wb", file);
-    if (!status.ok() || file == nullptr) {
+    // Written beside the target and put in its place only when complete: a failed preview
+    // leaves an older PNG as it was.
+    platform::ReplacingFile file;
+    platform::Status status = file.open(wide);
+    if (!status.ok()) {
         reason = std::strerror(status.sysError() != 0 ? status.sysError() : EIO);
         return false;
     }
@@ -595,13 +599,19 @@ bool writePng(const std::string& path, const PreviewImage& image, std::string& r
             const_cast<png_bytep>(image.rgb.data() + static_cast<size_t>(y) * image.width * 3);
     }
     PngFailure failure;
-    bool ok = writePngStream(file, image, rows.data(), failure);
-    if (std::fclose(file) != 0 && ok) {
-        ok = false;
-        std::snprintf(failure.message, sizeof failure.message, "could not close the file");
-    }
+    errno = 0;
+    bool ok = writePngStream(file.stream(), image, rows.data(), failure);
     if (!ok) {
-        reason = failure.message;
+        // A failed write says only "Write Error"; the system's reason is more use.
+        const int err = errno;
+        reason = std::ferror(file.stream()) != 0 && err != 0 ? std::strerror(err) : failure.message;
+        file.discard();
+        return false;
+    }
+    status = file.commit();
+    if (!status.ok()) {
+        ok = false;
+        reason = std::strerror(status.sysError() != 0 ? status.sysError() : EIO);
     }
     return ok;
 }

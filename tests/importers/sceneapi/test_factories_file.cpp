@@ -184,3 +184,36 @@ TEST(FileFactory, DestructorSwallowsACloseFailure) {
     });
     EXPECT_NE(testing::internal::GetCapturedStderr().find("closing file"), std::string::npos);
 }
+
+// A conversion that threw or was given up used to leave a partial scene in place of the older
+// file (the destructor closed whatever had been written).
+TEST(FileFactory, AbandonedExportLeavesTheOlderFileAndNoTemporary) {
+    TempDir dir;
+    const std::string path = dir.path() + "/scene.rdk";
+    const std::string older = kHeader + "the older scene\n";
+    std::ofstream(path, std::ios::binary) << older;
+    try {
+        trv::LightFileFactory f(path);
+        writeScene(f, 20000);  // more than the stream buffers: part of it reached the disk
+        throw std::runtime_error("conversion failed");
+    } catch (const std::runtime_error&) {
+    }
+    {
+        trv::LightFileFactory never(dir.path() + "/new.rdk");  // a new file that never appears
+        writeScene(never, 1);
+    }
+    EXPECT_EQ(readAll(path), older);
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+        names.push_back(e.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"scene.rdk"});
+
+    // The same export closed explicitly replaces the older file.
+    {
+        trv::LightFileFactory f(path);
+        writeScene(f, 1);
+        f.close();
+    }
+    EXPECT_NE(readAll(path).find("group0"), std::string::npos);
+}

@@ -1,0 +1,168 @@
+// platform::ReplacingFile on POSIX: the target changes only in a successful commit; a failed
+// write (file-size limit, full device), a discard or a destructor leaves it byte-identical and
+// no temporary behind; permissions, symbolic links, devices and folders.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TempDir.h"
+#include "platform/file.h"
+#include "platform/process.h"
+#include "platform/utf.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::u16string wide(const std::string& s) {
+    std::u16string w;
+    EXPECT_TRUE(platform::utf8ToUtf16(s, w).ok());
+    return w;
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+const std::string kOlder = "the older file, which must survive\n";
+
+}  // namespace
+
+TEST(ReplacingFile, CommitPutsTheNewContentInPlaceKeepingPermissions) {
+    TempDir dir;
+    const std::string target = dir.path() + "/scene.rdk";
+    std::ofstream(target) << kOlder;
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+
+    platform::ReplacingFile file;
+    ASSERT_TRUE(file.open(wide(dir.path() + "\\scene.rdk")).ok());
+    ASSERT_NE(file.stream(), nullptr);
+    EXPECT_TRUE(file.replacing());
+    std::fputs("new", file.stream());
+    // Nothing is visible before the commit; the temporary is the only other file.
+    EXPECT_EQ(readAll(target), kOlder);
+    EXPECT_EQ(namesIn(dir.path()).size(), 2u);
+    ASSERT_TRUE(file.commit().ok());
+    EXPECT_EQ(file.stream(), nullptr);
+    EXPECT_EQ(readAll(target), "new");
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"scene.rdk"});
+    struct stat info;
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST(ReplacingFile, DiscardAndDestructorLeaveTheOlderFileAndNoTemporary) {
+    TempDir dir;
+    const std::string target = dir.path() + "/scene.rdk";
+    std::ofstream(target) << kOlder;
+    {
+        platform::ReplacingFile file;
+        ASSERT_TRUE(file.open(wide(target)).ok());
+        std::fputs("half a scene", file.stream());
+        file.discard();
+        file.discard();  // nothing more to do
+        EXPECT_FALSE(file.commit().ok());
+    }
+    {
+        platform::ReplacingFile file;
+        ASSERT_TRUE(file.open(wide(target)).ok());
+        std::fputs("half a scene", file.stream());
+    }
+    {
+        platform::ReplacingFile file;  // a new file that is never committed does not appear
+        ASSERT_TRUE(file.open(wide(dir.path() + "/new.rdk")).ok());
+    }
+    EXPECT_EQ(readAll(target), kOlder);
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"scene.rdk"});
+}
+
+// An export over a good file that hit the file-size limit part-way used to leave a truncated
+// file in its place (and, without the signal ignored, end the process).
+TEST(ReplacingFile, FileSizeLimitKeepsTheOlderFileByteIdentical) {
+    TempDir dir;
+    const std::string target = dir.path() + "/scene.rdk";
+    std::ofstream(target) << kOlder;
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const rlimit limit{4096, 4096};
+        if (!platform::reportWriteFailuresAsErrors().ok() || setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            _exit(100);
+        }
+        platform::ReplacingFile file;
+        if (!file.open(wide(target)).ok()) {
+            _exit(101);
+        }
+        const std::string block(1000, 'x');
+        for (int i = 0; i < 10; ++i) {
+            std::fwrite(block.data(), 1, block.size(), file.stream());
+        }
+        const platform::Status st = file.commit();
+        _exit(st.ok() ? 102 : st.sysError() == EFBIG ? 0 : 103);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(readAll(target), kOlder);
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"scene.rdk"});
+}
+
+TEST(ReplacingFile, LinksDevicesFoldersAndMissingFolders) {
+    TempDir dir;
+    // A symbolic link stays a link; the file it names gets the content.
+    const std::string real = dir.path() + "/real.rdk", link = dir.path() + "/link.rdk";
+    std::ofstream(real) << kOlder;
+    fs::create_symlink(real, link);
+    {
+        platform::ReplacingFile file;
+        ASSERT_TRUE(file.open(wide(link)).ok());
+        std::fputs("through the link", file.stream());
+        ASSERT_TRUE(file.commit().ok());
+    }
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(readAll(real), "through the link");
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"link.rdk", "real.rdk"}));
+
+    // A device is written directly, and its failure reported.
+    if (fs::exists("/dev/full")) {
+        platform::ReplacingFile file;
+        ASSERT_TRUE(file.open(u"/dev/full").ok());
+        EXPECT_FALSE(file.replacing());
+        std::fputs("lost", file.stream());
+        const platform::Status st = file.commit();
+        EXPECT_EQ(st.sysError(), ENOSPC);
+        EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    }
+
+    platform::ReplacingFile file;
+    platform::Status st = file.open(wide(dir.path()));
+    EXPECT_EQ(st.sysError(), EISDIR);
+    EXPECT_EQ(file.stream(), nullptr);
+    st = file.open(wide(dir.path() + "/no/such/folder/x.rdk"));
+    EXPECT_EQ(st.code(), platform::StatusCode::not_found);
+    st = file.open(u"");
+    EXPECT_EQ(st.code(), platform::StatusCode::not_found);
+}

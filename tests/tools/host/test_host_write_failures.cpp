@@ -1,0 +1,121 @@
+// raydeck-host with the real plug-in when the scene cannot be written whole: a file-size limit, a
+// full filesystem, a pipe whose reader goes away, and a command list to a full device. Each ends
+// with exit 1 and a message; an older file stays byte-identical and no temporary is left.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/platform/TempDir.h"
+#include "tests/tools/ChildRun.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kOlder = "//---tarvik:dal:7---\nthe older scene, which must survive\n";
+const std::string kSample = RAYDECK_SOURCE_DIR "/examples/workshop.json";
+
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+childrun::Outcome host(const std::vector<std::string>& args, const childrun::Setup& setup) {
+    return childrun::run(RAYDECK_HOST_EXE, args, setup);
+}
+
+// A document whose scene is far larger than a pipe holds.
+std::string gridDocument(int n) {
+    std::string points, polygons;
+    for (int y = 0; y < n; ++y) {
+        for (int x = 0; x < n; ++x) {
+            points +=
+                (points.empty() ? "[" : ",[") + std::to_string(x) + "," + std::to_string(y) + ",0]";
+            if (x + 1 < n && y + 1 < n) {
+                const int a = y * n + x;
+                polygons += (polygons.empty() ? "[" : ",[") + std::to_string(a) + "," +
+                            std::to_string(a + 1) + "," + std::to_string(a + n + 1) + "," +
+                            std::to_string(a + n) + "]";
+            }
+        }
+    }
+    return R"({"format": "raydeck-host-document", "version": 1, "objects": [{"name": "Grid",
+        "type": 5100, "points": [)" +
+           points + "], \"polygons\": [" + polygons + "]}]}";
+}
+
+}  // namespace
+
+// Used to die of SIGXFSZ (exit 153, no message), leaving a truncated scene with a valid header.
+TEST(HostWriteFailures, ExportUnderAFileSizeLimitExitsOneAndKeepsTheOlderFile) {
+    TempDir dir;
+    std::ofstream(dir.path() + "/scene.rdk", std::ios::binary) << kOlder;
+    childrun::Setup setup{dir.path(), dir.path() + "/.stdout"};
+    setup.fileSizeLimit = 4096;
+    const childrun::Outcome r = host({"export", kSample, "-o", "scene.rdk"}, setup);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(r.err, "closing file: File too large\nRaydeck Export: could not close file\n");
+    EXPECT_EQ(childrun::readFile(dir.path() + "/scene.rdk"), kOlder);
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{".stdout", "scene.rdk"}));
+
+    // Without an older file nothing is left either.
+    const childrun::Outcome fresh = host({"export", kSample, "-o", "new.rdk"}, setup);
+    EXPECT_EQ(fresh.code, 1) << fresh.err;
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{".stdout", "scene.rdk"}));
+}
+
+// A real full filesystem: a 16 KiB tmpfs, which only root may mount; skipped otherwise.
+TEST(HostWriteFailures, ExportOntoAFullFilesystemExitsOneAndKeepsTheOlderFile) {
+    TempDir dir;
+    const std::string small = dir.path() + "/small";
+    fs::create_directory(small);
+    if (geteuid() != 0 || mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    }
+    struct Unmount {
+        std::string at;
+        ~Unmount() { umount(at.c_str()); }
+    } unmount{small};
+    std::ofstream(small + "/scene.rdk", std::ios::binary) << kOlder;
+    const childrun::Outcome r = host({"export", kSample, "-o", small + "/scene.rdk"},
+                                     {dir.path(), dir.path() + "/.stdout"});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(r.err,
+              "closing file: No space left on device\nRaydeck Export: could not close file\n");
+    EXPECT_EQ(childrun::readFile(small + "/scene.rdk"), kOlder);
+    EXPECT_EQ(namesIn(small), std::vector<std::string>{"scene.rdk"});
+}
+
+// `-o - | head -c 100` used to die of SIGPIPE (exit 141) without a word.
+TEST(HostWriteFailures, ExportIntoAPipeClosedEarlyExitsOne) {
+    TempDir dir;
+    std::ofstream(dir.path() + "/grid.json") << gridDocument(60);
+    childrun::Setup setup{dir.path(), ""};
+    setup.pipeBytes = 100;
+    const childrun::Outcome r = host({"export", "grid.json", "-o", "-"}, setup);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(r.err, "closing file: Broken pipe\nRaydeck Export: could not close file\n");
+}
+
+// Used to exit 0 although the list never arrived.
+TEST(HostWriteFailures, CommandsToAFullDeviceExitsOne) {
+    if (!fs::exists("/dev/full")) {
+        GTEST_SKIP() << "/dev/full not available";
+    }
+    TempDir dir;
+    const childrun::Outcome r = host({"commands"}, {dir.path(), "/dev/full"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "raydeck-host: cannot write to standard output: No space left on device\n");
+}
