@@ -254,6 +254,7 @@ struct Exported {
     std::string where;  // the file, or "to standard output"
     std::string file;   // the file written, or none
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> copy{nullptr, std::fclose};  // of stdout
+    std::string outputError;  // why standard output did not take every byte, if it did not
     double seconds = 0;
 };
 
@@ -273,10 +274,16 @@ bool executeTapped(raydeck::hostsim::SimHost& host,
         return execute(host, reg);  // no summary, but the export itself goes on
     }
     const bool threw = execute(host, reg);
-    if (platform::untapStandardOutput(tap).ok() && std::fflush(copy) == 0) {
+    const platform::Status untapped = platform::untapStandardOutput(tap);
+    if (untapped.ok() && std::fflush(copy) == 0) {
         exported.copy.reset(copy);
     } else {
         std::fclose(copy);
+    }
+    // The tap's pipe holds bytes the plug-in counts as written; a reader that went away after
+    // them must not pass for a whole export.
+    if (!untapped.ok()) {
+        exported.outputError = untapped.message();
     }
     return threw;
 }
@@ -376,6 +383,11 @@ int runCommand(raydeck::hostsim::SimHost& host, const Options& o,
     }
     if (!host.consoleLines().empty()) {
         reportFailure(o, host.consoleLines());
+        return kExitFailed;
+    }
+    if (!written.outputError.empty()) {
+        std::cerr << "raydeck-host: cannot write to standard output: " << written.outputError
+                  << "\n";
         return kExitFailed;
     }
     if (o.action == "export" && !o.output) {

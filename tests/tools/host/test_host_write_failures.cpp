@@ -100,7 +100,9 @@ TEST(HostWriteFailures, ExportOntoAFullFilesystemExitsOneAndKeepsTheOlderFile) {
 // `-o - | head -c 100` used to die of SIGPIPE (exit 141) without a word.
 TEST(HostWriteFailures, ExportIntoAPipeClosedEarlyExitsOne) {
     TempDir dir;
-    std::ofstream(dir.path() + "/grid.json") << gridDocument(60);
+    // Far more than the pipes between the plug-in and the reader hold, so that the plug-in's
+    // own writes meet the closed pipe.
+    std::ofstream(dir.path() + "/grid.json") << gridDocument(200);
     childrun::Setup setup{dir.path(), ""};
     setup.pipeBytes = 100;
     const childrun::Outcome r = host({"export", "grid.json", "-o", "-"}, setup);
