@@ -78,15 +78,15 @@ cmp -s "$work/commands.lf" "$work/commands.linux" || fail "commands differ from 
 # Paths are the only difference: Z:\...\ against /.../ (the texture line names the document's
 # folder); they are put in one form before comparing.
 normalise() { sed -e 's#[A-Z]:\\#/#g' -e '/"texture"/ s#\\#/#g' "$1"; }
-# The sample and every host document kept as test data.
-mapfile -t docs < <(grep -rlF --include='*.json' '"raydeck-host-document"' "$top/examples" \
-                      "$top/tests" | sort)
+# The sample and every host document kept as test data (the fuzz inputs are bad on purpose).
+mapfile -t docs < <(grep -rlF --include='*.json' --exclude-dir=fuzz '"raydeck-host-document"' \
+                      "$top/examples" "$top/tests" | sort)
 for doc in "${docs[@]}"; do
   name=$(basename "$doc" .json)
   if ! whost export "$doc" -o "$work/$name.win.rdk" 2>"$work/$name.err"; then
     fail "export $name"; cat "$work/$name.err"; continue
   fi
-  "$lin/tools/host/raydeck-host" export "$doc" -o "$work/$name.linux.rdk"
+  "$lin/tools/host/raydeck-host" export "$doc" -o "$work/$name.linux.rdk" 2>"$work/$name.linux.err"
   if cmp -s <(normalise "$work/$name.win.rdk") <(normalise "$work/$name.linux.rdk"); then
     echo "ok   export $name: the Linux bytes ($(wc -c <"$work/$name.win.rdk") bytes)"
   else
