@@ -70,7 +70,11 @@ for ((r = 0; r < runs; r++)); do
     out=$work/out.rdk
     if [ "$loadOnly" = 1 ]; then
       # Exit 1: the cancelled dialog, as intended.
-      /usr/bin/time -f "%U %S %M" -o "$work/time" "$h" export "$doc" >/dev/null 2>&1 || [ $? = 1 ]
+      # Builds that take --cancel answer the save dialog with it; older ones cancel without -o.
+      cancel=()
+      "$h" --help 2>/dev/null | grep -q -- --cancel && cancel=(--cancel)
+      /usr/bin/time -f "%U %S %M" -o "$work/time" "$h" export "$doc" "${cancel[@]}" >/dev/null 2>&1 ||
+        [ $? = 1 ]
     else
       /usr/bin/time -f "%U %S %M" -o "$work/time" "$h" export "$doc" -o "$out" >/dev/null
     fi
