@@ -1637,6 +1637,24 @@ std::string textPosition(const std::string& text, size_t offset) {
     return "at line " + std::to_string(line) + ", column " + std::to_string(offset - lineStart + 1);
 }
 
+// Where a multi-byte UTF-8 sequence starts that the end of `text` cuts off; text.size() when
+// none does. The JSON library validates such a sequence by taking all of its continuation bytes,
+// and so reads past the text's terminating NUL.
+size_t truncatedUtf8AtEnd(const std::string& text) {
+    const size_t n = text.size();
+    for (size_t back = 1; back <= 3 && back <= n; ++back) {
+        const auto lead = static_cast<unsigned char>(text[n - back]);
+        const size_t tails = lead >= 0xF0 && lead <= 0xF4   ? 3
+                             : lead >= 0xE0 && lead <= 0xEF ? 2
+                             : lead >= 0xC0 && lead <= 0xDF ? 1
+                                                            : 0;
+        if (tails >= back) {
+            return n - back;
+        }
+    }
+    return n;
+}
+
 }  // namespace
 
 std::unique_ptr<SimDocument> loadDocumentText(const std::string& text, const std::string& fileName,
@@ -1654,6 +1672,9 @@ std::unique_ptr<SimDocument> loadDocumentText(const std::string& text, const std
             // Stands nowhere in JSON text; the reader would take it for the end.
             const size_t at = static_cast<size_t>(static_cast<const char*>(nul) - text.data());
             fault = "not JSON: a NUL byte " + textPosition(text, at);
+        } else if (const size_t cut = truncatedUtf8AtEnd(text); cut != text.size()) {
+            fault = "not JSON: a UTF-8 sequence cut off by the end of the text " +
+                    textPosition(text, cut);
         } else {
             rapidjson::Reader json;
             rapidjson::StringStream in(text.c_str());

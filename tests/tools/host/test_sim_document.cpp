@@ -371,6 +371,23 @@ TEST(SimDocumentReading, TextThatIsNotJsonNamesWhereReadingStopped) {
               0u);
 }
 
+// The JSON library took every continuation byte of a sequence the end cut off, reading past the
+// text (found by the document fuzzer): such text is refused before it is parsed.
+TEST(SimDocumentReading, Utf8SequenceCutOffByTheEndIsRefusedNotReadPast) {
+    for (const std::string tail : {"\xC3", "\xE2\x82", "\xF0\x9F\x98", "\xF0"}) {
+        const std::string text =
+            R"({"format": "raydeck-host-document", "version": 1, "x": ")" + tail;
+        EXPECT_EQ(
+            loadError(text).rfind("doc.json: not JSON: a UTF-8 sequence cut off by the end", 0), 0u)
+            << loadError(text);
+    }
+    // A whole sequence at the end is the parser's to judge (here: an unterminated string).
+    const std::string whole = R"({"format": "raydeck-host-document", "version": 1, "x": ")"
+                              "\xE2\x82\xAC";
+    EXPECT_EQ(loadError(whole).find("UTF-8 sequence cut off"), std::string::npos);
+    EXPECT_EQ(loadError(whole).rfind("doc.json: not JSON: ", 0), 0u);
+}
+
 TEST(SimDocumentReading, FilesAreReadWhole) {
     const std::string path = ::testing::TempDir() + "/reader-whole.json";
     std::string body = R"("objects": [{"points": [)";
