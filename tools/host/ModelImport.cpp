@@ -15,7 +15,6 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "plugins/c4d/host/RotationOrder.h"
 
@@ -945,24 +944,18 @@ bool readDocumentFile(const std::string& path, std::string& content, std::string
         error = path + ": is a folder, not a document file";
         return false;
     }
+    // Read in one go, straight into the string the loader parses: no second copy of a large
+    // document.
     errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        const int err = errno;
-        error = path + ": cannot open the document file" +
+    bool opened = false;
+    const bool read = readWholeFile(path, content, opened);
+    const int err = errno;
+    if (!read) {
+        error = path +
+                (opened ? ": cannot read the document file" : ": cannot open the document file") +
                 (err != 0 ? std::string(": ") + std::strerror(err) : std::string());
         return false;
     }
-    std::ostringstream text;
-    errno = 0;
-    text << in.rdbuf();
-    if (in.bad()) {
-        const int err = errno;
-        error = path + ": cannot read the document file" +
-                (err != 0 ? std::string(": ") + std::strerror(err) : std::string());
-        return false;
-    }
-    content = text.str();
     if (content.empty()) {
         error = path + ": the document file is empty";
         return false;
