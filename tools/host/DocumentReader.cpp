@@ -195,6 +195,9 @@ enum class Ctx : uint8_t {
 constexpr uint16_t kHasType = 1, kHasTime = 2, kHasValue = 4, kHasNum = 8, kHasDen = 16,
                    kHasLink = 32, kHasGradient = 64, kHasColor = 128, kHasId = 256;
 
+// For a member that names nodes a second time in one object.
+constexpr const char* kGivenTwice = "given twice: the nodes it names are already read";
+
 struct Frame {
     Ctx ctx = Ctx::Skip;
     bool array = false;
@@ -929,6 +932,17 @@ class Reader {
         return true;
     }
 
+    // Nodes are never replaced once read: links, ids and paths already point at them. A member
+    // that would name them a second time is refused (an empty first list may be given again).
+    template <typename Nodes>
+    bool firstTime(const Nodes& nodes) {
+        if (!nodes.empty()) {
+            failHere(kGivenTwice);
+            return false;
+        }
+        return true;
+    }
+
     // A member that must be an array: `start` pushes its frame.
     template <typename Start>
     bool list(const Scalar* v, bool array, Start start) {
@@ -1010,20 +1024,12 @@ class Reader {
             push(Ctx::Services, false);
             return true;
         } else if (k == "layers") {
-            return list(v, array, [&] {
-                doc_.layers.clear();
-                push(Ctx::Layers, true);
-            });
+            return firstTime(doc_.layers) && list(v, array, [&] { push(Ctx::Layers, true); });
         } else if (k == "materials") {
-            return list(v, array, [&] {
-                doc_.materials.clear();
-                push(Ctx::Materials, true);
-            });
+            return firstTime(doc_.materials) && list(v, array, [&] { push(Ctx::Materials, true); });
         } else if (k == "objects") {
-            return list(v, array, [&] {
-                doc_.objects.clear();
-                push(Ctx::Objects, true, &doc_.objects);
-            });
+            return firstTime(doc_.objects) &&
+                   list(v, array, [&] { push(Ctx::Objects, true, &doc_.objects); });
         }
         return false;
     }
@@ -1135,10 +1141,7 @@ class Reader {
         } else if (k == "container") {
             return paramsObject(v, array, m.container);
         } else if (k == "shaders") {
-            return list(v, array, [&] {
-                m.shaders.clear();
-                push(Ctx::Shaders, true, &m);
-            });
+            return firstTime(m.shaders) && list(v, array, [&] { push(Ctx::Shaders, true, &m); });
         }
         return false;
     }
@@ -1184,15 +1187,9 @@ class Reader {
                 push(Ctx::Polygons, true, &o);
             });
         } else if (k == "tags") {
-            return list(v, array, [&] {
-                o.tags.clear();
-                push(Ctx::Tags, true, &o);
-            });
+            return firstTime(o.tags) && list(v, array, [&] { push(Ctx::Tags, true, &o); });
         } else if (k == "tracks") {
-            return list(v, array, [&] {
-                o.tracks.clear();
-                push(Ctx::Tracks, true, &o);
-            });
+            return firstTime(o.tracks) && list(v, array, [&] { push(Ctx::Tracks, true, &o); });
         } else if (k == "hair") {
             if (v != nullptr || array) {
                 failHere("expected an object");
@@ -1208,12 +1205,15 @@ class Reader {
                 failHere("expected an object");
                 return false;
             }
-            return pushObjectInto(k == "cache" ? o.cache : o.deformCache);
+            std::unique_ptr<SimObject>& slot = k == "cache" ? o.cache : o.deformCache;
+            if (slot) {
+                failHere(kGivenTwice);
+                return false;
+            }
+            return pushObjectInto(slot);
         } else if (k == "children") {
-            return list(v, array, [&] {
-                o.children.clear();
-                push(Ctx::Objects, true, &o.children);
-            });
+            return firstTime(o.children) &&
+                   list(v, array, [&] { push(Ctx::Objects, true, &o.children); });
         }
         return false;
     }

@@ -373,6 +373,29 @@ TEST(SimDocumentReading, TextThatIsNotJsonNamesWhereReadingStopped) {
 
 // The JSON library took every continuation byte of a sequence the end cut off, reading past the
 // text (found by the document fuzzer): such text is refused before it is parsed.
+// A second "tags" (or "objects", "children", "cache", ...) freed the nodes of the first while
+// links and ids still pointed at them, and resolving the links wrote into freed memory (found by
+// the document fuzzer). Such a member is refused where it stands.
+TEST(SimDocumentReading, MemberNamingNodesTwiceIsRefusedNotFreedUnderItsLinks) {
+    const std::string linked = R"("materials": [{"id": "M", "type": 5703}], "objects": [
+        {"name": "A", "type": 5100,
+         "tags": [{"type": 5616, "params": {"1010": {"link": "M"}}}],
+         "tags": [{"type": 5616}]}])";
+    EXPECT_EQ(loadError(wrap(linked)),
+              "doc.json: /objects/0/tags: given twice: the nodes it names are already read");
+    EXPECT_EQ(loadError(wrap(R"("objects": [{"name": "A", "type": 5100}], "objects": [])")),
+              "doc.json: /objects: given twice: the nodes it names are already read");
+    EXPECT_EQ(loadError(wrap(R"("objects": [{"name": "A", "type": 5100,
+        "cache": {"name": "C", "type": 5100}, "cache": {"name": "D", "type": 5100}}])")),
+              "doc.json: /objects/0/cache: given twice: the nodes it names are already read");
+    // An empty first list names no node: the second is read as the list.
+    std::string error;
+    auto doc = load(R"("objects": [], "objects": [{"name": "A", "type": 5100}])", error);
+    ASSERT_TRUE(doc) << error;
+    ASSERT_EQ(doc->objects.size(), 1u);
+    EXPECT_EQ(doc->objects[0]->name, "A");
+}
+
 TEST(SimDocumentReading, Utf8SequenceCutOffByTheEndIsRefusedNotReadPast) {
     for (const std::string tail : {"\xC3", "\xE2\x82", "\xF0\x9F\x98", "\xF0"}) {
         const std::string text =
