@@ -1,4 +1,4 @@
-// The conversion driver, the object walk and the tag scan.
+// The conversion driver and the object walk.
 #include "plugins/c4d/convert/DocumentWalk.h"
 
 #include <cstdint>
@@ -117,14 +117,6 @@ int32_t countSiblings(host::BaseObject first) {
 
 }  // namespace
 
-std::string nodeName(const host::BaseList2D& node) {
-    std::string name;
-    if (!node.nameUtf8(name) || name.empty()) {
-        return "object";
-    }
-    return name;
-}
-
 std::string sceneNameFromFileName(const std::string& fileName) {
     const size_t dot = fileName.find_last_of('.');
     return dot == std::string::npos ? fileName : fileName.substr(0, dot);
@@ -136,35 +128,6 @@ std::string documentSceneName(const host::BaseDocument& document) {
         return sceneNameFromFileName(file.utf8());
     }
     return "untitled";
-}
-
-void scanTag(const host::BaseTag& tag, host::BaseTag* uvwTag, host::BaseTag* normalTag,
-             SelectionTagMap* selectionTags, TextureTagList& textureTags) {
-    switch (tag.type()) {
-        case host::kTagTexture:
-        case host::kTagHairMaterial:
-            textureTags.push_back(tag);
-            break;
-        case host::kTagUVW:
-            if (uvwTag) {
-                *uvwTag = tag;
-            }
-            break;
-        case host::kTagNormal:
-            if (normalTag) {
-                *normalTag = tag;
-            }
-            break;
-        case host::kTagPolygonSelection:
-            if (selectionTags) {
-                std::string name;
-                tag.nameUtf8(name);  // empty when unnamed or not convertible
-                (*selectionTags)[name] = tag;
-            }
-            break;
-        default:
-            break;
-    }
 }
 
 void walkObject(PluginContext& context, const host::BaseObject& object, TextureTagList textureTags,

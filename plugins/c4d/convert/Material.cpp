@@ -7,7 +7,7 @@
 
 #include "platform/file.h"
 #include "platform/utf.h"
-#include "plugins/c4d/convert/animation.h"
+#include "plugins/c4d/convert/SceneValues.h"
 #include "plugins/c4d/host/Filename.h"
 #include "plugins/c4d/host/Gradient.h"
 #include "trvScene_api.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "plugins/c4d/convert/DocumentWalk.h"
 #include "plugins/c4d/convert/Material.h"
-#include "plugins/c4d/convert/animation.h"
+#include "plugins/c4d/convert/ObjectTags.h"
+#include "plugins/c4d/convert/SceneValues.h"
 #include "plugins/c4d/host/HairGuides.h"
 
 namespace raydeck::c4d {
@@ -56,12 +56,6 @@ void readHairTag(const PluginContext& context, const host::BaseTag& tag, Materia
         record.diffuse[1] = c.y;
         record.diffuse[2] = c.z;
     }
-}
-
-void sendFloats(trvScene_api& api, const char* name, int type, const std::vector<float>& v,
-                uint32_t count) {
-    const trvArray record = {v.data(), count};
-    api.attribute(name, type, &record);
 }
 
 }  // namespace
@@ -142,14 +136,10 @@ void convertHairObject(PluginContext& context, const host::BaseObject& object,
     api.attribute("radius", trvType::float_, &radius);
     const int32_t order = 2;
     api.attribute("order", trvType::int_, &order);
-    sendFloats(api, "p", trvType::array_bit | trvType::vec3f, p,
-               static_cast<uint32_t>(p.size() / 3));
-    sendFloats(api, "pr", trvType::array_bit | trvType::float_, pr,
-               static_cast<uint32_t>(pr.size()));
-    sendFloats(api, "curve_uv", trvType::array_bit | trvType::float_, curveUv,
-               static_cast<uint32_t>(curveUv.size()));
-    const trvArray counts = {nvertices.data(), static_cast<uint32_t>(nvertices.size())};
-    api.attribute("nvertices", trvType::array_bit | trvType::int_, &counts);
+    writeArray(api, "p", trvType::vec3f, p.data(), p.size() / 3);
+    writeArray(api, "pr", trvType::float_, pr.data(), pr.size());
+    writeArray(api, "curve_uv", trvType::float_, curveUv.data(), curveUv.size());
+    writeArray(api, "nvertices", trvType::int_, nvertices.data(), nvertices.size());
 
     api.endGeometry();
     emitMaterial(context, record);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "plugins/c4d/convert/SceneValues.h"
 #include "trvScene_api.h"
 
 namespace raydeck::c4d {
@@ -12,26 +13,6 @@ namespace raydeck::c4d {
 namespace {
 
 constexpr int32_t kAreaLight = 8;
-
-bool writeArray(trvScene_api* api, const char* name, int type, const void* data, uint32_t count) {
-    const trvArray array{data, count};
-    return api->attribute(name, type, &array);
-}
-
-// Truncation toward zero; NaN and values beyond the int32 range (whose conversion would be
-// undefined) become 0 and the nearest limit.
-int32_t truncatePower(double value) {
-    if (!(value == value)) {
-        return 0;
-    }
-    if (value >= 2147483647.0) {
-        return 2147483647;
-    }
-    if (value <= -2147483648.0) {
-        return -2147483647 - 1;
-    }
-    return static_cast<int32_t>(value);
-}
 
 }  // namespace
 
@@ -75,9 +56,9 @@ void convertLight(PluginContext& context, const std::string& nodeName,
         if (unit == 1) {
             intensity = static_cast<float>(intensity * 12.566);
         }
-        power = truncatePower(intensity);
+        power = truncateToInt32(intensity);
     } else {
-        power = truncatePower(static_cast<float>(brightness) * 100.0);
+        power = truncateToInt32(static_cast<float>(brightness) * 100.0);
     }
 
     const float vertices[18] = {0, -hy, 0, hx, 0, 0, 0, 0, hz, -hx, 0, 0, 0, 0, -hz, 0, hy, 0};
@@ -86,10 +67,10 @@ void convertLight(PluginContext& context, const std::string& nodeName,
 
     api->beginObject(nodeName.c_str(), true);
     api->beginGeometry("triangles");
-    writeArray(api, "vertices", trvType::vec3f | trvType::array_bit, vertices, 6);
+    writeArray(*api, "vertices", trvType::vec3f, vertices, 6);
     // Each vertex's normal is its own position, deliberately not normalised.
-    writeArray(api, "normals", trvType::vec3f | trvType::array_bit, vertices, 6);
-    writeArray(api, "triangles", trvType::int_ | trvType::array_bit, triangles, 24);
+    writeArray(*api, "normals", trvType::vec3f, vertices, 6);
+    writeArray(*api, "triangles", trvType::int_, triangles, 24);
     api->endGeometry();
 
     // Unlike surface materials, the light's material is opened before its shader and carries the
