@@ -45,6 +45,18 @@ constexpr int volume = 2;
 constexpr int reflection_map = 3;
 }  // namespace trvShaderKind
 
+// Bits of setFlags (slot 56): the sink's output options.
+namespace trvOutputFlag {
+constexpr unsigned pack_arrays = 0x2;        // numeric arrays as raw bytes
+constexpr unsigned no_indent = 0x400000;     // lines not indented by depth
+constexpr unsigned initial = 0x400001;       // a sink's options before any setFlags
+}  // namespace trvOutputFlag
+
+// Bits of flags (slot 63): tags on what follows.
+namespace trvNodeFlag {
+constexpr unsigned group = 0x1;  // the document walk's group of one host object
+}  // namespace trvNodeFlag
+
 // The value of an array type code: the first element and the element count (in elements of
 // the base type). A sink reads only the 32 bits of the count.
 struct trvArray {

@@ -15,17 +15,13 @@
 #include "plugins/c4d/host/AtomArray.h"
 #include "plugins/c4d/host/Filename.h"
 #include "plugins/c4d/host/HostInterface.h"
+#include "plugins/c4d/host/Parameters.h"
 #include "trvScene_api.h"
 
 namespace raydeck::c4d {
 
 namespace {
 
-constexpr int32_t kParamEditorVisibility = 901;
-constexpr int32_t kParamRenderVisibility = 902;
-constexpr int32_t kVisibilityInherit = 2;
-constexpr int32_t kVisibilityOn = 0;
-constexpr unsigned kGroupFlags = 1;
 // Below this a subtree's remaining progress is rounding noise, not worth a line.
 constexpr float kProgressEpsilon = 0.00001f;
 
@@ -46,11 +42,11 @@ struct ObjectState {
 // Visibility parameter `id`: 2 (and an unreadable value, the host's default) keeps the parent's
 // state, 0 shows, anything else hides.
 bool inheritVisibility(const host::BaseObject& object, int32_t id, bool parentVisible) {
-    int32_t value = kVisibilityInherit;
-    if (!object.getInt(id, value) || value == kVisibilityInherit) {
+    int32_t value = host::objectParam::kVisibilityInherit;
+    if (!object.getInt(id, value) || value == host::objectParam::kVisibilityInherit) {
         return parentVisible;
     }
-    return value == kVisibilityOn;
+    return value == host::objectParam::kVisibilityOn;
 }
 
 struct CameraEntry {
@@ -155,12 +151,12 @@ void walkObject(PluginContext& context, const host::BaseObject& object, TextureT
 
     api->progress(state->name.c_str(), context.progressTotal);
 
-    editorVisible = inheritVisibility(object, kParamEditorVisibility, editorVisible);
-    renderVisible = inheritVisibility(object, kParamRenderVisibility, renderVisible);
+    editorVisible = inheritVisibility(object, host::objectParam::kEditorVisibility, editorVisible);
+    renderVisible = inheritVisibility(object, host::objectParam::kRenderVisibility, renderVisible);
     const bool visible = editorVisible && renderVisible;
 
     builder.beginGroup(state->name);
-    api->flags(kGroupFlags);
+    api->flags(trvNodeFlag::group);
     {
         const trv::matrix m = sceneMatrix(state->matrix);
         api->transform(m.m);

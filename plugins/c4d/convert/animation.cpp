@@ -8,17 +8,13 @@
 #include <limits>
 #include <new>
 
+#include "plugins/c4d/host/Parameters.h"
 #include "plugins/c4d/host/RotationOrder.h"
 
 namespace raydeck::c4d {
 
 namespace {
 
-constexpr int32_t kParamPosition = 903;
-constexpr int32_t kParamRotation = 904;
-constexpr int32_t kParamScale = 905;
-constexpr int32_t kComponentX = 1000;
-constexpr int32_t kTrackEnabled = 904;
 constexpr int32_t kFramesPerSecond = 30;
 // 1/30 s in single precision (0.033333335); the clock accumulates it in single precision.
 constexpr float kStep = 1.0f / 30.0f;
@@ -45,7 +41,7 @@ KeyRange keyRange(const host::CCurve& curve) {
 
 bool trackEnabled(const host::CTrack& track) {
     int32_t enabled = 0;
-    track.getInt(kTrackEnabled, enabled);
+    track.getInt(host::trackParam::kEnabled, enabled);
     return enabled != 0;
 }
 
@@ -64,11 +60,11 @@ int componentRank(int component, int order) {
 
 const char* parameterName(int32_t first) {
     switch (first) {
-        case kParamPosition:
+        case host::objectParam::kPosition:
             return "Position";
-        case kParamRotation:
+        case host::objectParam::kRotation:
             return "Rotation";
-        case kParamScale:
+        case host::objectParam::kScale:
             return "Scale";
         default:
             return "Parameter";
@@ -82,7 +78,7 @@ std::string trackName(const host::CTrack& track, const host::TrackId& id) {
         return name;
     }
     static const char* const kAxis[3] = {"X", "Y", "Z"};
-    const int c = id.second - kComponentX;
+    const int c = id.second - host::vectorComponent::kX;
     return std::string(parameterName(id.first)) + " . " + (c >= 0 && c < 3 ? kAxis[c] : "?");
 }
 
@@ -151,10 +147,10 @@ namespace {
 void placementFactors(const AnimationPlacement& p, int32_t parameter, int component,
                       host::Matrix& left, host::Matrix& right) {
     if (!p.cameraMode) {
-        if (parameter == kParamPosition) {
+        if (parameter == host::objectParam::kPosition) {
             left = affineChain({&p.Ti, &p.Ri, &p.Si});
             right = affineChain({&p.S, &p.R, &p.T});
-        } else if (parameter == kParamScale) {
+        } else if (parameter == host::objectParam::kScale) {
             left = p.Si;
             right = p.S;
         } else if (component == 0) {
@@ -172,10 +168,10 @@ void placementFactors(const AnimationPlacement& p, int32_t parameter, int compon
         }
         return;
     }
-    if (parameter == kParamPosition) {
+    if (parameter == host::objectParam::kPosition) {
         left = p.T;
         right = p.Ti;
-    } else if (parameter == kParamScale) {
+    } else if (parameter == host::objectParam::kScale) {
         left = affineChain({&p.T, &p.R, &p.S});
         right = affineChain({&p.Si, &p.Ri, &p.Ti});
     } else if (component == 0) {
@@ -221,13 +217,13 @@ void collectTrack(PluginContext&, const host::CTrack& track, TrackList& scale, T
         return;
     }
     switch (id.first) {
-        case kParamPosition:
+        case host::objectParam::kPosition:
             position.push_back(track);
             break;
-        case kParamRotation:
+        case host::objectParam::kRotation:
             rotation.push_back(track);
             break;
-        case kParamScale:
+        case host::objectParam::kScale:
             scale.push_back(track);
             break;
         default:
@@ -240,9 +236,11 @@ bool sampleTrack(const host::BaseDocument& document, const host::CTrack& track,
     out.matrices.clear();
     out.timestamps.clear();
     const host::TrackId id = track.id();
-    const int c = id.second - kComponentX;
+    const int c = id.second - host::vectorComponent::kX;
     const int32_t k = id.first;
-    if (c < 0 || c > 2 || (k != kParamPosition && k != kParamRotation && k != kParamScale)) {
+    if (c < 0 || c > 2 ||
+        (k != host::objectParam::kPosition && k != host::objectParam::kRotation &&
+         k != host::objectParam::kScale)) {
         return false;
     }
     const host::CCurve curve = track.curve();
@@ -275,12 +273,14 @@ bool sampleTrack(const host::BaseDocument& document, const host::CTrack& track,
     for (size_t i = 0; i < count; ++i) {
         const double hostValue =
             track.value(document, host::HostTime::fromSeconds(h), kFramesPerSecond);
-        host::Vector v = k == kParamScale ? host::Vector(1, 1, 1) : host::Vector(0, 0, 0);
+        host::Vector v =
+            k == host::objectParam::kScale ? host::Vector(1, 1, 1) : host::Vector(0, 0, 0);
         const double value = static_cast<float>(hostValue);
         (c == 0 ? v.x : c == 1 ? v.y : v.z) = value;
-        const host::Matrix x = k == kParamPosition   ? translationMatrix(v)
-                               : k == kParamRotation ? rotationMatrix(v, placement.order)
-                                                     : scaleMatrix(v);
+        const host::Matrix x = k == host::objectParam::kPosition ? translationMatrix(v)
+                               : k == host::objectParam::kRotation
+                                   ? rotationMatrix(v, placement.order)
+                                   : scaleMatrix(v);
         if (i == 0) {
             firstInverse = affineInverse(x);
         }
@@ -322,7 +322,7 @@ void writeAnimation(PluginContext& context, const std::string& objectName, const
     std::vector<Entry> sorted;
     sorted.reserve(tracks.size());
     for (const host::CTrack& t : tracks) {
-        const int c = t.id().second - kComponentX;
+        const int c = t.id().second - host::vectorComponent::kX;
         // A component other than x, y or z has no vector slot to animate.
         if (c >= 0 && c <= 2) {
             sorted.push_back(Entry{t, componentRank(c, rotationOrder)});

@@ -10,18 +10,11 @@
 #include "plugins/c4d/convert/ObjectTags.h"
 #include "plugins/c4d/convert/SceneValues.h"
 #include "plugins/c4d/host/HairGuides.h"
+#include "plugins/c4d/host/Parameters.h"
 
 namespace raydeck::c4d {
 
 namespace {
-
-constexpr int32_t kTagName = 900;
-constexpr int32_t kTagHairMaterialLink = 1000;
-constexpr int32_t kMaterialHair = 1017730;
-constexpr int32_t kHairRootThickness = 3009;
-constexpr int32_t kHairTipThickness = 3010;
-constexpr int32_t kHairColorShader = 3000;
-constexpr int32_t kHairColorGradient = 3139;
 
 struct Thickness {
     float root = 0.5f;
@@ -32,25 +25,25 @@ struct Thickness {
 void readHairTag(const PluginContext& context, const host::BaseTag& tag, MaterialRecord& record,
                  Thickness& thickness) {
     std::string name;
-    if (tag.getStringUtf8(kTagName, name)) {
+    if (tag.getStringUtf8(host::nodeParam::kName, name)) {
         record.name = name;
     }
     host::BaseList2D material;
-    if (!tag.getLink(kTagHairMaterialLink, context.document, material) ||
-        material.type() != kMaterialHair) {
+    if (!tag.getLink(host::hairTagParam::kMaterial, context.document, material) ||
+        material.type() != host::kMaterialHair) {
         return;
     }
     double root = thickness.root, tip = thickness.tip;
-    material.getFloat(kHairRootThickness, root);
-    material.getFloat(kHairTipThickness, tip);
+    material.getFloat(host::hairMaterialParam::kRootThickness, root);
+    material.getFloat(host::hairMaterialParam::kTipThickness, tip);
     thickness.root = static_cast<float>(root);
     thickness.tip = static_cast<float>(tip);
     host::BaseList2D shader;
-    if (material.getLink(kHairColorShader, context.document, shader)) {
+    if (material.getLink(host::hairMaterialParam::kColorShader, context.document, shader)) {
         readShader(context, host::BaseShader(shader), record);
     }
     host::Gradient gradient;
-    if (material.getGradient(kHairColorGradient, gradient)) {
+    if (material.getGradient(host::hairMaterialParam::kColorGradient, gradient)) {
         const host::Vector c = gradient.firstKnotColorOrWhite();
         record.diffuse[0] = c.x;
         record.diffuse[1] = c.y;

@@ -6,15 +6,12 @@
 #include <cstdint>
 
 #include "plugins/c4d/convert/SceneValues.h"
+#include "plugins/c4d/host/Parameters.h"
 #include "trvScene_api.h"
 
 namespace raydeck::c4d {
 
-namespace {
-
-constexpr int32_t kAreaLight = 8;
-
-}  // namespace
+namespace {}  // namespace
 
 void convertLight(PluginContext& context, const std::string& nodeName,
                   const host::BaseObject& object) {
@@ -27,33 +24,33 @@ void convertLight(PluginContext& context, const std::string& nodeName,
     host::Vector color(0, 0, 0);
     double brightness = 0.0;
     int32_t type = 0;
-    object.getVector(90000, color);
-    object.getFloat(90001, brightness);
-    object.getInt(90002, type);
-    const bool area = type == kAreaLight;
+    object.getVector(host::lightParam::kColor, color);
+    object.getFloat(host::lightParam::kBrightness, brightness);
+    object.getInt(host::lightParam::kType, type);
+    const bool area = type == host::lightParam::kTypeArea;
 
     float hx = 1.0f, hy = 1.0f, hz = 1.0f;
     if (area) {
         double sx = 0.0, sy = 0.0, sz = 0.0;
-        object.getFloat(100010, sx);
-        object.getFloat(100011, sy);
-        object.getFloat(100012, sz);
+        object.getFloat(host::lightParam::kAreaSizeX, sx);
+        object.getFloat(host::lightParam::kAreaSizeY, sy);
+        object.getFloat(host::lightParam::kAreaSizeZ, sz);
         hx = static_cast<float>(sx * 0.5);
         hy = static_cast<float>(sy * 0.5);
         hz = static_cast<float>(sz * 0.5);
     }
 
     int32_t lumenSwitch = 0;
-    object.getInt(90046, lumenSwitch);
+    object.getInt(host::lightParam::kIntensitySwitch, lumenSwitch);
     const bool lumen = lumenSwitch != 0;
     int32_t power = 0;
     if (lumen) {
         int32_t unit = 0;
         double value = 0.0;
-        object.getInt(90037, unit);
-        object.getFloat(90043, value);
+        object.getInt(host::lightParam::kIntensityUnit, unit);
+        object.getFloat(host::lightParam::kIntensity, value);
         float intensity = static_cast<float>(value);
-        if (unit == 1) {
+        if (unit == host::lightParam::kUnitCandela) {
             intensity = static_cast<float>(intensity * 12.566);
         }
         power = truncateToInt32(intensity);

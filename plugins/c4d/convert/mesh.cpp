@@ -12,6 +12,7 @@
 #include "plugins/c4d/convert/ObjectTags.h"
 #include "plugins/c4d/convert/SceneValues.h"
 #include "plugins/c4d/host/BaseTag.h"
+#include "plugins/c4d/host/Parameters.h"
 #include "trvScene_api.h"
 
 namespace raydeck::c4d {
@@ -298,7 +299,8 @@ void convertPolygonObject(PluginContext& context, const host::BaseObject& object
     host::BaseList2D layer = object.layer(context.document);
     if (layer) {
         int32_t on1 = 0, on2 = 0;
-        if (!layer.getInt(1001, on1) || !layer.getInt(1002, on2) || on1 == 0 || on2 == 0) {
+        if (!layer.getInt(host::layerParam::kSwitchA, on1) ||
+            !layer.getInt(host::layerParam::kSwitchB, on2) || on1 == 0 || on2 == 0) {
             return;
         }
     }
@@ -365,7 +367,7 @@ void convertPolygonObject(PluginContext& context, const host::BaseObject& object
         const host::BaseTag* restriction = nullptr;
         if (isTexture) {
             std::string text;
-            entry.getStringUtf8(1006, text);
+            entry.getStringUtf8(host::textureTagParam::kRestriction, text);
             auto it = selections.find(text);
             if (it != selections.end()) {
                 restriction = &it->second;
