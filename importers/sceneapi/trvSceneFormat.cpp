@@ -420,4 +420,30 @@ void packedHeader(char kind, uint32_t count, unsigned char out[8]) {
     }
 }
 
+bool isPackedKind(char kind) {
+    return kind == 'c' || kind == 'f' || kind == 'r' || kind == 'i';
+}
+
+uint32_t packedCount(const unsigned char countBytes[4]) {
+    return static_cast<uint32_t>(countBytes[0]) | static_cast<uint32_t>(countBytes[1]) << 8 |
+           static_cast<uint32_t>(countBytes[2]) << 16 | static_cast<uint32_t>(countBytes[3]) << 24;
+}
+
+uint64_t packedPayloadBytes(char kind, uint32_t count) {
+    return static_cast<uint64_t>(count) * (kind == 'r' ? 8u : 4u);
+}
+
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 }  // namespace trvFormat
