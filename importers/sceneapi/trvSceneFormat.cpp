@@ -433,17 +433,4 @@ uint64_t packedPayloadBytes(char kind, uint32_t count) {
     return static_cast<uint64_t>(count) * (kind == 'r' ? 8u : 4u);
 }
 
-int hexDigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 }  // namespace trvFormat

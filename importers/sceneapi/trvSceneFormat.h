@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/hex.h"
+
 namespace trvFormat {
 
 // Room that any single value text needs (the widest is a double of 1e308 with 16 decimals).
@@ -86,6 +88,6 @@ uint32_t packedCount(const unsigned char countBytes[4]);
 uint64_t packedPayloadBytes(char kind, uint32_t count);
 
 // The value of a hex digit of either case; -1 for any other byte.
-int hexDigitValue(char c);
+using platform::hexDigitValue;
 
 }  // namespace trvFormat
