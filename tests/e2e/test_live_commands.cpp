@@ -25,7 +25,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/platform/TempDir.h"
+#include "tests/support/FileText.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -37,13 +38,6 @@ struct Result {
     std::string out, err;
     double seconds = 0;
 };
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::string regText(const std::string& text) {
     std::string out;

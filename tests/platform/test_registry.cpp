@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "TempDir.h"
 #include "platform/registry.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

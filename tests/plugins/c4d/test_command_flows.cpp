@@ -16,7 +16,7 @@
 #include "plugins/c4d/RaydeckCinema4DPlugin.h"
 #include "plugins/c4d/host/HostContext.h"
 #include "tests/importers/sceneapi/RecordingApi.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
 

@@ -5,8 +5,8 @@
 
 #include "plugins/c4d/convert/Material.h"
 #include "plugins/c4d/convert/mesh.h"
-#include "tests/platform/TempDir.h"
 #include "tests/plugins/c4d/test_mesh_fixture.h"
+#include "tests/support/TempDir.h"
 
 namespace raydeck::c4d::testing {
 namespace {

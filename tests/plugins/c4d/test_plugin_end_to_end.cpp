@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/platform/TempDir.h"
+#include "tests/support/FileText.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -18,13 +19,6 @@ struct HostRun {
     int exitCode = -1;
     std::string out, err;
 };
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class PluginEndToEnd : public ::testing::Test {
   protected:

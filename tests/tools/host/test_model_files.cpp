@@ -32,7 +32,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/platform/TempDir.h"
+#include "tests/support/FileText.h"
+#include "tests/support/TempDir.h"
 #include "tools/host/ModelImport.h"
 
 namespace fs = std::filesystem;
@@ -108,13 +109,6 @@ class ReadBound {
 
 // Every point and area light object carries the plug-in's proxy shape: 8 triangles.
 constexpr size_t kLightProxyTriangles = 8;
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 struct ToolRun {
     int code = -1;  // the exit code; -1 when killed or not started

@@ -18,6 +18,7 @@
 #include <system_error>
 #include <vector>
 
+#include "tests/support/FileText.h"
 #include "tools/host/DocumentLimits.h"
 
 namespace fs = std::filesystem;
@@ -28,13 +29,6 @@ struct Result {
     int code = -1;
     std::string out, err;
 };
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class RaydeckHost : public ::testing::Test {
   protected:
