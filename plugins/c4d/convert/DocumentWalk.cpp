@@ -15,7 +15,7 @@
 #include "plugins/c4d/host/AtomArray.h"
 #include "plugins/c4d/host/Filename.h"
 #include "plugins/c4d/host/HostInterface.h"
-#include "plugins/c4d/host/Parameters.h"
+#include "plugins/c4d/host/HostNumbers.h"
 #include "trvScene_api.h"
 
 namespace raydeck::c4d {

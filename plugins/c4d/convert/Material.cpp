@@ -10,7 +10,7 @@
 #include "plugins/c4d/convert/SceneValues.h"
 #include "plugins/c4d/host/Filename.h"
 #include "plugins/c4d/host/Gradient.h"
-#include "plugins/c4d/host/Parameters.h"
+#include "plugins/c4d/host/HostNumbers.h"
 #include "trvScene_api.h"
 
 namespace raydeck::c4d {

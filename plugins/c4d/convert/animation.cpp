@@ -8,7 +8,7 @@
 #include <limits>
 #include <new>
 
-#include "plugins/c4d/host/Parameters.h"
+#include "plugins/c4d/host/HostNumbers.h"
 #include "plugins/c4d/host/RotationOrder.h"
 
 namespace raydeck::c4d {

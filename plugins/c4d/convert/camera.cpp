@@ -5,7 +5,7 @@
 #include <string>
 
 #include "plugins/c4d/convert/animation.h"
-#include "plugins/c4d/host/Parameters.h"
+#include "plugins/c4d/host/HostNumbers.h"
 #include "trvNodes.h"
 
 namespace raydeck::c4d {

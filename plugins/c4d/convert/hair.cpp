@@ -10,7 +10,7 @@
 #include "plugins/c4d/convert/ObjectTags.h"
 #include "plugins/c4d/convert/SceneValues.h"
 #include "plugins/c4d/host/HairGuides.h"
-#include "plugins/c4d/host/Parameters.h"
+#include "plugins/c4d/host/HostNumbers.h"
 
 namespace raydeck::c4d {
 

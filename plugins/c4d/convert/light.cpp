@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "plugins/c4d/convert/SceneValues.h"
-#include "plugins/c4d/host/Parameters.h"
+#include "plugins/c4d/host/HostNumbers.h"
 #include "trvScene_api.h"
 
 namespace raydeck::c4d {

@@ -12,7 +12,7 @@
 #include "plugins/c4d/convert/ObjectTags.h"
 #include "plugins/c4d/convert/SceneValues.h"
 #include "plugins/c4d/host/BaseTag.h"
-#include "plugins/c4d/host/Parameters.h"
+#include "plugins/c4d/host/HostNumbers.h"
 #include "trvScene_api.h"
 
 namespace raydeck::c4d {

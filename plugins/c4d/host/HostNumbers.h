@@ -1,11 +1,31 @@
-// The host's parameter numbers and the values they take, named once, grouped by the class of
-// node that carries them; type numbers of objects and tags stay with BaseObject.h and BaseTag.h,
-// the document's parameters with HostInterface.h. Converters use these names, never the numbers.
+// The host's numbers, each named once: object, tag, material and shader types, and the parameter
+// numbers with the values they take, grouped by the class of node that carries them (the
+// document's parameters are with HostInterface.h). The converters and the simulator use these
+// names, never the numbers. Nothing here depends on the host interface.
 #pragma once
 
 #include <cstdint>
 
 namespace raydeck::host {
+
+// Object types.
+enum ObjectType : int32_t {
+    kObjectPolygon = 5100,
+    kObjectLight = 5102,
+    kObjectCamera = 5103,
+    kObjectNull = 5140,
+    kObjectHair = 1017305,
+};
+
+// Tag types.
+enum TagType : int32_t {
+    kTagPhong = 5612,
+    kTagTexture = 5616,
+    kTagUVW = 5671,
+    kTagPolygonSelection = 5673,
+    kTagNormal = 5711,
+    kTagHairMaterial = 1017729,
+};
 
 // Every node: its name (also what nameUtf8 reads).
 namespace nodeParam {
@@ -48,6 +68,7 @@ constexpr int32_t kAreaSizeX = 100010;
 constexpr int32_t kAreaSizeY = 100011;
 constexpr int32_t kAreaSizeZ = 100012;
 // Values of kType and kIntensityUnit.
+constexpr int32_t kTypePoint = 0;
 constexpr int32_t kTypeArea = 8;
 constexpr int32_t kUnitCandela = 1;
 }  // namespace lightParam
@@ -78,8 +99,10 @@ constexpr int32_t kLengthV = 1003;
 constexpr int32_t kProjection = 1004;
 constexpr int32_t kRestriction = 1006;  // name of the polygon selection it is restricted to
 constexpr int32_t kTile = 1007;
-// Value of kProjection: mapped through the object's own space (texture matrix) instead of uv.
+// Values of kProjection: mapped through the object's own space (texture matrix), or by the
+// object's UVW tag.
 constexpr int32_t kProjectionObjectSpace = 2;
+constexpr int32_t kProjectionUvw = 6;
 }  // namespace textureTagParam
 
 // Hair material tags (kTagHairMaterial).
