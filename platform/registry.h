@@ -32,6 +32,42 @@ Status readRegistryDword(RegistryKey key, const std::u16string& name, std::uint3
 
 Status closeRegistryKey(RegistryKey key);
 
+// Owns an open key and closes it when it goes, so that no early return leaks one.
+class ScopedRegistryKey {
+  public:
+    ScopedRegistryKey() = default;
+    explicit ScopedRegistryKey(RegistryKey key) : key_(key) {}
+    ~ScopedRegistryKey() { reset(); }
+    ScopedRegistryKey(ScopedRegistryKey&& other) noexcept : key_(other.release()) {}
+    ScopedRegistryKey& operator=(ScopedRegistryKey&& other) noexcept {
+        if (this != &other) {
+            reset(other.release());
+        }
+        return *this;
+    }
+    ScopedRegistryKey(const ScopedRegistryKey&) = delete;
+    ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
+
+    RegistryKey get() const { return key_; }
+    explicit operator bool() const { return key_ != nullptr; }
+    // Gives up ownership without closing.
+    RegistryKey release() {
+        RegistryKey key = key_;
+        key_ = nullptr;
+        return key;
+    }
+    // Closes the key held, if any, and holds `key` instead.
+    void reset(RegistryKey key = nullptr) {
+        if (key_ != nullptr) {
+            closeRegistryKey(key_);
+        }
+        key_ = key;
+    }
+
+  private:
+    RegistryKey key_ = nullptr;
+};
+
 // The `.reg` file that stands for the registry (it need not exist), for messages that say where
 // an installation was looked for. On Windows there is no such file: not_found.
 Status registryFile(std::string& path);

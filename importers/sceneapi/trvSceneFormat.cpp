@@ -420,4 +420,17 @@ void packedHeader(char kind, uint32_t count, unsigned char out[8]) {
     }
 }
 
+bool isPackedKind(char kind) {
+    return kind == 'c' || kind == 'f' || kind == 'r' || kind == 'i';
+}
+
+uint32_t packedCount(const unsigned char countBytes[4]) {
+    return static_cast<uint32_t>(countBytes[0]) | static_cast<uint32_t>(countBytes[1]) << 8 |
+           static_cast<uint32_t>(countBytes[2]) << 16 | static_cast<uint32_t>(countBytes[3]) << 24;
+}
+
+uint64_t packedPayloadBytes(char kind, uint32_t count) {
+    return static_cast<uint64_t>(count) * (kind == 'r' ? 8u : 4u);
+}
+
 }  // namespace trvFormat

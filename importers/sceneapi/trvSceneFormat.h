@@ -1,10 +1,19 @@
 // trvSceneFormat: how the scene text spells single values, detects names that need the hex
-// form, hex-encodes bytes and lays out the header of a packed array block. Pure functions over
-// caller buffers: no output, no allocation, no dependence on the process locale.
+// form, hex-encodes bytes and lays out the header of a packed array block; and the reading half
+// that undoes the last two for the readers of scene text (tools/rdk, tools/live). Pure
+// functions over caller buffers: no output, no allocation, no dependence on the process locale.
+//
+// A new statement of the format touches: the writer (trvScene_api_file.cpp, and a spelling
+// helper here when it has a new kind of value), the readers (tools/rdk/RdkReader.cpp, and
+// tools/live/SceneScanner.cpp when it can stand before the first group or is a progress line),
+// the check and summary (tools/rdk/RdkCheck.cpp, RdkSummary.cpp), and the golden files under
+// tests/data/sceneapi.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/hex.h"
 
 namespace trvFormat {
 
@@ -61,5 +70,24 @@ char packedKind(int baseType);
 
 // The 8-byte header of a packed block: 01 02 03, the kind letter, N as little-endian 32 bits.
 void packedHeader(char kind, uint32_t count, unsigned char out[8]);
+
+// --- Reading ---
+
+// The bytes 01 02 03 that open a packed block.
+constexpr unsigned char kPackedMagic[3] = {0x01, 0x02, 0x03};
+constexpr size_t kPackedHeaderBytes = 8;
+
+// True for the kind letters packedKind gives.
+bool isPackedKind(char kind);
+
+// The element count of a packed block from header bytes 4 to 7 (little-endian).
+uint32_t packedCount(const unsigned char countBytes[4]);
+
+// Bytes of the data that follows a packed header: 8 per element of kind 'r', 4 otherwise ('c'
+// counts floats, not vectors).
+uint64_t packedPayloadBytes(char kind, uint32_t count);
+
+// The value of a hex digit of either case; -1 for any other byte.
+using platform::hexDigitValue;
 
 }  // namespace trvFormat

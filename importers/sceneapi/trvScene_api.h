@@ -7,6 +7,14 @@
 
 #include <cstdint>
 
+// Lets compilers that know the attribute check printf-style arguments against their format;
+// `f` and `a` count from 1, the object being 1 for a member function.
+#if defined(__GNUC__) || defined(__clang__)
+#define TRV_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#else
+#define TRV_PRINTF_FORMAT(f, a)
+#endif
+
 // Attribute type codes: how many bytes the value pointer covers and how a sink reads them.
 namespace trvType {
 constexpr int vec3f = 1;        // 3 floats
@@ -36,6 +44,18 @@ constexpr int shadow = 1;
 constexpr int volume = 2;
 constexpr int reflection_map = 3;
 }  // namespace trvShaderKind
+
+// Bits of setFlags (slot 56): the sink's output options.
+namespace trvOutputFlag {
+constexpr unsigned pack_arrays = 0x2;        // numeric arrays as raw bytes
+constexpr unsigned no_indent = 0x400000;     // lines not indented by depth
+constexpr unsigned initial = 0x400001;       // a sink's options before any setFlags
+}  // namespace trvOutputFlag
+
+// Bits of flags (slot 63): tags on what follows.
+namespace trvNodeFlag {
+constexpr unsigned group = 0x1;  // the document walk's group of one host object
+}  // namespace trvNodeFlag
 
 // The value of an array type code: the first element and the element count (in elements of
 // the base type). A sink reads only the 32 bits of the count.
@@ -106,8 +126,7 @@ public:
     virtual int reserved52() = 0;                                            // 52
     virtual void* reserved53() = 0;                                          // 53
     virtual void declareAttribute(const char* name, const char* type) = 0;   // 54
-    virtual void printf(const char* format, ...)                             // 55
-        __attribute__((format(printf, 2, 3))) = 0;
+    virtual void printf(const char* format, ...) TRV_PRINTF_FORMAT(2, 3) = 0;  // 55
     virtual void setFlags(int flags) = 0;                                    // 56
     virtual void version(int version) = 0;                                   // 57
     virtual void reserved58() = 0;                                           // 58

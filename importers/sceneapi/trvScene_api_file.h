@@ -92,7 +92,7 @@ class trvScene_api_file : public trvScene_api {
     int reserved52() override;
     void* reserved53() override;
     void declareAttribute(const char* name, const char* type) override;
-    __attribute__((format(printf, 2, 3))) void printf(const char* format, ...) override;
+    TRV_PRINTF_FORMAT(2, 3) void printf(const char* format, ...) override;
     void setFlags(int flags) override;
     void version(int version) override;
     void reserved58() override;
@@ -118,7 +118,7 @@ class trvScene_api_file : public trvScene_api {
     void sink(const char* data, size_t length, bool raw);
     void appendCapture(trvCapturedShader* target, const char* data, size_t length, bool raw);
     bool atLineStart() const;
-    bool indentOn() const { return (flagsWord_ & 0x400000u) == 0; }
+    bool indentOn() const { return (flagsWord_ & trvOutputFlag::no_indent) == 0; }
 
     void quoted(const char* name, Pen pen);
     void directiveName(const char* name);
@@ -155,7 +155,7 @@ class trvScene_api_file : public trvScene_api {
     bool directiveStyle_ = false;
     int32_t section_ = 0;
     bool packArrays_;
-    uint32_t flagsWord_ = 0x400001u;
+    uint32_t flagsWord_ = trvOutputFlag::initial;
     bool capturing_ = false;
     trvCapturedShader* captureTarget_ = nullptr;
     int64_t arrayCount_ = 0;

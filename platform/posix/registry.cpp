@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/hex.h"
 #include "platform/utf.h"
 
 namespace platform {
@@ -135,19 +136,6 @@ bool parseQuoted(const std::string& s, std::size_t& pos, std::string& out) {
     return false;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // "00,4a,ff" (blanks and line continuations already reduced to blanks) into bytes.
 bool parseHexBytes(const std::string& s, std::vector<std::uint8_t>& out) {
     out.clear();
@@ -158,7 +146,7 @@ bool parseHexBytes(const std::string& s, std::vector<std::uint8_t>& out) {
         if (t.size() == 1 || t.size() == 2) {
             int v = 0;
             for (char c : t) {
-                const int d = hexDigit(c);
+                const int d = hexDigitValue(c);
                 if (d < 0) {
                     return false;
                 }
@@ -242,7 +230,7 @@ bool parseData(const std::string& raw, bool unicodeFile, Value& value, bool& era
         }
         std::uint32_t v = 0;
         for (char c : digits) {
-            const int h = hexDigit(c);
+            const int h = hexDigitValue(c);
             if (h < 0) {
                 return false;
             }
@@ -265,7 +253,7 @@ bool parseData(const std::string& raw, bool unicodeFile, Value& value, bool& era
         }
         type = 0;
         for (std::size_t i = pos + 1; i < close; ++i) {
-            const int h = hexDigit(lower[i]);
+            const int h = hexDigitValue(lower[i]);
             if (h < 0) {
                 return false;
             }

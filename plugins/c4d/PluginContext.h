@@ -17,15 +17,8 @@
 namespace raydeck::c4d {
 
 struct PluginContext {
-    // Mesh scratch arrays, reused by every piece the mesh conversion writes (cleared, never
-    // shrunk), so large meshes do not reallocate per piece; growing them writes no zeros.
-    ScratchVector<float> positions;
-    ScratchVector<float> normals;
-    ScratchVector<float> uvs;
-    ScratchVector<int32_t> triangles;
-    ScratchVector<int32_t> normalIndices;
-    ScratchVector<int32_t> uvIndices;
-    // The mesh conversion's point remap and claimed-polygon marks, reused the same way.
+    // The mesh conversion's working arrays, kept for the plug-in's lifetime so that large meshes
+    // reuse them instead of reallocating per object.
     MeshScratch meshScratch;
 
     // Folder of the document being converted (UTF-8); empty for an unsaved document.

@@ -25,7 +25,9 @@
 #include <thread>
 #include <vector>
 
-#include "tests/platform/TempDir.h"
+#include "tests/support/FileText.h"
+#include "tests/support/RunProgram.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -37,13 +39,6 @@ struct Result {
     std::string out, err;
     double seconds = 0;
 };
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::string regText(const std::string& text) {
     std::string out;
@@ -215,33 +210,17 @@ class LiveCommands : public ::testing::Test {
 
     // Runs raydeck-host with the real plug-in in the test folder and waits for it.
     Result host(std::vector<std::string> args) {
-        const fs::path outFile = dir_ / ".stdout", errFile = dir_ / ".stderr";
         const auto start = Clock::now();
-        const pid_t pid = fork();
-        if (pid == 0) {
-            if (chdir((dir_ / "docs").c_str()) != 0) {
-                _exit(127);
-            }
-            const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(out, 1);
-            dup2(err, 2);
-            args.insert(args.begin(), {RAYDECK_HOST_EXE, "--plugin", RAYDECK_PLUGIN});
-            std::vector<char*> argv;
-            for (std::string& a : args) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
+        RunOptions options;
+        options.workingFolder = (dir_ / "docs").string();
+        options.outputFolder = dir_.string();
+        args.insert(args.begin(), {"--plugin", RAYDECK_PLUGIN});
+        const ProgramRun run = runProgram(RAYDECK_HOST_EXE, std::move(args), options);
         Result r;
-        int status = 0;
-        waitpid(pid, &status, 0);
         r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = readFile(outFile);
-        r.err = readFile(errFile);
+        r.code = run.codeOr(128 + run.signal);
+        r.out = run.out;
+        r.err = run.err;
         return r;
     }
 

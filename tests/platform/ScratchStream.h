@@ -7,7 +7,7 @@
 
 #include "platform/file.h"
 #include "platform/utf.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 
 class ScratchStream {
   public:

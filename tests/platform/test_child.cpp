@@ -9,7 +9,7 @@
 
 #include "platform/child.h"
 #include "platform/program.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "TempDir.h"
 #include "platform/file.h"
 #include "platform/utf.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <sstream>
 #include <string>
 
-#include "TempDir.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/utf.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "platform/program.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 

@@ -5,9 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
-#include "TempDir.h"
 #include "platform/registry.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -82,6 +83,25 @@ TEST_F(Registry, Regedit4TextDwordDefaultAndEscapes) {
     EXPECT_TRUE(platform::readRegistryDword(key, u"livelinkport", port).ok());
     EXPECT_EQ(port, 0x238cu);
     platform::closeRegistryKey(key);
+}
+
+// A scoped key closes once, whoever holds it last (the sanitized run catches a double close).
+TEST_F(Registry, ScopedKeyMovesAndClosesOnce) {
+    write("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\A]\r\n\"N\"=dword:00000007\r\n");
+    RegistryKey opened = nullptr;
+    ASSERT_TRUE(open(kUser, u"Software\\A", opened));
+    platform::ScopedRegistryKey first(opened);
+    platform::ScopedRegistryKey second(std::move(first));
+    EXPECT_FALSE(first);
+    ASSERT_TRUE(second);
+    std::uint32_t n = 0;
+    EXPECT_TRUE(platform::readRegistryDword(second.get(), u"N", n).ok());
+    EXPECT_EQ(n, 7u);
+    first = std::move(second);
+    EXPECT_TRUE(platform::readRegistryDword(first.get(), u"N", n).ok());
+    RegistryKey kept = first.release();
+    EXPECT_FALSE(first);
+    EXPECT_TRUE(platform::closeRegistryKey(kept).ok());
 }
 
 TEST_F(Registry, Version5AsUtf16WithBomAndAsUtf8) {

@@ -11,19 +11,11 @@
 #include <sstream>
 #include <string>
 
-#include "TempDir.h"
 #include "platform/stdstream.h"
+#include "tests/support/FileText.h"
+#include "tests/support/TempDir.h"
 
-namespace {
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(StdStream, DataGoesToOldStdoutAndLaterPrintsToStderr) {
     TempDir dir;
@@ -51,8 +43,8 @@ TEST(StdStream, DataGoesToOldStdoutAndLaterPrintsToStderr) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
     ASSERT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(readAll(outPath), "before|DATA\n\x01");
-    EXPECT_EQ(readAll(errPath), "after");
+    EXPECT_EQ(readFile(outPath), "before|DATA\n\x01");
+    EXPECT_EQ(readFile(errPath), "after");
 }
 
 TEST(StdStream, TapSeesEveryByteOnItsWayToStdoutAlsoThroughATakeover) {
@@ -95,8 +87,8 @@ TEST(StdStream, TapSeesEveryByteOnItsWayToStdoutAlsoThroughATakeover) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
     ASSERT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(readAll(outPath), "before|tapped|DATA\n\x01|restored");
-    EXPECT_EQ(readAll(seenPath), "tapped|DATA\n\x01");
+    EXPECT_EQ(readFile(outPath), "before|tapped|DATA\n\x01|restored");
+    EXPECT_EQ(readFile(seenPath), "tapped|DATA\n\x01");
 }
 
 TEST(StdStream, TapPassesTheOriginalOutputsRefusalOnToTheWriters) {

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <unordered_map>
 
+#include "plugins/c4d/host/HostNumbers.h"
 #include "plugins/c4d/host/RotationOrder.h"
 #include "rapidjson/error/en.h"
 #include "rapidjson/reader.h"
@@ -1497,7 +1498,7 @@ class Reader {
             auto tagPath = [&] {
                 return framePath(frames_.size() - 1) + "/tags/" + std::to_string(i);
             };
-            if ((t.type == 5671 || !t.uvw.empty()) && t.uvw.size() != n) {
+            if ((t.type == raydeck::host::kTagUVW || !t.uvw.empty()) && t.uvw.size() != n) {
                 fail(tagPath() + "/uvw", std::to_string(t.uvw.size()) + " records for " +
                                              std::to_string(n) + " polygons");
                 return;

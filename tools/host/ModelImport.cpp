@@ -16,6 +16,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "plugins/c4d/host/HostNumbers.h"
 #include "plugins/c4d/host/RotationOrder.h"
 
 namespace raydeck::hostsim {
@@ -24,16 +25,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-constexpr int32_t kPolygonObject = 5100;
-constexpr int32_t kLightObject = 5102;
-constexpr int32_t kCameraObject = 5103;
-constexpr int32_t kNullObject = 5140;
-constexpr int32_t kPhongTag = 5612;
-constexpr int32_t kTextureTag = 5616;
-constexpr int32_t kUvwTag = 5671;
-constexpr int32_t kSelectionTag = 5673;
-constexpr int32_t kStandardMaterial = 5703;
-constexpr int32_t kBitmapShader = 5833;
+namespace hn = raydeck::host;
 
 // ---- content test ---------------------------------------------------------------------------
 
@@ -314,7 +306,7 @@ class Importer {
         auto m = std::make_unique<SimMaterial>();
         m->kind = NodeKind::Material;
         m->document = &doc_;
-        m->type = kStandardMaterial;
+        m->type = hn::kMaterialStandard;
         m->id = "M" + std::to_string(index + 1);
         aiString name;
         if (src.Get(AI_MATKEY_NAME, name) == AI_SUCCESS) {
@@ -324,12 +316,12 @@ class Importer {
         aiColor3D diffuse(0.8f, 0.8f, 0.8f);
         src.Get(AI_MATKEY_COLOR_DIFFUSE, diffuse);
         m->channels.insert(0);
-        m->params[2100] = vectorValue(colour(diffuse));
-        m->params[2101] = numberValue(1.0);
+        m->params[hn::standardMaterialParam::kColor] = vectorValue(colour(diffuse));
+        m->params[hn::standardMaterialParam::kColorBrightness] = numberValue(1.0);
         aiColor3D specular(0, 0, 0);
         if (src.Get(AI_MATKEY_COLOR_SPECULAR, specular) == AI_SUCCESS) {
             m->channels.insert(8);
-            m->params[3100] = vectorValue(colour(specular));
+            m->params[hn::standardMaterialParam::kSpecularColor] = vectorValue(colour(specular));
         }
         aiString path;
         bool hasTexture = src.GetTexture(aiTextureType_DIFFUSE, 0, &path) == AI_SUCCESS;
@@ -343,10 +335,10 @@ class Importer {
                 auto s = std::make_unique<SimShader>();
                 s->kind = NodeKind::Shader;
                 s->document = &doc_;
-                s->type = kBitmapShader;
+                s->type = hn::kShaderBitmap;
                 s->id = m->id + "S1";
-                s->params[1000] = textValue(path.C_Str());
-                m->params[8000] = linkValue(s.get());
+                s->params[hn::shaderParam::kBitmapFile] = textValue(path.C_Str());
+                m->params[hn::standardMaterialParam::kColorShader] = linkValue(s.get());
                 m->shaders.push_back(std::move(s));
             }
         }
@@ -359,8 +351,10 @@ class Importer {
         o->document = &doc_;
         o->type = type;
         o->name = name;
-        o->params[901] = numberValue(2);
-        o->params[902] = numberValue(2);
+        o->params[hn::objectParam::kEditorVisibility] =
+            numberValue(hn::objectParam::kVisibilityInherit);
+        o->params[hn::objectParam::kRenderVisibility] =
+            numberValue(hn::objectParam::kVisibilityInherit);
         return o;
     }
 
@@ -371,7 +365,7 @@ class Importer {
         t->type = type;
         t->name = name;
         t->owner = &owner;
-        t->params[900] = textValue(name);
+        t->params[hn::nodeParam::kName] = textValue(name);
         return t;
     }
 
@@ -499,7 +493,7 @@ class Importer {
                 }
                 self = std::move(o);
             } else {
-                self = newObject(kNullObject, name);
+                self = newObject(hn::kObjectNull, name);
                 place(*self, local, channel != nullptr);
                 if (channel != nullptr) {
                     tracks(*self, *channel, Affine{});
@@ -517,7 +511,7 @@ class Importer {
                 tracks(*self, *channel, Affine{});
             }
         } else {
-            self = newObject(kNullObject, name);
+            self = newObject(hn::kObjectNull, name);
             place(*self, local, channel != nullptr);
             if (channel != nullptr) {
                 tracks(*self, *channel, Affine{});
@@ -535,10 +529,10 @@ class Importer {
     }
 
     std::unique_ptr<SimObject> cameraObject(const aiCamera& c, const std::string& name) {
-        auto o = newObject(kCameraObject, name);
+        auto o = newObject(hn::kObjectCamera, name);
         // Importers store the whole horizontal angle here (in radians), as the host's
         // field-of-view parameter does.
-        o->params[1008] = numberValue(c.mHorizontalFOV);
+        o->params[hn::cameraParam::kFieldOfView] = numberValue(c.mHorizontalFOV);
         if (c.mOrthographicWidth > 0.0f) {
             ++skipped_.orthographic;  // the angle above then holds no angle of view
         }
@@ -546,7 +540,7 @@ class Importer {
     }
 
     std::unique_ptr<SimObject> lightObject(const aiLight& l, const std::string& name) {
-        auto o = newObject(kLightObject, name);
+        auto o = newObject(hn::kObjectLight, name);
         // The source's colour carries the intensity: the host keeps a colour and a brightness.
         RdHostVector c = colour(l.mColorDiffuse);
         const double peak = std::max({c.x, c.y, c.z});
@@ -555,16 +549,17 @@ class Importer {
             brightness = peak;
             c = RdHostVector{c.x / peak, c.y / peak, c.z / peak};
         }
-        o->params[90000] = vectorValue(c);
-        o->params[90001] = numberValue(brightness);
-        o->params[90046] = numberValue(0);
+        o->params[hn::lightParam::kColor] = vectorValue(c);
+        o->params[hn::lightParam::kBrightness] = numberValue(brightness);
+        o->params[hn::lightParam::kIntensitySwitch] = numberValue(0);
         if (l.mType == aiLightSource_AREA) {
-            o->params[90002] = numberValue(8);
-            o->params[100010] = numberValue(l.mSize.x);
-            o->params[100011] = numberValue(l.mSize.y);
-            o->params[100012] = numberValue(0);
+            o->params[hn::lightParam::kType] = numberValue(hn::lightParam::kTypeArea);
+            o->params[hn::lightParam::kAreaSizeX] = numberValue(l.mSize.x);
+            o->params[hn::lightParam::kAreaSizeY] = numberValue(l.mSize.y);
+            o->params[hn::lightParam::kAreaSizeZ] = numberValue(0);
         } else {
-            o->params[90002] = numberValue(0);  // point, and spot lights as points
+            o->params[hn::lightParam::kType] =
+                numberValue(hn::lightParam::kTypePoint);  // spot lights too
         }
         return o;
     }
@@ -649,7 +644,7 @@ class Importer {
         if (parts.empty()) {
             return nullptr;
         }
-        auto o = newObject(kPolygonObject, name);
+        auto o = newObject(hn::kObjectPolygon, name);
         o->points.reserve(pointCount);
         o->polygons.reserve(polygonCount);
         std::vector<RdHostUVWPolygon> uvw;
@@ -715,13 +710,13 @@ class Importer {
             part.count = static_cast<int32_t>(o->polygons.size()) - part.first;
         }
         if (anyNormals) {
-            auto phong = newTag(*o, kPhongTag, "");
+            auto phong = newTag(*o, hn::kTagPhong, "");
             phong->hasNormals = true;
             phong->normals = std::move(normals);
             o->tags.push_back(std::move(phong));
         }
         if (anyUv) {
-            auto tag = newTag(*o, kUvwTag, "");
+            auto tag = newTag(*o, hn::kTagUVW, "");
             tag->uvw = std::move(uvw);
             o->tags.push_back(std::move(tag));
         }
@@ -784,23 +779,24 @@ class Importer {
                     name = stem + " " + std::to_string(k);
                 }
                 names.push_back(name);
-                auto sel = newTag(o, kSelectionTag, name);
+                auto sel = newTag(o, hn::kTagPolygonSelection, name);
                 sel->ranges = ranges;
                 o.tags.push_back(std::move(sel));
             }
         }
         for (size_t i = 0; i < used.size(); ++i) {
             SimMaterial* m = doc_.materials[used[i].first].get();
-            auto tag = newTag(o, kTextureTag, "");
+            auto tag = newTag(o, hn::kTagTexture, "");
             tag->material = m;
             tag->materialId = m->id;
-            tag->params[1000] = numberValue(0);
-            tag->params[1001] = numberValue(0);
-            tag->params[1002] = numberValue(1);
-            tag->params[1003] = numberValue(1);
-            tag->params[1004] = numberValue(6);  // UVW mapping
-            tag->params[1006] = textValue(restricted ? names[i] : "");
-            tag->params[1007] = numberValue(1);
+            tag->params[hn::textureTagParam::kOffsetU] = numberValue(0);
+            tag->params[hn::textureTagParam::kOffsetV] = numberValue(0);
+            tag->params[hn::textureTagParam::kLengthU] = numberValue(1);
+            tag->params[hn::textureTagParam::kLengthV] = numberValue(1);
+            tag->params[hn::textureTagParam::kProjection] =
+                numberValue(hn::textureTagParam::kProjectionUvw);
+            tag->params[hn::textureTagParam::kRestriction] = textValue(restricted ? names[i] : "");
+            tag->params[hn::textureTagParam::kTile] = numberValue(1);
             o.tags.push_back(std::move(tag));
         }
     }
@@ -814,11 +810,11 @@ class Importer {
         t->document = &doc_;
         t->depth = 2;
         t->descId[0] = parameter;
-        t->descId[1] = 1000 + component;
+        t->descId[1] = hn::vectorComponent::kX + component;
         t->hasCurve = true;
         t->interpolation = Interpolation::Linear;
         t->name = std::string(label) + " . " + axes[component];
-        t->params[904] = numberValue(1);
+        t->params[hn::trackParam::kEnabled] = numberValue(1);
         return t;
     }
 

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "plugins/c4d/host/RotationOrder.h"
-
 #include "plugins/c4d/convert/sincos.h"
+#include "plugins/c4d/host/HostNumbers.h"
+#include "plugins/c4d/host/RotationOrder.h"
 
 namespace raydeck::hostsim {
 
@@ -161,7 +161,7 @@ const SimTag* SimObject::findTag(int32_t tagType) const {
 }
 
 std::vector<float> SimObject::phongNormals() const {
-    const SimTag* phong = findTag(5612);
+    const SimTag* phong = findTag(raydeck::host::kTagPhong);
     if (phong == nullptr) {
         return {};
     }

@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "plugins/c4d/host/CommandData.h"
+#include "plugins/c4d/host/HostNumbers.h"
 
 namespace raydeck::hostsim {
 
@@ -708,7 +709,7 @@ float* polygonCreatePhongNormals(const RdHostNode* n, int32_t* polygonCount) {
         *polygonCount = 0;
     }
     SimObject* o = asObject(n);
-    const SimTag* phong = o ? o->findTag(5612) : nullptr;
+    const SimTag* phong = o ? o->findTag(raydeck::host::kTagPhong) : nullptr;
     if (!phong) {
         return nullptr;
     }
@@ -738,7 +739,7 @@ const float* polygonGetPhongNormals(const RdHostNode* n, int32_t* polygonCount) 
         *polygonCount = 0;
     }
     SimObject* o = asObject(n);
-    const SimTag* phong = o ? o->findTag(5612) : nullptr;
+    const SimTag* phong = o ? o->findTag(raydeck::host::kTagPhong) : nullptr;
     if (!phong || !phong->hasNormals || phong->normals.empty()) {
         return nullptr;
     }
@@ -756,7 +757,7 @@ RdHostNode* tagGetNext(const RdHostNode* n) {
 }
 const RdHostUVWData* uvwTagGetData(const RdHostNode* n, int32_t* count) {
     SimTag* t = asTag(n);
-    const bool uvw = t && t->type == 5671;
+    const bool uvw = t && t->type == raydeck::host::kTagUVW;
     if (count) {
         *count = uvw ? static_cast<int32_t>(t->uvw.size()) : 0;
     }
@@ -776,7 +777,9 @@ int32_t uvwGetPolygon(const RdHostUVWData* data, int32_t i, RdHostUVWPolygon* ou
 }
 const RdHostSelection* selectionTagGetSelection(const RdHostNode* n) {
     SimTag* t = asTag(n);
-    return t && t->type == 5673 ? reinterpret_cast<const RdHostSelection*>(t) : nullptr;
+    return t && t->type == raydeck::host::kTagPolygonSelection
+               ? reinterpret_cast<const RdHostSelection*>(t)
+               : nullptr;
 }
 int32_t selectionGetSegmentCount(const RdHostSelection* s) {
     return s ? static_cast<int32_t>(reinterpret_cast<const SimTag*>(s)->ranges.size()) : 0;
@@ -801,7 +804,7 @@ RdHostNode* textureTagGetMaterial(const RdHostNode* n) {
 }
 int32_t textureTagGetMatrix(const RdHostNode* n, RdHostMatrix* out) {
     SimTag* t = asTag(n);
-    if (!t || !out || t->type != 5616) {
+    if (!t || !out || t->type != raydeck::host::kTagTexture) {
         return 0;
     }
     *out = t->textureMatrix;

@@ -92,7 +92,7 @@ class LiveSceneApi : public trvScene_api {
     int reserved52() override;
     void* reserved53() override;
     void declareAttribute(const char* name, const char* type) override;
-    __attribute__((format(printf, 2, 3))) void printf(const char* format, ...) override;
+    TRV_PRINTF_FORMAT(2, 3) void printf(const char* format, ...) override;
     void setFlags(int flags) override;
     void version(int version) override;
     void reserved58() override;

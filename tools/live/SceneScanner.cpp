@@ -4,24 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "trvSceneFormat.h"
+
 namespace raydeck::live {
 namespace {
 
 // Only the beginning of a line is ever read (keywords and names); the rest is not kept.
 constexpr std::size_t kLineKeep = 64 * 1024;
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 // A name as the writer spells it at `at`: "text" or xX<hex>. Moves `at` past it.
 bool readName(const std::string& line, std::size_t& at, std::string& out) {
@@ -39,8 +28,13 @@ bool readName(const std::string& line, std::size_t& at, std::string& out) {
         return false;
     }
     at += 2;
-    while (at + 1 < line.size() && hexValue(line[at]) >= 0 && hexValue(line[at + 1]) >= 0) {
-        out.push_back(static_cast<char>(hexValue(line[at]) * 16 + hexValue(line[at + 1])));
+    while (at + 1 < line.size()) {
+        const int high = trvFormat::hexDigitValue(line[at]);
+        const int low = trvFormat::hexDigitValue(line[at + 1]);
+        if (high < 0 || low < 0) {
+            break;
+        }
+        out.push_back(static_cast<char>(high * 16 + low));
         at += 2;
     }
     return true;
@@ -48,10 +42,6 @@ bool readName(const std::string& line, std::size_t& at, std::string& out) {
 
 bool startsWith(const std::string& line, const char* prefix) {
     return line.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
-std::uint64_t payloadBytes(char kind, std::uint32_t count) {
-    return static_cast<std::uint64_t>(count) * (kind == 'r' ? 8u : 4u);
 }
 
 }  // namespace
@@ -78,24 +68,20 @@ void SceneScanner::feed(const char* data, std::size_t size) {
         const unsigned char c = static_cast<unsigned char>(*data++);
         if (headerBytes_ > 0) {
             header_[headerBytes_++] = c;
-            static const unsigned char magic[3] = {1, 2, 3};
-            if (headerBytes_ <= 3 && c != magic[headerBytes_ - 1]) {
+            if (headerBytes_ <= 3 && c != trvFormat::kPackedMagic[headerBytes_ - 1]) {
                 headerBytes_ = 0;  // not a block after all: treat as text
                 textByte(static_cast<char>(c));
-            } else if (headerBytes_ == 4 && c != 'c' && c != 'f' && c != 'r' && c != 'i') {
+            } else if (headerBytes_ == 4 && !trvFormat::isPackedKind(static_cast<char>(c))) {
                 headerBytes_ = 0;
                 textByte(static_cast<char>(c));
-            } else if (headerBytes_ == 8) {
-                const std::uint32_t count = static_cast<std::uint32_t>(header_[4]) |
-                                            static_cast<std::uint32_t>(header_[5]) << 8 |
-                                            static_cast<std::uint32_t>(header_[6]) << 16 |
-                                            static_cast<std::uint32_t>(header_[7]) << 24;
-                skip_ = payloadBytes(static_cast<char>(header_[3]), count);
+            } else if (headerBytes_ == static_cast<int>(trvFormat::kPackedHeaderBytes)) {
+                skip_ = trvFormat::packedPayloadBytes(static_cast<char>(header_[3]),
+                                                      trvFormat::packedCount(header_ + 4));
                 headerBytes_ = 0;
             }
             continue;
         }
-        if (c == 1 && !inQuote_ && !verbatimLine()) {
+        if (c == trvFormat::kPackedMagic[0] && !inQuote_ && !verbatimLine()) {
             header_[0] = c;
             headerBytes_ = 1;
             continue;

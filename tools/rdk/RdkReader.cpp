@@ -5,11 +5,13 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/file.h"
 #include "platform/utf.h"
 #include "tools/host/DocumentLimits.h"
+#include "trvSceneFormat.h"
 
 namespace rdk {
 
@@ -101,17 +103,6 @@ const Node* Node::block(std::string_view keyword) const {
 }
 
 namespace {
-
-bool isHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-int hexValue(char c) {
-    if (c <= '9') {
-        return c - '0';
-    }
-    return (c | 0x20) - 'a' + 10;
-}
 
 bool isDelimiter(char c) {
     switch (c) {
@@ -329,6 +320,30 @@ class Parser {
         return true;
     }
 
+    // One part of a statement or of an array element at `p_`, after the caller has handled its
+    // own delimiters: a quoted text, a captured shader (its brace; `parts` ends with the shader
+    // type, which the captured value replaces) or a word. `noType` is the message for a brace
+    // that follows no shader type.
+    bool token(std::vector<Part>& parts, bool link, const char* noType, Part& part) {
+        if (*p_ == '"') {
+            part.type = Part::text;
+            part.offset = at(p_);
+            return quoted(part.s);
+        }
+        if (*p_ != '{') {
+            return word(part);
+        }
+        if (parts.empty() || parts.back().type != Part::text) {
+            return fail(p_, noType);
+        }
+        Part type = std::move(parts.back());
+        parts.pop_back();
+        ++p_;
+        part.type = Part::value;
+        part.offset = type.offset;
+        return capturedShader(type.s, type.offset, link, part.v);
+    }
+
     // A word, a number, a hex text (xX...) or a byte block (bX...); `p_` is at its start.
     bool word(Part& part) {
         const char* b = p_;
@@ -345,7 +360,7 @@ class Parser {
         if (n >= 2 && (b[0] == 'x' || b[0] == 'b') && b[1] == 'X') {
             bool hex = true;
             for (const char* q = b + 2; q < e; ++q) {
-                hex = hex && isHexDigit(*q);
+                hex = hex && trvFormat::hexDigitValue(*q) >= 0;
             }
             const bool bytes = b[0] == 'b';
             if (hex && (bytes || n > 2)) {
@@ -355,7 +370,8 @@ class Parser {
                 std::string decoded;
                 decoded.reserve((n - 2) / 2);
                 for (const char* q = b + 2; q < e; q += 2) {
-                    decoded.push_back(static_cast<char>(hexValue(q[0]) * 16 + hexValue(q[1])));
+                    decoded.push_back(static_cast<char>(trvFormat::hexDigitValue(q[0]) * 16 +
+                                                        trvFormat::hexDigitValue(q[1])));
                 }
                 if (bytes) {
                     part.type = Part::value;
@@ -399,7 +415,8 @@ class Parser {
         out.offset = at(open);
         ++p_;
         skipWhite();
-        if (end_ - p_ >= 3 && p_[0] == 1 && p_[1] == 2 && p_[2] == 3) {
+        if (end_ - p_ >= 3 &&
+            std::memcmp(p_, trvFormat::kPackedMagic, sizeof trvFormat::kPackedMagic) == 0) {
             return packed(out);
         }
         std::vector<Part> element;
@@ -471,25 +488,7 @@ class Parser {
                 continue;
             }
             Part part;
-            if (c == '"') {
-                part.type = Part::text;
-                part.offset = at(p_);
-                if (!quoted(part.s)) {
-                    return false;
-                }
-            } else if (c == '{') {
-                if (element.empty() || element.back().type != Part::text) {
-                    return fail(p_, "opening brace without a shader type");
-                }
-                Part type = std::move(element.back());
-                element.pop_back();
-                ++p_;
-                part.type = Part::value;
-                part.offset = type.offset;
-                if (!capturedShader(type.s, type.offset, elementLink, part.v)) {
-                    return false;
-                }
-            } else if (!word(part)) {
+            if (!token(element, elementLink, "opening brace without a shader type", part)) {
                 return false;
             }
             element.push_back(std::move(part));
@@ -502,21 +501,19 @@ class Parser {
 
     bool packed(Value& out) {
         const char* header = p_;
-        if (end_ - p_ < 8) {
+        if (end_ - p_ < static_cast<ptrdiff_t>(trvFormat::kPackedHeaderBytes)) {
             return fail(header, "packed block header runs past the end of the file");
         }
         const char kind = p_[3];
-        if (kind != 'c' && kind != 'f' && kind != 'r' && kind != 'i') {
+        if (!trvFormat::isPackedKind(kind)) {
             return fail(header, std::string("unknown packed block kind 0x") +
                                     "0123456789abcdef"[(kind >> 4) & 15] +
                                     "0123456789abcdef"[kind & 15]);
         }
-        uint32_t count = 0;
-        for (int b = 3; b >= 0; --b) {
-            count = (count << 8) | static_cast<unsigned char>(p_[4 + b]);
-        }
-        const uint64_t bytes = static_cast<uint64_t>(count) * (kind == 'r' ? 8 : 4);
-        const char* data = p_ + 8;
+        const uint32_t count =
+            trvFormat::packedCount(reinterpret_cast<const unsigned char*>(p_ + 4));
+        const uint64_t bytes = trvFormat::packedPayloadBytes(kind, count);
+        const char* data = p_ + trvFormat::kPackedHeaderBytes;
         if (bytes > static_cast<uint64_t>(end_ - data)) {
             return fail(header, "packed block of " + std::to_string(count) +
                                     " elements runs past the end of the file");
@@ -565,37 +562,20 @@ class Parser {
                 ++p_;
                 continue;
             }
+            if (c == '{' && opensBlock(parts)) {
+                ++p_;
+                return block(out, parts, at(start));
+            }
             Part part;
-            if (c == '"') {
-                part.type = Part::text;
-                part.offset = at(p_);
-                if (!quoted(part.s)) {
-                    return false;
-                }
-            } else if (c == '[') {
+            if (c == '[') {
                 part.type = Part::value;
                 part.offset = at(p_);
                 if (!array(part.v)) {
                     return false;
                 }
                 part.v.link = link;
-            } else if (c == '{') {
-                const char* brace = p_;
-                ++p_;
-                if (opensBlock(parts)) {
-                    return block(out, parts, at(start));
-                }
-                if (parts.empty() || parts.back().type != Part::text) {
-                    return fail(brace, "opening brace without a block keyword or shader type");
-                }
-                Part type = std::move(parts.back());
-                parts.pop_back();
-                part.type = Part::value;
-                part.offset = type.offset;
-                if (!capturedShader(type.s, type.offset, link, part.v)) {
-                    return false;
-                }
-            } else if (!word(part)) {
+            } else if (!token(parts, link, "opening brace without a block keyword or shader type",
+                              part)) {
                 return false;
             } else if (part.type == Part::number && link) {
                 part.type = Part::value;

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #include "platform/file.h"
 #include "platform/process.h"
@@ -18,6 +19,7 @@ namespace {
 
 using platform::RegistryKey;
 using platform::RegistryRoot;
+using platform::ScopedRegistryKey;
 
 const std::u16string kBaseKey = u"SOFTWARE\\Tarvik\\";
 
@@ -25,13 +27,6 @@ constexpr std::size_t kBaseValueBytes = 2048;     // RaydeckActivePath, RaydeckV
 constexpr std::size_t kBinNameCheckBytes = 2048;  // BinName while validating a key
 constexpr std::size_t kFolderBytes = 520;         // BinName, BinFolder, ResourceFolder
 constexpr std::size_t kPortTextBytes = 512;       // LiveLinkPort, LiveLinkMaxPort as text
-
-void closeKey(RegistryKey& key) {
-    if (key != nullptr) {
-        platform::closeRegistryKey(key);
-        key = nullptr;
-    }
-}
 
 // Leading blanks, an optional sign, then digits up to the first other character; 0 without
 // digits. Saturates instead of overflowing.
@@ -83,32 +78,33 @@ bool readPort(RegistryKey key, const char16_t* name, int& out) {
 }
 
 struct Candidate {
-    RegistryKey key = nullptr;
+    ScopedRegistryKey key;
     int version = 0;
 };
 
 // The three candidates of one root, and the one chosen of them (the others closed).
 bool searchRoot(const Installation& inst, RegistryRoot root, int minVersion, int maxVersion,
-                RegistryKey& key, int& version) {
-    RegistryKey base = nullptr;
-    if (!platform::openRegistryKey(root, kBaseKey, base).ok()) {
+                ScopedRegistryKey& key, int& version) {
+    RegistryKey opened = nullptr;
+    if (!platform::openRegistryKey(root, kBaseKey, opened).ok()) {
         return false;
     }
+    ScopedRegistryKey base(opened);
     Candidate active;
     std::u16string text;
-    if (readText(base, u"RaydeckActivePath", kBaseValueBytes, text)) {
+    if (readText(base.get(), u"RaydeckActivePath", kBaseValueBytes, text)) {
         const int v = Installation::versionFromPath(text);
         if (inst.openVersionKey(kBaseKey + u"Raydeck " + decimalText(v), root, active.key)) {
             active.version = v;
         }
     }
     Candidate named;
-    if (readText(base, u"RaydeckVersion", kBaseValueBytes, text) &&
+    if (readText(base.get(), u"RaydeckVersion", kBaseValueBytes, text) &&
         inst.openVersionKey(kBaseKey + text, root, named.key)) {
         const std::size_t blank = text.find(u' ');
         named.version = decimalValue(text, blank == std::u16string::npos ? 0 : blank + 1);
         if (named.version <= 0) {
-            closeKey(named.key);
+            named.key.reset();
         }
     }
     Candidate scanned;
@@ -121,24 +117,19 @@ bool searchRoot(const Installation& inst, RegistryRoot root, int minVersion, int
             break;
         }
     }
-    closeKey(base);
+    base.reset();
 
     auto inRange = [&](const Candidate& c) {
-        return c.key != nullptr && minVersion <= c.version && c.version <= maxVersion;
+        return c.key && minVersion <= c.version && c.version <= maxVersion;
     };
     Candidate* chosen = inRange(active)  ? &active
                         : inRange(named) ? &named
                         : scanned.key    ? &scanned
                                          : nullptr;
-    for (Candidate* c : {&active, &named, &scanned}) {
-        if (c != chosen) {
-            closeKey(c->key);
-        }
-    }
     if (chosen == nullptr) {
-        return false;
+        return false;  // the candidates close as they go
     }
-    key = chosen->key;
+    key = std::move(chosen->key);
     version = chosen->version;
     return true;
 }
@@ -150,33 +141,33 @@ Installation& Installation::instance() {
     return installation;
 }
 
-bool Installation::findInstallKey(int minVersion, int maxVersion, platform::RegistryKey& key,
+bool Installation::findInstallKey(int minVersion, int maxVersion, platform::ScopedRegistryKey& key,
                                   int& version) const {
-    RegistryKey best = nullptr;
+    ScopedRegistryKey best;
     int bestVersion = 0;
     for (RegistryRoot root : {RegistryRoot::current_user, RegistryRoot::local_machine}) {
-        RegistryKey found = nullptr;
+        ScopedRegistryKey found;
         int v = 0;
         if (!searchRoot(*this, root, minVersion, maxVersion, found, v)) {
             continue;
         }
         if (v > bestVersion) {  // ties keep the earlier root
-            closeKey(best);
-            best = found;
+            best = std::move(found);
             bestVersion = v;
-        } else {
-            closeKey(found);
         }
     }
-    if (best == nullptr) {
+    if (!best) {
         return false;
     }
-    key = best;
+    key = std::move(best);
     version = bestVersion;
     return true;
 }
 
 int Installation::versionFromPath(const std::u16string& path) {
+    // On purpose the last of any one of the letters R a y d e c k (case-sensitive), not the word:
+    // the renderer reads its active path the same way, so "Raydeck7" and "Raydeck 7" agree with
+    // it. Matching the word instead would pick other versions than the renderer does.
     const std::size_t a = path.find_last_of(u"Raydeck");
     if (a == std::u16string::npos) {
         return -1;
@@ -193,65 +184,62 @@ int Installation::versionFromPath(const std::u16string& path) {
 }
 
 bool Installation::openVersionKey(const std::u16string& path, platform::RegistryRoot root,
-                                  platform::RegistryKey& key) const {
-    key = nullptr;
-    RegistryKey candidate = nullptr;
-    if (!platform::openRegistryKey(root, path, candidate).ok()) {
+                                  platform::ScopedRegistryKey& key) const {
+    key.reset();
+    RegistryKey opened = nullptr;
+    if (!platform::openRegistryKey(root, path, opened).ok()) {
         return false;
     }
+    ScopedRegistryKey candidate(opened);
     std::u16string binName;
     FILE* file = nullptr;
-    if (readText(candidate, u"BinName", kBinNameCheckBytes, binName) &&
+    if (readText(candidate.get(), u"BinName", kBinNameCheckBytes, binName) &&
         platform::openFile(binName, u"rb", file).ok()) {
         std::fclose(file);
-        key = candidate;
+        key = std::move(candidate);
         return true;
     }
-    closeKey(candidate);
     return false;
 }
 
 std::u16string Installation::binFolder(int minVersion, int maxVersion, int& version) const {
-    RegistryKey key = nullptr;
+    ScopedRegistryKey key;
     version = -1;
     if (!findInstallKey(minVersion, maxVersion, key, version)) {
         version = -1;
         return std::u16string();
     }
     std::u16string folder;
-    readText(key, u"BinFolder", kFolderBytes, folder);
-    closeKey(key);
+    readText(key.get(), u"BinFolder", kFolderBytes, folder);
     return folder;
 }
 
 std::u16string Installation::binName(int minVersion, int maxVersion) const {
-    RegistryKey key = nullptr;
+    ScopedRegistryKey key;
     int version = 0;
     if (!findInstallKey(minVersion, maxVersion, key, version)) {
         return std::u16string();
     }
     std::u16string name;
-    readText(key, u"BinName", kFolderBytes, name);
-    closeKey(key);
+    readText(key.get(), u"BinName", kFolderBytes, name);
     return name;
 }
 
 std::u16string Installation::resourceFolder(int minVersion, int maxVersion) const {
-    RegistryKey key = nullptr;
+    ScopedRegistryKey key;
     int version = 0;
     if (!findInstallKey(minVersion, maxVersion, key, version)) {
         return std::u16string();
     }
     std::u16string folder;
-    if (!readText(key, u"ResourceFolder", kFolderBytes, folder)) {
+    if (!readText(key.get(), u"ResourceFolder", kFolderBytes, folder)) {
         std::fputs("Could not find Raydeck resource folder\n", stdout);
     }
-    closeKey(key);
     return folder;
 }
 
 int Installation::liveLinkPorts(int minVersion, int maxVersion, int& first, int& last) const {
-    RegistryKey key = nullptr;
+    ScopedRegistryKey key;
     int version = 0;
     if (!findInstallKey(minVersion, maxVersion, key, version)) {
         return -3;
@@ -259,10 +247,9 @@ int Installation::liveLinkPorts(int minVersion, int maxVersion, int& first, int&
     // Each value may be a number or text on its own: a number for one and text for the other
     // is still a valid range.
     int status = -2;
-    if (readPort(key, u"LiveLinkPort", first)) {
-        status = readPort(key, u"LiveLinkMaxPort", last) ? 0 : -1;
+    if (readPort(key.get(), u"LiveLinkPort", first)) {
+        status = readPort(key.get(), u"LiveLinkMaxPort", last) ? 0 : -1;
     }
-    closeKey(key);
     return status;
 }
 

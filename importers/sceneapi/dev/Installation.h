@@ -16,15 +16,15 @@ class Installation {
     static Installation& instance();
 
     // The best valid installation key over both roots (current user first, ties keep it).
-    // On true `key` is open (the caller closes it) and `version` is its major version.
-    bool findInstallKey(int minVersion, int maxVersion, platform::RegistryKey& key,
+    // On true `key` holds it open and `version` is its major version.
+    bool findInstallKey(int minVersion, int maxVersion, platform::ScopedRegistryKey& key,
                         int& version) const;
     // The major version in an installation folder path ("C:\Programs\Raydeck 7\" gives 7); -1
     // when the path has none.
     static int versionFromPath(const std::u16string& path);
     // Opens `path` under `root` when its "BinName" names a file that opens for reading.
     bool openVersionKey(const std::u16string& path, platform::RegistryRoot root,
-                        platform::RegistryKey& key) const;
+                        platform::ScopedRegistryKey& key) const;
 
     // "BinFolder"; empty when there is no key or value. `version` gets the key's major version,
     // -1 when no key was found.

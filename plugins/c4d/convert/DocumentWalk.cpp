@@ -1,4 +1,4 @@
-// The conversion driver, the object walk and the tag scan.
+// The conversion driver and the object walk.
 #include "plugins/c4d/convert/DocumentWalk.h"
 
 #include <cstdint>
@@ -15,17 +15,13 @@
 #include "plugins/c4d/host/AtomArray.h"
 #include "plugins/c4d/host/Filename.h"
 #include "plugins/c4d/host/HostInterface.h"
+#include "plugins/c4d/host/HostNumbers.h"
 #include "trvScene_api.h"
 
 namespace raydeck::c4d {
 
 namespace {
 
-constexpr int32_t kParamEditorVisibility = 901;
-constexpr int32_t kParamRenderVisibility = 902;
-constexpr int32_t kVisibilityInherit = 2;
-constexpr int32_t kVisibilityOn = 0;
-constexpr unsigned kGroupFlags = 1;
 // Below this a subtree's remaining progress is rounding noise, not worth a line.
 constexpr float kProgressEpsilon = 0.00001f;
 
@@ -46,11 +42,11 @@ struct ObjectState {
 // Visibility parameter `id`: 2 (and an unreadable value, the host's default) keeps the parent's
 // state, 0 shows, anything else hides.
 bool inheritVisibility(const host::BaseObject& object, int32_t id, bool parentVisible) {
-    int32_t value = kVisibilityInherit;
-    if (!object.getInt(id, value) || value == kVisibilityInherit) {
+    int32_t value = host::objectParam::kVisibilityInherit;
+    if (!object.getInt(id, value) || value == host::objectParam::kVisibilityInherit) {
         return parentVisible;
     }
-    return value == kVisibilityOn;
+    return value == host::objectParam::kVisibilityOn;
 }
 
 struct CameraEntry {
@@ -117,14 +113,6 @@ int32_t countSiblings(host::BaseObject first) {
 
 }  // namespace
 
-std::string nodeName(const host::BaseList2D& node) {
-    std::string name;
-    if (!node.nameUtf8(name) || name.empty()) {
-        return "object";
-    }
-    return name;
-}
-
 std::string sceneNameFromFileName(const std::string& fileName) {
     const size_t dot = fileName.find_last_of('.');
     return dot == std::string::npos ? fileName : fileName.substr(0, dot);
@@ -138,35 +126,6 @@ std::string documentSceneName(const host::BaseDocument& document) {
     return "untitled";
 }
 
-void scanTag(const host::BaseTag& tag, host::BaseTag* uvwTag, host::BaseTag* normalTag,
-             SelectionTagMap* selectionTags, TextureTagList& textureTags) {
-    switch (tag.type()) {
-        case host::kTagTexture:
-        case host::kTagHairMaterial:
-            textureTags.push_back(tag);
-            break;
-        case host::kTagUVW:
-            if (uvwTag) {
-                *uvwTag = tag;
-            }
-            break;
-        case host::kTagNormal:
-            if (normalTag) {
-                *normalTag = tag;
-            }
-            break;
-        case host::kTagPolygonSelection:
-            if (selectionTags) {
-                std::string name;
-                tag.nameUtf8(name);  // empty when unnamed or not convertible
-                (*selectionTags)[name] = tag;
-            }
-            break;
-        default:
-            break;
-    }
-}
-
 void walkObject(PluginContext& context, const host::BaseObject& object, TextureTagList textureTags,
                 bool editorVisible, bool renderVisible, float share, bool selected) {
     trv::trvSceneapi_oo& builder = *context.builder;
@@ -174,6 +133,8 @@ void walkObject(PluginContext& context, const host::BaseObject& object, TextureT
 
     selected = selected || context.selectedIds.count(object.guid()) != 0;
     if (selected) {
+        // Required output, not a leftover debug trace: the host's console shows it for each
+        // selected object, and the Update tests and tools count it.
         std::fputs("whoa", stdout);
     }
 
@@ -190,12 +151,12 @@ void walkObject(PluginContext& context, const host::BaseObject& object, TextureT
 
     api->progress(state->name.c_str(), context.progressTotal);
 
-    editorVisible = inheritVisibility(object, kParamEditorVisibility, editorVisible);
-    renderVisible = inheritVisibility(object, kParamRenderVisibility, renderVisible);
+    editorVisible = inheritVisibility(object, host::objectParam::kEditorVisibility, editorVisible);
+    renderVisible = inheritVisibility(object, host::objectParam::kRenderVisibility, renderVisible);
     const bool visible = editorVisible && renderVisible;
 
     builder.beginGroup(state->name);
-    api->flags(kGroupFlags);
+    api->flags(trvNodeFlag::group);
     {
         const trv::matrix m = sceneMatrix(state->matrix);
         api->transform(m.m);

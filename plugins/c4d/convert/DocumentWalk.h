@@ -1,12 +1,11 @@
 // The conversion driver and the object walk: the document's cameras, then the root group with one
-// group per host object, each handed to the converter for its type; and the tag scan that
-// collects what an object passes on to its geometry.
+// group per host object, each handed to the converter for its type. Nothing below it includes it.
 #pragma once
 
-#include <map>
 #include <string>
 
 #include "plugins/c4d/PluginContext.h"
+#include "plugins/c4d/convert/ObjectTags.h"
 #include "plugins/c4d/convert/TextureTagList.h"
 #include "plugins/c4d/host/BaseDocument.h"
 #include "plugins/c4d/host/BaseList2D.h"
@@ -16,9 +15,6 @@
 #include "trvSceneapi_oo.h"
 
 namespace raydeck::c4d {
-
-// Polygon selection tags by their name (UTF-8); a later tag of the same name replaces an earlier.
-using SelectionTagMap = std::map<std::string, host::BaseTag>;
 
 // Converts the whole document through context.builder: cameras, then the root group named after
 // the document with every top-level object. Moves the document to its first frame for the
@@ -30,14 +26,6 @@ void convertDocument(PluginContext& context, const host::BaseDocument& document)
 // animation) and advances context.progressTotal by exactly `share`. Takes the list.
 void walkObject(PluginContext& context, const host::BaseObject& object, TextureTagList textureTags,
                 bool editorVisible, bool renderVisible, float share, bool selected);
-
-// Texture (5616) and hair material (1017729) tags are appended to textureTags; UVW (5671),
-// normal (5711) and polygon selection (5673) tags go to the outputs that are given (may be null).
-void scanTag(const host::BaseTag& tag, host::BaseTag* uvwTag, host::BaseTag* normalTag,
-             SelectionTagMap* selectionTags, TextureTagList& textureTags);
-
-// The name of a node's group: its host name as UTF-8 kept whole, "object" when it has none.
-std::string nodeName(const host::BaseList2D& node);
 
 // A document file name cut before its last "." (the whole text without a dot).
 std::string sceneNameFromFileName(const std::string& fileName);

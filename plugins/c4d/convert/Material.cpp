@@ -7,9 +7,10 @@
 
 #include "platform/file.h"
 #include "platform/utf.h"
-#include "plugins/c4d/convert/animation.h"
+#include "plugins/c4d/convert/SceneValues.h"
 #include "plugins/c4d/host/Filename.h"
 #include "plugins/c4d/host/Gradient.h"
+#include "plugins/c4d/host/HostNumbers.h"
 #include "trvScene_api.h"
 
 namespace raydeck::c4d {
@@ -45,15 +46,15 @@ bool readLinkedShader(const PluginContext& context, const host::BaseMaterial& ma
 host::Vector objectDisplayColor(const PluginContext& context, const host::BaseObject& object) {
     host::Vector color(0.65, 0.65, 0.65);
     int32_t mode = 0;
-    if (!object.getInt(907, mode)) {
+    if (!object.getInt(host::objectParam::kDisplayColorMode, mode)) {
         return color;
     }
-    if (mode == 1) {
-        object.getVector(908, color);
-    } else if (mode == 3) {
+    if (mode == host::objectParam::kDisplayColorOwn) {
+        object.getVector(host::objectParam::kDisplayColor, color);
+    } else if (mode == host::objectParam::kDisplayColorLayer) {
         host::BaseList2D layer = object.layer(context.document);
         if (layer) {
-            layer.getVector(1009, color);
+            layer.getVector(host::layerParam::kColor, color);
         }
     }
     return color;
@@ -68,7 +69,7 @@ bool readTextureTag(const PluginContext& context, const host::BaseTag& tag,
     if (!material.nameUtf8(record.name)) {
         return false;
     }
-    if (material.type() != kMaterialStandard) {
+    if (material.type() != host::kMaterialStandard) {
         return false;
     }
     if (!readStandardMaterial(context, material, record)) {
@@ -77,59 +78,62 @@ bool readTextureTag(const PluginContext& context, const host::BaseTag& tag,
     // The tag's mapping is taken as the host returns it; a failed read keeps the default.
     record.textureTag = tag;
     int32_t projection = record.projection;
-    tag.getInt(1004, projection);
+    tag.getInt(host::textureTagParam::kProjection, projection);
     record.projection = projection;
     tag.textureMatrix(record.textureMatrix);
-    tag.getFloat(1000, record.offsetU);
-    tag.getFloat(1001, record.offsetV);
-    tag.getFloat(1002, record.lengthU);
-    tag.getFloat(1003, record.lengthV);
+    tag.getFloat(host::textureTagParam::kOffsetU, record.offsetU);
+    tag.getFloat(host::textureTagParam::kOffsetV, record.offsetV);
+    tag.getFloat(host::textureTagParam::kLengthU, record.lengthU);
+    tag.getFloat(host::textureTagParam::kLengthV, record.lengthV);
     int32_t tile = record.tile ? 1 : 0;
-    tag.getInt(1007, tile);
+    tag.getInt(host::textureTagParam::kTile, tile);
     record.tile = tile != 0;
     return true;
 }
 
 bool readStandardMaterial(const PluginContext& context, const host::BaseMaterial& material,
                           MaterialRecord& record) {
+    namespace M = host::standardMaterialParam;
     bool result = false;
     // Channel 7 on means the colour and specular channels are not looked at.
-    if (!material.channelEnabled(7)) {
-        if (material.channelEnabled(0)) {
+    if (!material.channelEnabled(M::kChannelOverride)) {
+        if (material.channelEnabled(M::kChannelColor)) {
             host::Vector color;
-            if (material.getVector(2100, color)) {
+            if (material.getVector(M::kColor, color)) {
                 setColor(record.diffuse, color);
             }
             double brightness = 0.0;
-            if (material.getFloat(2101, brightness)) {
+            if (material.getFloat(M::kColorBrightness, brightness)) {
                 const double factor = static_cast<float>(brightness);
                 for (double& c : record.diffuse) {
                     c *= factor;
                 }
             }
-            readLinkedShader(context, material, 8000, record);
+            readLinkedShader(context, material, M::kColorShader, record);
             result = true;
-        } else if (material.channelEnabled(1)) {
+        } else if (material.channelEnabled(M::kChannelLuminance)) {
             host::Vector color;
-            if (material.getVector(2300, color)) {
+            if (material.getVector(M::kLuminanceColor, color)) {
                 setColor(record.diffuse, color);
-                readLinkedShader(context, material, 8002, record);
+                readLinkedShader(context, material, M::kLuminanceShader, record);
                 result = true;
             }
         }
 
         host::Vector specular;
-        if (material.channelEnabled(8) || material.channelEnabled(9)) {
-            if (material.getVector(3100, specular)) {
+        if (material.channelEnabled(M::kChannelSpecularA) ||
+            material.channelEnabled(M::kChannelSpecularB)) {
+            if (material.getVector(M::kSpecularColor, specular)) {
                 setColor(record.specular, specular);
                 return true;
             }
-        } else if (material.channelEnabled(3)) {
-            if (material.getVector(3100, specular)) {
+        } else if (material.channelEnabled(M::kChannelSpecular)) {
+            if (material.getVector(M::kSpecularColor, specular)) {
                 setColor(record.specular, specular);
                 return true;
             }
-            setColor(record.specular, material.containerVector(65, host::Vector(0, 0, 0)));
+            setColor(record.specular,
+                     material.containerVector(M::kContainerSpecular, host::Vector(0, 0, 0)));
         }
         if (result) {
             return true;
@@ -150,29 +154,29 @@ bool readShader(const PluginContext& context, const host::BaseShader& shader,
         return false;
     }
     switch (shader.type()) {
-        case kShaderColor: {
+        case host::kShaderColor: {
             host::Vector color;
-            if (!shader.getVector(1000, color)) {
+            if (!shader.getVector(host::shaderParam::kColor, color)) {
                 return false;
             }
             setColor(record.diffuse, color);
             return true;
         }
-        case kShaderBitmap: {
+        case host::kShaderBitmap: {
             std::string full, file;
             host::Filename path;
-            if (shader.getFilename(1000, path)) {
+            if (shader.getFilename(host::shaderParam::kBitmapFile, path)) {
                 full = path.utf8();
                 file = path.file().utf8();
             }
             record.textureFile = findTextureFile(context.documentFolder, full, file);
             return false;
         }
-        case kShaderGradientA:
-            readGradientShader(shader, 1007, record);
+        case host::kShaderGradientA:
+            readGradientShader(shader, host::shaderParam::kGradientA, record);
             return false;
-        case kShaderGradientB:
-            readGradientShader(shader, 10001, record);
+        case host::kShaderGradientB:
+            readGradientShader(shader, host::shaderParam::kGradientB, record);
             return false;
         default:
             return false;
@@ -252,7 +256,7 @@ void emitMaterial(PluginContext& context, const MaterialRecord& record) {
         api->attribute("default_color", trvType::vec3f, black);
         const int32_t wrap = record.tile ? 1 : 0;
         api->attribute("wrap", trvType::bool_, &wrap);
-        const bool objectToUv = record.projection == 2;
+        const bool objectToUv = record.projection == host::textureTagParam::kProjectionObjectSpace;
         const int32_t projection = objectToUv ? 5 : 4;
         api->attribute("uv_projection", trvType::int_, &projection);
         const float mapping[4] = {

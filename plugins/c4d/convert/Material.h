@@ -15,15 +15,6 @@
 
 namespace raydeck::c4d {
 
-// Host numbers read here.
-enum MaterialIds : int32_t {
-    kMaterialStandard = 5703,
-    kShaderColor = 5832,
-    kShaderBitmap = 5833,
-    kShaderGradientA = 1011100,  // gradient in parameter 1007
-    kShaderGradientB = 1012158,  // gradient in parameter 10001
-};
-
 // The object's display colour: 0.65 grey, parameter 908 in mode 1 (parameter 907), the layer's
 // colour (parameter 1009) in mode 3. The layer is looked up in context.document.
 host::Vector objectDisplayColor(const PluginContext& context, const host::BaseObject& object);

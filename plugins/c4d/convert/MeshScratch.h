@@ -1,5 +1,5 @@
-// MeshScratch: working storage of the polygon mesh conversion beyond the six output arrays,
-// kept in the plug-in context so that large meshes reuse it instead of reallocating per object.
+// MeshScratch: the polygon mesh conversion's working storage, its output arrays included, kept in
+// the plug-in context so that large meshes reuse it instead of reallocating per object.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +37,13 @@ template <typename T>
 using ScratchVector = std::vector<T, UninitializedAllocator<T>>;
 
 struct MeshScratch {
+    // One piece's output arrays, cleared per object and never shrunk; growing them writes no
+    // zeros. The normal and the uv corner indices are always equal: `corners` serves both.
+    ScratchVector<float> positions;
+    ScratchVector<float> normals;
+    ScratchVector<float> uvs;
+    ScratchVector<int32_t> triangles;
+    ScratchVector<int32_t> corners;
     // Emitted vertex number of a host point, valid only where pointStamp equals generation;
     // bumping generation empties the map for the next piece in constant time.
     std::vector<int32_t> pointRemap;

@@ -5,22 +5,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <initializer_list>
 #include <limits>
 #include <new>
 
-#include "plugins/c4d/convert/sincos.h"
+#include "plugins/c4d/host/HostNumbers.h"
 #include "plugins/c4d/host/RotationOrder.h"
 
 namespace raydeck::c4d {
 
 namespace {
 
-constexpr int32_t kParamPosition = 903;
-constexpr int32_t kParamRotation = 904;
-constexpr int32_t kParamScale = 905;
-constexpr int32_t kComponentX = 1000;
-constexpr int32_t kTrackEnabled = 904;
 constexpr int32_t kFramesPerSecond = 30;
 // 1/30 s in single precision (0.033333335); the clock accumulates it in single precision.
 constexpr float kStep = 1.0f / 30.0f;
@@ -47,22 +41,8 @@ KeyRange keyRange(const host::CCurve& curve) {
 
 bool trackEnabled(const host::CTrack& track) {
     int32_t enabled = 0;
-    track.getInt(kTrackEnabled, enabled);
+    track.getInt(host::trackParam::kEnabled, enabled);
     return enabled != 0;
-}
-
-// Truncation toward zero that saturates instead of overflowing on absurd inputs.
-int32_t truncateToInt(double v) {
-    if (!(v == v)) {
-        return 0;
-    }
-    if (v >= 2147483647.0) {
-        return std::numeric_limits<int32_t>::max();
-    }
-    if (v <= -2147483648.0) {
-        return std::numeric_limits<int32_t>::min();
-    }
-    return static_cast<int32_t>(v);
 }
 
 // Position of component c (0 x, 1 y, 2 z) in the sequence of a rotation order.
@@ -80,11 +60,11 @@ int componentRank(int component, int order) {
 
 const char* parameterName(int32_t first) {
     switch (first) {
-        case kParamPosition:
+        case host::objectParam::kPosition:
             return "Position";
-        case kParamRotation:
+        case host::objectParam::kRotation:
             return "Rotation";
-        case kParamScale:
+        case host::objectParam::kScale:
             return "Scale";
         default:
             return "Parameter";
@@ -98,44 +78,8 @@ std::string trackName(const host::CTrack& track, const host::TrackId& id) {
         return name;
     }
     static const char* const kAxis[3] = {"X", "Y", "Z"};
-    const int c = id.second - kComponentX;
+    const int c = id.second - host::vectorComponent::kX;
     return std::string(parameterName(id.first)) + " . " + (c >= 0 && c < 3 ? kAxis[c] : "?");
-}
-
-// Rotation by t about one axis (0 x, 1 y, 2 z), axes as the columns of the 3x3 part.
-host::Matrix axisRotation(int axis, double t) {
-    double c, s;
-    raydeck::c4d::sinCos(t, s, c);
-    host::Matrix m;
-    switch (axis) {
-        case 0:
-            m.v2 = host::Vector(0, c, s);
-            m.v3 = host::Vector(0, -s, c);
-            break;
-        case 1:
-            m.v1 = host::Vector(c, 0, -s);
-            m.v3 = host::Vector(s, 0, c);
-            break;
-        default:
-            m.v1 = host::Vector(c, s, 0);
-            m.v2 = host::Vector(-s, c, 0);
-            break;
-    }
-    return m;
-}
-
-host::Vector apply3(const host::Matrix& m, const host::Vector& p) {
-    return host::Vector(m.v1.x * p.x + m.v2.x * p.y + m.v3.x * p.z,
-                        m.v1.y * p.x + m.v2.y * p.y + m.v3.y * p.z,
-                        m.v1.z * p.x + m.v2.z * p.y + m.v3.z * p.z);
-}
-
-host::Matrix product(std::initializer_list<const host::Matrix*> factors) {
-    host::Matrix out;
-    for (const host::Matrix* f : factors) {
-        out = affineProduct(out, *f);
-    }
-    return out;
 }
 
 // The scene's z flip, scale(1, 1, -1).
@@ -173,63 +117,6 @@ size_t clockSamples(float h0, double t1) {
 
 }  // namespace
 
-host::Matrix affineProduct(const host::Matrix& a, const host::Matrix& b) {
-    host::Matrix out;
-    out.v1 = apply3(a, b.v1);
-    out.v2 = apply3(a, b.v2);
-    out.v3 = apply3(a, b.v3);
-    const host::Vector o = apply3(a, b.off);
-    out.off = host::Vector(a.off.x + o.x, a.off.y + o.y, a.off.z + o.z);
-    return out;
-}
-
-host::Matrix affineInverse(const host::Matrix& m) {
-    const host::Vector &a = m.v1, &b = m.v2, &c = m.v3;
-    // Rows of the inverse are the cross products of the columns divided by the determinant.
-    const host::Vector bc(b.y * c.z - b.z * c.y, b.z * c.x - b.x * c.z, b.x * c.y - b.y * c.x);
-    const host::Vector ca(c.y * a.z - c.z * a.y, c.z * a.x - c.x * a.z, c.x * a.y - c.y * a.x);
-    const host::Vector ab(a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x);
-    const double det = a.x * bc.x + a.y * bc.y + a.z * bc.z;
-    if (det == 0.0) {
-        return host::Matrix();
-    }
-    host::Matrix inv;
-    inv.v1 = host::Vector(bc.x / det, ca.x / det, ab.x / det);
-    inv.v2 = host::Vector(bc.y / det, ca.y / det, ab.y / det);
-    inv.v3 = host::Vector(bc.z / det, ca.z / det, ab.z / det);
-    const host::Vector o = apply3(inv, m.off);
-    inv.off = host::Vector(-o.x, -o.y, -o.z);
-    return inv;
-}
-
-host::Matrix translationMatrix(const host::Vector& v) {
-    host::Matrix m;
-    m.off = v;
-    return m;
-}
-
-host::Matrix scaleMatrix(const host::Vector& v) {
-    host::Matrix m;
-    m.v1 = host::Vector(v.x, 0, 0);
-    m.v2 = host::Vector(0, v.y, 0);
-    m.v3 = host::Vector(0, 0, v.z);
-    return m;
-}
-
-host::Matrix rotationMatrix(const host::Vector& a, int order) {
-    const host::RotationFactor* f = host::rotationOrderFactors(order);
-    const double angles[3] = {a.x, a.y, a.z};
-    const host::Matrix m0 = axisRotation(f[0].axis, -angles[f[0].component]),
-                       m1 = axisRotation(f[1].axis, -angles[f[1].component]),
-                       m2 = axisRotation(f[2].axis, -angles[f[2].component]);
-    return product({&m0, &m1, &m2});
-}
-
-trv::matrix sceneMatrix(const host::Matrix& m) {
-    return trv::matrix{{m.v1.x, m.v1.y, m.v1.z, 0.0, m.v2.x, m.v2.y, m.v2.z, 0.0, m.v3.x, m.v3.y,
-                        m.v3.z, 0.0, m.off.x, m.off.y, m.off.z, 1.0}};
-}
-
 AnimationPlacement::AnimationPlacement(const host::Vector& position, const host::Vector& rotation,
                                        const host::Vector& scale, int rotationOrder, bool camera,
                                        const host::Matrix* parentPlacement)
@@ -260,45 +147,45 @@ namespace {
 void placementFactors(const AnimationPlacement& p, int32_t parameter, int component,
                       host::Matrix& left, host::Matrix& right) {
     if (!p.cameraMode) {
-        if (parameter == kParamPosition) {
-            left = product({&p.Ti, &p.Ri, &p.Si});
-            right = product({&p.S, &p.R, &p.T});
-        } else if (parameter == kParamScale) {
+        if (parameter == host::objectParam::kPosition) {
+            left = affineChain({&p.Ti, &p.Ri, &p.Si});
+            right = affineChain({&p.S, &p.R, &p.T});
+        } else if (parameter == host::objectParam::kScale) {
             left = p.Si;
             right = p.S;
         } else if (component == 0) {
-            left = product({&p.Rzi, &p.Ryi, &p.Rxi, &p.Si});
-            right = product({&p.S, &p.Rx, &p.Ry, &p.Rz});
+            left = affineChain({&p.Rzi, &p.Ryi, &p.Rxi, &p.Si});
+            right = affineChain({&p.S, &p.Rx, &p.Ry, &p.Rz});
         } else if (component == 1) {
-            left = product({&p.Rzi, &p.Ryi, &p.Si});
-            right = product({&p.S, &p.Ry, &p.Rz});
+            left = affineChain({&p.Rzi, &p.Ryi, &p.Si});
+            right = affineChain({&p.S, &p.Ry, &p.Rz});
         } else if (component == 2) {
-            left = product({&p.Rzi, &p.Si});
-            right = product({&p.S, &p.Rz});
+            left = affineChain({&p.Rzi, &p.Si});
+            right = affineChain({&p.S, &p.Rz});
         } else {
-            left = product({&p.Ri, &p.Si});
-            right = product({&p.S, &p.R});
+            left = affineChain({&p.Ri, &p.Si});
+            right = affineChain({&p.S, &p.R});
         }
         return;
     }
-    if (parameter == kParamPosition) {
+    if (parameter == host::objectParam::kPosition) {
         left = p.T;
         right = p.Ti;
-    } else if (parameter == kParamScale) {
-        left = product({&p.T, &p.R, &p.S});
-        right = product({&p.Si, &p.Ri, &p.Ti});
+    } else if (parameter == host::objectParam::kScale) {
+        left = affineChain({&p.T, &p.R, &p.S});
+        right = affineChain({&p.Si, &p.Ri, &p.Ti});
     } else if (component == 0) {
-        left = product({&p.T, &p.Rx});
-        right = product({&p.Rxi, &p.Ti});
+        left = affineChain({&p.T, &p.Rx});
+        right = affineChain({&p.Rxi, &p.Ti});
     } else if (component == 1) {
-        left = product({&p.T, &p.Rx, &p.Ry});
-        right = product({&p.Ryi, &p.Rxi, &p.Ti});
+        left = affineChain({&p.T, &p.Rx, &p.Ry});
+        right = affineChain({&p.Ryi, &p.Rxi, &p.Ti});
     } else if (component == 2) {
-        left = product({&p.T, &p.Rx, &p.Ry, &p.Rz});
-        right = product({&p.Rzi, &p.Ryi, &p.Rxi, &p.Ti});
+        left = affineChain({&p.T, &p.Rx, &p.Ry, &p.Rz});
+        right = affineChain({&p.Rzi, &p.Ryi, &p.Rxi, &p.Ti});
     } else {
-        left = product({&p.T, &p.R});
-        right = product({&p.Ri, &p.Ti});
+        left = affineChain({&p.T, &p.R});
+        right = affineChain({&p.Ri, &p.Ti});
     }
     if (p.parented) {
         // The camera section holds the camera's placement in the document's space: its changes
@@ -330,13 +217,13 @@ void collectTrack(PluginContext&, const host::CTrack& track, TrackList& scale, T
         return;
     }
     switch (id.first) {
-        case kParamPosition:
+        case host::objectParam::kPosition:
             position.push_back(track);
             break;
-        case kParamRotation:
+        case host::objectParam::kRotation:
             rotation.push_back(track);
             break;
-        case kParamScale:
+        case host::objectParam::kScale:
             scale.push_back(track);
             break;
         default:
@@ -349,9 +236,11 @@ bool sampleTrack(const host::BaseDocument& document, const host::CTrack& track,
     out.matrices.clear();
     out.timestamps.clear();
     const host::TrackId id = track.id();
-    const int c = id.second - kComponentX;
+    const int c = id.second - host::vectorComponent::kX;
     const int32_t k = id.first;
-    if (c < 0 || c > 2 || (k != kParamPosition && k != kParamRotation && k != kParamScale)) {
+    if (c < 0 || c > 2 ||
+        (k != host::objectParam::kPosition && k != host::objectParam::kRotation &&
+         k != host::objectParam::kScale)) {
         return false;
     }
     const host::CCurve curve = track.curve();
@@ -366,7 +255,7 @@ bool sampleTrack(const host::BaseDocument& document, const host::CTrack& track,
         return false;
     }
     out.name = trackName(track, id);
-    out.startTime = truncateToInt(keys.t0);
+    out.startTime = truncateToInt32(keys.t0);
     out.duration = d;
 
     const size_t count = clockSamples(t0f, keys.t1);
@@ -384,18 +273,20 @@ bool sampleTrack(const host::BaseDocument& document, const host::CTrack& track,
     for (size_t i = 0; i < count; ++i) {
         const double hostValue =
             track.value(document, host::HostTime::fromSeconds(h), kFramesPerSecond);
-        host::Vector v = k == kParamScale ? host::Vector(1, 1, 1) : host::Vector(0, 0, 0);
+        host::Vector v =
+            k == host::objectParam::kScale ? host::Vector(1, 1, 1) : host::Vector(0, 0, 0);
         const double value = static_cast<float>(hostValue);
         (c == 0 ? v.x : c == 1 ? v.y : v.z) = value;
-        const host::Matrix x = k == kParamPosition   ? translationMatrix(v)
-                               : k == kParamRotation ? rotationMatrix(v, placement.order)
-                                                     : scaleMatrix(v);
+        const host::Matrix x = k == host::objectParam::kPosition ? translationMatrix(v)
+                               : k == host::objectParam::kRotation
+                                   ? rotationMatrix(v, placement.order)
+                                   : scaleMatrix(v);
         if (i == 0) {
             firstInverse = affineInverse(x);
         }
         const host::Matrix relative = affineProduct(x, firstInverse);
         out.matrices.push_back(sceneMatrix(affineProduct(affineProduct(left, relative), right)));
-        out.timestamps.push_back(truncateToInt((h - t0f) * 1000.0f));
+        out.timestamps.push_back(truncateToInt32((h - t0f) * 1000.0f));
         h += kStep;
     }
     return true;
@@ -409,12 +300,9 @@ void writeAnimationBlock(trvScene_api& api, const TrackSamples& samples,
     const float duration = samples.duration;
     api.attribute("duration", trvType::float_, &duration);
     api.attribute("folder", trvType::string, folder.c_str());
-    const trvArray matrices = {samples.matrices.data(),
-                               static_cast<uint32_t>(samples.matrices.size())};
-    api.attribute("matrices", trvType::array_bit | trvType::matrix, &matrices);
-    const trvArray stamps = {samples.timestamps.data(),
-                             static_cast<uint32_t>(samples.timestamps.size())};
-    api.attribute("timestamps", trvType::array_bit | trvType::int_, &stamps);
+    writeArray(api, "matrices", trvType::matrix, samples.matrices.data(), samples.matrices.size());
+    writeArray(api, "timestamps", trvType::int_, samples.timestamps.data(),
+               samples.timestamps.size());
     api.endAnimation();
 }
 
@@ -434,7 +322,7 @@ void writeAnimation(PluginContext& context, const std::string& objectName, const
     std::vector<Entry> sorted;
     sorted.reserve(tracks.size());
     for (const host::CTrack& t : tracks) {
-        const int c = t.id().second - kComponentX;
+        const int c = t.id().second - host::vectorComponent::kX;
         // A component other than x, y or z has no vector slot to animate.
         if (c >= 0 && c <= 2) {
             sorted.push_back(Entry{t, componentRank(c, rotationOrder)});

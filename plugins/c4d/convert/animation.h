@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "plugins/c4d/PluginContext.h"
+#include "plugins/c4d/convert/SceneValues.h"
 #include "plugins/c4d/host/BaseObject.h"
 #include "plugins/c4d/host/CTrack.h"
 #include "trvSceneapi_oo.h"
@@ -37,19 +38,7 @@ void writeObjectAnimation(PluginContext& context, const host::BaseObject& object
                           int rotationOrder, bool cameraMode,
                           const host::Matrix* parentPlacement = nullptr);
 
-// --- Pieces of the writer, also used by the hair converter, the texture transform, the tests and
-// the benchmark. ---
-
-// Affine placement math on host matrices: a * b applies b first.
-host::Matrix affineProduct(const host::Matrix& a, const host::Matrix& b);
-// The affine inverse; the identity when the determinant of the 3x3 part is exactly 0.
-host::Matrix affineInverse(const host::Matrix& m);
-host::Matrix translationMatrix(const host::Vector& v);
-host::Matrix scaleMatrix(const host::Vector& v);
-// Rotation by three angles (radians) in rotation order 0 to 6; other orders rotate as order 0.
-host::Matrix rotationMatrix(const host::Vector& angles, int order);
-// The 16-double scene form: X axis, 0, Y axis, 0, Z axis, 0, offset, 1.
-trv::matrix sceneMatrix(const host::Matrix& m);
+// --- Pieces of the writer, also used by the tests and the benchmark. ---
 
 // The object's own placement, computed once per channel and shared by its tracks.
 struct AnimationPlacement {

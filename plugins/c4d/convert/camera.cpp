@@ -5,13 +5,12 @@
 #include <string>
 
 #include "plugins/c4d/convert/animation.h"
+#include "plugins/c4d/host/HostNumbers.h"
 #include "trvNodes.h"
 
 namespace raydeck::c4d {
 
 namespace {
-
-constexpr int32_t kCameraFov = 1008;
 
 // The camera's matrix with the z component of every vector negated: the section stands outside
 // the root group (and every other group) and so carries the scene's z flip itself. Negation flips
@@ -29,7 +28,7 @@ void convertCamera(PluginContext& context, const host::BaseObject& camera,
         return;
     }
     double angle = 0.0;
-    camera.getFloat(kCameraFov, angle);
+    camera.getFloat(host::cameraParam::kFieldOfView, angle);
     const float degrees = static_cast<float>(static_cast<double>(static_cast<float>(angle)) *
                                              0.3183098861837907 * 180.0);
 

@@ -6,22 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "plugins/c4d/convert/DocumentWalk.h"
 #include "plugins/c4d/convert/Material.h"
-#include "plugins/c4d/convert/animation.h"
+#include "plugins/c4d/convert/ObjectTags.h"
+#include "plugins/c4d/convert/SceneValues.h"
 #include "plugins/c4d/host/HairGuides.h"
+#include "plugins/c4d/host/HostNumbers.h"
 
 namespace raydeck::c4d {
 
 namespace {
-
-constexpr int32_t kTagName = 900;
-constexpr int32_t kTagHairMaterialLink = 1000;
-constexpr int32_t kMaterialHair = 1017730;
-constexpr int32_t kHairRootThickness = 3009;
-constexpr int32_t kHairTipThickness = 3010;
-constexpr int32_t kHairColorShader = 3000;
-constexpr int32_t kHairColorGradient = 3139;
 
 struct Thickness {
     float root = 0.5f;
@@ -32,36 +25,30 @@ struct Thickness {
 void readHairTag(const PluginContext& context, const host::BaseTag& tag, MaterialRecord& record,
                  Thickness& thickness) {
     std::string name;
-    if (tag.getStringUtf8(kTagName, name)) {
+    if (tag.getStringUtf8(host::nodeParam::kName, name)) {
         record.name = name;
     }
     host::BaseList2D material;
-    if (!tag.getLink(kTagHairMaterialLink, context.document, material) ||
-        material.type() != kMaterialHair) {
+    if (!tag.getLink(host::hairTagParam::kMaterial, context.document, material) ||
+        material.type() != host::kMaterialHair) {
         return;
     }
     double root = thickness.root, tip = thickness.tip;
-    material.getFloat(kHairRootThickness, root);
-    material.getFloat(kHairTipThickness, tip);
+    material.getFloat(host::hairMaterialParam::kRootThickness, root);
+    material.getFloat(host::hairMaterialParam::kTipThickness, tip);
     thickness.root = static_cast<float>(root);
     thickness.tip = static_cast<float>(tip);
     host::BaseList2D shader;
-    if (material.getLink(kHairColorShader, context.document, shader)) {
+    if (material.getLink(host::hairMaterialParam::kColorShader, context.document, shader)) {
         readShader(context, host::BaseShader(shader), record);
     }
     host::Gradient gradient;
-    if (material.getGradient(kHairColorGradient, gradient)) {
+    if (material.getGradient(host::hairMaterialParam::kColorGradient, gradient)) {
         const host::Vector c = gradient.firstKnotColorOrWhite();
         record.diffuse[0] = c.x;
         record.diffuse[1] = c.y;
         record.diffuse[2] = c.z;
     }
-}
-
-void sendFloats(trvScene_api& api, const char* name, int type, const std::vector<float>& v,
-                uint32_t count) {
-    const trvArray record = {v.data(), count};
-    api.attribute(name, type, &record);
 }
 
 }  // namespace
@@ -142,14 +129,10 @@ void convertHairObject(PluginContext& context, const host::BaseObject& object,
     api.attribute("radius", trvType::float_, &radius);
     const int32_t order = 2;
     api.attribute("order", trvType::int_, &order);
-    sendFloats(api, "p", trvType::array_bit | trvType::vec3f, p,
-               static_cast<uint32_t>(p.size() / 3));
-    sendFloats(api, "pr", trvType::array_bit | trvType::float_, pr,
-               static_cast<uint32_t>(pr.size()));
-    sendFloats(api, "curve_uv", trvType::array_bit | trvType::float_, curveUv,
-               static_cast<uint32_t>(curveUv.size()));
-    const trvArray counts = {nvertices.data(), static_cast<uint32_t>(nvertices.size())};
-    api.attribute("nvertices", trvType::array_bit | trvType::int_, &counts);
+    writeArray(api, "p", trvType::vec3f, p.data(), p.size() / 3);
+    writeArray(api, "pr", trvType::float_, pr.data(), pr.size());
+    writeArray(api, "curve_uv", trvType::float_, curveUv.data(), curveUv.size());
+    writeArray(api, "nvertices", trvType::int_, nvertices.data(), nvertices.size());
 
     api.endGeometry();
     emitMaterial(context, record);

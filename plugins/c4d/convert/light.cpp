@@ -5,35 +5,13 @@
 
 #include <cstdint>
 
+#include "plugins/c4d/convert/SceneValues.h"
+#include "plugins/c4d/host/HostNumbers.h"
 #include "trvScene_api.h"
 
 namespace raydeck::c4d {
 
-namespace {
-
-constexpr int32_t kAreaLight = 8;
-
-bool writeArray(trvScene_api* api, const char* name, int type, const void* data, uint32_t count) {
-    const trvArray array{data, count};
-    return api->attribute(name, type, &array);
-}
-
-// Truncation toward zero; NaN and values beyond the int32 range (whose conversion would be
-// undefined) become 0 and the nearest limit.
-int32_t truncatePower(double value) {
-    if (!(value == value)) {
-        return 0;
-    }
-    if (value >= 2147483647.0) {
-        return 2147483647;
-    }
-    if (value <= -2147483648.0) {
-        return -2147483647 - 1;
-    }
-    return static_cast<int32_t>(value);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 void convertLight(PluginContext& context, const std::string& nodeName,
                   const host::BaseObject& object) {
@@ -46,38 +24,38 @@ void convertLight(PluginContext& context, const std::string& nodeName,
     host::Vector color(0, 0, 0);
     double brightness = 0.0;
     int32_t type = 0;
-    object.getVector(90000, color);
-    object.getFloat(90001, brightness);
-    object.getInt(90002, type);
-    const bool area = type == kAreaLight;
+    object.getVector(host::lightParam::kColor, color);
+    object.getFloat(host::lightParam::kBrightness, brightness);
+    object.getInt(host::lightParam::kType, type);
+    const bool area = type == host::lightParam::kTypeArea;
 
     float hx = 1.0f, hy = 1.0f, hz = 1.0f;
     if (area) {
         double sx = 0.0, sy = 0.0, sz = 0.0;
-        object.getFloat(100010, sx);
-        object.getFloat(100011, sy);
-        object.getFloat(100012, sz);
+        object.getFloat(host::lightParam::kAreaSizeX, sx);
+        object.getFloat(host::lightParam::kAreaSizeY, sy);
+        object.getFloat(host::lightParam::kAreaSizeZ, sz);
         hx = static_cast<float>(sx * 0.5);
         hy = static_cast<float>(sy * 0.5);
         hz = static_cast<float>(sz * 0.5);
     }
 
     int32_t lumenSwitch = 0;
-    object.getInt(90046, lumenSwitch);
+    object.getInt(host::lightParam::kIntensitySwitch, lumenSwitch);
     const bool lumen = lumenSwitch != 0;
     int32_t power = 0;
     if (lumen) {
         int32_t unit = 0;
         double value = 0.0;
-        object.getInt(90037, unit);
-        object.getFloat(90043, value);
+        object.getInt(host::lightParam::kIntensityUnit, unit);
+        object.getFloat(host::lightParam::kIntensity, value);
         float intensity = static_cast<float>(value);
-        if (unit == 1) {
+        if (unit == host::lightParam::kUnitCandela) {
             intensity = static_cast<float>(intensity * 12.566);
         }
-        power = truncatePower(intensity);
+        power = truncateToInt32(intensity);
     } else {
-        power = truncatePower(static_cast<float>(brightness) * 100.0);
+        power = truncateToInt32(static_cast<float>(brightness) * 100.0);
     }
 
     const float vertices[18] = {0, -hy, 0, hx, 0, 0, 0, 0, hz, -hx, 0, 0, 0, 0, -hz, 0, hy, 0};
@@ -86,10 +64,10 @@ void convertLight(PluginContext& context, const std::string& nodeName,
 
     api->beginObject(nodeName.c_str(), true);
     api->beginGeometry("triangles");
-    writeArray(api, "vertices", trvType::vec3f | trvType::array_bit, vertices, 6);
+    writeArray(*api, "vertices", trvType::vec3f, vertices, 6);
     // Each vertex's normal is its own position, deliberately not normalised.
-    writeArray(api, "normals", trvType::vec3f | trvType::array_bit, vertices, 6);
-    writeArray(api, "triangles", trvType::int_ | trvType::array_bit, triangles, 24);
+    writeArray(*api, "normals", trvType::vec3f, vertices, 6);
+    writeArray(*api, "triangles", trvType::int_, triangles, 24);
     api->endGeometry();
 
     // Unlike surface materials, the light's material is opened before its shader and carries the

@@ -7,10 +7,12 @@
 #include <limits>
 #include <string>
 
-#include "plugins/c4d/convert/DocumentWalk.h"
 #include "plugins/c4d/convert/Material.h"
 #include "plugins/c4d/convert/MaterialRecord.h"
+#include "plugins/c4d/convert/ObjectTags.h"
+#include "plugins/c4d/convert/SceneValues.h"
 #include "plugins/c4d/host/BaseTag.h"
+#include "plugins/c4d/host/HostNumbers.h"
 #include "trvScene_api.h"
 
 namespace raydeck::c4d {
@@ -71,14 +73,14 @@ inline void appendUv(PieceCursor& out, const RdHostVector& uvw) {
 // The piece's phong normals of corners a, b, c (and d for quads), copied from the host's array:
 // the normals of consecutive quads lie back to back there, so runs of them go in one copy.
 void copyPhongNormals(PluginContext& ctx, const MeshSource& src, size_t cornerCount) {
-    ctx.normals.reserve(3 * cornerCount);
+    ctx.meshScratch.normals.reserve(3 * cornerCount);
     const std::vector<int32_t>& piece = ctx.meshScratch.piece;
     const auto isQuad = [&](int32_t t) { return src.polygons[t].c != src.polygons[t].d; };
     for (size_t i = 0; i < piece.size();) {
         const int32_t first = piece[i];
         const float* from = src.phong + 12 * static_cast<int64_t>(first);
         if (!isQuad(first)) {
-            ctx.normals.insert(ctx.normals.end(), from, from + 9);
+            ctx.meshScratch.normals.insert(ctx.meshScratch.normals.end(), from, from + 9);
             ++i;
             continue;
         }
@@ -86,7 +88,7 @@ void copyPhongNormals(PluginContext& ctx, const MeshSource& src, size_t cornerCo
         while (j < piece.size() && piece[j] == piece[j - 1] + 1 && isQuad(piece[j])) {
             ++j;
         }
-        ctx.normals.insert(ctx.normals.end(), from, from + 12 * (j - i));
+        ctx.meshScratch.normals.insert(ctx.meshScratch.normals.end(), from, from + 12 * (j - i));
         i = j;
     }
 }
@@ -102,11 +104,6 @@ void resetRemap(MeshScratch& s, int32_t pointCount) {
         std::fill(s.pointStamp.begin(), s.pointStamp.end(), 0u);
         s.generation = 1;
     }
-}
-
-bool writeArray(trvScene_api* api, const char* name, int type, const void* data, size_t count) {
-    const trvArray array{data, static_cast<uint32_t>(count)};
-    return api->attribute(name, type, &array);
 }
 
 // Writes one piece (the polygons in ctx.meshScratch.piece, ascending) as a scene object with its
@@ -130,18 +127,19 @@ void emitMeshPiece(PluginContext& ctx, trvScene_api* api, const MeshSource& src,
     const size_t cornerCount = 3 * triangleCount + 4 * quadCount;
     const size_t indexCount = 3 * triangleCount + 6 * quadCount;
     // Every element of the arrays sized here is written below before it is read.
-    ctx.positions.resize(3 * std::min(cornerCount, static_cast<size_t>(src.pointCount)));
-    ctx.triangles.resize(indexCount);
-    ctx.normalIndices.resize(indexCount);
+    ctx.meshScratch.positions.resize(3 *
+                                     std::min(cornerCount, static_cast<size_t>(src.pointCount)));
+    ctx.meshScratch.triangles.resize(indexCount);
+    ctx.meshScratch.corners.resize(indexCount);
     if (src.hasUv) {
-        ctx.uvs.resize(2 * cornerCount);
+        ctx.meshScratch.uvs.resize(2 * cornerCount);
     }
     // The normals: zeros for a normal tag; the host's phong normals themselves when the piece is
     // one unbroken run of quads (their layout is then the piece's), else copies of them.
     const float* normals = nullptr;
     size_t normalCount = 0;  // in vectors
     if (src.normals == NormalSource::zero) {
-        ctx.normals.assign(3 * cornerCount, 0.0f);
+        ctx.meshScratch.normals.assign(3 * cornerCount, 0.0f);
     } else if (src.normals == NormalSource::phong) {
         const bool oneRun =
             static_cast<size_t>(s.piece.back() - s.piece.front()) + 1 == s.piece.size();
@@ -152,13 +150,13 @@ void emitMeshPiece(PluginContext& ctx, trvScene_api* api, const MeshSource& src,
             copyPhongNormals(ctx, src, cornerCount);
         }
     }
-    if (normals == nullptr && !ctx.normals.empty()) {
-        normals = ctx.normals.data();
-        normalCount = ctx.normals.size() / 3;
+    if (normals == nullptr && !ctx.meshScratch.normals.empty()) {
+        normals = ctx.meshScratch.normals.data();
+        normalCount = ctx.meshScratch.normals.size() / 3;
     }
 
-    PieceCursor out{ctx.positions.data(), 0, ctx.uvs.data(), ctx.triangles.data(),
-                    ctx.normalIndices.data()};
+    PieceCursor out{ctx.meshScratch.positions.data(), 0, ctx.meshScratch.uvs.data(),
+                    ctx.meshScratch.triangles.data(), ctx.meshScratch.corners.data()};
     int32_t k = 0;  // the corner counter, shared by normal and uv indices
     for (int32_t t : s.piece) {
         s.claimed[t] = 1;
@@ -214,27 +212,23 @@ void emitMeshPiece(PluginContext& ctx, trvScene_api* api, const MeshSource& src,
         }
     }
     // Positions were sized for the most vertices the piece could have.
-    ctx.positions.resize(3 * static_cast<size_t>(out.vertexCount));
-    const ScratchVector<float>& positions = ctx.positions;
-    const ScratchVector<float>& uvs = ctx.uvs;
-    const ScratchVector<int32_t>& triangles = ctx.triangles;
-    const ScratchVector<int32_t>& corners = ctx.normalIndices;
+    ctx.meshScratch.positions.resize(3 * static_cast<size_t>(out.vertexCount));
+    const ScratchVector<float>& positions = ctx.meshScratch.positions;
+    const ScratchVector<float>& uvs = ctx.meshScratch.uvs;
+    const ScratchVector<int32_t>& triangles = ctx.meshScratch.triangles;
+    const ScratchVector<int32_t>& corners = ctx.meshScratch.corners;
 
     // Normal and uv corner indices are always equal, so one array serves both attributes.
-    writeArray(api, "vertices", trvType::vec3f | trvType::array_bit, positions.data(),
-               positions.size() / 3);
+    writeArray(*api, "vertices", trvType::vec3f, positions.data(), positions.size() / 3);
     if (normalCount > 0) {
-        writeArray(api, "normals", trvType::vec3f | trvType::array_bit, normals, normalCount);
-        writeArray(api, "triangles_norm", trvType::int_ | trvType::array_bit, corners.data(),
-                   corners.size());
+        writeArray(*api, "normals", trvType::vec3f, normals, normalCount);
+        writeArray(*api, "triangles_norm", trvType::int_, corners.data(), corners.size());
     }
     if (!uvs.empty()) {
-        writeArray(api, "uv_tex", trvType::float_ | trvType::array_bit, uvs.data(), uvs.size());
-        writeArray(api, "triangles_uv", trvType::int_ | trvType::array_bit, corners.data(),
-                   corners.size());
+        writeArray(*api, "uv_tex", trvType::float_, uvs.data(), uvs.size());
+        writeArray(*api, "triangles_uv", trvType::int_, corners.data(), corners.size());
     }
-    writeArray(api, "triangles", trvType::int_ | trvType::array_bit, triangles.data(),
-               triangles.size());
+    writeArray(*api, "triangles", trvType::int_, triangles.data(), triangles.size());
     api->endGeometry();
     emitMaterial(ctx, record);
     api->endObject();
@@ -286,12 +280,11 @@ void collectAll(PluginContext& ctx, int32_t n) {
 }
 
 void clearScratch(PluginContext& ctx) {
-    ctx.positions.clear();
-    ctx.normals.clear();
-    ctx.uvs.clear();
-    ctx.triangles.clear();
-    ctx.normalIndices.clear();
-    ctx.uvIndices.clear();
+    ctx.meshScratch.positions.clear();
+    ctx.meshScratch.normals.clear();
+    ctx.meshScratch.uvs.clear();
+    ctx.meshScratch.triangles.clear();
+    ctx.meshScratch.corners.clear();
 }
 
 }  // namespace
@@ -306,7 +299,8 @@ void convertPolygonObject(PluginContext& context, const host::BaseObject& object
     host::BaseList2D layer = object.layer(context.document);
     if (layer) {
         int32_t on1 = 0, on2 = 0;
-        if (!layer.getInt(1001, on1) || !layer.getInt(1002, on2) || on1 == 0 || on2 == 0) {
+        if (!layer.getInt(host::layerParam::kSwitchA, on1) ||
+            !layer.getInt(host::layerParam::kSwitchB, on2) || on1 == 0 || on2 == 0) {
             return;
         }
     }
@@ -373,7 +367,7 @@ void convertPolygonObject(PluginContext& context, const host::BaseObject& object
         const host::BaseTag* restriction = nullptr;
         if (isTexture) {
             std::string text;
-            entry.getStringUtf8(1006, text);
+            entry.getStringUtf8(host::textureTagParam::kRestriction, text);
             auto it = selections.find(text);
             if (it != selections.end()) {
                 restriction = &it->second;

@@ -11,17 +11,10 @@
 #include "plugins/c4d/host/BaseTag.h"
 #include "plugins/c4d/host/CTrack.h"
 #include "plugins/c4d/host/HostContext.h"
+#include "plugins/c4d/host/HostNumbers.h"
 #include "plugins/c4d/host/Values.h"
 
 namespace raydeck::host {
-
-enum ObjectType : int32_t {
-    kObjectPolygon = 5100,
-    kObjectLight = 5102,
-    kObjectCamera = 5103,
-    kObjectNull = 5140,
-    kObjectHair = 1017305,
-};
 
 // Phong normals from the host: 12 floats per polygon (corners a, b, c, d). Either the host's own
 // array, read-only and borrowed, or a copy made for the caller, owned and freed with the host

@@ -6,18 +6,10 @@
 
 #include "plugins/c4d/host/BaseList2D.h"
 #include "plugins/c4d/host/BaseMaterial.h"
+#include "plugins/c4d/host/HostNumbers.h"
 #include "plugins/c4d/host/Values.h"
 
 namespace raydeck::host {
-
-enum TagType : int32_t {
-    kTagPhong = 5612,
-    kTagTexture = 5616,
-    kTagUVW = 5671,
-    kTagPolygonSelection = 5673,
-    kTagNormal = 5711,
-    kTagHairMaterial = 1017729,
-};
 
 // A UVW tag's data block (borrowed from the tag).
 class UVWData {

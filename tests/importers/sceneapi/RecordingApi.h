@@ -1,5 +1,5 @@
-// A trvScene_api that records every call as one line of text ("op arg arg ..."), decoding
-// attribute values by their type code, so tests can compare whole call sequences.
+// A trvScene_api that records every call as one line of text ("op arg arg ..."), naming type
+// codes ("int", "vec3f[]") and decoding attribute values by them, so tests read as the scene.
 #pragma once
 
 #include <cstdarg>
@@ -67,12 +67,12 @@ class RecordingApi : public trvScene_api {
     }
     void pushShader() override { rec("pushShader"); }
     void popShader() override { rec("popShader"); }
-    bool attribute(const char* n, int type, const void* v) override { return rec("attribute", n, type, decode(type, v)); }
+    bool attribute(const char* n, int type, const void* v) override { return rec("attribute", n, typeName(type), decode(type, v)); }
     bool attributeShaderId(const char* n, unsigned id) override { return rec("attributeShaderId", n, id); }
     bool attributeShader(const char* n, trvShaderHandle h) override { return rec("attributeShader", n, handle(h)); }
     bool beginArray(const char* n) override { return rec("beginArray", n); }
     void endArray() override { rec("endArray"); }
-    void arrayValue(int type, const void* v) override { rec("arrayValue", type, decode(type, v)); }
+    void arrayValue(int type, const void* v) override { rec("arrayValue", typeName(type), decode(type, v)); }
     int reserved51() override { return rec("reserved51") ? 10 : 0; }
     int reserved52() override { return rec("reserved52") ? 10 : 0; }
     void* reserved53() override { rec("reserved53"); return nullptr; }
@@ -133,6 +133,34 @@ class RecordingApi : public trvScene_api {
             }
         }
         return s;
+    }
+    // The trvType name of a code; an array is its base's name with "[]"; unnamed codes in decimal.
+    static std::string typeName(int type) {
+        if (type & trvType::shader_ref) {
+            return "shader_ref";
+        }
+        if (type & trvType::array_bit) {
+            return typeName(type & ~trvType::array_bit) + "[]";
+        }
+        switch (type) {
+            case trvType::vec3f: return "vec3f";
+            case trvType::vec4f: return "vec4f";
+            case trvType::float_: return "float";
+            case trvType::double_: return "double";
+            case trvType::vec3d: return "vec3d";
+            case trvType::int_: return "int";
+            case trvType::bool_: return "bool";
+            case trvType::matrix: return "matrix";
+            case trvType::string: return "string";
+            case trvType::string_ref: return "string_ref";
+            case trvType::vec2f: return "vec2f";
+            case trvType::float4: return "float4";
+            case trvType::int2: return "int2";
+            case trvType::int3: return "int3";
+            case trvType::int4: return "int4";
+            case trvType::int_alt: return "int_alt";
+            default: return std::to_string(type);
+        }
     }
     static std::string decode(int type, const void* v) {
         if (type & trvType::shader_ref) {

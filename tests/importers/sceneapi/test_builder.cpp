@@ -48,10 +48,10 @@ TEST(Builder, ScalarSettersUseTheirTypeCodes) {
     a.builder.setAttribute("i", -7);
     a.builder.setAttribute("t", true);
     a.builder.setAttribute("n", false);
-    EXPECT_EQ(a.api.calls,
-              (Calls{"attribute s 10 text", "attribute v3f 1 1.5,2,-3",
-                     "attribute v3d 5 0.25,0.5,1", "attribute d 4 2.5", "attribute f 3 0.5",
-                     "attribute i 6 -7", "attribute t 7 1", "attribute n 7 0"}));
+    EXPECT_EQ(a.api.calls, (Calls{"attribute s string text", "attribute v3f vec3f 1.5,2,-3",
+                                  "attribute v3d vec3d 0.25,0.5,1", "attribute d double 2.5",
+                                  "attribute f float 0.5", "attribute i int -7",
+                                  "attribute t bool 1", "attribute n bool 0"}));
 }
 
 TEST(Builder, CharPointerSetterThrowsAndWritesNothing) {
@@ -78,10 +78,10 @@ TEST(Builder, ArraySettersSendCountedRecords) {
     a.builder.setAttribute("none", trv::vec3fArray{});
     EXPECT_EQ(
         a.api.calls,
-        (Calls{"attribute ints 32774 count=3 1,2,3", "attribute floats 32771 count=1 0.5",
-               "attribute doubles 32772 count=0 ",
-               "attribute matrices 32777 count=1 1,0,0,0,0,0,0,0,0,0,0,0,0,0,0,2",
-               "attribute points 32769 count=2 1,2,3,4,5,6", "attribute none 32769 count=0 "}));
+        (Calls{"attribute ints int[] count=3 1,2,3", "attribute floats float[] count=1 0.5",
+               "attribute doubles double[] count=0 ",
+               "attribute matrices matrix[] count=1 1,0,0,0,0,0,0,0,0,0,0,0,0,0,0,2",
+               "attribute points vec3f[] count=2 1,2,3,4,5,6", "attribute none vec3f[] count=0 "}));
 }
 
 TEST(Builder, ForwardingOperations) {

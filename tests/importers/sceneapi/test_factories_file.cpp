@@ -10,7 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "../../platform/TempDir.h"
+#include "tests/support/FileText.h"
+#include "tests/support/TempDir.h"
 #include "trvFactories.h"
 
 namespace {
@@ -18,13 +19,6 @@ namespace {
 const std::string kHeader =
     "//---tarvik:dal:7---\n//---import:dal:1---\n//---id:1---\n// This is a Raydeck scene file\n\n";
 const std::string kBanner = "Raydeck SceneApi oo 9.0.45  (built Wed Feb 20 10:46:13 2019)";
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Runs `body` in a child process with stdout and stderr sent to files; returns the exit code.
 int runInChild(const std::string& outPath, const std::string& errPath,
@@ -84,7 +78,7 @@ TEST(FileFactory, SceneStartsWithHeaderBannerAndVersion) {
         f.close();
         f.close();  // the second close does nothing
     }
-    const std::string text = readAll(path);
+    const std::string text = readFile(path);
     ASSERT_EQ(text.compare(0, kHeader.size(), kHeader), 0) << text;
     const std::string rest = text.substr(kHeader.size());
     const std::size_t print = rest.find("#print");
@@ -109,11 +103,11 @@ TEST(FileFactory, DashWritesToStandardOutputAndLaterPrintsGoToStderr) {
         return 0;
     });
     ASSERT_EQ(code, 0);
-    const std::string scene = readAll(out);
+    const std::string scene = readFile(out);
     EXPECT_EQ(scene.compare(0, kHeader.size(), kHeader), 0) << scene;
     EXPECT_NE(scene.find("group0"), std::string::npos);
     EXPECT_EQ(scene.find("stray"), std::string::npos);
-    EXPECT_EQ(readAll(err), "stray text");
+    EXPECT_EQ(readFile(err), "stray text");
 }
 
 TEST(FileFactory, TwoDashesIsAnOrdinaryFile) {
@@ -130,8 +124,8 @@ TEST(FileFactory, TwoDashesIsAnOrdinaryFile) {
         return 0;
     });
     ASSERT_EQ(code, 0);
-    EXPECT_TRUE(readAll(out).empty());
-    EXPECT_EQ(readAll(dir.path() + "/--").compare(0, kHeader.size(), kHeader), 0);
+    EXPECT_TRUE(readFile(out).empty());
+    EXPECT_EQ(readFile(dir.path() + "/--").compare(0, kHeader.size(), kHeader), 0);
 }
 
 TEST(FileFactory, UnopenablePathsThrowWithThePath) {

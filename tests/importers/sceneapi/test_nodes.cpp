@@ -18,12 +18,12 @@ bool contains(const Calls& calls, const std::string& prefix) {
 
 // The environment shader every camera writes, handle #1 being the first anonymous shader.
 const Calls kEnvironment = {"beginShader (null) trv_envmap",
-                            "attribute texture 10 startup.hdr",
-                            "attribute format 6 3",
-                            "attribute radius 3 25",
+                            "attribute texture string startup.hdr",
+                            "attribute format int 3",
+                            "attribute radius float 25",
                             "currentShader",
                             "endShader",
-                            "attribute reflection map 65536 #1"};
+                            "attribute reflection map shader_ref #1"};
 
 Calls cameraCalls(const Calls& head, const Calls& tail) {
     Calls all = head;
@@ -38,13 +38,14 @@ TEST(ImportOptions, DefaultsWriteElevenOptionsInOrder) {
     Attached a;
     trv::DefaultRTModule module;
     EXPECT_TRUE(a.builder.apply(module));
-    EXPECT_EQ(a.api.calls,
-              (Calls{"beginLoad trvrtopt.so", "attribute import_mode 7 1",
-                     "attribute import_merge_groups 7 1", "attribute import_merge_objects 7 1",
-                     "attribute import_up_vector 6 0", "attribute meter_scale 3 1",
-                     "attribute import_keep_original 7 0", "attribute import_center_geometry 7 1",
-                     "attribute import_snap_to_ground 7 0", "attribute import_adjust_camera 7 1",
-                     "attribute import_adjust_environment 7 1", "attribute ext 7 1", "endLoad"}));
+    EXPECT_EQ(
+        a.api.calls,
+        (Calls{"beginLoad trvrtopt.so", "attribute import_mode bool 1",
+               "attribute import_merge_groups bool 1", "attribute import_merge_objects bool 1",
+               "attribute import_up_vector int 0", "attribute meter_scale float 1",
+               "attribute import_keep_original bool 0", "attribute import_center_geometry bool 1",
+               "attribute import_snap_to_ground bool 0", "attribute import_adjust_camera bool 1",
+               "attribute import_adjust_environment bool 1", "attribute ext bool 1", "endLoad"}));
 }
 
 TEST(ImportOptions, ExportSettingsAndUseCamera) {
@@ -63,14 +64,15 @@ TEST(ImportOptions, ExportSettingsAndUseCamera) {
     module.setExt(false);
     module.useCamera = "cam";
     a.builder.apply(module);
-    EXPECT_EQ(a.api.calls,
-              (Calls{"beginLoad trvrtopt.so", "attribute import_mode 7 1",
-                     "attribute import_merge_groups 7 0", "attribute import_merge_objects 7 0",
-                     "attribute import_up_vector 6 1", "attribute meter_scale 3 100",
-                     "attribute import_keep_original 7 1", "attribute import_center_geometry 7 0",
-                     "attribute import_snap_to_ground 7 1", "attribute import_adjust_camera 7 1",
-                     "attribute import_adjust_environment 7 0",
-                     "attribute import_use_camera 10 cam", "attribute ext 7 0", "endLoad"}));
+    EXPECT_EQ(
+        a.api.calls,
+        (Calls{"beginLoad trvrtopt.so", "attribute import_mode bool 1",
+               "attribute import_merge_groups bool 0", "attribute import_merge_objects bool 0",
+               "attribute import_up_vector int 1", "attribute meter_scale float 100",
+               "attribute import_keep_original bool 1", "attribute import_center_geometry bool 0",
+               "attribute import_snap_to_ground bool 1", "attribute import_adjust_camera bool 1",
+               "attribute import_adjust_environment bool 0",
+               "attribute import_use_camera string cam", "attribute ext bool 0", "endLoad"}));
 }
 
 TEST(Camera, DefaultCamera) {
@@ -78,10 +80,10 @@ TEST(Camera, DefaultCamera) {
     trv::LightCamera camera("main");
     EXPECT_TRUE(a.builder.apply(camera));
     EXPECT_EQ(a.api.calls,
-              cameraCalls(
-                  {"beginCamera main", "attribute projection 10 perspective", "attribute fov 3 60"},
-                  {"attribute position 5 0,0,0", "attribute direction 5 0,0,-1",
-                   "attribute up 5 0,1,0", "endCamera"}));
+              cameraCalls({"beginCamera main", "attribute projection string perspective",
+                           "attribute fov float 60"},
+                          {"attribute position vec3d 0,0,0", "attribute direction vec3d 0,0,-1",
+                           "attribute up vec3d 0,1,0", "endCamera"}));
 }
 
 TEST(Camera, ConverterSettersLookAtClippingAndTransform) {
@@ -99,12 +101,13 @@ TEST(Camera, ConverterSettersLookAtClippingAndTransform) {
     m.m[0] = m.m[5] = m.m[10] = m.m[15] = 1;
     camera.setTransform(m);
     a.builder.apply(camera);
-    EXPECT_EQ(a.api.calls, cameraCalls({"beginCamera c", "attribute projection 10 perspective",
-                                        "attribute fov 3 45.5"},
-                                       {"attribute position 5 1,2,3", "attribute direction 5 0,0,1",
-                                        "attribute look_at 5 4,5,6", "attribute up 5 0,1,0",
-                                        "attribute clipping 14 0.5,1000",
-                                        "transform 1,0,0,0,0,1,0,0,0,0,1,0,0,0,0,1", "endCamera"}));
+    EXPECT_EQ(a.api.calls,
+              cameraCalls({"beginCamera c", "attribute projection string perspective",
+                           "attribute fov float 45.5"},
+                          {"attribute position vec3d 1,2,3", "attribute direction vec3d 0,0,1",
+                           "attribute look_at vec3d 4,5,6", "attribute up vec3d 0,1,0",
+                           "attribute clipping vec2f 0.5,1000",
+                           "transform 1,0,0,0,0,1,0,0,0,0,1,0,0,0,0,1", "endCamera"}));
 }
 
 TEST(Camera, ClippingNeedsPositiveIncreasingDistances) {
@@ -126,7 +129,7 @@ TEST(Camera, FieldOfViewModes) {
         camera.setProjection(1);
         camera.fovMode = 1;
         a.builder.apply(camera);
-        EXPECT_EQ(a.api.calls[1], "attribute projection 10 orthographic");
+        EXPECT_EQ(a.api.calls[1], "attribute projection string orthographic");
         EXPECT_FALSE(contains(a.api.calls, "attribute fov"));
     }
     {
@@ -137,7 +140,7 @@ TEST(Camera, FieldOfViewModes) {
         camera.fov4[0] = 10;
         camera.fov4[3] = 40;
         a.builder.apply(camera);
-        EXPECT_EQ(a.api.calls[2], "attribute fov4 15 10,0,0,40");
+        EXPECT_EQ(a.api.calls[2], "attribute fov4 float4 10,0,0,40");
         EXPECT_FALSE(contains(a.api.calls, "attribute fov "));
     }
     {

@@ -215,3 +215,36 @@ TEST(SceneFormatMatrix, RepeatedEntriesSpellLikeSpellValue) {
 }
 
 }  // namespace
+
+// The reading half undoes the writing half: every packed kind and count the writer can put in a
+// header reads back, with the payload the reader must skip; every byte survives hex.
+TEST(SceneFormatReading, PackedHeaderAndHexRoundTrip) {
+    const int types[] = {trvType::vec3f, trvType::float_, trvType::double_, trvType::int_};
+    const uint32_t counts[] = {0u, 1u, 0x01020304u, 0xFFFFFFFFu};
+    for (int type : types) {
+        const char kind = trvFormat::packedKind(type);
+        ASSERT_TRUE(trvFormat::isPackedKind(kind)) << type;
+        for (uint32_t count : counts) {
+            unsigned char header[8];
+            trvFormat::packedHeader(kind, count, header);
+            EXPECT_EQ(std::memcmp(header, trvFormat::kPackedMagic, 3), 0);
+            EXPECT_EQ(static_cast<char>(header[3]), kind);
+            EXPECT_EQ(trvFormat::packedCount(header + 4), count);
+            EXPECT_EQ(trvFormat::packedPayloadBytes(kind, count),
+                      static_cast<uint64_t>(count) * (type == trvType::double_ ? 8 : 4));
+        }
+    }
+    EXPECT_FALSE(trvFormat::isPackedKind(0));
+    EXPECT_FALSE(trvFormat::isPackedKind('C'));
+
+    for (int b = 0; b < 256; ++b) {
+        const unsigned char byte = static_cast<unsigned char>(b);
+        char text[2];
+        trvFormat::hexDigits(&byte, 1, text);
+        EXPECT_EQ(trvFormat::hexDigitValue(text[0]) * 16 + trvFormat::hexDigitValue(text[1]), b);
+    }
+    EXPECT_EQ(trvFormat::hexDigitValue('F'), 15);
+    for (char c : {'g', 'G', '/', ':', '@', '`', ' '}) {
+        EXPECT_EQ(trvFormat::hexDigitValue(c), -1) << c;
+    }
+}

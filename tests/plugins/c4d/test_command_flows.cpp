@@ -16,7 +16,7 @@
 #include "plugins/c4d/RaydeckCinema4DPlugin.h"
 #include "plugins/c4d/host/HostContext.h"
 #include "tests/importers/sceneapi/RecordingApi.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
 
@@ -192,7 +192,7 @@ TEST_F(CommandFlows, RenderAsksAnyVersion7To8RendererAndAdjustsCameraAndEnvironm
     EXPECT_EQ(factory.api.disconnects, 1);  // the factory was closed after the builder
     EXPECT_EQ(optionLines(factory.api).size(), 11u);
     EXPECT_EQ(adjustOptions(factory.api),
-              "import_adjust_camera 7 1;import_adjust_environment 7 1;");
+              "import_adjust_camera bool 1;import_adjust_environment bool 1;");
     EXPECT_NE(
         std::find(factory.api.calls.begin(), factory.api.calls.end(), "beginGroup scene plain"),
         factory.api.calls.end());
@@ -213,7 +213,7 @@ TEST_F(CommandFlows, UpdateLooksForTheDocumentsSceneAndKeepsItsCameraWhenFound) 
         EXPECT_TRUE(context_.selectionOnly);
         const std::string v = found ? "1" : "0";
         EXPECT_EQ(adjustOptions(factory.api),
-                  "import_adjust_camera 7 " + v + ";import_adjust_environment 7 " + v + ";");
+                  "import_adjust_camera bool " + v + ";import_adjust_environment bool " + v + ";");
         // The root group carries the same name the link looked for.
         EXPECT_NE(std::find(factory.api.calls.begin(), factory.api.calls.end(),
                             "beginGroup car.blue plain"),

@@ -78,7 +78,7 @@ TEST(Hair, TagNearestTheListStartWinsAndBareTagOnlyNames) {
     EXPECT_EQ(geo[0]->values.at("pr")[0], 1.0);
     EXPECT_NEAR(geo[0]->values.at("pr")[4], 0.2, 1e-6);
     EXPECT_TRUE(called(s, "beginMaterial Bare plain"));
-    EXPECT_TRUE(called(s, "attribute diffuse 1 0.3,0.2,0.1"));
+    EXPECT_TRUE(called(s, "attribute diffuse vec3f 0.3,0.2,0.1"));
 }
 
 // The host hands over no text for an empty name; the curves' object is then named like every

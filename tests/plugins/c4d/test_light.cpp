@@ -23,16 +23,16 @@ TEST_F(LightTest, PointLightCallSequence) {
     const std::vector<std::string> expected = {
         "beginObject Lamp plain",
         "beginGeometry triangles",
-        "attribute vertices 32769 count=6 0,-1,0,1,0,0,0,0,1,-1,0,0,0,0,-1,0,1,0",
-        "attribute normals 32769 count=6 0,-1,0,1,0,0,0,0,1,-1,0,0,0,0,-1,0,1,0",
-        "attribute triangles 32774 count=24 2,1,0,1,2,5,3,2,0,2,3,5,4,3,0,3,4,5,1,4,0,4,1,5",
+        "attribute vertices vec3f[] count=6 0,-1,0,1,0,0,0,0,1,-1,0,0,0,0,-1,0,1,0",
+        "attribute normals vec3f[] count=6 0,-1,0,1,0,0,0,0,1,-1,0,0,0,0,-1,0,1,0",
+        "attribute triangles int[] count=24 2,1,0,1,2,5,3,2,0,2,3,5,4,3,0,3,4,5,1,4,0,4,1,5",
         "endGeometry",
         "beginMaterial Lamp plain",
         "beginShader (null) trv_point_light",
-        "attribute power 6 100",
-        "attribute color 1 1,0.5,0.25",
-        "attribute lumen 7 0",
-        "attribute radius 3 0",
+        "attribute power int 100",
+        "attribute color vec3f 1,0.5,0.25",
+        "attribute lumen bool 0",
+        "attribute radius float 0",
         "endShader",
         "currentShader",
         "shader 0 #1",
@@ -46,13 +46,13 @@ TEST_F(LightTest, AreaLightIsSizedAndHidden) {
     convertOne(R"({"90001": 0.5, "90002": 8, "100010": 200, "100011": 100, "100012": 0})");
     // hz 0: two vertices sit at the origin; the normals equal the positions, not unit length.
     const std::string proxy = "count=6 0,-50,0,100,0,0,0,0,0,-100,0,0,0,0,-0,0,50,0";
-    EXPECT_EQ(shaderAttribute("vertices"), "attribute vertices 32769 " + proxy);
-    EXPECT_EQ(shaderAttribute("normals"), "attribute normals 32769 " + proxy);
+    EXPECT_EQ(shaderAttribute("vertices"), "attribute vertices vec3f[] " + proxy);
+    EXPECT_EQ(shaderAttribute("normals"), "attribute normals vec3f[] " + proxy);
     EXPECT_EQ(calls("beginShader"), std::vector<std::string>{"beginShader (null) trv_mesh_light"});
-    EXPECT_EQ(shaderAttribute("power"), "attribute power 6 50");
-    EXPECT_EQ(shaderAttribute("visible to the eye"), "attribute visible to the eye 7 0");
-    EXPECT_EQ(shaderAttribute("visible in reflections"), "attribute visible in reflections 7 0");
-    EXPECT_EQ(shaderAttribute("visible in shadows"), "attribute visible in shadows 7 0");
+    EXPECT_EQ(shaderAttribute("power"), "attribute power int 50");
+    EXPECT_EQ(shaderAttribute("visible to the eye"), "attribute visible to the eye bool 0");
+    EXPECT_EQ(shaderAttribute("visible in reflections"), "attribute visible in reflections bool 0");
+    EXPECT_EQ(shaderAttribute("visible in shadows"), "attribute visible in shadows bool 0");
     EXPECT_TRUE(calls("attribute radius").empty());
     EXPECT_EQ(calls("attribute triangles").size(), 1u);
 }
@@ -64,16 +64,16 @@ TEST_F(LightTest, PowerIsTruncatedAndLumenUnitsScale) {
         const char* lumen;
     };
     const Case cases[] = {
-        {R"({"90001": 1.2345})", "attribute power 6 123", "attribute lumen 7 0"},
-        {R"({"90001": -0.019})", "attribute power 6 -1", "attribute lumen 7 0"},
-        {R"({"90001": 5, "90046": 1, "90037": 1, "90043": 100})", "attribute power 6 1256",
-         "attribute lumen 7 1"},
-        {R"({"90001": 5, "90046": 1, "90037": 0, "90043": 100})", "attribute power 6 100",
-         "attribute lumen 7 1"},
-        {R"({"90046": 1, "90037": 1, "90043": 0.05})", "attribute power 6 0",
-         "attribute lumen 7 1"},
+        {R"({"90001": 1.2345})", "attribute power int 123", "attribute lumen bool 0"},
+        {R"({"90001": -0.019})", "attribute power int -1", "attribute lumen bool 0"},
+        {R"({"90001": 5, "90046": 1, "90037": 1, "90043": 100})", "attribute power int 1256",
+         "attribute lumen bool 1"},
+        {R"({"90001": 5, "90046": 1, "90037": 0, "90043": 100})", "attribute power int 100",
+         "attribute lumen bool 1"},
+        {R"({"90046": 1, "90037": 1, "90043": 0.05})", "attribute power int 0",
+         "attribute lumen bool 1"},
         // Beyond the int range the power saturates instead of converting out of range.
-        {R"({"90001": 1e30})", "attribute power 6 2147483647", "attribute lumen 7 0"},
+        {R"({"90001": 1e30})", "attribute power int 2147483647", "attribute lumen bool 0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.params);

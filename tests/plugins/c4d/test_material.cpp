@@ -5,8 +5,8 @@
 
 #include "plugins/c4d/convert/Material.h"
 #include "plugins/c4d/convert/mesh.h"
-#include "tests/platform/TempDir.h"
 #include "tests/plugins/c4d/test_mesh_fixture.h"
+#include "tests/support/TempDir.h"
 
 namespace raydeck::c4d::testing {
 namespace {
@@ -100,26 +100,26 @@ TEST_F(MaterialTest, BitmapInColourChannelLinksATextureShader) {
     const std::string file = dir.path() + "\\wood.png";
     const std::vector<std::string> expected = {
         "beginShader (null) texture2_rgb",
-        "attribute texture 10 " + file,
-        "attribute default_color 1 0,0,0",
-        "attribute wrap 7 1",
-        "attribute uv_projection 6 4",
-        "attribute scale_u 3 1",
-        "attribute scale_v 3 1",
-        "attribute shift_u 3 0",
-        "attribute shift_v 3 0",
-        "attribute uv_flags 6 62",
+        "attribute texture string " + file,
+        "attribute default_color vec3f 0,0,0",
+        "attribute wrap bool 1",
+        "attribute uv_projection int 4",
+        "attribute scale_u float 1",
+        "attribute scale_v float 1",
+        "attribute shift_u float 0",
+        "attribute shift_v float 0",
+        "attribute uv_flags int 62",
         "endShader",
         "currentShader",
         "beginShader (null) trv_advanced",
-        "attribute diffuse 1 1,1,1",
-        "attribute specular 1 0,0,0",
-        "attribute fresnel 7 1",
-        "attribute roughness 3 0",
-        "attribute ior 3 1.5",
-        "attribute glossy 7 1",
-        "attribute glossy_samples 6 9",
-        "attribute alpha 3 1",
+        "attribute diffuse vec3f 1,1,1",
+        "attribute specular vec3f 0,0,0",
+        "attribute fresnel bool 1",
+        "attribute roughness float 0",
+        "attribute ior float 1.5",
+        "attribute glossy bool 1",
+        "attribute glossy_samples int 9",
+        "attribute alpha float 1",
         "attributeShader diffuse #1",
         "endShader",
         "currentShader",
@@ -163,12 +163,14 @@ TEST_F(MaterialTest, ProjectionTwoWritesTheObjectToUvMatrix) {
              dir.path());
         convert("Q");
         EXPECT_EQ(calls("attribute uv_projection"),
-                  std::vector<std::string>{projection == 2 ? "attribute uv_projection 6 5"
-                                                           : "attribute uv_projection 6 4"});
+                  std::vector<std::string>{projection == 2 ? "attribute uv_projection int 5"
+                                                           : "attribute uv_projection int 4"});
         EXPECT_EQ(calls("attribute transform_obj_to_uv").size(), projection == 2 ? 1u : 0u);
         EXPECT_EQ(calls("attribute uv_flags").size(), projection == 2 ? 0u : 1u);
-        EXPECT_EQ(calls("attribute scale_u"), std::vector<std::string>{"attribute scale_u 3 2"});
-        EXPECT_EQ(calls("attribute shift_v"), std::vector<std::string>{"attribute shift_v 3 0.5"});
+        EXPECT_EQ(calls("attribute scale_u"),
+                  std::vector<std::string>{"attribute scale_u float 2"});
+        EXPECT_EQ(calls("attribute shift_v"),
+                  std::vector<std::string>{"attribute shift_v float 0.5"});
     }
 }
 

@@ -50,7 +50,7 @@ TEST_F(MeshTest, SingleQuadAndSingleTriangleLayouts) {
     EXPECT_EQ(materials(), std::vector<std::string>{"beginMaterial Display color plain"});
     EXPECT_EQ(calls("beginShader"), std::vector<std::string>{"beginShader (null) trv_diffuse"});
     EXPECT_EQ(calls("attribute diffuse"),
-              std::vector<std::string>{"attribute diffuse 1 0.65,0.65,0.65"});
+              std::vector<std::string>{"attribute diffuse vec3f 0.65,0.65,0.65"});
 
     convert("Tri");
     EXPECT_EQ(attributeOf(1, "triangles"), "count=3 0,2,1");

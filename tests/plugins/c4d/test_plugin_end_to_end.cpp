@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/platform/TempDir.h"
+#include "tests/support/FileText.h"
+#include "tests/support/RunProgram.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -18,13 +20,6 @@ struct HostRun {
     int exitCode = -1;
     std::string out, err;
 };
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class PluginEndToEnd : public ::testing::Test {
   protected:
@@ -38,36 +33,19 @@ class PluginEndToEnd : public ::testing::Test {
 
     // Runs raydeck-host with the build's plug-in; no installation is found (empty registry).
     HostRun host(const std::vector<std::string>& args) {
-        const std::string outPath = dir_.path() + "/stdout", errPath = dir_.path() + "/stderr";
-        std::vector<std::string> argv = {RAYDECK_HOST_EXE, "--plugin", RAYDECK_PLUGIN_FILE};
+        RunOptions options;
+        options.workingFolder = dir_.path();
+        options.replaceEnvironment = true;
+        options.environment = {"RAYDECK_REGISTRY=" + dir_.path() + "/none.reg",
+                               "RAYDECK_RUNTIME_DIR=" + dir_.path() + "/run"};
+        std::vector<std::string> argv = {"--plugin", RAYDECK_PLUGIN_FILE};
         argv.insert(argv.end(), args.begin(), args.end());
-        const std::string registry = "RAYDECK_REGISTRY=" + dir_.path() + "/none.reg";
-        const std::string runtime = "RAYDECK_RUNTIME_DIR=" + dir_.path() + "/run";
-        pid_t pid = fork();
-        if (pid == 0) {
-            int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(o, 1);
-            dup2(e, 2);
-            if (chdir(dir_.path().c_str()) != 0) {
-                _exit(126);
-            }
-            std::vector<char*> cargv;
-            for (std::string& a : argv) {
-                cargv.push_back(&a[0]);
-            }
-            cargv.push_back(nullptr);
-            std::vector<char*> env = {const_cast<char*>(registry.c_str()),
-                                      const_cast<char*>(runtime.c_str()), nullptr};
-            execve(cargv[0], cargv.data(), env.data());
-            _exit(127);
-        }
+        const ProgramRun run = runProgram(RAYDECK_HOST_EXE, std::move(argv), options);
+        EXPECT_TRUE(run.started);
         HostRun r;
-        int status = 0;
-        EXPECT_EQ(waitpid(pid, &status, 0), pid);
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = readFile(outPath);
-        r.err = readFile(errPath);
+        r.exitCode = run.codeOr(-1);
+        r.out = run.out;
+        r.err = run.err;
         return r;
     }
 

@@ -14,7 +14,7 @@
 #include "plugins/c4d/host/BaseDocument.h"
 #include "plugins/c4d/host/CommandData.h"
 #include "plugins/c4d/host/HostInterface.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 #include "tools/host/SimHost.h"
 
 namespace fs = std::filesystem;

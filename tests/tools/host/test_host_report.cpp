@@ -7,7 +7,7 @@
 #include <fstream>
 #include <thread>
 
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 #include "tools/host/HostReport.h"
 
 namespace fs = std::filesystem;

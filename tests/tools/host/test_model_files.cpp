@@ -32,7 +32,9 @@
 #include <thread>
 #include <vector>
 
-#include "tests/platform/TempDir.h"
+#include "tests/support/FileText.h"
+#include "tests/support/RunProgram.h"
+#include "tests/support/TempDir.h"
 #include "tools/host/ModelImport.h"
 
 namespace fs = std::filesystem;
@@ -109,13 +111,6 @@ class ReadBound {
 // Every point and area light object carries the plug-in's proxy shape: 8 triangles.
 constexpr size_t kLightProxyTriangles = 8;
 
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 struct ToolRun {
     int code = -1;  // the exit code; -1 when killed or not started
     bool timedOut = false;
@@ -125,68 +120,28 @@ struct ToolRun {
 // Runs `exe args` in `folder`, standard output and error into files there; kills it after
 // kRunSeconds.
 ToolRun runTool(const std::string& exe, std::vector<std::string> args, const fs::path& folder) {
-    const fs::path outFile = folder / ".stdout", errFile = folder / ".stderr";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(folder.c_str()) != 0) {
-            _exit(127);
-        }
-        const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0) {
-            _exit(127);
-        }
-        dup2(out, 1);
-        dup2(err, 2);
+    RunOptions options;
+    options.workingFolder = folder.string();
+    options.timeoutSeconds = kRunSeconds;
 #ifdef RAYDECK_SANITIZED
-        // The tools' own leak checks with the suppression above.
+    // The tools' own leak checks with the suppression above.
+    options.inChild = [&folder] {
         const fs::path suppressions = folder / ".lsan-suppressions";
         std::ofstream(suppressions) << kAssimpLeaks;
         const char* given = getenv("LSAN_OPTIONS");
-        const std::string options =
+        const std::string value =
             (given != nullptr && *given != '\0' ? std::string(given) + ":" : "") +
             "suppressions=" + suppressions.string();
-        setenv("LSAN_OPTIONS", options.c_str(), 1);
+        setenv("LSAN_OPTIONS", value.c_str(), 1);
+    };
 #endif
-        std::vector<char*> argv;
-        std::string name = exe;
-        argv.push_back(name.data());
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        execv(name.c_str(), argv.data());
-        _exit(127);
-    }
+    const ProgramRun run = runProgram(exe, std::move(args), options);
+    EXPECT_TRUE(run.started) << "fork failed";
     ToolRun r;
-    if (pid < 0) {
-        ADD_FAILURE() << "fork failed";
-        return r;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunSeconds);
-    int status = 0;
-    for (;;) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            break;
-        }
-        if (done < 0) {
-            ADD_FAILURE() << "waitpid failed";
-            return r;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            r.timedOut = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    if (!r.timedOut && WIFEXITED(status)) {
-        r.code = WEXITSTATUS(status);
-    }
-    r.out = readFile(outFile);
-    r.err = readFile(errFile);
+    r.code = run.codeOr(-1);
+    r.timedOut = run.timedOut;
+    r.out = run.out;
+    r.err = run.err;
     return r;
 }
 

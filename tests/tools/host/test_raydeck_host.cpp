@@ -18,6 +18,8 @@
 #include <system_error>
 #include <vector>
 
+#include "tests/support/FileText.h"
+#include "tests/support/RunProgram.h"
 #include "tools/host/DocumentLimits.h"
 
 namespace fs = std::filesystem;
@@ -28,13 +30,6 @@ struct Result {
     int code = -1;
     std::string out, err;
 };
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class RaydeckHost : public ::testing::Test {
   protected:
@@ -60,43 +55,16 @@ class RaydeckHost : public ::testing::Test {
         if (withPlugin) {
             args.insert(args.begin(), {"--plugin", RAYDECK_TEST_PLUGIN});
         }
-        const fs::path outFile = dir_ / ".stdout", errFile = dir_ / ".stderr";
-        pid_t pid = fork();
-        if (pid == 0) {
-            if (chdir((dir_ / subfolder).c_str()) != 0) {
-                _exit(127);
-            }
-            if (stackBytes != 0) {
-                const rlimit limit{stackBytes, stackBytes};
-                if (setrlimit(RLIMIT_STACK, &limit) != 0) {
-                    _exit(127);
-                }
-            }
-            int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (out < 0 || err < 0) {
-                _exit(127);
-            }
-            dup2(out, 1);
-            dup2(err, 2);
-            std::vector<char*> argv;
-            std::string exe = RAYDECK_HOST_EXE;
-            argv.push_back(exe.data());
-            for (std::string& a : args) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            execv(exe.c_str(), argv.data());
-            _exit(127);
-        }
+        RunOptions options;
+        options.workingFolder = (dir_ / subfolder).string();
+        options.outputFolder = dir_.string();
+        options.stackBytes = stackBytes;
+        const ProgramRun run = runProgram(RAYDECK_HOST_EXE, std::move(args), options);
+        EXPECT_TRUE(run.started);
         Result r;
-        int status = 0;
-        EXPECT_GT(pid, 0);
-        if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-            r.code = WEXITSTATUS(status);
-        }
-        r.out = readFile(outFile);
-        r.err = readFile(errFile);
+        r.code = run.codeOr(-1);
+        r.out = run.out;
+        r.err = run.err;
         return r;
     }
 

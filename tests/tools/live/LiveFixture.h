@@ -18,21 +18,15 @@
 #include <string>
 #include <thread>
 
-#include "../../platform/TempDir.h"
 #include "platform/dynlib.h"
 #include "platform/utf.h"
 #include "raydecklive_api.h"
+#include "tests/support/FileText.h"
+#include "tests/support/TempDir.h"
 
 namespace livetest {
 
 using Clock = std::chrono::steady_clock;
-
-inline std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 inline double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -84,7 +78,7 @@ class RendererProcess {
     pid_t pid() const { return pid_; }
     std::string announcement() const { return runtimeDir_ + "/" + std::to_string(pid_) + ".xml"; }
     bool announced() const { return std::filesystem::exists(announcement()); }
-    std::string output() const { return readAll(log_); }
+    std::string output() const { return readFile(log_); }
 
     // True once the process ended (reaped here); its wait status is then in status().
     bool exited() {

@@ -21,7 +21,6 @@ namespace {
 using livetest::Clock;
 using livetest::LiveLibrary;
 using livetest::LiveTest;
-using livetest::readAll;
 using livetest::RendererProcess;
 using livetest::secondsSince;
 using livetest::waitFor;
@@ -76,7 +75,7 @@ void writeScene(trv::trvSceneapi_oo& b, const std::string& root) {
 
 raydeck::live::Announcement announcementOf(const RendererProcess& r) {
     raydeck::live::Announcement a;
-    raydeck::live::parseAnnouncement(readAll(r.announcement()), a);
+    raydeck::live::parseAnnouncement(readFile(r.announcement()), a);
     return a;
 }
 
@@ -180,9 +179,9 @@ TEST_F(LiveTest, StreamedSceneIsStoredEqualToAnExport) {
         factory.close();
     }
     const std::string stored = scenes_ + "/scene-" + std::to_string(renderer.pid()) + "-1.rdk";
-    const std::string storedText = readAll(stored);
+    const std::string storedText = readFile(stored);
     EXPECT_GT(storedText.size(), 8u << 20);
-    EXPECT_TRUE(storedText == readAll(exported)) << "stored " << storedText.size() << " bytes";
+    EXPECT_TRUE(storedText == readFile(exported)) << "stored " << storedText.size() << " bytes";
 
     EXPECT_EQ(modelSets(lib.query(), renderer.pid()), std::vector<std::string>{"Kitchen"});
     const std::string out = renderer.output();
@@ -192,7 +191,7 @@ TEST_F(LiveTest, StreamedSceneIsStoredEqualToAnExport) {
     // The log beside the announcement holds the same lines with their time, and outlives the
     // renderer, whose standard output leads nowhere when the plug-in launched it.
     renderer.stop();
-    const std::string log = readAll(raydeck::live::logPath(runtime_, -renderer.pid()));
+    const std::string log = readFile(raydeck::live::logPath(runtime_, -renderer.pid()));
     const std::regex complete(
         "(^|\n)[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} raydeck-renderer: scene "
         "complete: model set \"Kitchen\", [0-9]+ bytes, stored in " +
@@ -231,7 +230,7 @@ TEST_F(LiveTest, HelpAndVersionStartNoRendererAndOtherArgumentsAreUsageErrors) {
         }
         EXPECT_TRUE(ended) << c.arg;
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.code) << c.arg;
-        EXPECT_NE(readAll(log).find(c.text), std::string::npos) << readAll(log);
+        EXPECT_NE(readFile(log).find(c.text), std::string::npos) << readFile(log);
         std::error_code ec;
         EXPECT_FALSE(std::filesystem::exists(runtime_, ec) &&
                      !std::filesystem::is_empty(runtime_, ec))
@@ -256,10 +255,10 @@ TEST_F(LiveTest, LaterScenesReplaceTheirModelSetAndCarryTheirId) {
     EXPECT_EQ(modelSets(lib.query(), renderer.pid()),
               (std::vector<std::string>{"Garage", "Kitchen"}));
     const std::string prefix = scenes_ + "/scene-" + std::to_string(renderer.pid()) + "-";
-    EXPECT_EQ(readAll(prefix + "2.rdk"),
+    EXPECT_EQ(readFile(prefix + "2.rdk"),
               "//---tarvik:dal:7---\n//---import:dal:1---\n//---id:6---\n"
               "// This is a Raydeck scene file\n\n\ngroup \"Garage\" {\n}\n");
-    EXPECT_NE(readAll(prefix + "3.rdk").find("//---id:7---"), std::string::npos);
+    EXPECT_NE(readFile(prefix + "3.rdk").find("//---id:7---"), std::string::npos);
 }
 
 TEST_F(LiveTest, QueriesOfAnEmptyRendererAndOfUnknownOnes) {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 #include "tools/rdk/RdkCommands.h"
 #include "tools/rdk/RdkPreview.h"
 

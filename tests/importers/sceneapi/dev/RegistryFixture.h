@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 class RegistryFixture : public ::testing::Test {
   protected:

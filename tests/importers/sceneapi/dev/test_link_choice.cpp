@@ -13,7 +13,7 @@
 #include "raydecklive_api.h"
 #include "raydecklive_link.h"
 #include "tests/importers/sceneapi/RecordingApi.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 
 using trv::link::LinkState;
 using trv::link::RendererInstance;

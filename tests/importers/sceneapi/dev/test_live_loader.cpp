@@ -13,7 +13,8 @@
 
 #include "platform/dynlib.h"
 #include "raydecklive_loader.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/FileText.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using trv::link::getQueryApi;
@@ -37,13 +38,6 @@ class ResourceEnvironment : public ::testing::Environment {
 };
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ResourceEnvironment);
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class LiveLoader : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -53,7 +47,7 @@ class LiveLoader : public ::testing::Test {
         registry_ = dir_.path() + "/registry.reg";
         setenv("RAYDECK_REGISTRY", registry_.c_str(), 1);
         installVersion(7);
-        logStart_ = readAll(logPath()).size();
+        logStart_ = readFile(logPath()).size();
     }
     void TearDown() override { unloadLive(); }
 
@@ -70,7 +64,7 @@ class LiveLoader : public ::testing::Test {
     }
     static std::string logPath() { return g_resources->path() + "/sceneapi.log"; }
     // What this test added to the log.
-    std::string logTail() const { return readAll(logPath()).substr(logStart_); }
+    std::string logTail() const { return readFile(logPath()).substr(logStart_); }
 
     // The file the loaded library came from.
     static std::string loadedFrom() {
@@ -191,7 +185,7 @@ TEST_F(LiveLoader, LibraryThatCannotInitialiseIsFreedAgain) {
         SCOPED_TRACE(c.what);
         const std::string file = bin_ + "/trvraydecklive6_32.so";
         copyLibrary(c.fixture, file);
-        logStart_ = readAll(logPath()).size();
+        logStart_ = readFile(logPath()).size();
         EXPECT_EQ(getSceneApi(7, 8), nullptr);
         EXPECT_EQ(getQueryApi(7, 8), nullptr);
         EXPECT_EQ(liveLoader(), nullptr);
@@ -215,7 +209,7 @@ TEST_F(LiveLoader, NoLibraryAnywhereWarnsAndNoInstallationLoadsNothing) {
     EXPECT_NE(log.find("initialize shared handle: 0\n"), std::string::npos) << log;
 
     // An installation outside the range is no installation: not even the folder is logged.
-    logStart_ = readAll(logPath()).size();
+    logStart_ = readFile(logPath()).size();
     EXPECT_EQ(getSceneApi(8, 9), nullptr);
     EXPECT_EQ(logTail(), "");
 }

@@ -12,16 +12,10 @@
 #include <sstream>
 
 #include "RegistryFixture.h"
+#include "tests/support/FileText.h"
 #include "trvLog.h"
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class LogTest : public RegistryFixture {
   protected:

@@ -1,0 +1,131 @@
+// Placement maths on host matrices, the saturating truncation and the array attribute.
+#include "plugins/c4d/convert/SceneValues.h"
+
+#include <limits>
+
+#include "plugins/c4d/convert/sincos.h"
+#include "plugins/c4d/host/RotationOrder.h"
+
+namespace raydeck::c4d {
+
+namespace {
+
+// Rotation by t about one axis (0 x, 1 y, 2 z), axes as the columns of the 3x3 part.
+host::Matrix axisRotation(int axis, double t) {
+    double c, s;
+    raydeck::c4d::sinCos(t, s, c);
+    host::Matrix m;
+    switch (axis) {
+        case 0:
+            m.v2 = host::Vector(0, c, s);
+            m.v3 = host::Vector(0, -s, c);
+            break;
+        case 1:
+            m.v1 = host::Vector(c, 0, -s);
+            m.v3 = host::Vector(s, 0, c);
+            break;
+        default:
+            m.v1 = host::Vector(c, s, 0);
+            m.v2 = host::Vector(-s, c, 0);
+            break;
+    }
+    return m;
+}
+
+host::Vector apply3(const host::Matrix& m, const host::Vector& p) {
+    return host::Vector(m.v1.x * p.x + m.v2.x * p.y + m.v3.x * p.z,
+                        m.v1.y * p.x + m.v2.y * p.y + m.v3.y * p.z,
+                        m.v1.z * p.x + m.v2.z * p.y + m.v3.z * p.z);
+}
+
+host::Matrix chain(std::initializer_list<const host::Matrix*> factors) {
+    host::Matrix out;
+    for (const host::Matrix* f : factors) {
+        out = affineProduct(out, *f);
+    }
+    return out;
+}
+
+}  // namespace
+
+host::Matrix affineProduct(const host::Matrix& a, const host::Matrix& b) {
+    host::Matrix out;
+    out.v1 = apply3(a, b.v1);
+    out.v2 = apply3(a, b.v2);
+    out.v3 = apply3(a, b.v3);
+    const host::Vector o = apply3(a, b.off);
+    out.off = host::Vector(a.off.x + o.x, a.off.y + o.y, a.off.z + o.z);
+    return out;
+}
+
+host::Matrix affineInverse(const host::Matrix& m) {
+    const host::Vector &a = m.v1, &b = m.v2, &c = m.v3;
+    // Rows of the inverse are the cross products of the columns divided by the determinant.
+    const host::Vector bc(b.y * c.z - b.z * c.y, b.z * c.x - b.x * c.z, b.x * c.y - b.y * c.x);
+    const host::Vector ca(c.y * a.z - c.z * a.y, c.z * a.x - c.x * a.z, c.x * a.y - c.y * a.x);
+    const host::Vector ab(a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x);
+    const double det = a.x * bc.x + a.y * bc.y + a.z * bc.z;
+    if (det == 0.0) {
+        return host::Matrix();
+    }
+    host::Matrix inv;
+    inv.v1 = host::Vector(bc.x / det, ca.x / det, ab.x / det);
+    inv.v2 = host::Vector(bc.y / det, ca.y / det, ab.y / det);
+    inv.v3 = host::Vector(bc.z / det, ca.z / det, ab.z / det);
+    const host::Vector o = apply3(inv, m.off);
+    inv.off = host::Vector(-o.x, -o.y, -o.z);
+    return inv;
+}
+
+host::Matrix translationMatrix(const host::Vector& v) {
+    host::Matrix m;
+    m.off = v;
+    return m;
+}
+
+host::Matrix scaleMatrix(const host::Vector& v) {
+    host::Matrix m;
+    m.v1 = host::Vector(v.x, 0, 0);
+    m.v2 = host::Vector(0, v.y, 0);
+    m.v3 = host::Vector(0, 0, v.z);
+    return m;
+}
+
+host::Matrix rotationMatrix(const host::Vector& a, int order) {
+    const host::RotationFactor* f = host::rotationOrderFactors(order);
+    const double angles[3] = {a.x, a.y, a.z};
+    const host::Matrix m0 = axisRotation(f[0].axis, -angles[f[0].component]),
+                       m1 = axisRotation(f[1].axis, -angles[f[1].component]),
+                       m2 = axisRotation(f[2].axis, -angles[f[2].component]);
+    return chain({&m0, &m1, &m2});
+}
+
+trv::matrix sceneMatrix(const host::Matrix& m) {
+    return trv::matrix{{m.v1.x, m.v1.y, m.v1.z, 0.0, m.v2.x, m.v2.y, m.v2.z, 0.0, m.v3.x, m.v3.y,
+                        m.v3.z, 0.0, m.off.x, m.off.y, m.off.z, 1.0}};
+}
+
+host::Matrix affineChain(std::initializer_list<const host::Matrix*> factors) {
+    return chain(factors);
+}
+
+int32_t truncateToInt32(double v) {
+    if (!(v == v)) {
+        return 0;
+    }
+    if (v >= 2147483647.0) {
+        return std::numeric_limits<int32_t>::max();
+    }
+    if (v <= -2147483648.0) {
+        return std::numeric_limits<int32_t>::min();
+    }
+    return static_cast<int32_t>(v);
+}
+
+bool writeArray(trvScene_api& api, const char* name, int elementType, const void* data,
+                size_t count) {
+    const trvArray array{data, static_cast<uint32_t>(count)};
+    return api.attribute(name, elementType | trvType::array_bit, &array);
+}
+
+}  // namespace raydeck::c4d

@@ -1,0 +1,38 @@
+// Values the converters hand the scene: placement maths on host matrices and their 16-double
+// scene form, whole numbers truncated without overflow, and array attributes. Depends on no other
+// converter; every converter that needs these includes this and nothing else for them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+
+#include "plugins/c4d/host/Values.h"
+#include "trvScene_api.h"
+#include "trvSceneapi_oo.h"
+
+namespace raydeck::c4d {
+
+// Affine placement math on host matrices: a * b applies b first.
+host::Matrix affineProduct(const host::Matrix& a, const host::Matrix& b);
+// The product of the factors in order (the last applies first); the identity for none.
+host::Matrix affineChain(std::initializer_list<const host::Matrix*> factors);
+// The affine inverse; the identity when the determinant of the 3x3 part is exactly 0.
+host::Matrix affineInverse(const host::Matrix& m);
+host::Matrix translationMatrix(const host::Vector& v);
+host::Matrix scaleMatrix(const host::Vector& v);
+// Rotation by three angles (radians) in rotation order 0 to 6; other orders rotate as order 0.
+host::Matrix rotationMatrix(const host::Vector& angles, int order);
+// The 16-double scene form: X axis, 0, Y axis, 0, Z axis, 0, offset, 1.
+trv::matrix sceneMatrix(const host::Matrix& m);
+
+// Truncation toward zero; NaN gives 0 and values beyond the int32 range (whose conversion would
+// be undefined) the nearest limit.
+int32_t truncateToInt32(double v);
+
+// Writes `count` elements of `elementType` (a trvType code without the array bit) from `data` as
+// one array attribute; what the back end answers.
+bool writeArray(trvScene_api& api, const char* name, int elementType, const void* data,
+                size_t count);
+
+}  // namespace raydeck::c4d
