@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fuzz/FuzzTargets.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 
 // Some of Assimp's readers leak what they allocate for a file they refuse; not ours to fix.
 extern "C" const char* __lsan_default_suppressions() {

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "TempDir.h"
 #include "platform/file.h"
 #include "platform/process.h"
 #include "platform/utf.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 

@@ -196,7 +196,7 @@ TEST(FileFactory, AbandonedExportLeavesTheOlderFileAndNoTemporary) {
         trv::LightFileFactory never(dir.path() + "/new.rdk");  // a new file that never appears
         writeScene(never, 1);
     }
-    EXPECT_EQ(readAll(path), older);
+    EXPECT_EQ(readFile(path), older);
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
         names.push_back(e.path().filename().string());
@@ -209,5 +209,5 @@ TEST(FileFactory, AbandonedExportLeavesTheOlderFileAndNoTemporary) {
         writeScene(f, 1);
         f.close();
     }
-    EXPECT_NE(readAll(path).find("group0"), std::string::npos);
+    EXPECT_NE(readFile(path).find("group0"), std::string::npos);
 }

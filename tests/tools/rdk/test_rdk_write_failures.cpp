@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 #include "tests/tools/ChildRun.h"
 
 namespace fs = std::filesystem;
