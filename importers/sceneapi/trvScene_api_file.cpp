@@ -959,7 +959,7 @@ void trvScene_api_file::printf(const char* format, ...) {
 
 void trvScene_api_file::setFlags(int flags) {
     flagsWord_ = static_cast<uint32_t>(flags);
-    packArrays_ = (flagsWord_ & 0x2u) != 0;
+    packArrays_ = (flagsWord_ & trvOutputFlag::pack_arrays) != 0;
 }
 
 void trvScene_api_file::version(int version) {
