@@ -696,8 +696,8 @@ TEST_F(NamedModel, CameraInAMovedNullSeesTheBoxInFrontOfIt) {
 // spider.fbx shows one close-up face from its camera, and rightly so: the file holds the default
 // camera and lamp of the tool that wrote it, where a new scene there has them (7.48, -6.51, 5.34
 // metres, written in centimetres with the axes turned to y up), beside spider meshes 200 units
-// across scaled by 100 in their own nodes. The camera stands inside the spider as the file places it; the import
-// and the plug-in keep that placement.
+// across scaled by 100 in their own nodes. The camera stands inside the spider as the file places
+// it; the import and the plug-in keep that placement.
 TEST_F(NamedModel, SpiderFbxCameraStandsInsideTheSpiderAsTheFilePlacesIt) {
     std::string error;
     std::vector<std::string> warnings;
