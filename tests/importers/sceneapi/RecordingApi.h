@@ -143,23 +143,40 @@ class RecordingApi : public trvScene_api {
             return typeName(type & ~trvType::array_bit) + "[]";
         }
         switch (type) {
-            case trvType::vec3f: return "vec3f";
-            case trvType::vec4f: return "vec4f";
-            case trvType::float_: return "float";
-            case trvType::double_: return "double";
-            case trvType::vec3d: return "vec3d";
-            case trvType::int_: return "int";
-            case trvType::bool_: return "bool";
-            case trvType::matrix: return "matrix";
-            case trvType::string: return "string";
-            case trvType::string_ref: return "string_ref";
-            case trvType::vec2f: return "vec2f";
-            case trvType::float4: return "float4";
-            case trvType::int2: return "int2";
-            case trvType::int3: return "int3";
-            case trvType::int4: return "int4";
-            case trvType::int_alt: return "int_alt";
-            default: return std::to_string(type);
+            case trvType::vec3f:
+                return "vec3f";
+            case trvType::vec4f:
+                return "vec4f";
+            case trvType::float_:
+                return "float";
+            case trvType::double_:
+                return "double";
+            case trvType::vec3d:
+                return "vec3d";
+            case trvType::int_:
+                return "int";
+            case trvType::bool_:
+                return "bool";
+            case trvType::matrix:
+                return "matrix";
+            case trvType::string:
+                return "string";
+            case trvType::string_ref:
+                return "string_ref";
+            case trvType::vec2f:
+                return "vec2f";
+            case trvType::float4:
+                return "float4";
+            case trvType::int2:
+                return "int2";
+            case trvType::int3:
+                return "int3";
+            case trvType::int4:
+                return "int4";
+            case trvType::int_alt:
+                return "int_alt";
+            default:
+                return std::to_string(type);
         }
     }
     static std::string decode(int type, const void* v) {
