@@ -6,15 +6,17 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <unordered_map>
 
+#include "platform/file.h"
+#include "platform/utf.h"
 #include "plugins/c4d/host/HostNumbers.h"
 #include "plugins/c4d/host/RotationOrder.h"
 #include "rapidjson/error/en.h"
@@ -1703,45 +1705,82 @@ std::unique_ptr<SimDocument> loadDocumentText(const std::string& text, const std
 }
 
 bool readWholeFile(const std::string& path, std::string& text, bool& opened) {
-    std::ifstream in(path, std::ios::binary);
-    opened = static_cast<bool>(in);
     text.clear();
-    if (!opened) {
+    // By its UTF-16 name, so that names outside the ANSI code page open on Windows too.
+    std::u16string wide;
+    FILE* file = nullptr;
+    if (!platform::utf8ToUtf16(path, wide).ok()) {
+        errno = EINVAL;
+        opened = false;
         return false;
     }
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
-    if (size > 0 && in) {
-        text.resize(static_cast<size_t>(size));
-        in.read(&text[0], size);
-        text.resize(static_cast<size_t>(in.gcount()));
+    const platform::Status open = platform::openFile(wide, u"rb", file);
+    opened = open.ok();
+    if (!opened) {
+        errno = open.sysError();
+        return false;
     }
-    in.clear();
+    std::uint64_t size = 0;
+    if (platform::fileSize(wide, size).ok() && size > 0) {
+        text.resize(static_cast<size_t>(size));
+        text.resize(std::fread(&text[0], 1, text.size(), file));
+    }
     // Whatever the size did not tell (a pipe, a file that grew): read on to the end.
     char chunk[65536];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        text.append(chunk, static_cast<size_t>(in.gcount()));
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        text.append(chunk, n);
     }
-    return !in.bad();
+    const bool failed = std::ferror(file) != 0;
+    const int err = errno;
+    std::fclose(file);
+    errno = err;
+    return !failed;
+}
+
+bool readDocumentFile(const std::string& path, std::string& content, std::string& error) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(std::filesystem::u8path(path), ec)) {
+        error = path + ": is a folder, not a document file";
+        return false;
+    }
+    errno = 0;
+    bool opened = false;
+    const bool read = readWholeFile(path, content, opened);
+    const int err = errno;
+    if (!read) {
+        error = path +
+                (opened ? ": cannot read the document file" : ": cannot open the document file") +
+                (err != 0 ? std::string(": ") + std::strerror(err) : std::string());
+        return false;
+    }
+    if (content.empty()) {
+        error = path + ": the document file is empty";
+        return false;
+    }
+    return true;
+}
+
+void documentNameAndFolder(const std::string& path, std::string& fileName, std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path full = fs::absolute(fs::u8path(path), ec);
+    if (ec) {
+        full = fs::u8path(path);
+    }
+    full = full.lexically_normal();
+    fileName = full.filename().u8string();
+    folder = full.parent_path().u8string();
 }
 
 std::unique_ptr<SimDocument> loadDocumentFile(const std::string& path, std::string& error) {
     std::string text;
-    bool opened = false;
-    if (!readWholeFile(path, text, opened)) {
-        error =
-            path + (opened ? ": cannot read the document file" : ": cannot open the document file");
+    if (!readDocumentFile(path, text, error)) {
         return nullptr;
     }
-    std::error_code ec;
-    std::filesystem::path full = std::filesystem::absolute(std::filesystem::path(path), ec);
-    if (ec) {
-        full = std::filesystem::path(path);
-    }
-    full = full.lexically_normal();
-    return loadDocumentText(text, full.filename().string(), full.parent_path().string(), error,
-                            path);
+    std::string fileName, folder;
+    documentNameAndFolder(path, fileName, folder);
+    return loadDocumentText(text, fileName, folder, error, path);
 }
 
 }  // namespace raydeck::hostsim

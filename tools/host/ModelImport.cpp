@@ -932,45 +932,6 @@ class Importer {
     Skipped skipped_;
 };
 
-// The document file's bytes, or why there are none: a folder, an empty file, or the system's
-// reason for a file that does not open or read (rather than a reader's "no suitable reader").
-bool readDocumentFile(const std::string& path, std::string& content, std::string& error) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(std::filesystem::path(path), ec)) {
-        error = path + ": is a folder, not a document file";
-        return false;
-    }
-    // Read in one go, straight into the string the loader parses: no second copy of a large
-    // document.
-    errno = 0;
-    bool opened = false;
-    const bool read = readWholeFile(path, content, opened);
-    const int err = errno;
-    if (!read) {
-        error = path +
-                (opened ? ": cannot read the document file" : ": cannot open the document file") +
-                (err != 0 ? std::string(": ") + std::strerror(err) : std::string());
-        return false;
-    }
-    if (content.empty()) {
-        error = path + ": the document file is empty";
-        return false;
-    }
-    return true;
-}
-
-void nameAndFolder(const std::string& path, std::string& fileName, std::string& folder) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::path full = fs::absolute(fs::path(path), ec);
-    if (ec) {
-        full = fs::path(path);
-    }
-    full = full.lexically_normal();
-    fileName = full.filename().string();
-    folder = full.parent_path().string();
-}
-
 }  // namespace
 
 RdHostVector anglesForRotation(const double r[3][3], int32_t order, const RdHostVector* previous) {
@@ -1048,7 +1009,7 @@ std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::strin
         return nullptr;
     }
     auto doc = std::make_unique<SimDocument>();
-    nameAndFolder(path, doc->fileName, doc->folder);
+    documentNameAndFolder(path, doc->fileName, doc->folder);
     Importer run(*scene, *doc);
     run.run();
     const std::string base = doc->fileName;
@@ -1068,7 +1029,7 @@ std::unique_ptr<SimDocument> loadHostFile(const std::string& path, std::string& 
     std::string fileName, folder;
     switch (classifyFileContent(content)) {
         case FileKind::HostDocument:
-            nameAndFolder(path, fileName, folder);
+            documentNameAndFolder(path, fileName, folder);
             return loadDocumentText(content, fileName, folder, error, path);
         case FileKind::Model:
             return importModelFile(path, error, warnings);
@@ -1080,7 +1041,7 @@ std::unique_ptr<SimDocument> loadHostFile(const std::string& path, std::string& 
                 warnings.insert(warnings.end(), modelWarnings.begin(), modelWarnings.end());
                 return doc;
             }
-            nameAndFolder(path, fileName, folder);
+            documentNameAndFolder(path, fileName, folder);
             return loadDocumentText(content, fileName, folder, error, path);
         }
     }

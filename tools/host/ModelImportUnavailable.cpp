@@ -1,11 +1,5 @@
 // Host files for builds without Assimp (the Windows cross build: Debian has no mingw Assimp):
 // host documents only; a model file gets a message saying that this build cannot read it.
-// The file is opened by its UTF-16 name, so that names outside the ANSI code page work.
-#include <cstdio>
-#include <filesystem>
-
-#include "platform/file.h"
-#include "platform/utf.h"
 #include "tools/host/ModelImport.h"
 
 namespace raydeck::hostsim {
@@ -20,22 +14,8 @@ std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::strin
 
 std::unique_ptr<SimDocument> loadHostFile(const std::string& path, std::string& error,
                                           std::vector<std::string>& warnings) {
-    std::u16string wide;
-    FILE* file = nullptr;
-    if (!platform::utf8ToUtf16(path, wide).ok() || !platform::openFile(wide, u"rb", file).ok()) {
-        error = path + ": cannot open the document file";
-        return nullptr;
-    }
     std::string text;
-    char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        text.append(buffer, n);
-    }
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
-        error = path + ": cannot read the document file";
+    if (!readDocumentFile(path, text, error)) {
         return nullptr;
     }
     // Host documents are JSON (comments allowed) naming their "format"; glTF names an "asset";
@@ -47,15 +27,9 @@ std::unique_ptr<SimDocument> loadHostFile(const std::string& path, std::string& 
     if (!json || gltf) {
         return importModelFile(path, error, warnings);
     }
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::path full = fs::absolute(fs::u8path(path), ec);
-    if (ec) {
-        full = fs::u8path(path);
-    }
-    full = full.lexically_normal();
-    return loadDocumentText(text, full.filename().u8string(), full.parent_path().u8string(), error,
-                            path);
+    std::string fileName, folder;
+    documentNameAndFolder(path, fileName, folder);
+    return loadDocumentText(text, fileName, folder, error, path);
 }
 
 }  // namespace raydeck::hostsim

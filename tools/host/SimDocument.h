@@ -184,12 +184,21 @@ class SimDocument {
 std::unique_ptr<SimDocument> loadDocumentText(const std::string& text, const std::string& fileName,
                                               const std::string& folder, std::string& error,
                                               const std::string& errorName = "");
-// Loads a document file; "file"/"folder" default to the file's own name and folder.
+// Loads a document file; "file"/"folder" default to the file's own name and folder. A file that
+// cannot be read is refused as readDocumentFile says.
 std::unique_ptr<SimDocument> loadDocumentFile(const std::string& path, std::string& error);
 
-// Reads a whole file in one go into `text`. False when it cannot be opened (`opened` false) or
-// read.
+// Reads a whole file in one go into `text`, opened by its UTF-16 name. False when it cannot be
+// opened (`opened` false) or read; errno then holds the system's reason.
 bool readWholeFile(const std::string& path, std::string& text, bool& opened);
+
+// A document file's bytes, or why there are none: "<path>: is a folder, not a document file",
+// "<path>: the document file is empty", or "<path>: cannot open|read the document file: <the
+// system's reason>".
+bool readDocumentFile(const std::string& path, std::string& content, std::string& error);
+
+// The file's name and absolute folder, the defaults of a document's "file" and "folder".
+void documentNameAndFolder(const std::string& path, std::string& fileName, std::string& folder);
 
 // Placement math of the host.
 double timeSeconds(const RdHostTime& t);

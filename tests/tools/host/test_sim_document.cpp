@@ -2,7 +2,9 @@
 // evaluation and the placement math.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <string>
@@ -428,7 +430,7 @@ TEST(SimDocumentReading, FilesAreReadWhole) {
     EXPECT_EQ(doc->fileName, "reader-whole.json");
     std::remove(path.c_str());
     EXPECT_FALSE(loadDocumentFile(path, error));
-    EXPECT_EQ(error, path + ": cannot open the document file");
+    EXPECT_EQ(error, path + ": cannot open the document file: " + std::strerror(ENOENT));
 }
 
 TEST(SimDocumentReading, EveryKindOfBadValueIsNamedAtItsPath) {
