@@ -18,6 +18,8 @@
 #include "platform/file.h"
 #include "platform/process.h"
 #include "platform/utf.h"
+#include "tests/support/FileText.h"
+#include "tests/support/Folders.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -28,22 +30,6 @@ std::u16string wide(const std::string& s) {
     std::u16string w;
     EXPECT_TRUE(platform::utf8ToUtf16(s, w).ok());
     return w;
-}
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::vector<std::string> namesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) {
-        names.push_back(e.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 const std::string kOlder = "the older file, which must survive\n";
@@ -62,11 +48,11 @@ TEST(ReplacingFile, CommitPutsTheNewContentInPlaceKeepingPermissions) {
     EXPECT_TRUE(file.replacing());
     std::fputs("new", file.stream());
     // Nothing is visible before the commit; the temporary is the only other file.
-    EXPECT_EQ(readAll(target), kOlder);
+    EXPECT_EQ(readFile(target), kOlder);
     EXPECT_EQ(namesIn(dir.path()).size(), 2u);
     ASSERT_TRUE(file.commit().ok());
     EXPECT_EQ(file.stream(), nullptr);
-    EXPECT_EQ(readAll(target), "new");
+    EXPECT_EQ(readFile(target), "new");
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"scene.rdk"});
     struct stat info;
     ASSERT_EQ(::stat(target.c_str(), &info), 0);
@@ -94,7 +80,7 @@ TEST(ReplacingFile, DiscardAndDestructorLeaveTheOlderFileAndNoTemporary) {
         platform::ReplacingFile file;  // a new file that is never committed does not appear
         ASSERT_TRUE(file.open(wide(dir.path() + "/new.rdk")).ok());
     }
-    EXPECT_EQ(readAll(target), kOlder);
+    EXPECT_EQ(readFile(target), kOlder);
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"scene.rdk"});
 }
 
@@ -126,7 +112,7 @@ TEST(ReplacingFile, FileSizeLimitKeepsTheOlderFileByteIdentical) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(readAll(target), kOlder);
+    EXPECT_EQ(readFile(target), kOlder);
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"scene.rdk"});
 }
 
@@ -143,7 +129,7 @@ TEST(ReplacingFile, LinksDevicesFoldersAndMissingFolders) {
         ASSERT_TRUE(file.commit().ok());
     }
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(readAll(real), "through the link");
+    EXPECT_EQ(readFile(real), "through the link");
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"link.rdk", "real.rdk"}));
 
     // A device is written directly, and its failure reported.

@@ -8,10 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/FileText.h"
 
 namespace childrun {
 
@@ -27,13 +27,6 @@ struct Setup {
     std::size_t pipeBytes = 0;  // with a pipe: bytes read before the reading end is closed
     rlim_t fileSizeLimit = RLIM_INFINITY;
 };
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Runs `exe` with `args` and waits for it. The child starts with default signal handling, as a
 // program started from a shell does.

@@ -2,7 +2,6 @@
 // full filesystem, a pipe whose reader goes away, and a command list to a full device. Each ends
 // with exit 1 and a message; an older file stays byte-identical and no temporary is left.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/FileText.h"
+#include "tests/support/Folders.h"
 #include "tests/support/TempDir.h"
 #include "tests/tools/ChildRun.h"
 
@@ -20,15 +21,6 @@ namespace {
 
 const std::string kOlder = "//---tarvik:dal:7---\nthe older scene, which must survive\n";
 const std::string kSample = RAYDECK_SOURCE_DIR "/examples/workshop.json";
-
-std::vector<std::string> namesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) {
-        names.push_back(e.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 childrun::Outcome host(const std::vector<std::string>& args, const childrun::Setup& setup) {
     return childrun::run(RAYDECK_HOST_EXE, args, setup);
@@ -66,7 +58,7 @@ TEST(HostWriteFailures, ExportUnderAFileSizeLimitExitsOneAndKeepsTheOlderFile) {
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_EQ(r.err, "closing file: File too large\nRaydeck Export: could not close file\n");
-    EXPECT_EQ(childrun::readFile(dir.path() + "/scene.rdk"), kOlder);
+    EXPECT_EQ(readFile(dir.path() + "/scene.rdk"), kOlder);
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{".stdout", "scene.rdk"}));
 
     // Without an older file nothing is left either.
@@ -78,22 +70,18 @@ TEST(HostWriteFailures, ExportUnderAFileSizeLimitExitsOneAndKeepsTheOlderFile) {
 // A real full filesystem: a 16 KiB tmpfs, which only root may mount; skipped otherwise.
 TEST(HostWriteFailures, ExportOntoAFullFilesystemExitsOneAndKeepsTheOlderFile) {
     TempDir dir;
-    const std::string small = dir.path() + "/small";
-    fs::create_directory(small);
-    if (geteuid() != 0 || mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") != 0) {
+    const SmallTmpfs tmpfs(dir.path() + "/small");
+    if (!tmpfs.mounted()) {
         GTEST_SKIP() << "cannot mount a small tmpfs here";
     }
-    struct Unmount {
-        std::string at;
-        ~Unmount() { umount(at.c_str()); }
-    } unmount{small};
+    const std::string& small = tmpfs.path();
     std::ofstream(small + "/scene.rdk", std::ios::binary) << kOlder;
     const childrun::Outcome r = host({"export", kSample, "-o", small + "/scene.rdk"},
                                      {dir.path(), dir.path() + "/.stdout"});
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_EQ(r.err,
               "closing file: No space left on device\nRaydeck Export: could not close file\n");
-    EXPECT_EQ(childrun::readFile(small + "/scene.rdk"), kOlder);
+    EXPECT_EQ(readFile(small + "/scene.rdk"), kOlder);
     EXPECT_EQ(namesIn(small), std::vector<std::string>{"scene.rdk"});
 }
 

@@ -1,7 +1,6 @@
 // rdk-inspect when its output cannot be written: a report to a full device, and a preview PNG
 // past the file-size limit or on a full filesystem, which must leave an older PNG as it was.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/FileText.h"
+#include "tests/support/Folders.h"
 #include "tests/support/TempDir.h"
 #include "tests/tools/ChildRun.h"
 
@@ -19,15 +20,6 @@ namespace {
 
 const std::string kScene = RAYDECK_TEST_DATA "/sceneapi/typical_packed.rdk";
 const std::string kOlderPng = "\x89PNG the older preview, which must survive";
-
-std::vector<std::string> namesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) {
-        names.push_back(e.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 childrun::Outcome inspect(const std::vector<std::string>& args, const childrun::Setup& setup) {
     return childrun::run(RDK_INSPECT_EXE, args, setup);
@@ -66,22 +58,18 @@ TEST(RdkWriteFailures, PreviewPastTheFileSizeLimitKeepsTheOlderPng) {
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err, "rdk-inspect: cannot write preview.png: File too large\n");
-    EXPECT_EQ(childrun::readFile(dir.path() + "/preview.png"), kOlderPng);
+    EXPECT_EQ(readFile(dir.path() + "/preview.png"), kOlderPng);
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{".stdout", "preview.png"}));
 }
 
 // A real full filesystem: a 16 KiB tmpfs, which only root may mount; skipped otherwise.
 TEST(RdkWriteFailures, PreviewOntoAFullFilesystemKeepsTheOlderPng) {
     TempDir dir;
-    const std::string small = dir.path() + "/small";
-    fs::create_directory(small);
-    if (geteuid() != 0 || mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") != 0) {
+    const SmallTmpfs tmpfs(dir.path() + "/small");
+    if (!tmpfs.mounted()) {
         GTEST_SKIP() << "cannot mount a small tmpfs here";
     }
-    struct Unmount {
-        std::string at;
-        ~Unmount() { umount(at.c_str()); }
-    } unmount{small};
+    const std::string& small = tmpfs.path();
     std::ofstream(small + "/preview.png", std::ios::binary) << kOlderPng;
     const childrun::Outcome r =
         inspect({"preview", kScene, "-o", small + "/preview.png", "--size", "2000x2000"},
@@ -89,6 +77,6 @@ TEST(RdkWriteFailures, PreviewOntoAFullFilesystemKeepsTheOlderPng) {
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err,
               "rdk-inspect: cannot write " + small + "/preview.png: No space left on device\n");
-    EXPECT_EQ(childrun::readFile(small + "/preview.png"), kOlderPng);
+    EXPECT_EQ(readFile(small + "/preview.png"), kOlderPng);
     EXPECT_EQ(namesIn(small), std::vector<std::string>{"preview.png"});
 }
