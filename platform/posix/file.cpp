@@ -11,6 +11,7 @@
 #include <cstring>
 #include <random>
 
+#include "platform/backend.h"
 #include "platform/posix/path.h"
 #include "platform/utf.h"
 
@@ -46,14 +47,6 @@ Status openFile(const std::u16string& path, const std::u16string& mode, FILE*& o
 
 namespace {
 
-Status systemFailure(int err) {
-    if (err == 0) {
-        err = EIO;
-    }
-    return Status(err == ENOENT ? StatusCode::not_found : StatusCode::io_error, err,
-                  std::strerror(err));
-}
-
 std::string folderOf(const std::string& native) {
     const std::size_t slash = native.find_last_of('/');
     if (slash == std::string::npos) {
@@ -73,8 +66,8 @@ void syncFolder(const std::string& folder) {
 
 }  // namespace
 
-ReplacingFile::~ReplacingFile() {
-    discard();
+int backend::syncToDisk(FILE* stream) {
+    return ::fsync(fileno(stream)) == 0 ? 0 : errno != 0 ? errno : EIO;
 }
 
 Status ReplacingFile::open(const std::u16string& target) {
@@ -85,23 +78,23 @@ Status ReplacingFile::open(const std::u16string& target) {
         return Status(StatusCode::invalid_argument, EINVAL, st.message());
     }
     if (native.empty()) {
-        return systemFailure(ENOENT);
+        return backend::fileFailure(ENOENT);
     }
     struct stat info;
     bool exists = ::stat(native.c_str(), &info) == 0;
     if (exists && S_ISDIR(info.st_mode)) {
-        return systemFailure(EISDIR);
+        return backend::fileFailure(EISDIR);
     }
     // A file the user may not write stays refused, although its folder would take a new one.
     if (exists && ::access(native.c_str(), W_OK) != 0) {
-        return systemFailure(errno);
+        return backend::fileFailure(errno);
     }
     struct stat link;
     if (::lstat(native.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && exists) {
         // Replace the file the link names, so that the link stays.
         char* resolved = ::realpath(native.c_str(), nullptr);
         if (resolved == nullptr) {
-            return systemFailure(errno);
+            return backend::fileFailure(errno);
         }
         native = resolved;
         std::free(resolved);
@@ -111,7 +104,7 @@ Status ReplacingFile::open(const std::u16string& target) {
         errno = 0;
         file_ = std::fopen(native.c_str(), "wb+");
         if (file_ == nullptr) {
-            return systemFailure(errno);
+            return backend::fileFailure(errno);
         }
         temporary_.clear();
         target_ = target;
@@ -132,11 +125,11 @@ Status ReplacingFile::open(const std::u16string& target) {
         // 0666 under the umask, as a file the open would have created.
         fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) {
-            return systemFailure(errno);
+            return backend::fileFailure(errno);
         }
     }
     if (fd < 0) {
-        return systemFailure(EEXIST);
+        return backend::fileFailure(EEXIST);
     }
     if (exists) {
         // The new content keeps the older file's permissions.
@@ -147,7 +140,7 @@ Status ReplacingFile::open(const std::u16string& target) {
         const int err = errno;
         ::close(fd);
         ::unlink(temporary.c_str());
-        return systemFailure(err);
+        return backend::fileFailure(err);
     }
     std::u16string wideTemporary;
     std::u16string wideTarget;
@@ -155,65 +148,30 @@ Status ReplacingFile::open(const std::u16string& target) {
         std::fclose(file_);
         file_ = nullptr;
         ::unlink(temporary.c_str());
-        return systemFailure(EINVAL);
+        return backend::fileFailure(EINVAL);
     }
     temporary_ = wideTemporary;
     target_ = wideTarget;
     return Status::success();
 }
 
-Status ReplacingFile::commit() {
-    if (file_ == nullptr) {
-        return Status(StatusCode::invalid_argument, EBADF, std::strerror(EBADF));
+int backend::moveOnto(const std::u16string& temporary, const std::u16string& target) {
+    std::string from;
+    std::string to;
+    if (!utf16ToUtf8(temporary, from).ok() || !utf16ToUtf8(target, to).ok()) {
+        return EINVAL;
     }
-    FILE* file = file_;
-    file_ = nullptr;
-    int err = 0;
-    errno = 0;
-    if (std::fflush(file) != 0) {
-        err = errno != 0 ? errno : EIO;
+    if (std::rename(from.c_str(), to.c_str()) != 0) {
+        return errno != 0 ? errno : EIO;
     }
-    // A write that failed earlier leaves its mark on the stream; its reason is usually gone.
-    if (err == 0 && std::ferror(file) != 0) {
-        err = EIO;
-    }
-    if (err == 0 && !temporary_.empty() && ::fsync(fileno(file)) != 0) {
-        err = errno != 0 ? errno : EIO;
-    }
-    errno = 0;
-    if (std::fclose(file) != 0 && err == 0) {
-        err = errno != 0 ? errno : EIO;
-    }
-    if (temporary_.empty()) {
-        return err == 0 ? Status::success() : systemFailure(err);
-    }
-    std::string temporary;
-    std::string target;
-    (void)utf16ToUtf8(temporary_, temporary);
-    (void)utf16ToUtf8(target_, target);
-    temporary_.clear();
-    if (err == 0 && std::rename(temporary.c_str(), target.c_str()) != 0) {
-        err = errno != 0 ? errno : EIO;
-    }
-    if (err != 0) {
-        ::unlink(temporary.c_str());
-        return systemFailure(err);
-    }
-    syncFolder(folderOf(target));
-    return Status::success();
+    syncFolder(folderOf(to));
+    return 0;
 }
 
-void ReplacingFile::discard() {
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
-    if (!temporary_.empty()) {
-        std::string temporary;
-        if (utf16ToUtf8(temporary_, temporary).ok()) {
-            ::unlink(temporary.c_str());
-        }
-        temporary_.clear();
+void backend::removeFile(const std::u16string& path) {
+    std::string native;
+    if (utf16ToUtf8(path, native).ok()) {
+        ::unlink(native.c_str());
     }
 }
 

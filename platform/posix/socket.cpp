@@ -10,6 +10,7 @@
 
 #include <cerrno>
 
+#include "platform/backend.h"
 #include "platform/program.h"
 
 namespace platform {
@@ -27,9 +28,11 @@ sockaddr_in loopback(int port) {
     return addr;
 }
 
-Status waitFor(Socket s, short events, int timeoutMs, bool& ready) {
+}  // namespace
+
+Status backend::waitSocket(Socket s, bool write, int timeoutMs, bool& ready) {
     ready = false;
-    pollfd p{static_cast<int>(s), events, 0};
+    pollfd p{static_cast<int>(s), static_cast<short>(write ? POLLOUT : POLLIN), 0};
     const int r = ::poll(&p, 1, timeoutMs);
     if (r < 0 && errno != EINTR) {
         return failure("poll failed");
@@ -37,8 +40,6 @@ Status waitFor(Socket s, short events, int timeoutMs, bool& ready) {
     ready = r > 0 && !terminationRequested();
     return Status::success();
 }
-
-}  // namespace
 
 Status listenLoopback(int port, Socket& out, int& boundPort) {
     out = kNoSocket;
@@ -90,14 +91,6 @@ Status connectLoopback(int port, int waitMs, Socket& out) {
     }
     out = fd;
     return Status::success();
-}
-
-Status waitReadable(Socket s, int timeoutMs, bool& ready) {
-    return waitFor(s, POLLIN, timeoutMs, ready);
-}
-
-Status waitWritable(Socket s, int timeoutMs, bool& ready) {
-    return waitFor(s, POLLOUT, timeoutMs, ready);
 }
 
 Status sendSome(Socket s, const char* data, std::size_t size, std::size_t& done) {

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/backend.h"
 #include "platform/win32/longpath.h"
 
 namespace platform {
@@ -52,39 +53,32 @@ int errnoOf(DWORD err) {
     }
 }
 
-Status systemFailure(int err) {
-    if (err == 0) {
-        err = EIO;
-    }
-    return Status(err == ENOENT ? StatusCode::not_found : StatusCode::io_error, err,
-                  std::strerror(err));
-}
-
 }  // namespace
 
-ReplacingFile::~ReplacingFile() {
-    discard();
+int backend::syncToDisk(FILE* stream) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    return FlushFileBuffers(handle) ? 0 : errnoOf(GetLastError());
 }
 
 Status ReplacingFile::open(const std::u16string& target) {
     discard();
     if (target.empty()) {
-        return systemFailure(ENOENT);
+        return backend::fileFailure(ENOENT);
     }
     const std::wstring wideTarget = win32::extendedPath(target);
     const DWORD attributes = GetFileAttributesW(wideTarget.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return systemFailure(EISDIR);
+        return backend::fileFailure(EISDIR);
     }
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        return systemFailure(EACCES);  // refused as opening it for writing would be
+        return backend::fileFailure(EACCES);  // refused as opening it for writing would be
     }
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
         // A device holds nothing to keep.
         errno = 0;
         file_ = _wfopen(wideTarget.c_str(), L"wb+");
         if (file_ == nullptr) {
-            return systemFailure(errno);
+            return backend::fileFailure(errno);
         }
         target_ = target;
         temporary_.clear();
@@ -105,11 +99,11 @@ Status ReplacingFile::open(const std::u16string& target) {
         handle = CreateFileW(win32::extendedPath(temporary).c_str(), GENERIC_READ | GENERIC_WRITE,
                              0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
-            return systemFailure(errnoOf(GetLastError()));
+            return backend::fileFailure(errnoOf(GetLastError()));
         }
     }
     if (handle == INVALID_HANDLE_VALUE) {
-        return systemFailure(EEXIST);
+        return backend::fileFailure(EEXIST);
     }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_RDWR);
     file_ = fd >= 0 ? _fdopen(fd, "w+b") : nullptr;
@@ -120,63 +114,22 @@ Status ReplacingFile::open(const std::u16string& target) {
             CloseHandle(handle);
         }
         DeleteFileW(win32::extendedPath(temporary).c_str());
-        return systemFailure(EIO);
+        return backend::fileFailure(EIO);
     }
     target_ = target;
     temporary_ = temporary;
     return Status::success();
 }
 
-Status ReplacingFile::commit() {
-    if (file_ == nullptr) {
-        return Status(StatusCode::invalid_argument, EBADF, std::strerror(EBADF));
-    }
-    FILE* file = file_;
-    file_ = nullptr;
-    int err = 0;
-    errno = 0;
-    if (std::fflush(file) != 0) {
-        err = errno != 0 ? errno : EIO;
-    }
-    // A write that failed earlier leaves its mark on the stream; its reason is usually gone.
-    if (err == 0 && std::ferror(file) != 0) {
-        err = EIO;
-    }
-    if (err == 0 && !temporary_.empty()) {
-        HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-        if (!FlushFileBuffers(handle)) {
-            err = errnoOf(GetLastError());
-        }
-    }
-    errno = 0;
-    if (std::fclose(file) != 0 && err == 0) {
-        err = errno != 0 ? errno : EIO;
-    }
-    if (temporary_.empty()) {
-        return err == 0 ? Status::success() : systemFailure(err);
-    }
-    const std::wstring temporary = win32::extendedPath(temporary_);
-    temporary_.clear();
-    if (err == 0 && !MoveFileExW(temporary.c_str(), win32::extendedPath(target_).c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        err = errnoOf(GetLastError());
-    }
-    if (err != 0) {
-        DeleteFileW(temporary.c_str());
-        return systemFailure(err);
-    }
-    return Status::success();
+int backend::moveOnto(const std::u16string& temporary, const std::u16string& target) {
+    return MoveFileExW(win32::extendedPath(temporary).c_str(), win32::extendedPath(target).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? 0
+               : errnoOf(GetLastError());
 }
 
-void ReplacingFile::discard() {
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
-    if (!temporary_.empty()) {
-        DeleteFileW(win32::extendedPath(temporary_).c_str());
-        temporary_.clear();
-    }
+void backend::removeFile(const std::u16string& path) {
+    DeleteFileW(win32::extendedPath(path).c_str());
 }
 
 Status fileSize(const std::u16string& path, std::uint64_t& size) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <mutex>
 
+#include "platform/backend.h"
 #include "platform/program.h"
 
 namespace platform {
@@ -38,16 +39,20 @@ sockaddr_in loopback(int port) {
     return addr;
 }
 
-SOCKET newSocket() {
-    SOCKET s =
-        WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+// A new TCP socket that processes started later do not inherit; Winsock is started first.
+Status newSocket(SOCKET& s) {
+    s = INVALID_SOCKET;
+    if (!started()) {
+        return failure("WSAStartup failed");
+    }
+    s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET) {
         s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);  // systems without that flag
         if (s != INVALID_SOCKET) {
             SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
         }
     }
-    return s;
+    return s == INVALID_SOCKET ? failure("socket failed") : Status::success();
 }
 
 // One select on one socket; > 0 ready, 0 timed out, < 0 failed.
@@ -63,7 +68,9 @@ int selectOne(SOCKET s, bool write, int timeoutMs) {
     return r > 0 && FD_ISSET(s, &errors) && !FD_ISSET(s, &set) ? -1 : r;
 }
 
-Status waitFor(Socket s, bool write, int timeoutMs, bool& ready) {
+}  // namespace
+
+Status backend::waitSocket(Socket s, bool write, int timeoutMs, bool& ready) {
     ready = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -92,16 +99,12 @@ Status waitFor(Socket s, bool write, int timeoutMs, bool& ready) {
     }
 }
 
-}  // namespace
-
 Status listenLoopback(int port, Socket& out, int& boundPort) {
     out = kNoSocket;
-    if (!started()) {
-        return failure("WSAStartup failed");
-    }
-    const SOCKET s = newSocket();
-    if (s == INVALID_SOCKET) {
-        return failure("socket failed");
+    SOCKET s = INVALID_SOCKET;
+    const Status opened = newSocket(s);
+    if (!opened.ok()) {
+        return opened;
     }
     // Windows lets SO_REUSEADDR steal a port in use; exclusive use is what POSIX's default is.
     BOOL on = TRUE;
@@ -135,12 +138,10 @@ Status acceptConnection(Socket listener, Socket& out) {
 
 Status connectLoopback(int port, int waitMs, Socket& out) {
     out = kNoSocket;
-    if (!started()) {
-        return failure("WSAStartup failed");
-    }
-    const SOCKET s = newSocket();
-    if (s == INVALID_SOCKET) {
-        return failure("socket failed");
+    SOCKET s = INVALID_SOCKET;
+    const Status opened = newSocket(s);
+    if (!opened.ok()) {
+        return opened;
     }
     u_long nonBlocking = 1;
     ::ioctlsocket(s, FIONBIO, &nonBlocking);
@@ -165,14 +166,6 @@ Status connectLoopback(int port, int waitMs, Socket& out) {
     }
     out = static_cast<Socket>(s);
     return Status::success();
-}
-
-Status waitReadable(Socket s, int timeoutMs, bool& ready) {
-    return waitFor(s, false, timeoutMs, ready);
-}
-
-Status waitWritable(Socket s, int timeoutMs, bool& ready) {
-    return waitFor(s, true, timeoutMs, ready);
 }
 
 Status sendSome(Socket s, const char* data, std::size_t size, std::size_t& done) {

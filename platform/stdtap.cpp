@@ -1,16 +1,22 @@
-// Standard output tap on Windows through the C runtime's descriptor calls: a binary pipe in front
-// of the standard-output descriptor and a thread that passes its bytes on. In a file of its own,
-// so that the plug-in, which takes standard output over but never taps it, links no thread code.
-#include <fcntl.h>
-#include <io.h>
-
+// Standard output tap: a pipe in front of the standard-output descriptor and a thread that passes
+// its bytes on. In a file of its own, so that the plug-in, which takes standard output over but
+// never taps it, links no thread code.
 #include <cerrno>
 #include <cstring>
 #include <thread>
 
+#include "platform/backend.h"
 #include "platform/stdstream.h"
 
 namespace platform {
+
+namespace {
+
+Status systemError(int err) {
+    return Status(StatusCode::io_error, err, std::strerror(err));
+}
+
+}  // namespace
 
 class StandardOutputTap {
   public:
@@ -23,30 +29,30 @@ class StandardOutputTap {
     void run() {
         char buffer[1 << 16];
         for (;;) {
-            const int n = _read(readEnd, buffer, sizeof buffer);
+            const long n = backend::readSome(readEnd, buffer, sizeof buffer);
             if (n <= 0) {
                 break;
             }
             onBytes(buffer, static_cast<std::size_t>(n));
-            if (!writeAll(buffer, static_cast<unsigned>(n))) {
+            if (!writeAll(buffer, static_cast<std::size_t>(n))) {
                 writeError = errno != 0 ? errno : EIO;
                 break;
             }
         }
         // Writers now get the error they would have got from the original output.
-        _close(readEnd);
+        backend::close(readEnd);
         readEnd = -1;
     }
 
   private:
-    bool writeAll(const char* data, unsigned size) {
+    bool writeAll(const char* data, std::size_t size) {
         while (size > 0) {
-            const int n = _write(original, data, size);
+            const long n = backend::writeSome(original, data, size);
             if (n <= 0) {
                 return false;
             }
             data += n;
-            size -= static_cast<unsigned>(n);
+            size -= static_cast<std::size_t>(n);
         }
         return true;
     }
@@ -57,22 +63,20 @@ Status tapStandardOutput(std::function<void(const char*, std::size_t)> onBytes,
     tap = nullptr;
     std::fflush(stdout);
     int ends[2];
-    // Binary, so that the bytes pass unchanged; not inherited by processes started meanwhile.
-    if (_pipe(ends, 1 << 16, _O_BINARY | _O_NOINHERIT) != 0) {
-        const int err = errno;
-        return Status(StatusCode::io_error, err, std::strerror(err));
+    if (!backend::openPipe(ends)) {
+        return systemError(errno);
     }
-    const int original = _dup(_fileno(stdout));
-    if (original < 0 || _dup2(ends[1], _fileno(stdout)) != 0) {
+    const int original = backend::duplicate(backend::standardOutput());
+    if (original < 0 || !backend::replace(ends[1], backend::standardOutput())) {
         const int err = errno;
         if (original >= 0) {
-            _close(original);
+            backend::close(original);
         }
-        _close(ends[0]);
-        _close(ends[1]);
-        return Status(StatusCode::io_error, err, std::strerror(err));
+        backend::close(ends[0]);
+        backend::close(ends[1]);
+        return systemError(err);
     }
-    _close(ends[1]);
+    backend::close(ends[1]);
     auto* t = new StandardOutputTap;
     t->onBytes = std::move(onBytes);
     t->original = original;
@@ -88,20 +92,18 @@ Status untapStandardOutput(StandardOutputTap* tap) {
     }
     std::fflush(stdout);
     // Closes the tapped descriptor: the pump sees the end once every duplicate is closed too.
-    const bool restored = _dup2(tap->original, _fileno(stdout)) == 0;
+    const bool restored = backend::replace(tap->original, backend::standardOutput());
     const int restoreError = errno;
     if (!restored) {
-        _close(_fileno(stdout));
+        backend::close(backend::standardOutput());
     }
     tap->pump.join();
-    _close(tap->original);
+    backend::close(tap->original);
     const int writeError = tap->writeError;
     delete tap;
-    if (!restored) {
-        return Status(StatusCode::io_error, restoreError, std::strerror(restoreError));
-    }
-    return writeError != 0 ? Status(StatusCode::io_error, writeError, std::strerror(writeError))
-                           : Status::success();
+    return !restored         ? systemError(restoreError)
+           : writeError != 0 ? systemError(writeError)
+                             : Status::success();
 }
 
 }  // namespace platform
