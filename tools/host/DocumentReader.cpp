@@ -96,6 +96,10 @@ struct Scalar {
     }
 };
 
+// What a reader sees where a container stands instead of a plain value: a value of no kind, which
+// every reader refuses with its own message.
+const Scalar kNoValue{};
+
 // A JSON number's text as the kind and value it stands for: a non-negative integer, a negative
 // one, else (a fraction, an exponent, an integer beyond 64 bits) the nearest double. False when
 // it is beyond every double.
@@ -366,9 +370,10 @@ class Reader {
     // The path of the value being read.
     std::string valuePath() const { return framePath(frames_.size()); }
 
-    // ---- scalar reads, with the messages of the format ----
+    // ---- scalar reads, with the messages of the format; null where a container stands ----
 
-    bool number(const Scalar& v, double& out) {
+    bool number(const Scalar* given, double& out) {
+        const Scalar& v = given != nullptr ? *given : kNoValue;
         if (v.kind == Scalar::Kind::Bool) {
             out = v.b ? 1.0 : 0.0;
             return true;
@@ -380,7 +385,8 @@ class Reader {
         out = v.asDouble();
         return true;
     }
-    bool integer(const Scalar& v, int32_t& out) {
+    bool integer(const Scalar* given, int32_t& out) {
+        const Scalar& v = given != nullptr ? *given : kNoValue;
         switch (v.kind) {
             case Scalar::Kind::Bool:
                 out = v.b ? 1 : 0;
@@ -411,7 +417,8 @@ class Reader {
         failHere("expected an integer");
         return false;
     }
-    bool flag(const Scalar& v, bool& out) {
+    bool flag(const Scalar* given, bool& out) {
+        const Scalar& v = given != nullptr ? *given : kNoValue;
         if (v.kind == Scalar::Kind::Bool) {
             out = v.b;
             return true;
@@ -423,7 +430,8 @@ class Reader {
         failHere("expected true or false");
         return false;
     }
-    bool text(const Scalar& v, std::string& out) {
+    bool text(const Scalar* given, std::string& out) {
+        const Scalar& v = given != nullptr ? *given : kNoValue;
         if (v.kind != Scalar::Kind::String) {
             failHere("expected a string");
             return false;
@@ -431,7 +439,8 @@ class Reader {
         out = *v.s;
         return true;
     }
-    bool idText(const Scalar& v, std::string& out) {
+    bool idText(const Scalar* given, std::string& out) {
+        const Scalar& v = given != nullptr ? *given : kNoValue;
         if (v.kind == Scalar::Kind::String) {
             out = *v.s;
             return true;
@@ -603,9 +612,7 @@ class Reader {
             case Ctx::Services: {
                 bool b = false;
                 if (f.key == "hair" || f.key == "gradient") {
-                    if (v == nullptr) {
-                        failHere("expected true or false");
-                    } else if (flag(*v, b)) {
+                    if (flag(v, b)) {
                         (f.key == "hair" ? doc_.hairService : doc_.gradientService) = b;
                     }
                 }
@@ -648,20 +655,15 @@ class Reader {
             case Ctx::ParamObject: {
                 auto* val = static_cast<SimValue*>(f.target);
                 if (f.key == "link") {
-                    if (v == nullptr) {
-                        failHere(kLinkId);
-                    } else if (idText(*v, val->linkId)) {
+                    if (idText(v, val->linkId)) {
                         f.flags |= kHasLink;
                     }
                 } else if (f.key == "gradient") {
-                    if (v != nullptr || !array) {
-                        failHere("expected an array");
-                        return false;
-                    }
-                    f.flags |= kHasGradient;
-                    val->gradient.clear();
-                    push(Ctx::Gradient, true, &val->gradient);
-                    return true;
+                    return list(v, array, [&] {
+                        f.flags |= kHasGradient;
+                        val->gradient.clear();
+                        push(Ctx::Gradient, true, &val->gradient);
+                    });
                 }
                 return false;
             }
@@ -674,11 +676,7 @@ class Reader {
             case Ctx::Knot: {
                 auto* knot = static_cast<GradientKnot*>(f.target);
                 if (f.key == "position") {
-                    if (v == nullptr) {
-                        failHere("expected a number");
-                    } else {
-                        number(*v, knot->position);
-                    }
+                    number(v, knot->position);
                 } else if (f.key == "color") {
                     f.flags |= kHasColor;
                     return vector(v, array, &knot->color);
@@ -691,11 +689,7 @@ class Reader {
                     return false;
                 }
                 double c = 0.0;
-                if (v == nullptr) {
-                    failHere("expected a number");
-                    return false;
-                }
-                if (number(*v, c)) {
+                if (number(v, c)) {
                     auto* out = static_cast<RdHostVector*>(f.target);
                     (f.count == 0 ? out->x : f.count == 1 ? out->y : out->z) = c;
                     ++f.count;
@@ -708,7 +702,7 @@ class Reader {
                     if (v == nullptr) {
                         failHere("expected a number");
                     } else {
-                        number(*v, f.key == "num" ? t->num : t->den);
+                        number(v, f.key == "num" ? t->num : t->den);
                         f.flags |= f.key == "num" ? kHasNum : kHasDen;
                     }
                 }
@@ -726,9 +720,7 @@ class Reader {
             }
             case Ctx::Channels: {
                 int32_t c = 0;
-                if (v == nullptr) {
-                    failHere("expected an integer");
-                } else if (integer(*v, c)) {
+                if (integer(v, c)) {
                     static_cast<SimMaterial*>(f.target)->channels.insert(c);
                 }
                 return false;
@@ -736,52 +728,44 @@ class Reader {
             case Ctx::Points:
             case Ctx::GuidePoints: {
                 auto* o = static_cast<SimObject*>(f.target);
-                auto& list = f.ctx == Ctx::Points ? o->points : o->hair.points;
+                auto& points = f.ctx == Ctx::Points ? o->points : o->hair.points;
                 if (f.ctx == Ctx::GuidePoints) {
                     ++guideCounts_.back();
                 }
-                if (v != nullptr || !array) {
-                    failHere("expected [x, y, z]");
-                    return false;
-                }
-                list.emplace_back(RdHostVector{0, 0, 0});
-                push(Ctx::Vector, true, &list.back());
-                return true;
+                return list(
+                    v, array,
+                    [&] {
+                        points.emplace_back(RdHostVector{0, 0, 0});
+                        push(Ctx::Vector, true, &points.back());
+                    },
+                    "expected [x, y, z]");
             }
             case Ctx::Polygons: {
-                if (v != nullptr || !array) {
-                    failHere(kPolygonRecord);
-                    return false;
-                }
-                auto* o = static_cast<SimObject*>(f.target);
-                o->polygons.emplace_back(RdHostPolygon{0, 0, 0, 0});
-                push(Ctx::Polygon, true, &o->polygons.back());
-                return true;
+                auto& polygons = static_cast<SimObject*>(f.target)->polygons;
+                return list(
+                    v, array,
+                    [&] {
+                        polygons.emplace_back(RdHostPolygon{0, 0, 0, 0});
+                        push(Ctx::Polygon, true, &polygons.back());
+                    },
+                    kPolygonRecord);
             }
             case Ctx::Polygon: {
-                if (f.count >= 4) {
-                    failFrame(kPolygonRecord);
-                    return false;
-                }
-                int32_t i = 0;
-                if (v == nullptr) {
-                    failHere("expected an integer");
-                } else if (integer(*v, i)) {
-                    auto* p = static_cast<RdHostPolygon*>(f.target);
-                    (f.count == 0 ? p->a : f.count == 1 ? p->b : f.count == 2 ? p->c : p->d) = i;
-                    ++f.count;
-                }
+                auto* p = static_cast<RdHostPolygon*>(f.target);
+                int32_t* const corners[] = {&p->a, &p->b, &p->c, &p->d};
+                recordInteger(f, v, corners, kPolygonRecord);
                 return false;
             }
             case Ctx::Uvw: {
-                if (v != nullptr || !array) {
-                    failHere(kUvwRecord);
-                    return false;
-                }
-                auto* t = static_cast<SimTag*>(f.target);
-                t->uvw.emplace_back(RdHostUVWPolygon{{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}});
-                push(Ctx::UvwRecord, true, &t->uvw.back());
-                return true;
+                auto& uvw = static_cast<SimTag*>(f.target)->uvw;
+                return list(
+                    v, array,
+                    [&] {
+                        uvw.emplace_back(
+                            RdHostUVWPolygon{{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}});
+                        push(Ctx::UvwRecord, true, &uvw.back());
+                    },
+                    kUvwRecord);
             }
             case Ctx::UvwRecord: {
                 if (f.count >= 4) {
@@ -797,37 +781,25 @@ class Reader {
                 return vector(v, array, corner);
             }
             case Ctx::Selection: {
-                if (v != nullptr || !array) {
-                    failHere(kRangeRecord);
-                    return false;
-                }
-                auto* t = static_cast<SimTag*>(f.target);
-                t->ranges.emplace_back(0, 0);
-                push(Ctx::Range, true, &t->ranges.back());
-                return true;
+                auto& ranges = static_cast<SimTag*>(f.target)->ranges;
+                return list(
+                    v, array,
+                    [&] {
+                        ranges.emplace_back(0, 0);
+                        push(Ctx::Range, true, &ranges.back());
+                    },
+                    kRangeRecord);
             }
             case Ctx::Range: {
-                if (f.count >= 2) {
-                    failFrame(kRangeRecord);
-                    return false;
-                }
-                int32_t i = 0;
-                if (v == nullptr) {
-                    failHere("expected an integer");
-                } else if (integer(*v, i)) {
-                    auto* r = static_cast<std::pair<int32_t, int32_t>*>(f.target);
-                    (f.count == 0 ? r->first : r->second) = i;
-                    ++f.count;
-                }
+                auto* r = static_cast<std::pair<int32_t, int32_t>*>(f.target);
+                int32_t* const ends[] = {&r->first, &r->second};
+                recordInteger(f, v, ends, kRangeRecord);
                 return false;
             }
             case Ctx::Normals: {
-                if (v != nullptr || !array) {
-                    failHere(kNormalRecord);
-                    return false;
-                }
-                push(Ctx::NormalRecord, true, f.target);
-                return true;
+                void* normals = f.target;
+                return list(
+                    v, array, [&] { push(Ctx::NormalRecord, true, normals); }, kNormalRecord);
             }
             case Ctx::NormalRecord: {
                 if (f.count >= 12) {
@@ -835,9 +807,7 @@ class Reader {
                     return false;
                 }
                 double c = 0.0;
-                if (v == nullptr) {
-                    failHere("expected a number");
-                } else if (number(*v, c)) {
+                if (number(v, c)) {
                     static_cast<SimTag*>(f.target)->normals.push_back(static_cast<float>(c));
                     ++f.count;
                 }
@@ -849,9 +819,7 @@ class Reader {
                     return false;
                 }
                 auto* t = static_cast<SimTrack*>(f.target);
-                if (v == nullptr) {
-                    failHere("expected an integer");
-                } else if (integer(*v, t->descId[f.count])) {
+                if (integer(v, t->descId[f.count])) {
                     ++f.count;
                 }
                 return false;
@@ -870,29 +838,18 @@ class Reader {
                 }
                 if (f.key == "value") {
                     f.flags |= kHasValue;
-                    if (v == nullptr) {
-                        failHere("expected a number");
-                    } else {
-                        number(*v, k->value);
-                    }
+                    number(v, k->value);
                 }
                 return false;
             }
             case Ctx::Hair: {
                 auto* o = static_cast<SimObject*>(f.target);
                 if (f.key == "segments") {
-                    if (v == nullptr) {
-                        failHere("expected an integer");
-                    } else if (integer(*v, o->hair.segments) && o->hair.segments < 0) {
+                    if (integer(v, o->hair.segments) && o->hair.segments < 0) {
                         failHere("expected a segment count of at least 0");
                     }
                 } else if (f.key == "guides") {
-                    if (v != nullptr || !array) {
-                        failHere("expected an array");
-                        return false;
-                    }
-                    push(Ctx::Guides, true, o);
-                    return true;
+                    return list(v, array, [&] { push(Ctx::Guides, true, o); });
                 }
                 return false;
             }
@@ -906,12 +863,7 @@ class Reader {
             case Ctx::Guide: {
                 auto* o = static_cast<SimObject*>(f.target);
                 if (f.key == "points") {
-                    if (v != nullptr || !array) {
-                        failHere("expected an array");
-                        return false;
-                    }
-                    push(Ctx::GuidePoints, true, o);
-                    return true;
+                    return list(v, array, [&] { push(Ctx::GuidePoints, true, o); });
                 }
                 if (f.key == "rootUV") {
                     return vector(v, array, &o->hair.rootUV.back());
@@ -946,24 +898,33 @@ class Reader {
         return true;
     }
 
-    // A member that must be an array: `start` pushes its frame.
+    // A member that must be an array: `start` pushes its frame; `expected` is the fault otherwise.
     template <typename Start>
-    bool list(const Scalar* v, bool array, Start start) {
+    bool list(const Scalar* v, bool array, Start start,
+              const char* expected = "expected an array") {
         if (v != nullptr || !array) {
-            failHere("expected an array");
+            failHere(expected);
             return false;
         }
         start();
         return true;
     }
 
-    bool vector(const Scalar* v, bool array, RdHostVector* out) {
-        if (v != nullptr || !array) {
-            failHere("expected [x, y, z]");
-            return false;
+    // The next integer of a record of fixed size, into its slot; the fault when the record is
+    // full or the value is no integer.
+    template <size_t N>
+    void recordInteger(Frame& f, const Scalar* v, int32_t* const (&slots)[N], const char* record) {
+        int32_t i = 0;
+        if (f.count >= N) {
+            failFrame(record);
+        } else if (integer(v, i)) {
+            *slots[f.count++] = i;
         }
-        push(Ctx::Vector, true, out);
-        return true;
+    }
+
+    bool vector(const Scalar* v, bool array, RdHostVector* out) {
+        return list(
+            v, array, [&] { push(Ctx::Vector, true, out); }, "expected [x, y, z]");
     }
 
     bool matrix(const Scalar* v, bool array, RdHostMatrix* out) {
@@ -1012,11 +973,7 @@ class Reader {
     bool rootMember(Frame& f, const Scalar* v, bool array) {
         const std::string& k = f.key;
         if (k == "file" || k == "folder") {
-            if (v == nullptr) {
-                failHere("expected a string");
-            } else {
-                text(*v, k == "file" ? doc_.fileName : doc_.folder);
-            }
+            text(v, k == "file" ? doc_.fileName : doc_.folder);
         } else if (k == "minTime" || k == "time") {
             return timeValue(v, array, k == "time" ? doc_.time : doc_.minTime);
         } else if (k == "services") {
@@ -1039,9 +996,7 @@ class Reader {
 
     // The optional "id" by which links name a layer, material or shader.
     void linkId(SimNode& n, const Scalar* v) {
-        if (v == nullptr) {
-            failHere(kLinkId);
-        } else if (idText(*v, n.id)) {
+        if (idText(v, n.id)) {
             registerId(&n, n.id, valuePath());
         }
     }
@@ -1057,19 +1012,11 @@ class Reader {
         const std::string& k = f.key;
         if (k == "type") {
             f.flags |= kHasType;
-            if (v == nullptr) {
-                failHere("expected an integer");
-            } else {
-                integer(*v, n->type);
-            }
+            integer(v, n->type);
             return false;
         }
         if (k == "name") {
-            if (v == nullptr) {
-                failHere("expected a string");
-            } else {
-                text(*v, n->name);
-            }
+            text(v, n->name);
             return false;
         }
         if (k == "params") {
@@ -1123,7 +1070,7 @@ class Reader {
             } else if (v->kind == Scalar::Kind::Null) {
                 failHere(kValueKinds);
             } else {
-                number(*v, out.number);
+                number(v, out.number);
             }
             return false;
         }
@@ -1158,25 +1105,17 @@ class Reader {
                           : k == "rotation" ? &o.rotation
                                             : &o.scale);
         } else if (k == "rotationOrder") {
-            if (v == nullptr) {
-                failHere("expected an integer");
-            } else if (integer(*v, o.rotationOrder) &&
-                       (o.rotationOrder < 0 || o.rotationOrder >= host::kRotationOrderCount)) {
+            if (integer(v, o.rotationOrder) &&
+                (o.rotationOrder < 0 || o.rotationOrder >= host::kRotationOrderCount)) {
                 failHere("expected 0 to " + std::to_string(host::kRotationOrderCount - 1));
             }
         } else if (k == "matrix") {
             o.explicitMatrix = true;
             return matrix(v, array, &o.matrix);
         } else if (k == "generatorInput" || k == "selected") {
-            if (v == nullptr) {
-                failHere("expected true or false");
-            } else {
-                flag(*v, k == "selected" ? o.selected : o.generatorInput);
-            }
+            flag(v, k == "selected" ? o.selected : o.generatorInput);
         } else if (k == "layer") {
-            if (v == nullptr) {
-                failHere(kLinkId);
-            } else if (idText(*v, o.layerId)) {
+            if (idText(v, o.layerId)) {
                 pending_.push_back({f.path, "/layer", o.layerId, &o.layer, false, true});
             }
         } else if (k == "points") {
@@ -1244,15 +1183,9 @@ class Reader {
 
     bool tagMember(Frame& f, SimTag& t, const std::string& k, const Scalar* v, bool array) {
         if (k == "selected") {
-            if (v == nullptr) {
-                failHere("expected true or false");
-            } else {
-                flag(*v, t.selected);
-            }
+            flag(v, t.selected);
         } else if (k == "material") {
-            if (v == nullptr) {
-                failHere(kLinkId);
-            } else if (idText(*v, t.materialId)) {
+            if (idText(v, t.materialId)) {
                 pending_.push_back({f.path, "/material", t.materialId, &t.material, true, false});
             }
         } else if (k == "textureMatrix") {
@@ -1284,7 +1217,7 @@ class Reader {
             f.flags |= kHasId;
             if (v != nullptr) {
                 t.depth = 1;
-                integer(*v, t.descId[0]);
+                integer(v, t.descId[0]);
                 return false;
             }
             if (!array) {
@@ -1303,9 +1236,7 @@ class Reader {
         }
         if (k == "interpolation") {
             std::string mode;
-            if (v == nullptr) {
-                failHere("expected a string");
-            } else if (text(*v, mode)) {
+            if (text(v, mode)) {
                 if (mode == "linear") {
                     t.interpolation = Interpolation::Linear;
                 } else if (mode == "step") {

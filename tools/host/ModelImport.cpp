@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <nlohmann/json.hpp>
 
 #include "plugins/c4d/host/HostNumbers.h"
 #include "plugins/c4d/host/RotationOrder.h"
@@ -26,58 +25,6 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 namespace hn = raydeck::host;
-
-// ---- content test ---------------------------------------------------------------------------
-
-// Reads only as far as the top-level keys decide; everything else is skipped as it streams by.
-class TopLevelKeys : public nlohmann::json_sax<nlohmann::json> {
-  public:
-    enum class Seen { Nothing, Format, Asset };
-    Seen seen = Seen::Nothing;
-    bool objectStarted = false;
-    bool parseFailed = false;
-
-    bool null() override { return true; }
-    bool boolean(bool) override { return true; }
-    bool number_integer(number_integer_t) override { return true; }
-    bool number_unsigned(number_unsigned_t) override { return true; }
-    bool number_float(number_float_t, const string_t&) override { return true; }
-    bool string(string_t&) override { return true; }
-    bool binary(binary_t&) override { return true; }
-    bool start_object(std::size_t) override {
-        if (depth_ == 0) {
-            objectStarted = true;
-        }
-        ++depth_;
-        return true;
-    }
-    bool key(string_t& k) override {
-        if (depth_ == 1 && (k == "format" || k == "asset")) {
-            seen = k == "format" ? Seen::Format : Seen::Asset;
-            return false;  // decided: stop reading
-        }
-        return true;
-    }
-    bool end_object() override {
-        --depth_;
-        return true;
-    }
-    bool start_array(std::size_t) override {
-        ++depth_;
-        return true;
-    }
-    bool end_array() override {
-        --depth_;
-        return true;
-    }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-        parseFailed = true;
-        return false;
-    }
-
-  private:
-    int depth_ = 0;
-};
 
 // ---- placement math -------------------------------------------------------------------------
 
@@ -828,21 +775,27 @@ class Importer {
                 return timeSeconds(a.time) < timeSeconds(b.time);
             });
         };
-        if (ch.mNumPositionKeys > 1) {
+        // One track a component of a vector channel, its keys in time order.
+        auto vectorTracks = [&](int32_t param, const char* name, const aiVectorKey* keys,
+                                unsigned count) {
+            if (count <= 1) {
+                return;
+            }
             for (int c = 0; c < 3; ++c) {
-                auto t = newTrack(903, c, "Position");
-                for (unsigned k = 0; k < ch.mNumPositionKeys; ++k) {
-                    const aiVectorKey& key = ch.mPositionKeys[k];
-                    t->curve.keys.push_back(SimKey{keyTime(key.mTime), key.mValue[c]});
+                auto t = newTrack(param, c, name);
+                for (unsigned k = 0; k < count; ++k) {
+                    t->curve.keys.push_back(SimKey{keyTime(keys[k].mTime), keys[k].mValue[c]});
                 }
                 sorted(t->curve.keys);
                 made.push_back(std::move(t));
             }
-        }
+        };
+        vectorTracks(hn::objectParam::kPosition, "Position", ch.mPositionKeys, ch.mNumPositionKeys);
         if (ch.mNumRotationKeys > 1) {
-            std::unique_ptr<SimTrack> t[3] = {newTrack(904, 0, "Rotation"),
-                                              newTrack(904, 1, "Rotation"),
-                                              newTrack(904, 2, "Rotation")};
+            const int32_t rotation = hn::objectParam::kRotation;
+            std::unique_ptr<SimTrack> t[3] = {newTrack(rotation, 0, "Rotation"),
+                                              newTrack(rotation, 1, "Rotation"),
+                                              newTrack(rotation, 2, "Rotation")};
             std::vector<const aiQuatKey*> keys;
             for (unsigned k = 0; k < ch.mNumRotationKeys; ++k) {
                 keys.push_back(&ch.mRotationKeys[k]);
@@ -868,17 +821,7 @@ class Importer {
                 made.push_back(std::move(track));
             }
         }
-        if (ch.mNumScalingKeys > 1) {
-            for (int c = 0; c < 3; ++c) {
-                auto t = newTrack(905, c, "Scale");
-                for (unsigned k = 0; k < ch.mNumScalingKeys; ++k) {
-                    const aiVectorKey& key = ch.mScalingKeys[k];
-                    t->curve.keys.push_back(SimKey{keyTime(key.mTime), key.mValue[c]});
-                }
-                sorted(t->curve.keys);
-                made.push_back(std::move(t));
-            }
-        }
+        vectorTracks(hn::objectParam::kScale, "Scale", ch.mScalingKeys, ch.mNumScalingKeys);
         for (auto& t : made) {
             o.tracks.push_back(std::move(t));
         }
@@ -977,22 +920,6 @@ RdHostVector anglesForRotation(const double r[3][3], int32_t order, const RdHost
     return d2 < d1 ? alt : best;
 }
 
-FileKind classifyFileContent(const std::string& content) {
-    TopLevelKeys sax;
-    nlohmann::json::sax_parse(content, &sax, nlohmann::json::input_format_t::json,
-                              /*strict=*/true, /*ignore_comments=*/true);
-    if (sax.seen == TopLevelKeys::Seen::Format) {
-        return FileKind::HostDocument;
-    }
-    if (sax.seen == TopLevelKeys::Seen::Asset) {
-        return FileKind::Model;
-    }
-    if (!sax.parseFailed) {
-        return FileKind::HostDocument;  // JSON, but not glTF: the loader names what is missing
-    }
-    return sax.objectStarted ? FileKind::JsonOrModel : FileKind::Model;
-}
-
 std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::string& error,
                                              std::vector<std::string>& warnings) {
     Assimp::Importer importer;
@@ -1018,34 +945,6 @@ std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::strin
     }
     doc->evaluate();
     return doc;
-}
-
-std::unique_ptr<SimDocument> loadHostFile(const std::string& path, std::string& error,
-                                          std::vector<std::string>& warnings) {
-    std::string content;
-    if (!readDocumentFile(path, content, error)) {
-        return nullptr;
-    }
-    std::string fileName, folder;
-    switch (classifyFileContent(content)) {
-        case FileKind::HostDocument:
-            documentNameAndFolder(path, fileName, folder);
-            return loadDocumentText(content, fileName, folder, error, path);
-        case FileKind::Model:
-            return importModelFile(path, error, warnings);
-        case FileKind::JsonOrModel: {
-            std::string modelError;
-            std::vector<std::string> modelWarnings;
-            auto doc = importModelFile(path, modelError, modelWarnings);
-            if (doc) {
-                warnings.insert(warnings.end(), modelWarnings.begin(), modelWarnings.end());
-                return doc;
-            }
-            documentNameAndFolder(path, fileName, folder);
-            return loadDocumentText(content, fileName, folder, error, path);
-        }
-    }
-    return nullptr;
 }
 
 }  // namespace raydeck::hostsim

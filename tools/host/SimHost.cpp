@@ -56,25 +56,35 @@ SimNode* node(const RdHostNode* n) {
 RdHostNode* handle(const SimNode* n) {
     return reinterpret_cast<RdHostNode*>(const_cast<SimNode*>(n));
 }
-SimObject* asObject(const RdHostNode* n) {
+// The node as its kind's type; null for another kind or no node.
+template <typename T, NodeKind kind>
+T* nodeOfKind(const RdHostNode* n) {
     SimNode* s = node(n);
-    return s && s->kind == NodeKind::Object ? static_cast<SimObject*>(s) : nullptr;
+    return s && s->kind == kind ? static_cast<T*>(s) : nullptr;
+}
+SimObject* asObject(const RdHostNode* n) {
+    return nodeOfKind<SimObject, NodeKind::Object>(n);
 }
 SimTag* asTag(const RdHostNode* n) {
-    SimNode* s = node(n);
-    return s && s->kind == NodeKind::Tag ? static_cast<SimTag*>(s) : nullptr;
+    return nodeOfKind<SimTag, NodeKind::Tag>(n);
 }
 SimMaterial* asMaterial(const RdHostNode* n) {
-    SimNode* s = node(n);
-    return s && s->kind == NodeKind::Material ? static_cast<SimMaterial*>(s) : nullptr;
+    return nodeOfKind<SimMaterial, NodeKind::Material>(n);
 }
 SimShader* asShader(const RdHostNode* n) {
-    SimNode* s = node(n);
-    return s && s->kind == NodeKind::Shader ? static_cast<SimShader*>(s) : nullptr;
+    return nodeOfKind<SimShader, NodeKind::Shader>(n);
 }
 SimTrack* asTrack(const RdHostNode* n) {
-    SimNode* s = node(n);
-    return s && s->kind == NodeKind::Track ? static_cast<SimTrack*>(s) : nullptr;
+    return nodeOfKind<SimTrack, NodeKind::Track>(n);
+}
+// Copies a member of the node out: 1, or 0 when there is no such node or no place to put it.
+template <typename Node, typename T>
+int32_t copyOut(const Node* node, T Node::*member, T* out) {
+    if (node == nullptr || out == nullptr) {
+        return 0;
+    }
+    *out = node->*member;
+    return 1;
 }
 SimDocument* doc(const RdHostDocument* d) {
     return const_cast<SimDocument*>(reinterpret_cast<const SimDocument*>(d));
@@ -571,36 +581,16 @@ int32_t objectGetBit(const RdHostNode* n, int32_t bit) {
     return o && bit == RD_HOST_BIT_GENERATOR_INPUT && o->generatorInput ? 1 : 0;
 }
 int32_t objectGetMatrix(const RdHostNode* n, RdHostMatrix* out) {
-    SimObject* o = asObject(n);
-    if (!o || !out) {
-        return 0;
-    }
-    *out = o->matrix;
-    return 1;
+    return copyOut(asObject(n), &SimObject::matrix, out);
 }
 int32_t objectGetPosition(const RdHostNode* n, RdHostVector* out) {
-    SimObject* o = asObject(n);
-    if (!o || !out) {
-        return 0;
-    }
-    *out = o->position;
-    return 1;
+    return copyOut(asObject(n), &SimObject::position, out);
 }
 int32_t objectGetRotation(const RdHostNode* n, RdHostVector* out) {
-    SimObject* o = asObject(n);
-    if (!o || !out) {
-        return 0;
-    }
-    *out = o->rotation;
-    return 1;
+    return copyOut(asObject(n), &SimObject::rotation, out);
 }
 int32_t objectGetScale(const RdHostNode* n, RdHostVector* out) {
-    SimObject* o = asObject(n);
-    if (!o || !out) {
-        return 0;
-    }
-    *out = o->scale;
-    return 1;
+    return copyOut(asObject(n), &SimObject::scale, out);
 }
 int32_t objectGetRotationOrder(const RdHostNode* n) {
     SimObject* o = asObject(n);

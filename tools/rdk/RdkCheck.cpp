@@ -87,19 +87,35 @@ class Checker {
         }
     }
 
+    // False, after the fault, when the attribute (called `name`) holds no array.
+    bool isArray(const Node& attr, const std::string& name) {
+        if (!attr.value.isArray()) {
+            add(attr.offset, name + " is not an array");
+            return false;
+        }
+        return true;
+    }
+
+    // False, after the fault, when a packed block is not of kind `want` (`wanted` in words).
+    bool packedKind(const Value& v, const std::string& name, char want, const std::string& wanted) {
+        if (v.packed.kind != want) {
+            add(v.offset, name + " is a packed block of kind '" + std::string(1, v.packed.kind) +
+                              "', not " + wanted);
+            return false;
+        }
+        return true;
+    }
+
     // An array of float triples: a 'c' block, or a text array of three numbers per element.
     // Returns the number of triples, or -1 after a fault.
     long long triples(const Node& attr, bool finite) {
         const Value& v = attr.value;
         const std::string name = quote(attr.name);
-        if (!v.isArray()) {
-            add(attr.offset, name + " is not an array");
+        if (!isArray(attr, name)) {
             return -1;
         }
         if (v.kind == Value::Kind::packed) {
-            if (v.packed.kind != 'c') {
-                add(attr.value.offset, name + " is a packed block of kind '" +
-                                           std::string(1, v.packed.kind) + "', not float triples");
+            if (!packedKind(v, name, 'c', "float triples")) {
                 return -1;
             }
             if (v.packed.count % 3 != 0) {
@@ -148,16 +164,12 @@ class Checker {
     long long singles(const Node& attr, bool integers) {
         const Value& v = attr.value;
         const std::string name = quote(attr.name);
-        if (!v.isArray()) {
-            add(attr.offset, name + " is not an array");
+        if (!isArray(attr, name)) {
             return -1;
         }
         if (v.kind == Value::Kind::packed) {
             const char want = integers ? 'i' : 'f';
-            if (v.packed.kind != want) {
-                add(v.offset, name + " is a packed block of kind '" +
-                                  std::string(1, v.packed.kind) + "', not '" +
-                                  std::string(1, want) + "'");
+            if (!packedKind(v, name, want, "'" + std::string(1, want) + "'")) {
                 return -1;
             }
             return v.packed.count;

@@ -232,12 +232,12 @@ void summaryText(const Summary& s, const std::string& file, std::ostream& out) {
 }
 
 // Reads the scene; on failure reports and gives the exit code to return.
-bool load(const Options& o, Scene& scene, std::ostream& err, int& code, ReadError& error,
-          bool& readable) {
+bool load(const Options& o, Scene& scene, std::ostream& err) {
+    ReadError error;
+    bool readable = true;
     if (readScene(o.file, scene, error, readable)) {
         return true;
     }
-    code = kExitUsage;
     if (readable) {
         err << o.file << ": offset " << error.offset << ": " << error.message << "\n";
     } else {
@@ -283,11 +283,8 @@ int check(const Options& o, std::ostream& out, std::ostream& err) {
 
 int summary(const Options& o, std::ostream& out, std::ostream& err) {
     Scene scene;
-    ReadError error;
-    bool readable = true;
-    int code = kExitClean;
-    if (!load(o, scene, err, code, error, readable)) {
-        return code;
+    if (!load(o, scene, err)) {
+        return kExitUsage;
     }
     Summary s = summarize(scene, folderOf(o.file));
     if (o.json) {
@@ -300,11 +297,8 @@ int summary(const Options& o, std::ostream& out, std::ostream& err) {
 
 int preview(const Options& o, std::ostream& out, std::ostream& err) {
     Scene scene;
-    ReadError error;
-    bool readable = true;
-    int code = kExitClean;
-    if (!load(o, scene, err, code, error, readable)) {
-        return code;
+    if (!load(o, scene, err)) {
+        return kExitUsage;
     }
     PreviewStats stats;
     PreviewImage image = renderPreview(scene, o.width, o.height, &stats);
