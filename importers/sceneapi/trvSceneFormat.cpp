@@ -38,37 +38,29 @@ size_t spellDouble16(double v, char* out) {
     return n;
 }
 
-size_t floats(const void* value, int count, char* out) {
+// `count` elements of type T, spelled by `spell` and separated by single spaces.
+template <typename T, typename Spell>
+size_t spaced(const void* value, int count, char* out, Spell spell) {
     size_t n = 0;
     for (int i = 0; i < count; ++i) {
         if (i > 0) {
             out[n++] = ' ';
         }
-        n += spellG(load<float>(value, i), out + n);
+        n += spell(load<T>(value, i), out + n);
     }
     return n;
+}
+
+size_t floats(const void* value, int count, char* out) {
+    return spaced<float>(value, count, out, [](double v, char* o) { return spellG(v, o); });
 }
 
 size_t doubles(const void* value, int count, char* out) {
-    size_t n = 0;
-    for (int i = 0; i < count; ++i) {
-        if (i > 0) {
-            out[n++] = ' ';
-        }
-        n += spellG(load<double>(value, i), out + n);
-    }
-    return n;
+    return spaced<double>(value, count, out, [](double v, char* o) { return spellG(v, o); });
 }
 
 size_t ints(const void* value, int count, char* out) {
-    size_t n = 0;
-    for (int i = 0; i < count; ++i) {
-        if (i > 0) {
-            out[n++] = ' ';
-        }
-        n += spellInt(load<int32_t>(value, i), out + n);
-    }
-    return n;
+    return spaced<int32_t>(value, count, out, [](long long v, char* o) { return spellInt(v, o); });
 }
 
 // Decimal digits of |v| < 1e6 with its sign; what to_chars writes, without its generality.

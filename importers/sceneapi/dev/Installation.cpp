@@ -202,37 +202,43 @@ bool Installation::openVersionKey(const std::u16string& path, platform::Registry
     return false;
 }
 
-std::u16string Installation::binFolder(int minVersion, int maxVersion, int& version) const {
+namespace {
+
+enum class Found { noInstallation, noValue, value };
+
+// The text value `name` of the best installation in the range, into `out`.
+Found installText(const Installation& installation, int minVersion, int maxVersion,
+                  const char16_t* name, std::u16string& out, int& version) {
     ScopedRegistryKey key;
-    version = -1;
-    if (!findInstallKey(minVersion, maxVersion, key, version)) {
-        version = -1;
-        return std::u16string();
+    if (!installation.findInstallKey(minVersion, maxVersion, key, version)) {
+        return Found::noInstallation;
     }
+    return readText(key.get(), name, kFolderBytes, out) ? Found::value : Found::noValue;
+}
+
+}  // namespace
+
+std::u16string Installation::binFolder(int minVersion, int maxVersion, int& version) const {
     std::u16string folder;
-    readText(key.get(), u"BinFolder", kFolderBytes, folder);
+    if (installText(*this, minVersion, maxVersion, u"BinFolder", folder, version) ==
+        Found::noInstallation) {
+        version = -1;
+    }
     return folder;
 }
 
 std::u16string Installation::binName(int minVersion, int maxVersion) const {
-    ScopedRegistryKey key;
-    int version = 0;
-    if (!findInstallKey(minVersion, maxVersion, key, version)) {
-        return std::u16string();
-    }
     std::u16string name;
-    readText(key.get(), u"BinName", kFolderBytes, name);
+    int version = 0;
+    installText(*this, minVersion, maxVersion, u"BinName", name, version);
     return name;
 }
 
 std::u16string Installation::resourceFolder(int minVersion, int maxVersion) const {
-    ScopedRegistryKey key;
-    int version = 0;
-    if (!findInstallKey(minVersion, maxVersion, key, version)) {
-        return std::u16string();
-    }
     std::u16string folder;
-    if (!readText(key.get(), u"ResourceFolder", kFolderBytes, folder)) {
+    int version = 0;
+    if (installText(*this, minVersion, maxVersion, u"ResourceFolder", folder, version) ==
+        Found::noValue) {
         std::fputs("Could not find Raydeck resource folder\n", stdout);
     }
     return folder;

@@ -166,50 +166,32 @@ void emitMeshPiece(PluginContext& ctx, trvScene_api* api, const MeshSource& src,
         if (src.hasUv) {
             src.uvw.polygon(t, uv);
         }
-        const int32_t a = vertexOf(s, out, src.points, p.a);
-        const int32_t b = vertexOf(s, out, src.points, p.b);
-        const int32_t c = vertexOf(s, out, src.points, p.c);
-        if (p.c == p.d) {
-            if (src.hasUv) {
-                appendUv(out, uv.a);
-                appendUv(out, uv.b);
-                appendUv(out, uv.c);
-            }
-            // Reversed winding: a, c, b.
-            out.triangles[0] = a;
-            out.triangles[1] = c;
-            out.triangles[2] = b;
-            out.corners[0] = k;
-            out.corners[1] = k + 2;
-            out.corners[2] = k + 1;
-            out.triangles += 3;
-            out.corners += 3;
-            k += 3;
-        } else {
-            const int32_t d = vertexOf(s, out, src.points, p.d);
-            if (src.hasUv) {
-                appendUv(out, uv.a);
-                appendUv(out, uv.b);
-                appendUv(out, uv.c);
-                appendUv(out, uv.d);
-            }
-            // Cut along b-d into a-d-b and c-b-d, both with reversed winding.
-            out.triangles[0] = a;
-            out.triangles[1] = d;
-            out.triangles[2] = b;
-            out.triangles[3] = c;
-            out.triangles[4] = b;
-            out.triangles[5] = d;
-            out.corners[0] = k;
-            out.corners[1] = k + 3;
-            out.corners[2] = k + 1;
-            out.corners[3] = k + 2;
-            out.corners[4] = k + 1;
-            out.corners[5] = k + 3;
-            out.triangles += 6;
-            out.corners += 6;
-            k += 4;
+        // A triangle repeats its third point as the fourth.
+        const bool triangle = p.c == p.d;
+        const int32_t cornerCount = triangle ? 3 : 4;
+        int32_t vertex[4] = {vertexOf(s, out, src.points, p.a), vertexOf(s, out, src.points, p.b),
+                             vertexOf(s, out, src.points, p.c), 0};
+        if (!triangle) {
+            vertex[3] = vertexOf(s, out, src.points, p.d);
         }
+        if (src.hasUv) {
+            const RdHostVector* cornerUv[4] = {&uv.a, &uv.b, &uv.c, &uv.d};
+            for (int32_t i = 0; i < cornerCount; ++i) {
+                appendUv(out, *cornerUv[i]);
+            }
+        }
+        // Reversed winding: a triangle as a, c, b; a quad cut along b-d into a-d-b and c-b-d.
+        static constexpr int32_t kTriangleOrder[] = {0, 2, 1};
+        static constexpr int32_t kQuadOrder[] = {0, 3, 1, 2, 1, 3};
+        const int32_t* order = triangle ? kTriangleOrder : kQuadOrder;
+        const int32_t indexCount = triangle ? 3 : 6;
+        for (int32_t i = 0; i < indexCount; ++i) {
+            out.triangles[i] = vertex[order[i]];
+            out.corners[i] = k + order[i];
+        }
+        out.triangles += indexCount;
+        out.corners += indexCount;
+        k += cornerCount;
     }
     // Positions were sized for the most vertices the piece could have.
     ctx.meshScratch.positions.resize(3 * static_cast<size_t>(out.vertexCount));
