@@ -1,5 +1,6 @@
-// What a replacing file does alike on every system: finishing the stream, and the order in which
-// commit and discard take their steps. The steps themselves are the backend's.
+// What the file facilities do alike on every system: the test that a file opens, finishing a
+// replacing file's stream, and the order in which commit and discard take their steps. The steps
+// themselves are the backend's.
 #include "platform/file.h"
 
 #include <cerrno>
@@ -41,6 +42,15 @@ Status backend::fileFailure(int err) {
     }
     return Status(err == ENOENT ? StatusCode::not_found : StatusCode::io_error, err,
                   std::strerror(err));
+}
+
+bool fileOpensForReading(const std::u16string& path) {
+    FILE* file = nullptr;
+    if (!openFile(path, u"rb", file).ok() || file == nullptr) {
+        return false;
+    }
+    std::fclose(file);
+    return true;
 }
 
 ReplacingFile::~ReplacingFile() {

@@ -16,6 +16,9 @@ namespace platform {
 // null and sysError() holds the errno of the failed open.
 Status openFile(const std::u16string& path, const std::u16string& mode, FILE*& out);
 
+// Whether the file at `path` opens for reading; a folder does not.
+bool fileOpensForReading(const std::u16string& path);
+
 // Size in bytes of the file at `path`; not_found when it does not exist.
 Status fileSize(const std::u16string& path, std::uint64_t& size);
 

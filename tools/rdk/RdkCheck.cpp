@@ -87,20 +87,17 @@ class Checker {
         }
     }
 
-    // False, after the fault, when the attribute (called `name`) holds no array.
-    bool isArray(const Node& attr, const std::string& name) {
-        if (!attr.value.isArray()) {
-            add(attr.offset, name + " is not an array");
+    // False, after the fault, when the attribute holds no array, or a packed block of another kind
+    // than `want` (`wanted` in words).
+    bool arrayOfKind(const Node& attr, char want, const std::string& wanted) {
+        const Value& v = attr.value;
+        if (!v.isArray()) {
+            add(attr.offset, quote(attr.name) + " is not an array");
             return false;
         }
-        return true;
-    }
-
-    // False, after the fault, when a packed block is not of kind `want` (`wanted` in words).
-    bool packedKind(const Value& v, const std::string& name, char want, const std::string& wanted) {
-        if (v.packed.kind != want) {
-            add(v.offset, name + " is a packed block of kind '" + std::string(1, v.packed.kind) +
-                              "', not " + wanted);
+        if (v.kind == Value::Kind::packed && v.packed.kind != want) {
+            add(v.offset, quote(attr.name) + " is a packed block of kind '" +
+                              std::string(1, v.packed.kind) + "', not " + wanted);
             return false;
         }
         return true;
@@ -111,13 +108,10 @@ class Checker {
     long long triples(const Node& attr, bool finite) {
         const Value& v = attr.value;
         const std::string name = quote(attr.name);
-        if (!isArray(attr, name)) {
+        if (!arrayOfKind(attr, 'c', "float triples")) {
             return -1;
         }
         if (v.kind == Value::Kind::packed) {
-            if (!packedKind(v, name, 'c', "float triples")) {
-                return -1;
-            }
             if (v.packed.count % 3 != 0) {
                 add(attr.value.offset, name + " holds " + std::to_string(v.packed.count) +
                                            " floats, not a multiple of 3");
@@ -164,14 +158,11 @@ class Checker {
     long long singles(const Node& attr, bool integers) {
         const Value& v = attr.value;
         const std::string name = quote(attr.name);
-        if (!isArray(attr, name)) {
+        const char want = integers ? 'i' : 'f';
+        if (!arrayOfKind(attr, want, "'" + std::string(1, want) + "'")) {
             return -1;
         }
         if (v.kind == Value::Kind::packed) {
-            const char want = integers ? 'i' : 'f';
-            if (!packedKind(v, name, want, "'" + std::string(1, want) + "'")) {
-                return -1;
-            }
             return v.packed.count;
         }
         if (v.elementCount() > 0 && v.width() != 1) {

@@ -482,9 +482,7 @@ class Parser {
             if (c == '}') {
                 return fail(p_, "closing brace inside an array");
             }
-            if (c == '!') {
-                elementLink = true;
-                ++p_;
+            if (linkMark(c, elementLink)) {
                 continue;
             }
             Part part;
@@ -532,6 +530,16 @@ class Parser {
         return true;
     }
 
+    // A '!' before a token makes it a link: consumed, and `link` set.
+    bool linkMark(char c, bool& link) {
+        if (c != '!') {
+            return false;
+        }
+        link = true;
+        ++p_;
+        return true;
+    }
+
     // One statement: an attribute line, or a block with its children.
     bool statement(std::vector<Node>& out) {
         if (end_ - p_ >= 6 &&
@@ -557,9 +565,7 @@ class Parser {
             if (c == ']') {
                 return fail(p_, "']' without '['");
             }
-            if (c == '!') {
-                link = true;
-                ++p_;
+            if (linkMark(c, link)) {
                 continue;
             }
             if (c == '{' && opensBlock(parts)) {
@@ -771,15 +777,8 @@ bool readScene(const std::string& path, Scene& scene, ReadError& error, bool& re
 
 bool fileReadable(const std::string& path) {
     std::u16string wide;
-    if (path.empty() || !platform::utf8ToUtf16(path, wide).ok()) {
-        return false;
-    }
-    FILE* file = nullptr;
-    if (!platform::openFile(wide, u"r", file).ok() || file == nullptr) {
-        return false;
-    }
-    std::fclose(file);
-    return true;
+    return !path.empty() && platform::utf8ToUtf16(path, wide).ok() &&
+           platform::fileOpensForReading(wide);
 }
 
 }  // namespace rdk

@@ -192,10 +192,8 @@ bool Installation::openVersionKey(const std::u16string& path, platform::Registry
     }
     ScopedRegistryKey candidate(opened);
     std::u16string binName;
-    FILE* file = nullptr;
     if (readText(candidate.get(), u"BinName", kBinNameCheckBytes, binName) &&
-        platform::openFile(binName, u"rb", file).ok()) {
-        std::fclose(file);
+        platform::fileOpensForReading(binName)) {
         key = std::move(candidate);
         return true;
     }

@@ -185,15 +185,7 @@ bool readShader(const PluginContext& context, const host::BaseShader& shader,
 
 bool textureFileOpens(const std::string& utf8Path) {
     std::u16string wide;
-    if (!platform::utf8ToUtf16(utf8Path, wide).ok()) {
-        return false;
-    }
-    FILE* f = nullptr;
-    if (!platform::openFile(wide, u"r", f).ok() || f == nullptr) {
-        return false;
-    }
-    std::fclose(f);
-    return true;
+    return platform::utf8ToUtf16(utf8Path, wide).ok() && platform::fileOpensForReading(wide);
 }
 
 std::string findTextureFile(const std::string& documentFolder, const std::string& fullPath,
