@@ -86,3 +86,14 @@ TEST(File, FolderOpenedForReadingCountedAsAFile) {
     EXPECT_EQ(st.sysError(), EISDIR);
     EXPECT_EQ(f, nullptr);
 }
+
+TEST(File, OpensForReadingOnlyAFileThatIsThere) {
+    TempDir dir;
+    const std::string path = dir.path() + "/present.bin";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    EXPECT_TRUE(platform::fileOpensForReading(wide(path)));
+    EXPECT_FALSE(platform::fileOpensForReading(wide(dir.path() + "/missing.bin")));
+    EXPECT_FALSE(platform::fileOpensForReading(wide(dir.path())));
+}

@@ -485,6 +485,13 @@ TEST(SimDocumentReading, EveryKindOfBadValueIsNamedAtItsPath) {
         {R"("minTime": true)", "/minTime: expected seconds or {\"num\": n, \"den\": d}"},
         {R"("file": 1)", "/file: expected a string"},
         {R"("layers": [3])", "/layers/0: expected an object"},
+        // A container where a plain value belongs: each reader names what it expected.
+        {R"("objects": [{"name": []}])", "/objects/0/name: expected a string"},
+        {R"("objects": [{"type": {}}])", "/objects/0/type: expected an integer"},
+        {R"("objects": [{"points": [[0, [1], 0]]}])", "/objects/0/points/0/1: expected a number"},
+        {R"("objects": [{"layer": []}])",
+         "/objects/0/layer: expected an id (a string or a non-negative integer)"},
+        {R"("services": {"hair": []})", "/services/hair: expected true or false"},
     };
     for (const auto& [body, message] : cases) {
         EXPECT_EQ(loadError(wrap(body)), "doc.json: " + message) << body;
