@@ -1376,12 +1376,12 @@ class Reader {
             fail(framePath(frames_.size() - 1) + "/type", "missing tag type");
             return;
         }
-        // A tag's name is also its parameter 900.
-        if (t->params.find(900) == t->params.end()) {
+        // A tag's name is also its name parameter.
+        if (t->params.find(host::nodeParam::kName) == t->params.end()) {
             SimValue name;
             name.kind = SimValue::Kind::Text;
             name.text = t->name;
-            t->params[900] = name;
+            t->params[host::nodeParam::kName] = name;
         }
         resolveParams(*t, f.path);
     }
@@ -1402,10 +1402,11 @@ class Reader {
 
     void finishObject(const Frame& f) {
         auto* o = static_cast<SimObject*>(f.target);
-        for (int32_t vis : {901, 902}) {
+        for (int32_t vis :
+             {host::objectParam::kEditorVisibility, host::objectParam::kRenderVisibility}) {
             if (o->params.find(vis) == o->params.end()) {
                 SimValue inherit;
-                inherit.number = 2;
+                inherit.number = host::objectParam::kVisibilityInherit;
                 o->params[vis] = inherit;
             }
         }

@@ -263,13 +263,13 @@ void SimDocument::evaluate() {
             }
             RdHostVector* target = nullptr;
             switch (tr->descId[0]) {
-                case 903:
+                case host::objectParam::kPosition:
                     target = &o->position;
                     break;
-                case 904:
+                case host::objectParam::kRotation:
                     target = &o->rotation;
                     break;
-                case 905:
+                case host::objectParam::kScale:
                     target = &o->scale;
                     break;
                 default:
@@ -280,13 +280,13 @@ void SimDocument::evaluate() {
             }
             const double v = tr->valueAt(t);
             switch (tr->descId[1]) {
-                case 1000:
+                case host::vectorComponent::kX:
                     target->x = v;
                     break;
-                case 1001:
+                case host::vectorComponent::kY:
                     target->y = v;
                     break;
-                case 1002:
+                case host::vectorComponent::kZ:
                     target->z = v;
                     break;
                 default:
