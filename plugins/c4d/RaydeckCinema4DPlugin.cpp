@@ -18,24 +18,19 @@
 
 namespace raydeck::c4d {
 
-RaydeckCinema4DRender::~RaydeckCinema4DRender() = default;
-RaydeckCinema4DUpdate::~RaydeckCinema4DUpdate() = default;
-RaydeckCinema4DExport::~RaydeckCinema4DExport() = default;
+FlowCommand::~FlowCommand() = default;
 
-bool RaydeckCinema4DRender::execute(host::BaseDocument document) {
-    runAtCommandEdge("Render", [&] { renderFlow(*context_, document); });
+bool FlowCommand::execute(host::BaseDocument document) {
+    runAtCommandEdge(name_, [&] { flow_(*context_, document); });
     return true;
 }
 
-bool RaydeckCinema4DUpdate::execute(host::BaseDocument document) {
-    runAtCommandEdge("Update", [&] { updateFlow(*context_, document); });
-    return true;
-}
-
-bool RaydeckCinema4DExport::execute(host::BaseDocument document) {
-    runAtCommandEdge("Export", [&] { exportFlow(*context_, document); });
-    return true;
-}
+RaydeckCinema4DRender::RaydeckCinema4DRender(PluginContext* context)
+    : FlowCommand(context, "Render", renderFlow) {}
+RaydeckCinema4DUpdate::RaydeckCinema4DUpdate(PluginContext* context)
+    : FlowCommand(context, "Update", updateFlow) {}
+RaydeckCinema4DExport::RaydeckCinema4DExport(PluginContext* context)
+    : FlowCommand(context, "Export", exportFlow) {}
 
 namespace {
 

@@ -16,36 +16,35 @@ constexpr int32_t kRenderCommandId = 1033591;
 constexpr int32_t kUpdateCommandId = 1034393;
 constexpr int32_t kExportCommandId = 1034420;
 
-// The commands live in host memory (the host destroys and frees them) and borrow the context.
-// execute runs the command's flow, reports its failures on the host console and answers true.
-class RaydeckCinema4DRender : public host::CommandData {
+// A command that runs one flow on the active document. Commands live in host memory (the host
+// destroys and frees them) and borrow the context. execute runs the flow, reports its failures on
+// the host console and answers true.
+class FlowCommand : public host::CommandData {
   public:
-    explicit RaydeckCinema4DRender(PluginContext* context) : context_(context) {}
-    ~RaydeckCinema4DRender() override;
+    using Flow = bool (*)(PluginContext&, const host::BaseDocument&);
+    // `name` (static text) heads the command's failure reports.
+    FlowCommand(PluginContext* context, const char* name, Flow flow)
+        : context_(context), name_(name), flow_(flow) {}
+    ~FlowCommand() override;
     bool execute(host::BaseDocument document) override;
 
   private:
     PluginContext* context_;  // shared, not owned
+    const char* name_;
+    Flow flow_;
 };
 
-class RaydeckCinema4DUpdate : public host::CommandData {
+class RaydeckCinema4DRender : public FlowCommand {
   public:
-    explicit RaydeckCinema4DUpdate(PluginContext* context) : context_(context) {}
-    ~RaydeckCinema4DUpdate() override;
-    bool execute(host::BaseDocument document) override;
-
-  private:
-    PluginContext* context_;  // shared, not owned
+    explicit RaydeckCinema4DRender(PluginContext* context);
 };
-
-class RaydeckCinema4DExport : public host::CommandData {
+class RaydeckCinema4DUpdate : public FlowCommand {
   public:
-    explicit RaydeckCinema4DExport(PluginContext* context) : context_(context) {}
-    ~RaydeckCinema4DExport() override;
-    bool execute(host::BaseDocument document) override;
-
-  private:
-    PluginContext* context_;  // shared, not owned
+    explicit RaydeckCinema4DUpdate(PluginContext* context);
+};
+class RaydeckCinema4DExport : public FlowCommand {
+  public:
+    explicit RaydeckCinema4DExport(PluginContext* context);
 };
 
 }  // namespace raydeck::c4d

@@ -4,46 +4,33 @@
 
 #include "plugins/c4d/host/BaseDocument.h"
 #include "plugins/c4d/host/BaseList2D.h"
-#include "plugins/c4d/host/HostContext.h"
+#include "plugins/c4d/host/HostCall.h"
+#include "plugins/c4d/host/HostHandle.h"
 
 namespace raydeck::host {
 
-// An owned host atom array.
+// An owned host atom array, move-only.
 class AtomArray {
   public:
-    AtomArray() {
-        auto fn = hostOp(&RdHostInterface::atomArrayAlloc);
-        handle_ = fn ? fn() : nullptr;
-    }
-    ~AtomArray() {
-        auto fn = hostOp(&RdHostInterface::atomArrayFree);
-        if (fn && handle_) {
-            fn(handle_);
-        }
-    }
-    AtomArray(const AtomArray&) = delete;
-    AtomArray& operator=(const AtomArray&) = delete;
+    AtomArray() : handle_(Handle::allocate(&RdHostInterface::atomArrayAlloc)) {}
 
-    RdHostAtomArray* get() const { return handle_; }
-    bool valid() const { return handle_ != nullptr; }
+    RdHostAtomArray* get() const { return handle_.get(); }
+    bool valid() const { return get() != nullptr; }
 
     // Fills the array with the document's current selection. Answers success.
     bool fillWithSelection(const BaseDocument& doc, int32_t flags = 0) {
-        auto fn = hostOp(&RdHostInterface::documentGetSelection);
-        return fn && handle_ && doc && fn(doc.handle(), handle_, flags) != 0;
+        return valid() &&
+               hostCall(&RdHostInterface::documentGetSelection, doc.handle(), get(), flags) != 0;
     }
-    int32_t count() const {
-        auto fn = hostOp(&RdHostInterface::atomArrayCount);
-        return fn && handle_ ? fn(handle_) : 0;
-    }
+    int32_t count() const { return hostCall(&RdHostInterface::atomArrayCount, get()); }
     // Entry i; a null node when i is out of range.
     BaseList2D at(int32_t i) const {
-        auto fn = hostOp(&RdHostInterface::atomArrayGet);
-        return BaseList2D(fn && handle_ ? fn(handle_, i) : nullptr);
+        return BaseList2D(hostCall(&RdHostInterface::atomArrayGet, get(), i));
     }
 
   private:
-    RdHostAtomArray* handle_ = nullptr;
+    using Handle = OwnedHandle<RdHostAtomArray, &RdHostInterface::atomArrayFree>;
+    Handle handle_;
 };
 
 }  // namespace raydeck::host

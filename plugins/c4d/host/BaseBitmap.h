@@ -3,62 +3,38 @@
 #define RAYDECK_PLUGINS_C4D_HOST_BASEBITMAP_H
 
 #include "plugins/c4d/host/Filename.h"
+#include "plugins/c4d/host/HostCall.h"
 #include "plugins/c4d/host/HostContext.h"
+#include "plugins/c4d/host/HostHandle.h"
 
 namespace raydeck::host {
 
-// An owned host bitmap; release() hands ownership over (to the command registration).
+// An owned host bitmap, move-only; release() hands ownership over (to the command registration).
 class BaseBitmap {
   public:
-    BaseBitmap() {
-        auto fn = hostOp(&RdHostInterface::bitmapAlloc);
-        handle_ = fn ? fn() : nullptr;
-    }
+    BaseBitmap() : handle_(Handle::allocate(&RdHostInterface::bitmapAlloc)) {}
     // Takes over a host bitmap; BaseBitmap(nullptr) is "no bitmap" (registers without icon).
     explicit BaseBitmap(RdHostBitmap* adopted) : handle_(adopted) {}
-    ~BaseBitmap() { reset(); }
-    BaseBitmap(const BaseBitmap&) = delete;
-    BaseBitmap& operator=(const BaseBitmap&) = delete;
-    BaseBitmap(BaseBitmap&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-    BaseBitmap& operator=(BaseBitmap&& other) noexcept {
-        if (this != &other) {
-            reset();
-            handle_ = other.handle_;
-            other.handle_ = nullptr;
-        }
-        return *this;
-    }
 
-    RdHostBitmap* get() const { return handle_; }
-    bool valid() const { return handle_ != nullptr; }
-    RdHostBitmap* release() {
-        RdHostBitmap* h = handle_;
-        handle_ = nullptr;
-        return h;
-    }
+    RdHostBitmap* get() const { return handle_.get(); }
+    bool valid() const { return get() != nullptr; }
+    RdHostBitmap* release() { return handle_.release(); }
 
     // Loads an image file: RD_HOST_IMAGE_OK or a negative RD_HOST_IMAGE_* code.
     int32_t init(const Filename& file) {
         auto fn = hostOp(&RdHostInterface::bitmapInit);
-        if (!fn || !handle_ || !file.valid()) {
+        if (!fn || !valid() || !file.valid()) {
             return RD_HOST_IMAGE_NOT_EXISTING;
         }
-        return fn(handle_, file.get());
+        return fn(get(), file.get());
     }
     bool setSetting(int32_t id, double value) {
-        auto fn = hostOp(&RdHostInterface::bitmapSetSetting);
-        return fn && handle_ && fn(handle_, id, value) != 0;
+        return hostCall(&RdHostInterface::bitmapSetSetting, get(), id, value) != 0;
     }
 
   private:
-    void reset() {
-        auto fn = hostOp(&RdHostInterface::bitmapFree);
-        if (fn && handle_) {
-            fn(handle_);
-        }
-        handle_ = nullptr;
-    }
-    RdHostBitmap* handle_ = nullptr;
+    using Handle = OwnedHandle<RdHostBitmap, &RdHostInterface::bitmapFree>;
+    Handle handle_;
 };
 
 }  // namespace raydeck::host

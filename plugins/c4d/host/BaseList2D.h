@@ -7,7 +7,8 @@
 #include "plugins/c4d/host/BaseDocument.h"
 #include "plugins/c4d/host/Filename.h"
 #include "plugins/c4d/host/Gradient.h"
-#include "plugins/c4d/host/HostContext.h"
+#include "plugins/c4d/host/HostCall.h"
+#include "plugins/c4d/host/HostHandle.h"
 #include "plugins/c4d/host/String.h"
 #include "plugins/c4d/host/Values.h"
 
@@ -15,27 +16,20 @@ namespace raydeck::host {
 
 // A borrowed node handle; may be null, and then every read fails. Reads leave `out` untouched
 // when they fail.
-class BaseList2D {
+class BaseList2D : public BorrowedHandle<RdHostNode> {
   public:
-    BaseList2D() = default;
-    explicit BaseList2D(RdHostNode* handle) : handle_(handle) {}
+    using BorrowedHandle::BorrowedHandle;
 
-    RdHostNode* handle() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
     bool operator==(const BaseList2D& o) const { return handle_ == o.handle_; }
     bool operator!=(const BaseList2D& o) const { return handle_ != o.handle_; }
 
     // The host type number; 0 for a null node.
-    int32_t type() const {
-        auto fn = hostOp(&RdHostInterface::nodeGetType);
-        return fn && handle_ ? fn(handle_) : 0;
-    }
+    int32_t type() const { return hostCall(&RdHostInterface::nodeGetType, handle_); }
     // The name as host text (empty when unreadable).
     String name() const {
         String out;
-        auto fn = hostOp(&RdHostInterface::nodeGetName);
-        if (fn && handle_ && out.valid()) {
-            fn(handle_, out.get());
+        if (out.valid()) {
+            hostCall(&RdHostInterface::nodeGetName, handle_, out.get());
         }
         return out;
     }
@@ -43,35 +37,17 @@ class BaseList2D {
     bool nameUtf8(std::string& out) const { return name().toUtf8(out); }
 
     bool getInt(int32_t id, int32_t& out) const {
-        auto fn = hostOp(&RdHostInterface::nodeGetInt);
-        int32_t v = 0;
-        if (!fn || !handle_ || fn(handle_, id, &v) == 0) {
-            return false;
-        }
-        out = v;
-        return true;
+        return hostRead(out, int32_t{0}, &RdHostInterface::nodeGetInt, handle_, id);
     }
     bool getFloat(int32_t id, double& out) const {
-        auto fn = hostOp(&RdHostInterface::nodeGetFloat);
-        double v = 0.0;
-        if (!fn || !handle_ || fn(handle_, id, &v) == 0) {
-            return false;
-        }
-        out = v;
-        return true;
+        return hostRead(out, 0.0, &RdHostInterface::nodeGetFloat, handle_, id);
     }
     bool getVector(int32_t id, Vector& out) const {
-        auto fn = hostOp(&RdHostInterface::nodeGetVector);
-        RdHostVector v{0, 0, 0};
-        if (!fn || !handle_ || fn(handle_, id, &v) == 0) {
-            return false;
-        }
-        out = Vector(v);
-        return true;
+        return hostRead(out, RdHostVector{0, 0, 0}, &RdHostInterface::nodeGetVector, handle_, id);
     }
     bool getString(int32_t id, String& out) const {
-        auto fn = hostOp(&RdHostInterface::nodeGetString);
-        return fn && handle_ && out.valid() && fn(handle_, id, out.get()) != 0;
+        return out.valid() &&
+               hostCall(&RdHostInterface::nodeGetString, handle_, id, out.get()) != 0;
     }
     // A text parameter as UTF-8 (an empty text reads as success with out empty).
     bool getStringUtf8(int32_t id, std::string& out) const {
@@ -83,14 +59,14 @@ class BaseList2D {
         return true;
     }
     bool getFilename(int32_t id, Filename& out) const {
-        auto fn = hostOp(&RdHostInterface::nodeGetFilename);
-        return fn && handle_ && out.valid() && fn(handle_, id, out.get()) != 0;
+        return out.valid() &&
+               hostCall(&RdHostInterface::nodeGetFilename, handle_, id, out.get()) != 0;
     }
     // A link parameter resolved in doc; false when it links to nothing.
     bool getLink(int32_t id, const BaseDocument& doc, BaseList2D& out) const {
-        auto fn = hostOp(&RdHostInterface::nodeGetLink);
         RdHostNode* target = nullptr;
-        if (!fn || !handle_ || fn(handle_, id, doc.handle(), &target) == 0 || !target) {
+        if (hostCall(&RdHostInterface::nodeGetLink, handle_, id, doc.handle(), &target) == 0 ||
+            !target) {
             return false;
         }
         out = BaseList2D(target);
@@ -98,9 +74,8 @@ class BaseList2D {
     }
     // Gradient custom data (1000481); false when the parameter holds none.
     bool getGradient(int32_t id, Gradient& out) const {
-        auto fn = hostOp(&RdHostInterface::nodeGetGradient);
         const RdHostGradient* g = nullptr;
-        if (!fn || !handle_ || fn(handle_, id, &g) == 0 || !g) {
+        if (hostCall(&RdHostInterface::nodeGetGradient, handle_, id, &g) == 0 || !g) {
             return false;
         }
         out = Gradient(g);
@@ -108,7 +83,12 @@ class BaseList2D {
     }
 
   protected:
-    RdHostNode* handle_ = nullptr;
+    // The node that `member` reaches from this one (next, child, first tag, ...) as a T; a null
+    // T when the host cannot answer.
+    template <typename T>
+    T reach(RdHostNode* (*RdHostInterface::*member)(const RdHostNode*)) const {
+        return T(hostCall(member, handle_));
+    }
 };
 
 }  // namespace raydeck::host

@@ -4,6 +4,7 @@
 
 #include "plugins/c4d/host/BaseList2D.h"
 #include "plugins/c4d/host/BaseShader.h"
+#include "plugins/c4d/host/HostCall.h"
 
 namespace raydeck::host {
 
@@ -15,23 +16,18 @@ class BaseMaterial : public BaseList2D {
 
     // Whether channel number `channel` is enabled.
     bool channelEnabled(int32_t channel) const {
-        auto fn = hostOp(&RdHostInterface::materialGetChannelState);
-        return fn && handle_ && fn(handle_, channel) != 0;
+        return hostCall(&RdHostInterface::materialGetChannelState, handle_, channel) != 0;
     }
     // Data container entry `id` read as a vector; `def` when absent or of another kind.
     Vector containerVector(int32_t id, const Vector& def = Vector()) const {
-        auto fn = hostOp(&RdHostInterface::materialGetContainerVector);
         RdHostVector d = def.raw();
-        RdHostVector v = d;
-        if (!fn || !handle_ || fn(handle_, id, &d, &v) == 0) {
-            return def;
-        }
-        return Vector(v);
+        Vector out = def;
+        hostRead(out, d, &RdHostInterface::materialGetContainerVector, handle_, id, &d);
+        return out;
     }
     // The first shader of the material's list, or a null shader.
     BaseShader firstShader() const {
-        auto fn = hostOp(&RdHostInterface::materialGetFirstShader);
-        return BaseShader(fn && handle_ ? fn(handle_) : nullptr);
+        return reach<BaseShader>(&RdHostInterface::materialGetFirstShader);
     }
 };
 

@@ -5,12 +5,15 @@
 #define RAYDECK_PLUGINS_C4D_HOST_BASEOBJECT_H
 
 #include <cstdint>
+#include <utility>
 
 #include "plugins/c4d/host/BaseDocument.h"
 #include "plugins/c4d/host/BaseList2D.h"
 #include "plugins/c4d/host/BaseTag.h"
 #include "plugins/c4d/host/CTrack.h"
+#include "plugins/c4d/host/HostCall.h"
 #include "plugins/c4d/host/HostContext.h"
+#include "plugins/c4d/host/HostHandle.h"
 #include "plugins/c4d/host/HostNumbers.h"
 #include "plugins/c4d/host/Values.h"
 
@@ -32,30 +35,22 @@ class PhongNormals {
         n.polygons_ = data ? polygonCount : 0;
         return n;
     }
-    ~PhongNormals() { hostFree(owned_); }
-    PhongNormals(const PhongNormals&) = delete;
-    PhongNormals& operator=(const PhongNormals&) = delete;
+    // Move-only; a moved-from value is empty.
     PhongNormals(PhongNormals&& o) noexcept
-        : data_(o.data_), owned_(o.owned_), polygons_(o.polygons_) {
-        o.data_ = nullptr;
-        o.owned_ = nullptr;
-        o.polygons_ = 0;
-    }
+        : data_(std::exchange(o.data_, nullptr)),
+          owned_(std::move(o.owned_)),
+          polygons_(std::exchange(o.polygons_, 0)) {}
     PhongNormals& operator=(PhongNormals&& o) noexcept {
         if (this != &o) {
-            hostFree(owned_);
-            data_ = o.data_;
-            owned_ = o.owned_;
-            polygons_ = o.polygons_;
-            o.data_ = nullptr;
-            o.owned_ = nullptr;
-            o.polygons_ = 0;
+            data_ = std::exchange(o.data_, nullptr);
+            owned_ = std::move(o.owned_);
+            polygons_ = std::exchange(o.polygons_, 0);
         }
         return *this;
     }
     explicit operator bool() const { return data_ != nullptr; }
     // True when the array is the host's own (nothing to free).
-    bool isBorrowed() const { return data_ != nullptr && owned_ == nullptr; }
+    bool isBorrowed() const { return data_ != nullptr && !owned_; }
     int32_t polygonCount() const { return polygons_; }
     const float* data() const { return data_; }
     // Normal of corner (0..3) of polygon; false out of range.
@@ -72,7 +67,7 @@ class PhongNormals {
 
   private:
     const float* data_ = nullptr;
-    float* owned_ = nullptr;  // null when borrowed
+    OwnedHandle<float, &RdHostInterface::memFree> owned_;  // empty when borrowed
     int32_t polygons_ = 0;
 };
 
@@ -85,102 +80,66 @@ class BaseObject : public BaseList2D {
 
     // The document's first top-level object.
     static BaseObject firstIn(const BaseDocument& doc) {
-        auto fn = hostOp(&RdHostInterface::documentGetFirstObject);
-        return BaseObject(fn && doc ? fn(doc.handle()) : nullptr);
+        return BaseObject(hostCall(&RdHostInterface::documentGetFirstObject, doc.handle()));
     }
 
-    BaseObject next() const { return BaseObject(call(&RdHostInterface::objectGetNext)); }
-    BaseObject down() const { return BaseObject(call(&RdHostInterface::objectGetDown)); }
+    BaseObject next() const { return reach<BaseObject>(&RdHostInterface::objectGetNext); }
+    BaseObject down() const { return reach<BaseObject>(&RdHostInterface::objectGetDown); }
     BaseObject deformCache() const {
-        return BaseObject(call(&RdHostInterface::objectGetDeformCache));
+        return reach<BaseObject>(&RdHostInterface::objectGetDeformCache);
     }
-    BaseObject cache() const { return BaseObject(call(&RdHostInterface::objectGetCache)); }
-    BaseTag firstTag() const { return BaseTag(call(&RdHostInterface::objectGetFirstTag)); }
-    CTrack firstTrack() const { return CTrack(call(&RdHostInterface::objectGetFirstTrack)); }
+    BaseObject cache() const { return reach<BaseObject>(&RdHostInterface::objectGetCache); }
+    BaseTag firstTag() const { return reach<BaseTag>(&RdHostInterface::objectGetFirstTag); }
+    CTrack firstTrack() const { return reach<CTrack>(&RdHostInterface::objectGetFirstTrack); }
     // The object's layer as seen from doc, or a null node.
     BaseList2D layer(const BaseDocument& doc) const {
-        auto fn = hostOp(&RdHostInterface::objectGetLayer);
-        return BaseList2D(fn && handle_ ? fn(handle_, doc.handle()) : nullptr);
+        return BaseList2D(hostCall(&RdHostInterface::objectGetLayer, handle_, doc.handle()));
     }
 
     // Bit `bit` of the bit field (RD_HOST_BIT_GENERATOR_INPUT: consumed by a generator).
     bool bit(int32_t bit) const {
-        auto fn = hostOp(&RdHostInterface::objectGetBit);
-        return fn && handle_ && fn(handle_, bit) != 0;
+        return hostCall(&RdHostInterface::objectGetBit, handle_, bit) != 0;
     }
     // The local matrix (identity when unreadable).
     Matrix matrix() const {
-        auto fn = hostOp(&RdHostInterface::objectGetMatrix);
-        RdHostMatrix m = Matrix().raw();
-        if (fn && handle_ && fn(handle_, &m) != 0) {
-            return Matrix(m);
-        }
-        return Matrix();
+        Matrix out;
+        hostRead(out, out.raw(), &RdHostInterface::objectGetMatrix, handle_);
+        return out;
     }
     // The matrix in the document's space. False, with `out` untouched, when the host's table
     // predates the operation or the host cannot answer; callers then use the local matrix.
     bool globalMatrix(Matrix& out) const {
-        auto fn = hostOp(&RdHostInterface::objectGetGlobalMatrix);
-        RdHostMatrix m = Matrix().raw();
-        if (fn && handle_ && fn(handle_, &m) != 0) {
-            out = Matrix(m);
-            return true;
-        }
-        return false;
+        return hostRead(out, Matrix().raw(), &RdHostInterface::objectGetGlobalMatrix, handle_);
     }
-    Vector position() const { return vec(hostOp(&RdHostInterface::objectGetPosition), 0.0); }
+    Vector position() const { return vec(&RdHostInterface::objectGetPosition, 0.0); }
     // Rotation angles in radians.
-    Vector rotation() const { return vec(hostOp(&RdHostInterface::objectGetRotation), 0.0); }
-    Vector scale() const { return vec(hostOp(&RdHostInterface::objectGetScale), 1.0); }
+    Vector rotation() const { return vec(&RdHostInterface::objectGetRotation, 0.0); }
+    Vector scale() const { return vec(&RdHostInterface::objectGetScale, 1.0); }
     // 0 to 6.
     int32_t rotationOrder() const {
-        auto fn = hostOp(&RdHostInterface::objectGetRotationOrder);
-        return fn && handle_ ? fn(handle_) : 0;
+        return hostCall(&RdHostInterface::objectGetRotationOrder, handle_);
     }
     // The unsigned 64-bit identifier; 0 for a null object.
-    uint64_t guid() const {
-        auto fn = hostOp(&RdHostInterface::objectGetGuid);
-        return fn && handle_ ? fn(handle_) : 0;
-    }
+    uint64_t guid() const { return hostCall(&RdHostInterface::objectGetGuid, handle_); }
 
     // Polygon objects: points (data kind 5600) and polygons (5604), read-only, owned by the
     // object; empty for other objects.
     ConstArray<RdHostVector> points() const {
-        ConstArray<RdHostVector> a;
-        auto fn = hostOp(&RdHostInterface::polygonGetPoints);
-        if (fn && handle_) {
-            a.data = fn(handle_, &a.count);
-        }
-        if (!a.data || a.count < 0) {
-            a = ConstArray<RdHostVector>();
-        }
-        return a;
+        return hostArray(&RdHostInterface::polygonGetPoints, handle_);
     }
     ConstArray<RdHostPolygon> polygons() const {
-        ConstArray<RdHostPolygon> a;
-        auto fn = hostOp(&RdHostInterface::polygonGetPolygons);
-        if (fn && handle_) {
-            a.data = fn(handle_, &a.count);
-        }
-        if (!a.data || a.count < 0) {
-            a = ConstArray<RdHostPolygon>();
-        }
-        return a;
+        return hostArray(&RdHostInterface::polygonGetPolygons, handle_);
     }
     // Per-corner phong normals; empty when the object has no phong tag. The host's stored array
     // when it lends one, else a copy it makes.
     PhongNormals phongNormals() const {
-        auto get = hostOp(&RdHostInterface::polygonGetPhongNormals);
-        if (get && handle_) {
-            int32_t count = 0;
-            const float* stored = get(handle_, &count);
-            if (stored && count >= 0) {
-                return PhongNormals::borrowed(stored, count);
-            }
+        const ConstArray<float> stored =
+            hostArray(&RdHostInterface::polygonGetPhongNormals, handle_);
+        if (stored.data) {
+            return PhongNormals::borrowed(stored.data, stored.count);
         }
-        auto fn = hostOp(&RdHostInterface::polygonCreatePhongNormals);
         int32_t count = 0;
-        float* data = fn && handle_ ? fn(handle_, &count) : nullptr;
+        float* data = hostCall(&RdHostInterface::polygonCreatePhongNormals, handle_, &count);
         if (data && count < 0) {
             hostFree(data);
             return PhongNormals();
@@ -189,17 +148,12 @@ class BaseObject : public BaseList2D {
     }
 
   private:
-    RdHostNode* call(RdHostNode* (*RdHostInterface::*member)(const RdHostNode*)) const {
-        auto fn = hostOp(member);
-        return fn && handle_ ? fn(handle_) : nullptr;
-    }
-    template <typename Fn>
-    Vector vec(Fn fn, double fallback) const {
-        RdHostVector v{fallback, fallback, fallback};
-        if (fn && handle_ && fn(handle_, &v) != 0) {
-            return Vector(v);
-        }
-        return Vector(fallback, fallback, fallback);
+    // A placement vector; (fallback, fallback, fallback) when unreadable.
+    Vector vec(int32_t (*RdHostInterface::*member)(const RdHostNode*, RdHostVector*),
+               double fallback) const {
+        Vector out(fallback, fallback, fallback);
+        hostRead(out, out.raw(), member, handle_);
+        return out;
     }
 };
 

@@ -13,10 +13,7 @@ class BaseShader : public BaseList2D {
     explicit BaseShader(const BaseList2D& node) : BaseList2D(node.handle()) {}
 
     // The next shader of the material's list, or a null shader.
-    BaseShader next() const {
-        auto fn = hostOp(&RdHostInterface::shaderGetNext);
-        return BaseShader(fn && handle_ ? fn(handle_) : nullptr);
-    }
+    BaseShader next() const { return reach<BaseShader>(&RdHostInterface::shaderGetNext); }
 };
 
 }  // namespace raydeck::host

@@ -6,6 +6,8 @@
 
 #include "plugins/c4d/host/BaseList2D.h"
 #include "plugins/c4d/host/BaseMaterial.h"
+#include "plugins/c4d/host/HostCall.h"
+#include "plugins/c4d/host/HostHandle.h"
 #include "plugins/c4d/host/HostNumbers.h"
 #include "plugins/c4d/host/Values.h"
 
@@ -36,29 +38,23 @@ class UVWData {
 };
 
 // A polygon selection tag's selection (borrowed from the tag): inclusive index ranges.
-class Selection {
+class Selection : public BorrowedHandle<const RdHostSelection> {
   public:
-    Selection() = default;
-    explicit Selection(const RdHostSelection* handle) : handle_(handle) {}
-    explicit operator bool() const { return handle_ != nullptr; }
+    using BorrowedHandle::BorrowedHandle;
     int32_t segmentCount() const {
-        auto fn = hostOp(&RdHostInterface::selectionGetSegmentCount);
-        return fn && handle_ ? fn(handle_) : 0;
+        return hostCall(&RdHostInterface::selectionGetSegmentCount, handle_);
     }
     // Inclusive range of segment i, clamped to maxElements elements. Answers success.
     bool range(int32_t segment, int32_t maxElements, int32_t& first, int32_t& last) const {
-        auto fn = hostOp(&RdHostInterface::selectionGetRange);
         int32_t a = 0, b = 0;
-        if (!fn || !handle_ || fn(handle_, segment, maxElements, &a, &b) == 0) {
+        if (hostCall(&RdHostInterface::selectionGetRange, handle_, segment, maxElements, &a, &b) ==
+            0) {
             return false;
         }
         first = a;
         last = b;
         return true;
     }
-
-  private:
-    const RdHostSelection* handle_ = nullptr;
 };
 
 class BaseTag : public BaseList2D {
@@ -68,37 +64,25 @@ class BaseTag : public BaseList2D {
     explicit BaseTag(const BaseList2D& node) : BaseList2D(node.handle()) {}
 
     // The next tag of the object, or a null tag.
-    BaseTag next() const {
-        auto fn = hostOp(&RdHostInterface::tagGetNext);
-        return BaseTag(fn && handle_ ? fn(handle_) : nullptr);
-    }
+    BaseTag next() const { return reach<BaseTag>(&RdHostInterface::tagGetNext); }
 
     // UVW tag (5671): its data block; null for other tags.
     UVWData uvwData() const {
-        auto fn = hostOp(&RdHostInterface::uvwTagGetData);
         int32_t count = 0;
-        const RdHostUVWData* data = fn && handle_ ? fn(handle_, &count) : nullptr;
+        const RdHostUVWData* data = hostCall(&RdHostInterface::uvwTagGetData, handle_, &count);
         return UVWData(data, data ? count : 0);
     }
     // Polygon selection tag (5673): its selection; null for other tags.
     Selection selection() const {
-        auto fn = hostOp(&RdHostInterface::selectionTagGetSelection);
-        return Selection(fn && handle_ ? fn(handle_) : nullptr);
+        return Selection(hostCall(&RdHostInterface::selectionTagGetSelection, handle_));
     }
     // Texture tag (5616): the linked material, or a null material.
     BaseMaterial material() const {
-        auto fn = hostOp(&RdHostInterface::textureTagGetMaterial);
-        return BaseMaterial(fn && handle_ ? fn(handle_) : nullptr);
+        return reach<BaseMaterial>(&RdHostInterface::textureTagGetMaterial);
     }
     // Texture tag (5616): the texture matrix (identity when unreadable). Answers success.
     bool textureMatrix(Matrix& out) const {
-        auto fn = hostOp(&RdHostInterface::textureTagGetMatrix);
-        RdHostMatrix m = Matrix().raw();
-        if (!fn || !handle_ || fn(handle_, &m) == 0) {
-            return false;
-        }
-        out = Matrix(m);
-        return true;
+        return hostRead(out, Matrix().raw(), &RdHostInterface::textureTagGetMatrix, handle_);
     }
 };
 

@@ -5,49 +5,29 @@
 
 #include "plugins/c4d/host/BaseDocument.h"
 #include "plugins/c4d/host/BaseList2D.h"
+#include "plugins/c4d/host/HostCall.h"
+#include "plugins/c4d/host/HostHandle.h"
 #include "plugins/c4d/host/Values.h"
 
 namespace raydeck::host {
 
 // A key of a curve (borrowed).
-class CKey {
+class CKey : public BorrowedHandle<const RdHostKey> {
   public:
-    CKey() = default;
-    explicit CKey(const RdHostKey* handle) : handle_(handle) {}
-    explicit operator bool() const { return handle_ != nullptr; }
+    using BorrowedHandle::BorrowedHandle;
     // The key's time. Answers success.
     bool time(HostTime& out) const {
-        auto fn = hostOp(&RdHostInterface::keyGetTime);
-        RdHostTime t{0.0, 0.0};
-        if (!fn || !handle_ || fn(handle_, &t) == 0) {
-            return false;
-        }
-        out = HostTime(t);
-        return true;
+        return hostRead(out, RdHostTime{0.0, 0.0}, &RdHostInterface::keyGetTime, handle_);
     }
-
-  private:
-    const RdHostKey* handle_ = nullptr;
 };
 
 // A track's curve (borrowed).
-class CCurve {
+class CCurve : public BorrowedHandle<const RdHostCurve> {
   public:
-    CCurve() = default;
-    explicit CCurve(const RdHostCurve* handle) : handle_(handle) {}
-    explicit operator bool() const { return handle_ != nullptr; }
-    int32_t keyCount() const {
-        auto fn = hostOp(&RdHostInterface::curveGetKeyCount);
-        return fn && handle_ ? fn(handle_) : 0;
-    }
+    using BorrowedHandle::BorrowedHandle;
+    int32_t keyCount() const { return hostCall(&RdHostInterface::curveGetKeyCount, handle_); }
     // Key i; a null key when i is out of range.
-    CKey key(int32_t i) const {
-        auto fn = hostOp(&RdHostInterface::curveGetKey);
-        return CKey(fn && handle_ ? fn(handle_, i) : nullptr);
-    }
-
-  private:
-    const RdHostCurve* handle_ = nullptr;
+    CKey key(int32_t i) const { return CKey(hostCall(&RdHostInterface::curveGetKey, handle_, i)); }
 };
 
 // The animated parameter of a track: up to two levels (903 position, 904 rotation, 905 scale;
@@ -65,34 +45,24 @@ class CTrack : public BaseList2D {
     explicit CTrack(const BaseList2D& node) : BaseList2D(node.handle()) {}
 
     // The object's next track, or a null track.
-    CTrack next() const {
-        auto fn = hostOp(&RdHostInterface::trackGetNext);
-        return CTrack(fn && handle_ ? fn(handle_) : nullptr);
-    }
+    CTrack next() const { return reach<CTrack>(&RdHostInterface::trackGetNext); }
     // The animated parameter's id (depth 0 when unknown).
     TrackId id() const {
         TrackId out;
-        auto fn = hostOp(&RdHostInterface::trackGetDescId);
         int32_t ids[2] = {0, 0};
-        if (fn && handle_) {
-            int32_t depth = fn(handle_, ids, 2);
-            out.depth = depth < 0 ? 0 : (depth > 2 ? 2 : depth);
-            out.first = out.depth >= 1 ? ids[0] : 0;
-            out.second = out.depth >= 2 ? ids[1] : 0;
-        }
+        const int32_t depth = hostCall(&RdHostInterface::trackGetDescId, handle_, ids, 2);
+        out.depth = depth < 0 ? 0 : (depth > 2 ? 2 : depth);
+        out.first = out.depth >= 1 ? ids[0] : 0;
+        out.second = out.depth >= 2 ? ids[1] : 0;
         return out;
     }
     // The curve, or a null curve.
-    CCurve curve() const {
-        auto fn = hostOp(&RdHostInterface::trackGetCurve);
-        return CCurve(fn && handle_ ? fn(handle_) : nullptr);
-    }
+    CCurve curve() const { return CCurve(hostCall(&RdHostInterface::trackGetCurve, handle_)); }
     // The track's value at `time` for `doc`, at frame rate fps (the plug-in uses 30).
     double value(const BaseDocument& doc, const HostTime& time,
                  int32_t fps = RD_HOST_TRACK_FPS) const {
-        auto fn = hostOp(&RdHostInterface::trackGetValue);
         RdHostTime t = time.raw();
-        return fn && handle_ ? fn(handle_, doc.handle(), &t, fps) : 0.0;
+        return hostCall(&RdHostInterface::trackGetValue, handle_, doc.handle(), &t, fps);
     }
 };
 

@@ -9,11 +9,17 @@
 #define RAYDECK_PLUGINS_C4D_HOST_COMMANDDATA_H
 
 #include <cstdint>
+#include <type_traits>
 
 #include "plugins/c4d/host/BaseDocument.h"
 #include "plugins/c4d/host/HostInterface.h"
 
 namespace raydeck::host {
+
+// The host passes the document to a command by value, as the bare handle it is.
+static_assert(std::is_trivially_copyable_v<BaseDocument> &&
+                  sizeof(BaseDocument) == sizeof(RdHostDocument*),
+              "a document crosses into commands as one pointer");
 
 // The host framework's default command state.
 constexpr int32_t kCommandStateDefault = 0x40000000;

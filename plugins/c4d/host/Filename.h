@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "plugins/c4d/host/HostCall.h"
 #include "plugins/c4d/host/HostContext.h"
+#include "plugins/c4d/host/HostHandle.h"
 #include "plugins/c4d/host/String.h"
 
 namespace raydeck::host {
@@ -12,36 +14,24 @@ namespace raydeck::host {
 class Filename {
   public:
     // An empty file name (its handle is null when there is no host).
-    Filename() {
-        auto fn = hostOp(&RdHostInterface::filenameAlloc);
-        handle_ = fn ? fn() : nullptr;
-    }
+    Filename() : handle_(Handle::allocate(&RdHostInterface::filenameAlloc)) {}
     explicit Filename(const std::string& utf8) : Filename() { setString(utf8); }
-    ~Filename() { reset(); }
-    Filename(const Filename& other) : Filename() { copyFrom(other.handle_); }
+    Filename(const Filename& other) : Filename() { copyFrom(other.get()); }
     Filename& operator=(const Filename& other) {
         if (this != &other) {
-            copyFrom(other.handle_);
+            copyFrom(other.get());
         }
         return *this;
     }
-    Filename(Filename&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-    Filename& operator=(Filename&& other) noexcept {
-        if (this != &other) {
-            reset();
-            handle_ = other.handle_;
-            other.handle_ = nullptr;
-        }
-        return *this;
-    }
+    Filename(Filename&&) noexcept = default;
+    Filename& operator=(Filename&&) noexcept = default;
 
-    RdHostFilename* get() const { return handle_; }
-    bool valid() const { return handle_ != nullptr; }
+    RdHostFilename* get() const { return handle_.get(); }
+    bool valid() const { return get() != nullptr; }
 
     // Copies a host-owned file name into this one. Answers success.
     bool copyFrom(const RdHostFilename* src) {
-        auto fn = hostOp(&RdHostInterface::filenameCopy);
-        return fn && handle_ && src && fn(handle_, src) != 0;
+        return src && hostCall(&RdHostInterface::filenameCopy, get(), src) != 0;
     }
 
     bool setString(const std::string& utf8) {
@@ -63,8 +53,7 @@ class Filename {
 
     // The whole text as host text. Answers success.
     bool getString(String& out) const {
-        auto fn = hostOp(&RdHostInterface::filenameGetString);
-        return fn && handle_ && out.valid() && fn(handle_, out.get()) != 0;
+        return out.valid() && hostCall(&RdHostInterface::filenameGetString, get(), out.get()) != 0;
     }
     // The whole text as UTF-8 (empty when there is none).
     std::string utf8() const {
@@ -74,7 +63,7 @@ class Filename {
     // True when the name holds no text (also without a host).
     bool isEmpty() const {
         auto fn = hostOp(&RdHostInterface::filenameIsEmpty);
-        return !fn || !handle_ || fn(handle_) != 0;
+        return !fn || !valid() || fn(get()) != 0;
     }
     // The last component.
     Filename file() const { return part(hostOp(&RdHostInterface::filenameGetFile)); }
@@ -86,38 +75,32 @@ class Filename {
     bool select(int32_t type, int32_t mode, const std::string& title,
                 const std::string& forcedSuffix) {
         auto fn = hostOp(&RdHostInterface::fileSelect);
-        if (!fn || !handle_) {
+        if (!fn || !valid()) {
             return false;
         }
         String t(title), s(forcedSuffix);
-        return fn(handle_, type, mode, t.get(), s.get()) != 0;
+        return fn(get(), type, mode, t.get(), s.get()) != 0;
     }
 
   private:
     template <typename Fn>
     bool withText(Fn fn, const std::string& utf8) {
-        if (!fn || !handle_) {
+        if (!fn || !valid()) {
             return false;
         }
         String text(utf8);
-        return text.valid() && fn(handle_, text.get()) != 0;
+        return text.valid() && fn(get(), text.get()) != 0;
     }
     template <typename Fn>
     Filename part(Fn fn) const {
         Filename out;
-        if (fn && handle_ && out.handle_) {
-            fn(handle_, out.handle_);
+        if (fn && valid() && out.valid()) {
+            fn(get(), out.get());
         }
         return out;
     }
-    void reset() {
-        auto fn = hostOp(&RdHostInterface::filenameFree);
-        if (fn && handle_) {
-            fn(handle_);
-        }
-        handle_ = nullptr;
-    }
-    RdHostFilename* handle_ = nullptr;
+    using Handle = OwnedHandle<RdHostFilename, &RdHostInterface::filenameFree>;
+    Handle handle_;
 };
 
 }  // namespace raydeck::host

@@ -2,28 +2,21 @@
 #ifndef RAYDECK_PLUGINS_C4D_HOST_GRADIENT_H
 #define RAYDECK_PLUGINS_C4D_HOST_GRADIENT_H
 
-#include "plugins/c4d/host/HostContext.h"
+#include "plugins/c4d/host/HostCall.h"
+#include "plugins/c4d/host/HostHandle.h"
 #include "plugins/c4d/host/Values.h"
 
 namespace raydeck::host {
 
 // Borrowed from the node it was read from; valid while that node is.
-class Gradient {
+class Gradient : public BorrowedHandle<const RdHostGradient> {
   public:
-    Gradient() = default;
-    explicit Gradient(const RdHostGradient* handle) : handle_(handle) {}
-    const RdHostGradient* handle() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
+    using BorrowedHandle::BorrowedHandle;
 
     // Colour of knot i; false when the knot does not exist or the gradient library is missing.
     bool knotColor(int32_t knot, Vector& out) const {
-        auto fn = hostOp(&RdHostInterface::gradientGetKnotColor);
-        RdHostVector v{0, 0, 0};
-        if (!fn || !handle_ || fn(handle_, knot, &v) == 0) {
-            return false;
-        }
-        out = Vector(v);
-        return true;
+        return hostRead(out, RdHostVector{0, 0, 0}, &RdHostInterface::gradientGetKnotColor, handle_,
+                        knot);
     }
     // Knot 0's colour, white when the host cannot supply it.
     Vector firstKnotColorOrWhite() const {
@@ -31,9 +24,6 @@ class Gradient {
         knotColor(0, c);
         return c;
     }
-
-  private:
-    const RdHostGradient* handle_ = nullptr;
 };
 
 }  // namespace raydeck::host

@@ -4,63 +4,40 @@
 
 #include <string>
 
+#include "plugins/c4d/host/HostCall.h"
 #include "plugins/c4d/host/HostContext.h"
+#include "plugins/c4d/host/HostHandle.h"
 
 namespace raydeck::host {
 
 class String {
   public:
     // An empty host string (its handle is null when there is no host).
-    String() {
-        auto fn = hostOp(&RdHostInterface::stringAlloc);
-        handle_ = fn ? fn() : nullptr;
-    }
+    String() : handle_(Handle::allocate(&RdHostInterface::stringAlloc)) {}
     explicit String(const std::string& utf8) : String() { set(utf8); }
-    ~String() { reset(); }
-    String(const String& other) : String() {
-        auto fn = hostOp(&RdHostInterface::stringCopy);
-        if (fn && handle_ && other.handle_) {
-            fn(handle_, other.handle_);
-        }
-    }
+    String(const String& other) : String() { copyText(other); }
     String& operator=(const String& other) {
         if (this != &other) {
-            auto fn = hostOp(&RdHostInterface::stringCopy);
-            if (fn && handle_ && other.handle_) {
-                fn(handle_, other.handle_);
-            }
+            copyText(other);
         }
         return *this;
     }
-    String(String&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-    String& operator=(String&& other) noexcept {
-        if (this != &other) {
-            reset();
-            handle_ = other.handle_;
-            other.handle_ = nullptr;
-        }
-        return *this;
-    }
+    String(String&&) noexcept = default;
+    String& operator=(String&&) noexcept = default;
 
-    RdHostString* get() const { return handle_; }
-    bool valid() const { return handle_ != nullptr; }
+    RdHostString* get() const { return handle_.get(); }
+    bool valid() const { return get() != nullptr; }
 
     // Replaces the text with UTF-8 bytes. Answers success.
     bool set(const std::string& utf8) {
-        auto fn = hostOp(&RdHostInterface::stringSetCString);
-        return fn && handle_ &&
-               fn(handle_, utf8.data(), static_cast<int32_t>(utf8.size()), RD_HOST_ENCODING_UTF8) !=
-                   0;
+        return hostCall(&RdHostInterface::stringSetCString, get(), utf8.data(),
+                        static_cast<int32_t>(utf8.size()), RD_HOST_ENCODING_UTF8) != 0;
     }
     // The text as UTF-8 (host encoding 4). False, with out emptied, when the text is empty or
     // cannot be converted: the host hands out no text then.
     bool toUtf8(std::string& out) const {
         out.clear();
-        auto fn = hostOp(&RdHostInterface::stringGetCString);
-        if (!fn || !handle_) {
-            return false;
-        }
-        char* text = fn(handle_, RD_HOST_ENCODING_UTF8);
+        char* text = hostCall(&RdHostInterface::stringGetCString, get(), RD_HOST_ENCODING_UTF8);
         if (text == nullptr) {
             return false;
         }
@@ -76,14 +53,14 @@ class String {
     }
 
   private:
-    void reset() {
-        auto fn = hostOp(&RdHostInterface::stringFree);
-        if (fn && handle_) {
-            fn(handle_);
+    using Handle = OwnedHandle<RdHostString, &RdHostInterface::stringFree>;
+    // Copies the other string's text into this one (when both have a handle).
+    void copyText(const String& other) {
+        if (other.valid()) {
+            hostCall(&RdHostInterface::stringCopy, get(), other.get());
         }
-        handle_ = nullptr;
     }
-    RdHostString* handle_ = nullptr;
+    Handle handle_;
 };
 
 }  // namespace raydeck::host
