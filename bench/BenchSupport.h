@@ -1,7 +1,7 @@
 // Pieces every benchmark program needs: a scratch folder that keeps the disk out of the figures,
-// a way to reuse a scratch file between iterations, a factory over a back end owned elsewhere, a
-// median for side-by-side ratios, and a reporter that keeps each benchmark's time and counters
-// for the summary printed at the end.
+// a way to reuse a scratch file between iterations, a factory over a back end owned elsewhere
+// (the tests' own), a median for side-by-side ratios, and a reporter that keeps each benchmark's
+// time and counters for the summary printed at the end.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -16,7 +16,7 @@
 #include <system_error>
 #include <vector>
 
-#include "trvSceneapi_oo.h"
+#include "tests/support/BorrowedFactory.h"
 
 namespace raydeck::bench {
 
@@ -43,6 +43,7 @@ class ScratchDir {
     ScratchDir& operator=(const ScratchDir&) = delete;
 
     bool ok() const { return !dir_.empty(); }
+    const std::string& folder() const { return dir_; }
     std::string path(const char* name) const { return dir_ + "/" + name; }
     // The file `name` in the folder, created or emptied; null without a folder.
     FILE* open(const char* name) const {
@@ -62,18 +63,6 @@ inline void restart(FILE* f) {
     }
     std::rewind(f);
 }
-
-// A factory whose back end belongs to the benchmark.
-class BorrowedFactory : public trv::LightFactory {
-  public:
-    explicit BorrowedFactory(trvScene_api* api) : api_(api) {}
-    trvScene_api* backend() override { return api_; }
-    void beginScene(trv::trvSceneapi_oo&) override {}
-    void close() override {}
-
-  private:
-    trvScene_api* api_;
-};
 
 // The median of `values` (0 when empty).
 inline double median(std::vector<double> values) {

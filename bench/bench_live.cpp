@@ -7,12 +7,8 @@
 // vs_file (target: at most 1.2). Scratch files, the registry file and the renderer's scene folder
 // live on /dev/shm when it exists.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/types.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -24,6 +20,7 @@
 #include <vector>
 
 #include "bench/GridScene.h"
+#include "tests/support/RunProgram.h"
 #include "trvFactories.h"
 
 namespace {
@@ -66,27 +63,19 @@ class Renderer {
         setenv("RAYDECK_RUNTIME_DIR", runtime_.c_str(), 1);
         setenv("RAYDECK_SCENE_DIR", scenes_.c_str(), 1);
         setenv("RAYDECK_RENDERER_IDLE_S", "600", 1);
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int null = open("/dev/null", O_WRONLY);  // its progress lines are not figures
-            dup2(null, 1);
-            execl(RAYDECK_RENDERER, RAYDECK_RENDERER, static_cast<char*>(nullptr));
-            _exit(127);
+        RunOptions options;
+        options.stdoutPath = "/dev/null";  // its progress lines are not figures
+        options.outputFolder = scratch.folder();
+        if (!child_.start(RAYDECK_RENDERER, {}, options)) {
+            return;
         }
-        const std::string announcement = runtime_ + "/" + std::to_string(pid_) + ".xml";
-        for (int i = 0; i < 500 && !fs::exists(announcement); ++i) {
+        const std::string announcement = runtime_ + "/" + std::to_string(child_.pid()) + ".xml";
+        for (int i = 0; i < 500 && !fs::exists(announcement) && !child_.ended(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         ready_ = fs::exists(announcement);
     }
-    ~Renderer() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    Renderer(const Renderer&) = delete;
-    Renderer& operator=(const Renderer&) = delete;
+    ~Renderer() { child_.stop(SIGTERM); }  // it removes its announcement
 
     bool ready() const { return ready_; }
     // Removes the stored scenes; answers the size of the last one seen.
@@ -102,7 +91,7 @@ class Renderer {
 
   private:
     std::string runtime_, scenes_;
-    pid_t pid_ = -1;
+    ChildProcess child_;
     bool ready_ = false;
 };
 

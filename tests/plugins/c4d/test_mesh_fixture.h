@@ -16,7 +16,7 @@
 #include "plugins/c4d/host/BaseObject.h"
 #include "plugins/c4d/host/HostContext.h"
 #include "tests/importers/sceneapi/RecordingApi.h"
-#include "tests/plugins/c4d/BorrowedFactory.h"
+#include "tests/support/BorrowedFactory.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
 #include "trvScene_api_file.h"

@@ -1,9 +1,6 @@
 // raydeck-host with the real plug-in file: Export to a file and to standard output, Render and
 // Update without a renderer, Export into a missing folder.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -16,11 +13,6 @@
 
 namespace {
 
-struct HostRun {
-    int exitCode = -1;
-    std::string out, err;
-};
-
 class PluginEndToEnd : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -32,7 +24,7 @@ class PluginEndToEnd : public ::testing::Test {
     }
 
     // Runs raydeck-host with the build's plug-in; no installation is found (empty registry).
-    HostRun host(const std::vector<std::string>& args) {
+    ProgramRun host(const std::vector<std::string>& args) {
         RunOptions options;
         options.workingFolder = dir_.path();
         options.replaceEnvironment = true;
@@ -42,11 +34,7 @@ class PluginEndToEnd : public ::testing::Test {
         argv.insert(argv.end(), args.begin(), args.end());
         const ProgramRun run = runProgram(RAYDECK_HOST_EXE, std::move(argv), options);
         EXPECT_TRUE(run.started);
-        HostRun r;
-        r.exitCode = run.codeOr(-1);
-        r.out = run.out;
-        r.err = run.err;
-        return r;
+        return run;
     }
 
     TempDir dir_;
@@ -60,24 +48,24 @@ const char kHeader[] =
 
 TEST_F(PluginEndToEnd, ExportToFileAndToStandardOutputWriteTheSameScene) {
     const std::string file = dir_.path() + "/out.rdk";
-    HostRun toFile = host({"export", doc_, "-o", file});
-    EXPECT_EQ(toFile.exitCode, 0) << toFile.err;
+    ProgramRun toFile = host({"export", doc_, "-o", file});
+    EXPECT_EQ(toFile.code, 0) << toFile.err;
     const std::string scene = readFile(file);
     EXPECT_EQ(scene.rfind(kHeader, 0), 0u);
     EXPECT_NE(scene.find("load \"trvrtopt.so\" {"), std::string::npos);
     EXPECT_NE(scene.find("group \"scene\" {"), std::string::npos);
     EXPECT_NE(scene.find("object \"Cube\" {"), std::string::npos);
 
-    HostRun toStdout = host({"export", doc_, "-o", "-"});
-    EXPECT_EQ(toStdout.exitCode, 0) << toStdout.err;
+    ProgramRun toStdout = host({"export", doc_, "-o", "-"});
+    EXPECT_EQ(toStdout.code, 0) << toStdout.err;
     EXPECT_EQ(toStdout.out, scene);
 }
 
 TEST_F(PluginEndToEnd, RenderAndUpdateWithoutRendererFailWithTheLinksReason) {
     for (const char* command : {"render", "update"}) {
         SCOPED_TRACE(command);
-        HostRun r = host({command, doc_});
-        EXPECT_EQ(r.exitCode, 1);
+        ProgramRun r = host({command, doc_});
+        EXPECT_EQ(r.code, 1);
         EXPECT_NE(r.err.find("Failed to connect."), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }
@@ -85,7 +73,7 @@ TEST_F(PluginEndToEnd, RenderAndUpdateWithoutRendererFailWithTheLinksReason) {
 
 TEST_F(PluginEndToEnd, ExportIntoMissingFolderFailsWithTheOpenError) {
     const std::string file = dir_.path() + "/missing/out.rdk";
-    HostRun r = host({"export", doc_, "-o", file});
-    EXPECT_EQ(r.exitCode, 1);
+    ProgramRun r = host({"export", doc_, "-o", file});
+    EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("could not open file: \"" + file + "\""), std::string::npos) << r.err;
 }

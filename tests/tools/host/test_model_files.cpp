@@ -111,11 +111,7 @@ class ReadBound {
 // Every point and area light object carries the plug-in's proxy shape: 8 triangles.
 constexpr size_t kLightProxyTriangles = 8;
 
-struct ToolRun {
-    int code = -1;  // the exit code; -1 when killed or not started
-    bool timedOut = false;
-    std::string out, err;
-};
+using ToolRun = ProgramRun;
 
 // Runs `exe args` in `folder`, standard output and error into files there; kills it after
 // kRunSeconds.
@@ -137,12 +133,7 @@ ToolRun runTool(const std::string& exe, std::vector<std::string> args, const fs:
 #endif
     const ProgramRun run = runProgram(exe, std::move(args), options);
     EXPECT_TRUE(run.started) << "fork failed";
-    ToolRun r;
-    r.code = run.codeOr(-1);
-    r.timedOut = run.timedOut;
-    r.out = run.out;
-    r.err = run.err;
-    return r;
+    return run;
 }
 
 ToolRun host(std::vector<std::string> args, const fs::path& folder) {

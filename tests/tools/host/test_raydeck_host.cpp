@@ -1,10 +1,8 @@
 // raydeck-host end to end, as a subprocess in a temporary folder of its own, with the tiny test
 // plug-in: bad documents, the command list, export to a file and to standard output, failures
 // the plug-in reports, and usage errors.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,27 +18,20 @@
 
 #include "tests/support/FileText.h"
 #include "tests/support/RunProgram.h"
+#include "tests/support/TempDir.h"
 #include "tools/host/DocumentLimits.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
+using Result = ProgramRun;
 
 class RaydeckHost : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "raydeck-host-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        dir_ = templ;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
+        ASSERT_FALSE(tmp_.path().empty());
+        dir_ = fs::u8path(tmp_.path());
     }
 
     void write(const std::string& name, const std::string& text) {
@@ -61,13 +52,10 @@ class RaydeckHost : public ::testing::Test {
         options.stackBytes = stackBytes;
         const ProgramRun run = runProgram(RAYDECK_HOST_EXE, std::move(args), options);
         EXPECT_TRUE(run.started);
-        Result r;
-        r.code = run.codeOr(-1);
-        r.out = run.out;
-        r.err = run.err;
-        return r;
+        return run;
     }
 
+    TempDir tmp_;
     fs::path dir_;
 };
 
@@ -321,9 +309,10 @@ TEST_F(RaydeckHost, DeepestLoadableDocumentExportsAndPassesRdkInspectCheck) {
     write("deep.json", nested(raydeck::hostsim::kMaxObjectDepth));
     Result r = host({"export", "deep.json", "-o", "deep.rdk"}, /*withPlugin=*/false);
     ASSERT_EQ(r.code, 0) << r.err;
-    const std::string check = std::string(RAYDECK_INSPECT_EXE) + " check '" +
-                              (dir_ / "deep.rdk").string() + "' > /dev/null 2>&1";
-    EXPECT_EQ(std::system(check.c_str()), 0);
+    RunOptions options;
+    options.outputFolder = dir_.string();
+    EXPECT_EQ(
+        runProgram(RAYDECK_INSPECT_EXE, {"check", (dir_ / "deep.rdk").string()}, options).code, 0);
 
     write("deeper.json", nested(100000));
     Result refused = host({"export", "deeper.json", "-o", "deeper.rdk"}, /*withPlugin=*/false);
