@@ -27,6 +27,26 @@ class RecordingApi : public trvScene_api {
         return calls.size();
     }
     bool called(const std::string& line) const { return indexOf(line) < calls.size(); }
+    // The lines after the first `open` and before the next `close` after it; empty when either
+    // is missing.
+    std::vector<std::string> block(const std::string& open, const std::string& close) const {
+        const std::size_t begin = indexOf(open);
+        const std::size_t end = begin < calls.size() ? indexOf(close, begin) : calls.size();
+        if (end == calls.size()) {
+            return {};
+        }
+        return std::vector<std::string>(calls.begin() + begin + 1, calls.begin() + end);
+    }
+    // Whether `line` stands in that block.
+    bool inside(const std::string& line, const std::string& open, const std::string& close) const {
+        const std::vector<std::string> lines = block(open, close);
+        for (const std::string& l : lines) {
+            if (l == line) {
+                return true;
+            }
+        }
+        return false;
+    }
     // The recorded lines that start with `prefix`, in their order.
     std::vector<std::string> callsStarting(const std::string& prefix) const {
         std::vector<std::string> found;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "scene_file_test_util.h"
+#include "tests/support/Golden.h"
 
 namespace {
 
@@ -841,32 +842,17 @@ void typicalScene(trvScene_api_file& w) {
     w.endGroup();
 }
 
-void compareWithGolden(const std::string& text, const std::string& name) {
-    const std::string path = std::string(RAYDECK_TEST_DATA) + "/sceneapi/" + name;
-    const char* regenerate = std::getenv("RAYDECK_REGENERATE_GOLDEN");
-    if (regenerate != nullptr && std::string(regenerate) == "1") {
-        std::ofstream(path, std::ios::binary) << text;
-        GTEST_SKIP() << "regenerated " << path;
-    }
-    std::ifstream in(path, std::ios::binary);
-    ASSERT_TRUE(in.good()) << "missing golden file " << path
-                           << " (run with RAYDECK_REGENERATE_GOLDEN=1 to write it)";
-    std::stringstream golden;
-    golden << in.rdbuf();
-    EXPECT_EQ(text, golden.str()) << "differs from " << path;
-}
-
 TEST(SceneFileGolden, TypicalScenePackedWithoutIndentation) {
     MemoryScene s(true);  // as the file factory makes it
     typicalScene(s.w());
-    compareWithGolden(s.text(), "typical_packed.rdk");
+    compareWithGolden(s.text(), "sceneapi/typical_packed.rdk");
 }
 
 TEST(SceneFileGolden, TypicalSceneTextIndented) {
     MemoryScene s(false);
     s->setFlags(kIndentOn);
     typicalScene(s.w());
-    compareWithGolden(s.text(), "typical_text_indented.rdk");
+    compareWithGolden(s.text(), "sceneapi/typical_text_indented.rdk");
 }
 
 }  // namespace

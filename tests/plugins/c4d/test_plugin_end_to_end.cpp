@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/FileText.h"
+#include "tests/support/Golden.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TempDir.h"
 
@@ -76,4 +77,15 @@ TEST_F(PluginEndToEnd, ExportIntoMissingFolderFailsWithTheOpenError) {
     ProgramRun r = host({"export", doc_, "-o", file});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("could not open file: \"" + file + "\""), std::string::npos) << r.err;
+}
+
+// The sample document's whole export, byte for byte: the converters' own tests check properties
+// of what they write, this file pins all of it. Its textures are not beside the copy, so their
+// names stay as the document gives them and the file does not depend on the test's folder.
+TEST_F(PluginEndToEnd, SampleDocumentExportsAsTheGoldenScene) {
+    const std::string doc = dir_.path() + "/workshop.json";
+    std::ofstream(doc, std::ios::binary) << readFile(RAYDECK_SOURCE_DIR "/examples/workshop.json");
+    const ProgramRun r = host({"export", doc, "-o", "-"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    compareWithGolden(r.out, "c4d/workshop.rdk");
 }
