@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/GridScene.h"
+#include "tests/support/RegistryFile.h"
 #include "tests/support/RunProgram.h"
 #include "trvFactories.h"
 
@@ -33,18 +34,6 @@ GridScene& scene() {
     return s;
 }
 
-// `\` and `"` escaped as a .reg file's quoted texts need them.
-std::string regText(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\' || c == '"') {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out;
-}
-
 // One stand-in renderer with its installation in a registry file, for the whole run.
 class Renderer {
   public:
@@ -53,11 +42,8 @@ class Renderer {
         fs::create_directories(runtime_);
         fs::create_directories(scenes_);
         const std::string reg = scratch.path("registry.reg");
-        std::ofstream(reg) << "Windows Registry Editor Version 5.00\r\n\r\n"
-                           << "[HKEY_CURRENT_USER\\SOFTWARE\\Tarvik\\Raydeck 7]\r\n"
-                           << "\"BinName\"=\"" << regText(RAYDECK_RENDERER) << "\"\r\n"
-                           << "\"BinFolder\"=\"" << regText(RAYDECK_LIVE_DIR) << "\"\r\n"
-                           << "\"ResourceFolder\"=\"" << regText(scratch.path("res")) << "\"\r\n";
+        std::ofstream(reg) << installationReg(RAYDECK_RENDERER, RAYDECK_LIVE_DIR,
+                                              scratch.path("res"));
         fs::create_directories(scratch.path("res"));
         setenv("RAYDECK_REGISTRY", reg.c_str(), 1);
         setenv("RAYDECK_RUNTIME_DIR", runtime_.c_str(), 1);

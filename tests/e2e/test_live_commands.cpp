@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "tests/support/FileText.h"
+#include "tests/support/RegistryFile.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TempDir.h"
 
@@ -35,17 +36,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 using Result = ProgramRun;
-
-std::string regText(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\' || c == '"') {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out;
-}
 
 // The scene from the builder's banner on, with the import options block cut out: what a stored
 // renderer scene and an exported file must share byte for byte.
@@ -167,12 +157,7 @@ class LiveCommands : public ::testing::Test {
     // The installation "Raydeck 7" under the current user; `extra` holds further value lines.
     void writeRegistry(const std::string& binName, const std::string& extra = "") {
         std::ofstream(dir_ / "registry.reg", std::ios::binary)
-            << "Windows Registry Editor Version 5.00\r\n\r\n"
-            << "[HKEY_CURRENT_USER\\SOFTWARE\\Tarvik\\Raydeck 7]\r\n"
-            << "\"BinName\"=\"" << regText(binName) << "\"\r\n"
-            << "\"BinFolder\"=\"" << regText(RAYDECK_LIVE_DIR) << "\"\r\n"
-            << "\"ResourceFolder\"=\"" << regText((dir_ / "res").string()) << "\"\r\n"
-            << extra;
+            << installationReg(binName, RAYDECK_LIVE_DIR, (dir_ / "res").string(), extra);
     }
 
     static std::string portRange(int first, int last) {

@@ -35,7 +35,7 @@ inline void compareWithGolden(const std::string& text, const std::string& name) 
     const std::size_t start = text.rfind('\n', at == 0 ? 0 : at - 1);
     const std::size_t from = start == std::string::npos ? 0 : start + 1;
     ADD_FAILURE() << "differs from " << path << " at byte " << at << " (line " << line
-                  << "): sizes " << text.size() << " and " << golden.size() << "\n  written: "
-                  << text.substr(from, at - from + 60) << "\n  golden:  "
-                  << golden.substr(from, at - from + 60);
+                  << "): sizes " << text.size() << " and " << golden.size()
+                  << "\n  written: " << text.substr(from, at - from + 60)
+                  << "\n  golden:  " << golden.substr(from, at - from + 60);
 }

@@ -91,7 +91,8 @@ TEST(SceneFileBlocks, SectionsAreRefusedWhileOneIsOpen) {
     EXPECT_EQ(s.fresh(), "\noptions {\n}\n\nimage {\n}\n\ncamera \"cam\" {\n}\n");
 }
 
-TEST(SceneFileBlocks, CameraInsideObjectIsRefusedAndItsEndIsHarmless) {
+// The end of a camera refused inside an object used to leave the object in parameter style.
+TEST(SceneFileBlocks, CameraInsideObjectIsRefusedAndItsEndLeavesTheObjectAsItWas) {
     MemoryScene s;
     s->beginObject("o", true);
     s.fresh();
@@ -99,14 +100,6 @@ TEST(SceneFileBlocks, CameraInsideObjectIsRefusedAndItsEndIsHarmless) {
     EXPECT_FALSE(s->modify("c"));
     s->endCamera();
     EXPECT_EQ(s.fresh(), "");
-}
-
-TEST(SceneFileBlocks, EndOfARefusedCameraLeftTheObjectInParameterStyle) {
-    MemoryScene s;
-    s->beginObject("o", true);
-    EXPECT_FALSE(s->beginCamera("c"));
-    s->endCamera();
-    s.fresh();
     const int32_t five = 5;
     s->attribute("after", trvType::int_, &five);
     EXPECT_EQ(s.fresh(), "after 5\n");

@@ -16,6 +16,7 @@
 #include <system_error>
 #include <vector>
 
+#include "tests/support/DeepDocument.h"
 #include "tests/support/FileText.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TempDir.h"
@@ -243,29 +244,13 @@ TEST_F(RaydeckHost, RealPluginRegistersItsCommandsAndExportsTheSample) {
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
 }
 
-// Sanitizer builds pad every frame with red zones, so the limit there is larger; the plain build
-// holds the plug-in to 1 MiB.
-#ifdef RAYDECK_SANITIZED
-constexpr rlim_t kPluginStackBytes = 8 << 20;
-#else
-constexpr rlim_t kPluginStackBytes = 1 << 20;
-#endif
-
 TEST_F(RaydeckHost, ThousandLevelHierarchyExportsOnAOneMebibyteStack) {
     constexpr int kDepth = 1000;
-    std::string objects;
-    for (int i = 0; i < kDepth; ++i) {
-        objects += "{\"name\": \"L" + std::to_string(i) + "\", \"type\": 5140";
-        objects += i + 1 < kDepth ? ", \"children\": [" : "}";
-    }
-    for (int i = 1; i < kDepth; ++i) {
-        objects += "]}";
-    }
-    write("deep.json",
-          R"({"format": "raydeck-host-document", "version": 1, "objects": [)" + objects + "]}");
+    write("deep.json", R"({"format": "raydeck-host-document", "version": 1, "objects": [)" +
+                           nestedInNulls(kDepth - 1, R"({"name": "L", "type": 5140})", "L") + "]}");
 
-    Result r =
-        host({"export", "deep.json", "-o", "deep.rdk"}, /*withPlugin=*/false, kPluginStackBytes);
+    Result r = host({"export", "deep.json", "-o", "deep.rdk"}, /*withPlugin=*/false,
+                    kThousandLevelStackBytes);
     ASSERT_EQ(r.code, 0) << r.err;
     const std::string scene = readFile(dir_ / "deep.rdk");
     size_t groups = 0;
@@ -290,16 +275,11 @@ TEST_F(RaydeckHost, NumberTooLargeForADoubleExitsTwoWithFileAndPath) {
 // quickly with exit 2 instead of exhausting memory.
 TEST_F(RaydeckHost, DeepestLoadableDocumentExportsAndPassesRdkInspectCheck) {
     auto nested = [](int depth) {
-        std::string objects;
-        for (int i = 1; i < depth; ++i) {
-            objects += R"({"type": 5140, "children": [)";
-        }
         // The deepest level opens the most blocks of its own: a textured polygon object.
-        objects += R"({"name": "Quad", "type": 5100, "points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]],
-            "polygons": [[0,1,2,3]], "tags": [{"type": 5616, "material": "M"}]})";
-        for (int i = 1; i < depth; ++i) {
-            objects += "]}";
-        }
+        const std::string objects = nestedInNulls(
+            depth - 1,
+            R"({"name": "Quad", "type": 5100, "points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]],
+            "polygons": [[0,1,2,3]], "tags": [{"type": 5616, "material": "M"}]})");
         return R"({"format": "raydeck-host-document", "version": 1, "materials": [{"id": "M",
             "type": 5703, "channels": [0], "params": {"8000": {"link": "S"}},
             "shaders": [{"id": "S", "type": 5833, "params": {"1000": "wood.png"}}]}],

@@ -14,6 +14,7 @@
 #include "raydecklive_api.h"
 #include "raydecklive_link.h"
 #include "tests/importers/sceneapi/RecordingApi.h"
+#include "tests/support/RegistryFile.h"
 #include "tests/support/TempDir.h"
 
 using trv::link::LinkState;
@@ -465,11 +466,7 @@ class LinkConnectWithRegistry : public ::testing::Test {
     void writeRegistry(const std::string& values) {
         const std::string bin = dir_.path() + "/renderer";
         std::ofstream(bin) << "";
-        std::ofstream(registry_) << "Windows Registry Editor Version 5.00\r\n\r\n"
-                                    "[HKEY_CURRENT_USER\\SOFTWARE\\Tarvik\\Raydeck 7]\r\n"
-                                    "\"BinName\"=\""
-                                 << bin << "\"\r\n"
-                                 << values;
+        std::ofstream(registry_) << installationReg(bin, "", "", values);
     }
     TempDir dir_;
     std::string registry_;
