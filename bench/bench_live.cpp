@@ -107,10 +107,6 @@ std::string streamToRenderer(GridScene& s) {
     return connected ? std::string() : std::string("no connection to the renderer");
 }
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 void BM_ExportToFile(benchmark::State& state) {
     GridScene& s = scene();
     const std::string path = s.scratch.path("export.rdk");
@@ -131,21 +127,11 @@ void BM_StreamToRenderer(benchmark::State& state) {
     const std::string path = s.scratch.path("export.rdk");
     std::uintmax_t size = 0;
     std::vector<double> ratios;
-    bool fileFirst = false;
+    raydeck::bench::SideBySide timing;
     for (auto _ : state) {
-        double live = 0, file = 0;
         std::string error;
-        for (int step = 0; step < 2; ++step) {
-            const auto start = std::chrono::steady_clock::now();
-            if ((step == 0) == fileFirst) {
-                exportToFile(s, path);
-                file = secondsSince(start);
-            } else {
-                error = streamToRenderer(s);
-                live = secondsSince(start);
-            }
-        }
-        fileFirst = !fileFirst;
+        const auto [live, file] =
+            timing.run([&] { error = streamToRenderer(s); }, [&] { exportToFile(s, path); });
         if (!error.empty()) {
             state.SkipWithError(error.c_str());
             break;

@@ -61,10 +61,6 @@ void fwriteOnce(const GridScene& s, const std::string& path) {
     }
 }
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 // Convert and write, timed; each iteration also writes the same bytes with one fwrite (first or
 // second in turn), timed apart. vs_fwrite is the median of the iterations' ratios, which a busy
 // machine disturbs least.
@@ -78,20 +74,10 @@ void BM_ConvertAndWrite(benchmark::State& state) {
     const std::string plain = s.scratch.path("fwrite.bin");
     long size = 0;
     std::vector<double> ratios;
-    bool fwriteFirst = false;
+    raydeck::bench::SideBySide timing;
     for (auto _ : state) {
-        double c = 0, f = 0;
-        for (int step = 0; step < 2; ++step) {
-            const auto start = std::chrono::steady_clock::now();
-            if ((step == 0) == fwriteFirst) {
-                fwriteOnce(s, plain);
-                f = secondsSince(start);
-            } else {
-                size = s.convertTo(path);
-                c = secondsSince(start);
-            }
-        }
-        fwriteFirst = !fwriteFirst;
+        const auto [c, f] =
+            timing.run([&] { size = s.convertTo(path); }, [&] { fwriteOnce(s, plain); });
         state.SetIterationTime(c);
         if (f > 0) {
             ratios.push_back(c / f);
