@@ -308,15 +308,21 @@ TEST(SceneFileAttributes, CallerErrorsWriteNoValue) {
 
 // ---- arrays in text and packed form --------------------------------------------------------
 
+// What the array attribute "n" of `count` items of `base` writes, between its name and its line
+// end.
+std::string arrayText(MemoryScene& s, int base, const void* data, uint32_t count) {
+    const trvArray a = {data, count};
+    s.fresh();
+    s->attribute("n", trvType::array_bit | base, &a);
+    const std::string t = s.fresh();
+    return t.substr(4, t.size() - 6);
+}
+
 TEST(SceneFileArrays, TextForms) {
     MemoryScene s;
     s->beginGeometry("g");
     auto text = [&](int base, const void* data, uint32_t count) {
-        const trvArray a = {data, count};
-        s.fresh();
-        s->attribute("n", trvType::array_bit | base, &a);
-        std::string t = s.fresh();
-        return t.substr(4, t.size() - 6);
+        return arrayText(s, base, data, count);
     };
     const int32_t bools[3] = {0, 5, 0};
     EXPECT_EQ(text(trvType::bool_, bools, 3), "[ 0,1,0 ] ");
@@ -348,11 +354,7 @@ TEST(SceneFileArrays, PackedBlocks) {
     MemoryScene s(true);
     s->beginGeometry("g");
     auto text = [&](int base, const void* data, uint32_t count) {
-        const trvArray a = {data, count};
-        s.fresh();
-        s->attribute("n", trvType::array_bit | base, &a);
-        std::string t = s.fresh();
-        return t.substr(4, t.size() - 6);
+        return arrayText(s, base, data, count);
     };
     const float v[6] = {1, 2, 3, 4, 5, 6};
     EXPECT_EQ(text(trvType::vec3f, v, 2), "[ " + header('c', 6) + bytes(v, 24) + "] ");

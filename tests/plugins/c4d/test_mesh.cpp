@@ -219,18 +219,6 @@ float* shortPhong(const RdHostNode*, int32_t* count) {
     return static_cast<float*>(host::hostAlloc(12 * sizeof(float)));
 }
 
-TEST_F(MeshTest, ShortPhongDataMeansNoNormals) {
-    load(documentJson(twoQuads(R"([{"type": 5612}])")));
-    RdHostInterface table = *host_.table();
-    table.polygonCreatePhongNormals = shortPhong;
-    host::setHostInterface(&table);
-    convert("Strip");
-    EXPECT_TRUE(hasAttributes(0, {{"normals", ""},
-                                  {"triangles_norm", ""},
-                                  {"triangles", "count=12 0,3,1,2,1,3,1,2,4,5,4,2"}}));
-    host::setHostInterface(host_.table());
-}
-
 // Four polygons along a strip, the third a triangle; the phong normal of corner k of polygon t
 // is (t, k, 1).
 std::string stripWithPhong(const std::string& textureTags) {
@@ -301,14 +289,23 @@ const float* shortLentPhong(const RdHostNode*, int32_t* count) {
     return kOneRecord;
 }
 
-TEST_F(MeshTest, ShortLentPhongDataMeansNoNormals) {
-    load(documentJson(twoQuads(R"([{"type": 5612}])")));
-    RdHostInterface table = *host_.table();
-    table.polygonGetPhongNormals = shortLentPhong;
-    host::setHostInterface(&table);
-    convert("Strip");
-    EXPECT_TRUE(hasAttributes(0, {{"normals", ""}, {"triangles_norm", ""}}));
-    host::setHostInterface(host_.table());
+TEST_F(MeshTest, ShortPhongDataCopiedOrLentMeansNoNormals) {
+    for (const bool lent : {false, true}) {
+        SCOPED_TRACE(lent ? "lent" : "copied");
+        load(documentJson(twoQuads(R"([{"type": 5612}])")));
+        RdHostInterface table = *host_.table();
+        if (lent) {
+            table.polygonGetPhongNormals = shortLentPhong;
+        } else {
+            table.polygonCreatePhongNormals = shortPhong;
+        }
+        host::setHostInterface(&table);
+        convert("Strip");
+        EXPECT_TRUE(hasAttributes(0, {{"normals", ""},
+                                      {"triangles_norm", ""},
+                                      {"triangles", "count=12 0,3,1,2,1,3,1,2,4,5,4,2"}}));
+        host::setHostInterface(host_.table());
+    }
 }
 
 TEST_F(MeshTest, NonFinitePointsAreWrittenAsTheyAre) {
