@@ -35,8 +35,9 @@ GridScene& scene() {
     return s;
 }
 
-// One conversion's output bytes, kept for the fwrite baseline; false when they cannot be read.
-bool referenceBytes(GridScene& s) {
+// One conversion's output bytes, kept for the fwrite baseline; false, with the benchmark skipped,
+// when they cannot be read.
+bool referenceBytes(GridScene& s, benchmark::State& state) {
     if (!s.output.empty()) {
         return true;
     }
@@ -44,12 +45,15 @@ bool referenceBytes(GridScene& s) {
     const long size = s.convertTo(path);
     s.output.resize(size > 0 ? static_cast<size_t>(size) : 0);
     FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        return false;
+    const bool ok = f != nullptr && !s.output.empty() &&
+                    std::fread(s.output.data(), 1, s.output.size(), f) == s.output.size();
+    if (f != nullptr) {
+        std::fclose(f);
     }
-    const bool ok = std::fread(s.output.data(), 1, s.output.size(), f) == s.output.size();
-    std::fclose(f);
-    return ok && !s.output.empty();
+    if (!ok) {
+        state.SkipWithError("cannot read the converted file back");
+    }
+    return ok;
 }
 
 // The reference bytes written to `path` with one fwrite.
@@ -66,8 +70,7 @@ void fwriteOnce(const GridScene& s, const std::string& path) {
 // machine disturbs least.
 void BM_ConvertAndWrite(benchmark::State& state) {
     GridScene& s = scene();
-    if (!referenceBytes(s)) {
-        state.SkipWithError("cannot read the converted file back");
+    if (!referenceBytes(s, state)) {
         return;
     }
     const std::string path = s.scratch.path("converted.rdk");
@@ -109,8 +112,7 @@ void BM_HostPhongRequest(benchmark::State& state) {
 
 void BM_FwriteSameBytes(benchmark::State& state) {
     GridScene& s = scene();
-    if (!referenceBytes(s)) {
-        state.SkipWithError("cannot read the converted file back");
+    if (!referenceBytes(s, state)) {
         return;
     }
     const std::string path = s.scratch.path("fwrite.bin");
