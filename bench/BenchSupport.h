@@ -1,7 +1,7 @@
 // Pieces every benchmark program needs: a scratch folder that keeps the disk out of the figures,
-// a way to reuse a scratch file between iterations, a factory over a back end owned elsewhere, a
-// median for side-by-side ratios, and a reporter that keeps each benchmark's time and counters
-// for the summary printed at the end.
+// a way to reuse a scratch file between iterations, two pieces of work timed in turn, a factory
+// over a back end owned elsewhere (the tests' own), a median for side-by-side ratios, and a
+// reporter that keeps each benchmark's time and counters for the summary printed at the end.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -9,14 +9,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
-#include "trvSceneapi_oo.h"
+#include "tests/support/BorrowedFactory.h"
 
 namespace raydeck::bench {
 
@@ -43,6 +45,7 @@ class ScratchDir {
     ScratchDir& operator=(const ScratchDir&) = delete;
 
     bool ok() const { return !dir_.empty(); }
+    const std::string& folder() const { return dir_; }
     std::string path(const char* name) const { return dir_ + "/" + name; }
     // The file `name` in the folder, created or emptied; null without a folder.
     FILE* open(const char* name) const {
@@ -63,16 +66,34 @@ inline void restart(FILE* f) {
     std::rewind(f);
 }
 
-// A factory whose back end belongs to the benchmark.
-class BorrowedFactory : public trv::LightFactory {
+inline double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Two pieces of work timed side by side, in turn the one and the other first, so that neither
+// always finds the caches and the disk as the other left them. run() answers the seconds of
+// each; the first call runs `a` first.
+class SideBySide {
   public:
-    explicit BorrowedFactory(trvScene_api* api) : api_(api) {}
-    trvScene_api* backend() override { return api_; }
-    void beginScene(trv::trvSceneapi_oo&) override {}
-    void close() override {}
+    template <typename A, typename B>
+    std::pair<double, double> run(A&& a, B&& b) {
+        double seconds[2] = {0, 0};
+        for (int step = 0; step < 2; ++step) {
+            const bool runA = (step == 0) != bFirst_;
+            const auto start = std::chrono::steady_clock::now();
+            if (runA) {
+                a();
+            } else {
+                b();
+            }
+            seconds[runA ? 0 : 1] = secondsSince(start);
+        }
+        bFirst_ = !bFirst_;
+        return {seconds[0], seconds[1]};
+    }
 
   private:
-    trvScene_api* api_;
+    bool bFirst_ = false;
 };
 
 // The median of `values` (0 when empty).

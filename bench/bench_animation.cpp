@@ -61,7 +61,7 @@ class Scratch {
     FILE* file_ = nullptr;
 };
 
-using FixedFactory = raydeck::bench::BorrowedFactory;
+using FixedFactory = BorrowedFactory;
 
 struct Setup {
     std::unique_ptr<hostsim::SimDocument> doc;

@@ -7,12 +7,8 @@
 // vs_file (target: at most 1.2). Scratch files, the registry file and the renderer's scene folder
 // live on /dev/shm when it exists.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/types.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -24,6 +20,8 @@
 #include <vector>
 
 #include "bench/GridScene.h"
+#include "tests/support/RegistryFile.h"
+#include "tests/support/RunProgram.h"
 #include "trvFactories.h"
 
 namespace {
@@ -36,18 +34,6 @@ GridScene& scene() {
     return s;
 }
 
-// `\` and `"` escaped as a .reg file's quoted texts need them.
-std::string regText(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\' || c == '"') {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out;
-}
-
 // One stand-in renderer with its installation in a registry file, for the whole run.
 class Renderer {
   public:
@@ -56,37 +42,26 @@ class Renderer {
         fs::create_directories(runtime_);
         fs::create_directories(scenes_);
         const std::string reg = scratch.path("registry.reg");
-        std::ofstream(reg) << "Windows Registry Editor Version 5.00\r\n\r\n"
-                           << "[HKEY_CURRENT_USER\\SOFTWARE\\Tarvik\\Raydeck 7]\r\n"
-                           << "\"BinName\"=\"" << regText(RAYDECK_RENDERER) << "\"\r\n"
-                           << "\"BinFolder\"=\"" << regText(RAYDECK_LIVE_DIR) << "\"\r\n"
-                           << "\"ResourceFolder\"=\"" << regText(scratch.path("res")) << "\"\r\n";
+        std::ofstream(reg) << installationReg(RAYDECK_RENDERER, RAYDECK_LIVE_DIR,
+                                              scratch.path("res"));
         fs::create_directories(scratch.path("res"));
         setenv("RAYDECK_REGISTRY", reg.c_str(), 1);
         setenv("RAYDECK_RUNTIME_DIR", runtime_.c_str(), 1);
         setenv("RAYDECK_SCENE_DIR", scenes_.c_str(), 1);
         setenv("RAYDECK_RENDERER_IDLE_S", "600", 1);
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int null = open("/dev/null", O_WRONLY);  // its progress lines are not figures
-            dup2(null, 1);
-            execl(RAYDECK_RENDERER, RAYDECK_RENDERER, static_cast<char*>(nullptr));
-            _exit(127);
+        RunOptions options;
+        options.stdoutPath = "/dev/null";  // its progress lines are not figures
+        options.outputFolder = scratch.folder();
+        if (!child_.start(RAYDECK_RENDERER, {}, options)) {
+            return;
         }
-        const std::string announcement = runtime_ + "/" + std::to_string(pid_) + ".xml";
-        for (int i = 0; i < 500 && !fs::exists(announcement); ++i) {
+        const std::string announcement = runtime_ + "/" + std::to_string(child_.pid()) + ".xml";
+        for (int i = 0; i < 500 && !fs::exists(announcement) && !child_.ended(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         ready_ = fs::exists(announcement);
     }
-    ~Renderer() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    Renderer(const Renderer&) = delete;
-    Renderer& operator=(const Renderer&) = delete;
+    ~Renderer() { child_.stop(SIGTERM); }  // it removes its announcement
 
     bool ready() const { return ready_; }
     // Removes the stored scenes; answers the size of the last one seen.
@@ -102,7 +77,7 @@ class Renderer {
 
   private:
     std::string runtime_, scenes_;
-    pid_t pid_ = -1;
+    ChildProcess child_;
     bool ready_ = false;
 };
 
@@ -132,10 +107,6 @@ std::string streamToRenderer(GridScene& s) {
     return connected ? std::string() : std::string("no connection to the renderer");
 }
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 void BM_ExportToFile(benchmark::State& state) {
     GridScene& s = scene();
     const std::string path = s.scratch.path("export.rdk");
@@ -156,21 +127,11 @@ void BM_StreamToRenderer(benchmark::State& state) {
     const std::string path = s.scratch.path("export.rdk");
     std::uintmax_t size = 0;
     std::vector<double> ratios;
-    bool fileFirst = false;
+    raydeck::bench::SideBySide timing;
     for (auto _ : state) {
-        double live = 0, file = 0;
         std::string error;
-        for (int step = 0; step < 2; ++step) {
-            const auto start = std::chrono::steady_clock::now();
-            if ((step == 0) == fileFirst) {
-                exportToFile(s, path);
-                file = secondsSince(start);
-            } else {
-                error = streamToRenderer(s);
-                live = secondsSince(start);
-            }
-        }
-        fileFirst = !fileFirst;
+        const auto [live, file] =
+            timing.run([&] { error = streamToRenderer(s); }, [&] { exportToFile(s, path); });
         if (!error.empty()) {
             state.SkipWithError(error.c_str());
             break;

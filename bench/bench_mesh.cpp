@@ -35,8 +35,9 @@ GridScene& scene() {
     return s;
 }
 
-// One conversion's output bytes, kept for the fwrite baseline; false when they cannot be read.
-bool referenceBytes(GridScene& s) {
+// One conversion's output bytes, kept for the fwrite baseline; false, with the benchmark skipped,
+// when they cannot be read.
+bool referenceBytes(GridScene& s, benchmark::State& state) {
     if (!s.output.empty()) {
         return true;
     }
@@ -44,12 +45,15 @@ bool referenceBytes(GridScene& s) {
     const long size = s.convertTo(path);
     s.output.resize(size > 0 ? static_cast<size_t>(size) : 0);
     FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        return false;
+    const bool ok = f != nullptr && !s.output.empty() &&
+                    std::fread(s.output.data(), 1, s.output.size(), f) == s.output.size();
+    if (f != nullptr) {
+        std::fclose(f);
     }
-    const bool ok = std::fread(s.output.data(), 1, s.output.size(), f) == s.output.size();
-    std::fclose(f);
-    return ok && !s.output.empty();
+    if (!ok) {
+        state.SkipWithError("cannot read the converted file back");
+    }
+    return ok;
 }
 
 // The reference bytes written to `path` with one fwrite.
@@ -61,37 +65,22 @@ void fwriteOnce(const GridScene& s, const std::string& path) {
     }
 }
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 // Convert and write, timed; each iteration also writes the same bytes with one fwrite (first or
 // second in turn), timed apart. vs_fwrite is the median of the iterations' ratios, which a busy
 // machine disturbs least.
 void BM_ConvertAndWrite(benchmark::State& state) {
     GridScene& s = scene();
-    if (!referenceBytes(s)) {
-        state.SkipWithError("cannot read the converted file back");
+    if (!referenceBytes(s, state)) {
         return;
     }
     const std::string path = s.scratch.path("converted.rdk");
     const std::string plain = s.scratch.path("fwrite.bin");
     long size = 0;
     std::vector<double> ratios;
-    bool fwriteFirst = false;
+    raydeck::bench::SideBySide timing;
     for (auto _ : state) {
-        double c = 0, f = 0;
-        for (int step = 0; step < 2; ++step) {
-            const auto start = std::chrono::steady_clock::now();
-            if ((step == 0) == fwriteFirst) {
-                fwriteOnce(s, plain);
-                f = secondsSince(start);
-            } else {
-                size = s.convertTo(path);
-                c = secondsSince(start);
-            }
-        }
-        fwriteFirst = !fwriteFirst;
+        const auto [c, f] =
+            timing.run([&] { size = s.convertTo(path); }, [&] { fwriteOnce(s, plain); });
         state.SetIterationTime(c);
         if (f > 0) {
             ratios.push_back(c / f);
@@ -123,8 +112,7 @@ void BM_HostPhongRequest(benchmark::State& state) {
 
 void BM_FwriteSameBytes(benchmark::State& state) {
     GridScene& s = scene();
-    if (!referenceBytes(s)) {
-        state.SkipWithError("cannot read the converted file back");
+    if (!referenceBytes(s, state)) {
         return;
     }
     const std::string path = s.scratch.path("fwrite.bin");

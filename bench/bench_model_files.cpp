@@ -10,8 +10,6 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <benchmark/benchmark.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <assimp/Exporter.hpp>
 #include <assimp/Importer.hpp>
@@ -21,6 +19,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "tests/support/RunProgram.h"
 #include "tools/host/ModelImport.h"
 #include "tools/rdk/RdkCheck.h"
 #include "tools/rdk/RdkReader.h"
@@ -89,23 +88,13 @@ Models& models() {
     return m;
 }
 
-// raydeck-host export, waited for; true on exit code 0.
+// raydeck-host export, waited for; true on exit code 0. Its output goes to the scratch folder.
 bool exportScene(const std::string& model, const std::string& scene) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<std::string> args = {
-            RAYDECK_HOST_EXE, "--plugin", RAYDECK_PLUGIN, "export", model, "-o", scene};
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 0;
+    RunOptions options;
+    options.outputFolder = models().scratch.folder();
+    return runProgram(RAYDECK_HOST_EXE, {"--plugin", RAYDECK_PLUGIN, "export", model, "-o", scene},
+                      options)
+               .code == 0;
 }
 
 bool ready(benchmark::State& state, size_t model) {

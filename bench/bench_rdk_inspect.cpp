@@ -38,7 +38,7 @@ struct GridFile {
         {
             trvScene_api_file writer(f, true);
             writer.printf("//---tarvik:dal:7---\n");
-            raydeck::bench::BorrowedFactory factory(&writer);
+            BorrowedFactory factory(&writer);
             trv::trvSceneapi_oo builder(&factory);
             const double mirror[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1};
             writer.beginGroup("grid", true);

@@ -19,10 +19,7 @@ const raydeck::bench::ScratchDir& scratch() {
 }
 
 using raydeck::bench::restart;
-
-double seconds(std::chrono::steady_clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
+using raydeck::bench::SideBySide;
 
 // Each iteration writes the array once through the writer and once with a bare fwrite, in
 // alternating order; the counters give both rates and their ratio.
@@ -42,30 +39,21 @@ void BM_PackedArrayVersusFwrite(benchmark::State& state) {
     const trvArray array = {data.data(), static_cast<uint32_t>(floats)};
     const size_t bytes = floats * sizeof(float);
     double rawTime = 0, writerTime = 0;
-    bool writerFirst = false;
+    SideBySide timing;
     for (auto _ : state) {
         restart(raw);
         restart(scene);
-        auto timeRaw = [&] {
-            auto t0 = std::chrono::steady_clock::now();
-            std::fwrite(data.data(), 1, bytes, raw);
-            std::fflush(raw);
-            rawTime += seconds(std::chrono::steady_clock::now() - t0);
-        };
-        auto timeWriter = [&] {
-            auto t0 = std::chrono::steady_clock::now();
-            writer.attribute("p", trvType::array_bit | trvType::float_, &array);
-            std::fflush(scene);
-            writerTime += seconds(std::chrono::steady_clock::now() - t0);
-        };
-        if (writerFirst) {
-            timeWriter();
-            timeRaw();
-        } else {
-            timeRaw();
-            timeWriter();
-        }
-        writerFirst = !writerFirst;
+        const auto [r, w] = timing.run(
+            [&] {
+                std::fwrite(data.data(), 1, bytes, raw);
+                std::fflush(raw);
+            },
+            [&] {
+                writer.attribute("p", trvType::array_bit | trvType::float_, &array);
+                std::fflush(scene);
+            });
+        rawTime += r;
+        writerTime += w;
     }
     const double n = static_cast<double>(state.iterations());
     const double gib = static_cast<double>(bytes) / (1u << 30);

@@ -3,7 +3,6 @@
 // renderer and streams the document into it. Each test has its own folder for the registry, the
 // renderers' announcements and their stored scenes, and ends every renderer it started or that
 // the plug-in launched (the test process adopts launched renderers as their subreaper).
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -18,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "tests/support/FileText.h"
+#include "tests/support/RegistryFile.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TempDir.h"
 
@@ -34,22 +35,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    std::string out, err;
-    double seconds = 0;
-};
-
-std::string regText(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\' || c == '"') {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out;
-}
+using Result = ProgramRun;
 
 // The scene from the builder's banner on, with the import options block cut out: what a stored
 // renderer scene and an exported file must share byte for byte.
@@ -131,7 +117,13 @@ class LiveCommands : public ::testing::Test {
     }
 
     void TearDown() override {
-        std::set<pid_t> pids(started_.begin(), started_.end());
+        // The renderers this test started end with their objects; the ones the plug-in launched
+        // are known only by their announcements and were adopted, not forked here, so they are
+        // ended and reaped by hand.
+        for (auto& r : renderers_) {
+            r->stop();
+        }
+        std::set<pid_t> pids;
         std::error_code ec;
         for (const auto& e : fs::directory_iterator(dir_ / "run", ec)) {
             if (e.path().extension() == ".xml") {
@@ -165,12 +157,7 @@ class LiveCommands : public ::testing::Test {
     // The installation "Raydeck 7" under the current user; `extra` holds further value lines.
     void writeRegistry(const std::string& binName, const std::string& extra = "") {
         std::ofstream(dir_ / "registry.reg", std::ios::binary)
-            << "Windows Registry Editor Version 5.00\r\n\r\n"
-            << "[HKEY_CURRENT_USER\\SOFTWARE\\Tarvik\\Raydeck 7]\r\n"
-            << "\"BinName\"=\"" << regText(binName) << "\"\r\n"
-            << "\"BinFolder\"=\"" << regText(RAYDECK_LIVE_DIR) << "\"\r\n"
-            << "\"ResourceFolder\"=\"" << regText((dir_ / "res").string()) << "\"\r\n"
-            << extra;
+            << installationReg(binName, RAYDECK_LIVE_DIR, (dir_ / "res").string(), extra);
     }
 
     static std::string portRange(int first, int last) {
@@ -183,25 +170,19 @@ class LiveCommands : public ::testing::Test {
 
     fs::path announcement(pid_t pid) const { return dir_ / "run" / (std::to_string(pid) + ".xml"); }
 
-    // Starts a renderer of this test with extra environment; waits for its announcement.
-    pid_t startRenderer(std::map<std::string, std::string> env = {}) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            for (const auto& [k, v] : env) {
-                setenv(k.c_str(), v.c_str(), 1);
-            }
-            const int log =
-                open((dir_ / "renderer.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-            const int null = open("/dev/null", O_RDONLY);
-            dup2(null, 0);
-            dup2(log, 1);
-            dup2(log, 2);
-            execl(RAYDECK_RENDERER, RAYDECK_RENDERER, static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        started_.push_back(pid);
+    // Starts a renderer of this test with extra environment (NAME=value); waits for its
+    // announcement.
+    pid_t startRenderer(std::vector<std::string> env = {}) {
+        RunOptions options;
+        options.environment = std::move(env);
+        options.stdoutPath = options.stderrPath =
+            (dir_ / ("renderer-" + std::to_string(renderers_.size() + 1) + ".log")).string();
+        renderers_.push_back(std::make_unique<ChildProcess>());
+        ChildProcess& renderer = *renderers_.back();
+        EXPECT_TRUE(renderer.start(RAYDECK_RENDERER, {}, options));
+        const pid_t pid = renderer.pid();
         const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (!fs::exists(announcement(pid)) && Clock::now() < deadline) {
+        while (!fs::exists(announcement(pid)) && Clock::now() < deadline && !renderer.ended()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         EXPECT_TRUE(fs::exists(announcement(pid))) << "renderer " << pid << " did not announce";
@@ -209,19 +190,12 @@ class LiveCommands : public ::testing::Test {
     }
 
     // Runs raydeck-host with the real plug-in in the test folder and waits for it.
-    Result host(std::vector<std::string> args) {
-        const auto start = Clock::now();
+    ProgramRun host(std::vector<std::string> args) {
         RunOptions options;
         options.workingFolder = (dir_ / "docs").string();
         options.outputFolder = dir_.string();
         args.insert(args.begin(), {"--plugin", RAYDECK_PLUGIN});
-        const ProgramRun run = runProgram(RAYDECK_HOST_EXE, std::move(args), options);
-        Result r;
-        r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        r.code = run.codeOr(128 + run.signal);
-        r.out = run.out;
-        r.err = run.err;
-        return r;
+        return runProgram(RAYDECK_HOST_EXE, std::move(args), options);
     }
 
     // Stored scenes by file name.
@@ -237,14 +211,15 @@ class LiveCommands : public ::testing::Test {
     }
 
     std::string exported() {
-        const Result r = host({"export", "workshop.json", "-o", (dir_ / "export.rdk").string()});
+        const ProgramRun r =
+            host({"export", "workshop.json", "-o", (dir_ / "export.rdk").string()});
         EXPECT_EQ(r.code, 0) << r.err;
         return readFile(dir_ / "export.rdk");
     }
 
     TempDir tmp_;
     fs::path dir_;
-    std::vector<pid_t> started_;
+    std::vector<std::unique_ptr<ChildProcess>> renderers_;
 };
 
 TEST_F(LiveCommands, RenderLaunchesARendererThatStoresWhatExportWrites) {
@@ -322,9 +297,9 @@ TEST_F(LiveCommands, UpdateStreamsIntoTheRendererThatHoldsTheDocument) {
 }
 
 TEST_F(LiveCommands, RenderPicksTheNewestEmptyRendererAndNeverAVersionOutOfRange) {
-    const pid_t v7 = startRenderer({{"RAYDECK_RENDERER_VERSION", "7"}});
-    const pid_t v8 = startRenderer({{"RAYDECK_RENDERER_VERSION", "8"}});
-    const pid_t v9 = startRenderer({{"RAYDECK_RENDERER_VERSION", "9"}});
+    const pid_t v7 = startRenderer({"RAYDECK_RENDERER_VERSION=7"});
+    const pid_t v8 = startRenderer({"RAYDECK_RENDERER_VERSION=8"});
+    const pid_t v9 = startRenderer({"RAYDECK_RENDERER_VERSION=9"});
     ASSERT_EQ(host({"render", "workshop.json"}).code, 0);
     auto scenes = storedScenes();
     ASSERT_EQ(scenes.size(), 1u);
@@ -340,7 +315,7 @@ TEST_F(LiveCommands, ARendererReportingPortZeroIsFoundByScanningTheRegistryRange
     const int first = freePortRange(4);
     ASSERT_GT(first, 0);
     writeRegistry(RAYDECK_RENDERER, portRange(first, first + 3));
-    const pid_t pid = startRenderer({{"RAYDECK_RENDERER_REPORT_PORT", "0"}});
+    const pid_t pid = startRenderer({"RAYDECK_RENDERER_REPORT_PORT=0"});
     const Result r = host({"render", "workshop.json"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(storedScenes().count("scene-" + std::to_string(pid) + "-1.rdk"), 1u);
@@ -392,14 +367,13 @@ TEST_F(LiveCommands, ARendererThatNeverAppearsEndsInThePortMessageAfterThePolls)
 TEST_F(LiveCommands, ARendererThatDiesOrStallsMidStreamEndsTheCommandWithAMessage) {
     for (const char* mode : {"exit", "stall"}) {
         SCOPED_TRACE(mode);
-        const pid_t pid = startRenderer(
-            {{"RAYDECK_RENDERER_FAIL_AFTER_BYTES", "4096"}, {"RAYDECK_RENDERER_FAIL_MODE", mode}});
+        const pid_t pid = startRenderer({"RAYDECK_RENDERER_FAIL_AFTER_BYTES=4096",
+                                         std::string("RAYDECK_RENDERER_FAIL_MODE=") + mode});
         const Result r = host({"render", "workshop.json"});
         EXPECT_EQ(r.code, 1) << r.out << r.err;
         EXPECT_NE(r.err.find("did not arrive whole"), std::string::npos) << r.err;
         EXPECT_LT(r.seconds, 60.0);
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
+        renderers_.back()->stop(SIGKILL);
         fs::remove(announcement(pid));
     }
 }

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -53,6 +54,18 @@ class Registry : public ::testing::Test {
         platform::closeRegistryKey(key);
         return ok ? out : u"<fails>";
     }
+    // The number, or nothing when the key or the value is missing or not a number.
+    std::optional<std::uint32_t> dword(RegistryRoot root, const std::u16string& path,
+                                       const std::u16string& name) {
+        RegistryKey key = nullptr;
+        if (!open(root, path, key)) {
+            return std::nullopt;
+        }
+        std::uint32_t value = 0;
+        const bool ok = platform::readRegistryDword(key, name, value).ok();
+        platform::closeRegistryKey(key);
+        return ok ? std::optional<std::uint32_t>(value) : std::nullopt;
+    }
 
     TempDir dir_;
     std::string path_;
@@ -76,13 +89,7 @@ TEST_F(Registry, Regedit4TextDwordDefaultAndEscapes) {
     EXPECT_EQ(text(kUser, u"SOFTWARE\\Tarvik\\Raydeck 7", u""), u"the default");
     EXPECT_EQ(text(kUser, u"SOFTWARE\\Tarvik\\Raydeck 7", u"Quoted"), u"say \"hi\"");
     EXPECT_EQ(text(kUser, u"SOFTWARE\\Tarvik\\Raydeck 7", u"Accent"), u"caf\u00e9");
-
-    RegistryKey key = nullptr;
-    ASSERT_TRUE(open(kUser, u"software\\TARVIK\\raydeck 7\\", key));
-    std::uint32_t port = 0;
-    EXPECT_TRUE(platform::readRegistryDword(key, u"livelinkport", port).ok());
-    EXPECT_EQ(port, 0x238cu);
-    platform::closeRegistryKey(key);
+    EXPECT_EQ(dword(kUser, u"software\\TARVIK\\raydeck 7\\", u"livelinkport"), 0x238cu);
 }
 
 // A scoped key closes once, whoever holds it last (the sanitized run catches a double close).
@@ -131,13 +138,8 @@ TEST_F(Registry, HexValuesAcrossLinesAndTheirTypes) {
         "\"D4\"=hex(4):8c,23,00,00\n");
     EXPECT_EQ(text(kUser, u"K", u"Exp"), u"%R%\\x");
     EXPECT_EQ(text(kUser, u"K", u"Bin"), u"<fails>");
-    RegistryKey key = nullptr;
-    ASSERT_TRUE(open(kUser, u"K", key));
-    std::uint32_t v = 0;
-    EXPECT_TRUE(platform::readRegistryDword(key, u"D4", v).ok());
-    EXPECT_EQ(v, 0x238cu);
-    EXPECT_FALSE(platform::readRegistryDword(key, u"Bin", v).ok());
-    platform::closeRegistryKey(key);
+    EXPECT_EQ(dword(kUser, u"K", u"D4"), 0x238cu);
+    EXPECT_EQ(dword(kUser, u"K", u"Bin"), std::nullopt);
 
     // REGEDIT4 writes the string kinds of hex data as 8-bit text.
     write("REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"Exp\"=hex(2):25,52,25,00\n");
@@ -217,14 +219,9 @@ TEST_F(Registry, MalformedLinesAreSkipped) {
         "\"End\"=hex:01,\\\n");
     EXPECT_EQ(text(kUser, u"K", u"Good"), u"yes");
     EXPECT_EQ(text(kUser, u"K", u"Lost"), u"<fails>");
-    RegistryKey key = nullptr;
-    ASSERT_TRUE(open(kUser, u"K", key));
-    std::uint32_t v = 0;
-    EXPECT_FALSE(platform::readRegistryDword(key, u"Bad", v).ok());
-    EXPECT_FALSE(platform::readRegistryDword(key, u"Long", v).ok());
-    std::u16string s;
-    EXPECT_FALSE(platform::readRegistryString(key, u"Trail", 2048, s).ok());
-    platform::closeRegistryKey(key);
+    EXPECT_EQ(dword(kUser, u"K", u"Bad"), std::nullopt);
+    EXPECT_EQ(dword(kUser, u"K", u"Long"), std::nullopt);
+    EXPECT_EQ(text(kUser, u"K", u"Trail"), u"<fails>");
 }
 
 TEST_F(Registry, MissingFileOrNoHeaderFindsNothing) {

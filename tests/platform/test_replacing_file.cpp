@@ -2,11 +2,7 @@
 // write (file-size limit, full device), a discard or a destructor leaves it byte-identical and
 // no temporary behind; permissions, symbolic links, devices and folders.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -20,6 +16,7 @@
 #include "platform/utf.h"
 #include "tests/support/FileText.h"
 #include "tests/support/Folders.h"
+#include "tests/support/RunProgram.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -90,30 +87,29 @@ TEST(ReplacingFile, FileSizeLimitKeepsTheOlderFileByteIdentical) {
     TempDir dir;
     const std::string target = dir.path() + "/scene.rdk";
     std::ofstream(target) << kOlder;
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const rlimit limit{4096, 4096};
-        if (!platform::reportWriteFailuresAsErrors().ok() || setrlimit(RLIMIT_FSIZE, &limit) != 0) {
-            _exit(100);
-        }
-        platform::ReplacingFile file;
-        if (!file.open(wide(target)).ok()) {
-            _exit(101);
-        }
-        const std::string block(1000, 'x');
-        for (int i = 0; i < 10; ++i) {
-            std::fwrite(block.data(), 1, block.size(), file.stream());
-        }
-        const platform::Status st = file.commit();
-        _exit(st.ok() ? 102 : st.sysError() == EFBIG ? 0 : 103);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(readFile(target), kOlder);
-    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"scene.rdk"});
+    RunOptions options;
+    options.fileSizeBytes = 4096;
+    options.stdoutPath = options.stderrPath = "/dev/null";  // the folder holds only the target
+    const ProgramRun run = runInChild(
+        [&target] {
+            if (!platform::reportWriteFailuresAsErrors().ok()) {
+                return 100;
+            }
+            platform::ReplacingFile file;
+            if (!file.open(wide(target)).ok()) {
+                return 101;
+            }
+            const std::string block(1000, 'x');
+            for (int i = 0; i < 10; ++i) {
+                std::fwrite(block.data(), 1, block.size(), file.stream());
+            }
+            const platform::Status st = file.commit();
+            return st.ok() ? 102 : st.sysError() == EFBIG ? 0 : 103;
+        },
+        options);
+    ASSERT_TRUE(run.exited) << "ended by signal " << run.signal;
+    EXPECT_EQ(run.code, 0);
+    EXPECT_TRUE(holdsOnly(dir.path(), "scene.rdk", kOlder));
 }
 
 TEST(ReplacingFile, LinksDevicesFoldersAndMissingFolders) {

@@ -1,7 +1,9 @@
-// What a test's folder holds, and a filesystem small enough to fill: for the tests that check
-// that a failed write leaves the older file alone and no temporary behind. POSIX only.
+// What a test's folder holds, whether it holds only an older file as it was, and a filesystem
+// small enough to fill: for the tests that check that a failed write leaves the older file alone
+// and no temporary behind. POSIX only.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -9,6 +11,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "tests/support/FileText.h"
 
 // The names in `folder`, sorted.
 inline std::vector<std::string> namesIn(const std::string& folder) {
@@ -18,6 +22,29 @@ inline std::vector<std::string> namesIn(const std::string& folder) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Whether `folder` holds the file `name` with `content`, and besides it only `others` (sorted):
+// what a failed write must leave behind.
+inline ::testing::AssertionResult holdsOnly(const std::string& folder, const std::string& name,
+                                            const std::string& content,
+                                            std::vector<std::string> others = {}) {
+    const std::string text = readFile(folder + "/" + name);
+    if (text != content) {
+        return ::testing::AssertionFailure() << name << " holds \"" << text.substr(0, 80)
+                                             << "\" instead of \"" << content << "\"";
+    }
+    others.push_back(name);
+    std::sort(others.begin(), others.end());
+    const std::vector<std::string> names = namesIn(folder);
+    if (names != others) {
+        std::string list;
+        for (const std::string& n : names) {
+            list += " " + n;
+        }
+        return ::testing::AssertionFailure() << folder << " holds" << list;
+    }
+    return ::testing::AssertionSuccess();
 }
 
 // A 16 KiB tmpfs mounted at `at` (made here) while it lives. Only root may mount one: mounted()

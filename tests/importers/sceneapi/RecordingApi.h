@@ -1,5 +1,6 @@
 // A trvScene_api that records every call as one line of text ("op arg arg ..."), naming type
-// codes ("int", "vec3f[]") and decoding attribute values by them, so tests read as the scene.
+// codes ("int", "vec3f[]") and decoding attribute values by them, so tests read as the scene;
+// tests ask it whether a line is there, where, and which lines start alike.
 #pragma once
 
 #include <cstdarg>
@@ -15,6 +16,48 @@
 class RecordingApi : public trvScene_api {
   public:
     std::vector<std::string> calls;
+
+    // Where `line` was recorded first at or after `from`; calls.size() when it was not.
+    std::size_t indexOf(const std::string& line, std::size_t from = 0) const {
+        for (std::size_t i = from; i < calls.size(); ++i) {
+            if (calls[i] == line) {
+                return i;
+            }
+        }
+        return calls.size();
+    }
+    bool called(const std::string& line) const { return indexOf(line) < calls.size(); }
+    // The lines after the first `open` and before the next `close` after it; empty when either
+    // is missing.
+    std::vector<std::string> block(const std::string& open, const std::string& close) const {
+        const std::size_t begin = indexOf(open);
+        const std::size_t end = begin < calls.size() ? indexOf(close, begin) : calls.size();
+        if (end == calls.size()) {
+            return {};
+        }
+        return std::vector<std::string>(calls.begin() + begin + 1, calls.begin() + end);
+    }
+    // Whether `line` stands in that block.
+    bool inside(const std::string& line, const std::string& open, const std::string& close) const {
+        const std::vector<std::string> lines = block(open, close);
+        for (const std::string& l : lines) {
+            if (l == line) {
+                return true;
+            }
+        }
+        return false;
+    }
+    // The recorded lines that start with `prefix`, in their order.
+    std::vector<std::string> callsStarting(const std::string& prefix) const {
+        std::vector<std::string> found;
+        for (const std::string& c : calls) {
+            if (c.compare(0, prefix.size(), prefix) == 0) {
+                found.push_back(c);
+            }
+        }
+        return found;
+    }
+
     bool acceptSections = true;  // what beginCamera and beginLoad answer
     int disconnects = 0;
 
@@ -179,48 +222,39 @@ class RecordingApi : public trvScene_api {
                 return std::to_string(type);
         }
     }
+    // The numbers of `count` values of type `type` at `p`, or "?" for a type without numbers.
+    static std::string numbers(int type, const void* p, std::size_t count) {
+        switch (type) {
+            case trvType::vec2f:
+                return list(static_cast<const float*>(p), 2 * count);
+            case trvType::vec3f:
+                return list(static_cast<const float*>(p), 3 * count);
+            case trvType::float4:
+                return list(static_cast<const float*>(p), 4 * count);
+            case trvType::float_:
+                return list(static_cast<const float*>(p), count);
+            case trvType::double_:
+                return list(static_cast<const double*>(p), count);
+            case trvType::vec3d:
+                return list(static_cast<const double*>(p), 3 * count);
+            case trvType::matrix:
+                return list(static_cast<const double*>(p), 16 * count);
+            case trvType::int_:
+            case trvType::bool_:
+                return list(static_cast<const int*>(p), count);
+            default:
+                return "?";
+        }
+    }
     static std::string decode(int type, const void* v) {
         if (type & trvType::shader_ref) {
             return handle(*static_cast<const trvShaderHandle*>(v));
         }
         if (type & trvType::array_bit) {
             const trvArray* a = static_cast<const trvArray*>(v);
-            const std::string count = "count=" + std::to_string(a->count) + " ";
-            switch (type & ~trvType::array_bit) {
-                case trvType::int_:
-                    return count + list(static_cast<const int*>(a->data), a->count);
-                case trvType::double_:
-                    return count + list(static_cast<const double*>(a->data), a->count);
-                case trvType::matrix:
-                    return count + list(static_cast<const double*>(a->data), a->count * 16u);
-                case trvType::float_:
-                    return count + list(static_cast<const float*>(a->data), a->count);
-                case trvType::vec3f:
-                    return count + list(static_cast<const float*>(a->data), a->count * 3u);
-                default:
-                    return count;
-            }
+            const std::string values = numbers(type & ~trvType::array_bit, a->data, a->count);
+            return "count=" + std::to_string(a->count) + " " + (values == "?" ? "" : values);
         }
-        switch (type) {
-            case trvType::vec3f:
-                return list(static_cast<const float*>(v), 3);
-            case trvType::float4:
-                return list(static_cast<const float*>(v), 4);
-            case trvType::vec2f:
-                return list(static_cast<const float*>(v), 2);
-            case trvType::float_:
-                return list(static_cast<const float*>(v), 1);
-            case trvType::double_:
-                return list(static_cast<const double*>(v), 1);
-            case trvType::vec3d:
-                return list(static_cast<const double*>(v), 3);
-            case trvType::int_:
-            case trvType::bool_:
-                return list(static_cast<const int*>(v), 1);
-            case trvType::string:
-                return text(static_cast<const char*>(v));
-            default:
-                return "?";
-        }
+        return type == trvType::string ? text(static_cast<const char*>(v)) : numbers(type, v, 1);
     }
 };

@@ -1,8 +1,5 @@
 // trv::LightFileFactory: opening, the scene header, standard output, and close failures.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +8,8 @@
 #include <stdexcept>
 
 #include "tests/support/FileText.h"
+#include "tests/support/Folders.h"
+#include "tests/support/RunProgram.h"
 #include "tests/support/TempDir.h"
 #include "trvFactories.h"
 
@@ -19,32 +18,6 @@ namespace {
 const std::string kHeader =
     "//---tarvik:dal:7---\n//---import:dal:1---\n//---id:1---\n// This is a Raydeck scene file\n\n";
 const std::string kBanner = "Raydeck SceneApi oo 9.0.45  (built Wed Feb 20 10:46:13 2019)";
-
-// Runs `body` in a child process with stdout and stderr sent to files; returns the exit code.
-int runInChild(const std::string& outPath, const std::string& errPath,
-               const std::function<int()>& body) {
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
-            _exit(100);
-        }
-        int code = 101;
-        try {
-            code = body();
-        } catch (...) {
-        }
-        std::fflush(nullptr);
-        _exit(code);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-        return -1;
-    }
-    return WEXITSTATUS(status);
-}
 
 void writeScene(trv::LightFactory& factory, int groups) {
     trv::trvSceneapi_oo builder(&factory);
@@ -93,38 +66,39 @@ TEST(FileFactory, SceneStartsWithHeaderBannerAndVersion) {
 
 TEST(FileFactory, DashWritesToStandardOutputAndLaterPrintsGoToStderr) {
     TempDir dir;
-    const std::string out = dir.path() + "/out", err = dir.path() + "/err";
-    const int code = runInChild(out, err, [] {
-        trv::LightFileFactory f("-");
-        writeScene(f, 1);
-        std::printf("stray text");
-        std::fflush(stdout);
-        f.close();
-        return 0;
-    });
-    ASSERT_EQ(code, 0);
-    const std::string scene = readFile(out);
-    EXPECT_EQ(scene.compare(0, kHeader.size(), kHeader), 0) << scene;
-    EXPECT_NE(scene.find("group0"), std::string::npos);
-    EXPECT_EQ(scene.find("stray"), std::string::npos);
-    EXPECT_EQ(readFile(err), "stray text");
+    RunOptions options;
+    options.outputFolder = dir.path();
+    const ProgramRun run = runInChild(
+        [] {
+            trv::LightFileFactory f("-");
+            writeScene(f, 1);
+            std::printf("stray text");
+            std::fflush(stdout);
+            f.close();
+            return 0;
+        },
+        options);
+    ASSERT_EQ(run.code, 0);
+    EXPECT_EQ(run.out.compare(0, kHeader.size(), kHeader), 0) << run.out;
+    EXPECT_NE(run.out.find("group0"), std::string::npos);
+    EXPECT_EQ(run.out.find("stray"), std::string::npos);
+    EXPECT_EQ(run.err, "stray text");
 }
 
 TEST(FileFactory, TwoDashesIsAnOrdinaryFile) {
     TempDir dir;
-    const std::string out = dir.path() + "/out", err = dir.path() + "/err";
-    const std::string folder = dir.path();
-    const int code = runInChild(out, err, [&] {
-        if (chdir(folder.c_str()) != 0) {
-            return 2;
-        }
-        trv::LightFileFactory f("--");
-        writeScene(f, 0);
-        f.close();
-        return 0;
-    });
-    ASSERT_EQ(code, 0);
-    EXPECT_TRUE(readFile(out).empty());
+    RunOptions options;
+    options.workingFolder = dir.path();
+    const ProgramRun run = runInChild(
+        [] {
+            trv::LightFileFactory f("--");
+            writeScene(f, 0);
+            f.close();
+            return 0;
+        },
+        options);
+    ASSERT_EQ(run.code, 0);
+    EXPECT_TRUE(run.out.empty());
     EXPECT_EQ(readFile(dir.path() + "/--").compare(0, kHeader.size(), kHeader), 0);
 }
 
@@ -196,12 +170,7 @@ TEST(FileFactory, AbandonedExportLeavesTheOlderFileAndNoTemporary) {
         trv::LightFileFactory never(dir.path() + "/new.rdk");  // a new file that never appears
         writeScene(never, 1);
     }
-    EXPECT_EQ(readFile(path), older);
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-        names.push_back(e.path().filename().string());
-    }
-    EXPECT_EQ(names, std::vector<std::string>{"scene.rdk"});
+    EXPECT_TRUE(holdsOnly(dir.path(), "scene.rdk", older));
 
     // The same export closed explicitly replaces the older file.
     {

@@ -1,6 +1,5 @@
 // The writer holds the "C" numeric locale for its life and gives the host's back afterwards.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <clocale>
 #include <cstdio>
@@ -9,20 +8,22 @@
 #include <string>
 
 #include "scene_file_test_util.h"
+#include "tests/support/RunProgram.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
 class DecimalCommaLocale : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/raydeck-locale-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        const std::string command =
-            "localedef -c -i de_DE -f UTF-8 '" + dir_ + "/de_DE.UTF-8' >/dev/null 2>&1";
-        const int status = std::system(command.c_str());
+        dir_ = tmp_.path();
+        ASSERT_FALSE(dir_.empty());
+        RunOptions quiet;
+        quiet.stdoutPath = quiet.stderrPath = "/dev/null";
+        const ProgramRun run = runProgram(
+            "localedef", {"-c", "-i", "de_DE", "-f", "UTF-8", dir_ + "/de_DE.UTF-8"}, quiet);
         if (!std::filesystem::exists(dir_ + "/de_DE.UTF-8/LC_NUMERIC")) {
-            GTEST_SKIP() << "localedef could not build de_DE.UTF-8 (status " << status << ")";
+            GTEST_SKIP() << "localedef could not build de_DE.UTF-8 (exit " << run.code << ")";
         }
         const char* old = std::getenv("LOCPATH");
         hadLocpath_ = old != nullptr;
@@ -42,11 +43,9 @@ class DecimalCommaLocale : public ::testing::Test {
         } else {
             unsetenv("LOCPATH");
         }
-        if (!dir_.empty()) {
-            std::filesystem::remove_all(dir_);
-        }
     }
 
+    TempDir tmp_;
     std::string dir_;
     std::string oldLocpath_;
     bool hadLocpath_ = false;

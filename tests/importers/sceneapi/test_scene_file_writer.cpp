@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "scene_file_test_util.h"
+#include "tests/support/Golden.h"
 
 namespace {
 
@@ -90,7 +91,8 @@ TEST(SceneFileBlocks, SectionsAreRefusedWhileOneIsOpen) {
     EXPECT_EQ(s.fresh(), "\noptions {\n}\n\nimage {\n}\n\ncamera \"cam\" {\n}\n");
 }
 
-TEST(SceneFileBlocks, CameraInsideObjectIsRefusedAndItsEndIsHarmless) {
+// The end of a camera refused inside an object used to leave the object in parameter style.
+TEST(SceneFileBlocks, CameraInsideObjectIsRefusedAndItsEndLeavesTheObjectAsItWas) {
     MemoryScene s;
     s->beginObject("o", true);
     s.fresh();
@@ -98,14 +100,6 @@ TEST(SceneFileBlocks, CameraInsideObjectIsRefusedAndItsEndIsHarmless) {
     EXPECT_FALSE(s->modify("c"));
     s->endCamera();
     EXPECT_EQ(s.fresh(), "");
-}
-
-TEST(SceneFileBlocks, EndOfARefusedCameraLeftTheObjectInParameterStyle) {
-    MemoryScene s;
-    s->beginObject("o", true);
-    EXPECT_FALSE(s->beginCamera("c"));
-    s->endCamera();
-    s.fresh();
     const int32_t five = 5;
     s->attribute("after", trvType::int_, &five);
     EXPECT_EQ(s.fresh(), "after 5\n");
@@ -314,15 +308,21 @@ TEST(SceneFileAttributes, CallerErrorsWriteNoValue) {
 
 // ---- arrays in text and packed form --------------------------------------------------------
 
+// What the array attribute "n" of `count` items of `base` writes, between its name and its line
+// end.
+std::string arrayText(MemoryScene& s, int base, const void* data, uint32_t count) {
+    const trvArray a = {data, count};
+    s.fresh();
+    s->attribute("n", trvType::array_bit | base, &a);
+    const std::string t = s.fresh();
+    return t.substr(4, t.size() - 6);
+}
+
 TEST(SceneFileArrays, TextForms) {
     MemoryScene s;
     s->beginGeometry("g");
     auto text = [&](int base, const void* data, uint32_t count) {
-        const trvArray a = {data, count};
-        s.fresh();
-        s->attribute("n", trvType::array_bit | base, &a);
-        std::string t = s.fresh();
-        return t.substr(4, t.size() - 6);
+        return arrayText(s, base, data, count);
     };
     const int32_t bools[3] = {0, 5, 0};
     EXPECT_EQ(text(trvType::bool_, bools, 3), "[ 0,1,0 ] ");
@@ -354,11 +354,7 @@ TEST(SceneFileArrays, PackedBlocks) {
     MemoryScene s(true);
     s->beginGeometry("g");
     auto text = [&](int base, const void* data, uint32_t count) {
-        const trvArray a = {data, count};
-        s.fresh();
-        s->attribute("n", trvType::array_bit | base, &a);
-        std::string t = s.fresh();
-        return t.substr(4, t.size() - 6);
+        return arrayText(s, base, data, count);
     };
     const float v[6] = {1, 2, 3, 4, 5, 6};
     EXPECT_EQ(text(trvType::vec3f, v, 2), "[ " + header('c', 6) + bytes(v, 24) + "] ");
@@ -841,32 +837,17 @@ void typicalScene(trvScene_api_file& w) {
     w.endGroup();
 }
 
-void compareWithGolden(const std::string& text, const std::string& name) {
-    const std::string path = std::string(RAYDECK_TEST_DATA) + "/sceneapi/" + name;
-    const char* regenerate = std::getenv("RAYDECK_REGENERATE_GOLDEN");
-    if (regenerate != nullptr && std::string(regenerate) == "1") {
-        std::ofstream(path, std::ios::binary) << text;
-        GTEST_SKIP() << "regenerated " << path;
-    }
-    std::ifstream in(path, std::ios::binary);
-    ASSERT_TRUE(in.good()) << "missing golden file " << path
-                           << " (run with RAYDECK_REGENERATE_GOLDEN=1 to write it)";
-    std::stringstream golden;
-    golden << in.rdbuf();
-    EXPECT_EQ(text, golden.str()) << "differs from " << path;
-}
-
 TEST(SceneFileGolden, TypicalScenePackedWithoutIndentation) {
     MemoryScene s(true);  // as the file factory makes it
     typicalScene(s.w());
-    compareWithGolden(s.text(), "typical_packed.rdk");
+    compareWithGolden(s.text(), "sceneapi/typical_packed.rdk");
 }
 
 TEST(SceneFileGolden, TypicalSceneTextIndented) {
     MemoryScene s(false);
     s->setFlags(kIndentOn);
     typicalScene(s.w());
-    compareWithGolden(s.text(), "typical_text_indented.rdk");
+    compareWithGolden(s.text(), "sceneapi/typical_text_indented.rdk");
 }
 
 }  // namespace

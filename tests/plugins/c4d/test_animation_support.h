@@ -15,7 +15,7 @@
 #include "plugins/c4d/host/BaseObject.h"
 #include "plugins/c4d/host/HostContext.h"
 #include "tests/importers/sceneapi/RecordingApi.h"
-#include "tests/plugins/c4d/BorrowedFactory.h"
+#include "tests/support/BorrowedFactory.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
 #include "trvSceneapi_oo.h"
@@ -107,7 +107,7 @@ struct ConverterScene {
     std::unique_ptr<hostsim::SimDocument> doc;
     hostsim::SimHost host;
     CaptureApi api;
-    c4d::testing::BorrowedFactory factory{&api};
+    BorrowedFactory factory{&api};
     std::unique_ptr<trv::trvSceneapi_oo> builder;
     c4d::PluginContext context;
 

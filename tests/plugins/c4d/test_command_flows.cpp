@@ -16,6 +16,7 @@
 #include "plugins/c4d/RaydeckCinema4DPlugin.h"
 #include "plugins/c4d/host/HostContext.h"
 #include "tests/importers/sceneapi/RecordingApi.h"
+#include "tests/support/FileText.h"
 #include "tests/support/TempDir.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
@@ -71,12 +72,6 @@ class CommandFlows : public ::testing::Test {
     void TearDown() override { raydeck::host::setHostInterface(nullptr); }
     raydeck::host::BaseDocument doc() const {
         return raydeck::host::BaseDocument(host_.documentHandle());
-    }
-    static std::string readFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
     }
     // The "attribute <name> <type> <value>" lines of the load block.
     static std::vector<std::string> optionLines(const RecordingApi& api) {
@@ -178,46 +173,40 @@ TEST_F(CommandFlows, ExportToAFullDeviceReportsTheFailedClose) {
     EXPECT_EQ(host_.consoleLines()[0], "Raydeck Export: could not close file");
 }
 
-TEST_F(CommandFlows, RenderAsksAnyVersion7To8RendererAndAdjustsCameraAndEnvironment) {
-    context_.selectionOnly = true;
-    FakeLinkFactory factory;
-    factory.holdsScene = false;
-    EXPECT_TRUE(raydeck::c4d::liveFlow(context_, doc(), LiveCommand::Render, factory));
-    EXPECT_EQ(factory.seen.sceneName, "");
-    EXPECT_FALSE(factory.seen.acceptAnyInstance);
-    EXPECT_EQ(factory.seen.minVersion, 7);
-    EXPECT_EQ(factory.seen.maxVersion, 8);
-    EXPECT_FALSE(context_.selectionOnly);
-    EXPECT_EQ(context_.builder, nullptr);
-    EXPECT_EQ(factory.api.disconnects, 1);  // the factory was closed after the builder
-    EXPECT_EQ(optionLines(factory.api).size(), 11u);
-    EXPECT_EQ(adjustOptions(factory.api),
-              "import_adjust_camera bool 1;import_adjust_environment bool 1;");
-    EXPECT_NE(
-        std::find(factory.api.calls.begin(), factory.api.calls.end(), "beginGroup scene plain"),
-        factory.api.calls.end());
-}
-
-TEST_F(CommandFlows, UpdateLooksForTheDocumentsSceneAndKeepsItsCameraWhenFound) {
+// Render asks any version 7 to 8 renderer for the whole document and adjusts its camera and
+// environment; Update asks for the renderer that holds this document's scene, sends the selection
+// only, and adjusts only when that scene was found. The root group carries the document's name.
+TEST_F(CommandFlows, LiveCommandsAskForTheirRendererAndSetSelectionAndAdjustments) {
+    struct Case {
+        const char* name;
+        LiveCommand command;
+        bool holdsScene;
+        const char* sceneName;  // what the link looks for
+        bool selectionOnly;
+        const char* adjust;
+    };
     load("car.blue.c4d");
-    for (bool found : {true, false}) {
-        SCOPED_TRACE(found ? "scene found" : "scene not found");
-        context_.selectionOnly = false;
+    for (const Case& c :
+         {Case{"render", LiveCommand::Render, false, "", false, "1"},
+          Case{"update, found", LiveCommand::Update, true, "car.blue", true, "1"},
+          Case{"update, not found", LiveCommand::Update, false, "car.blue", true, "0"}}) {
+        SCOPED_TRACE(c.name);
+        context_.selectionOnly = !c.selectionOnly;
         FakeLinkFactory factory;
-        factory.holdsScene = found;
-        EXPECT_TRUE(raydeck::c4d::liveFlow(context_, doc(), LiveCommand::Update, factory));
-        EXPECT_EQ(factory.seen.sceneName, "car.blue");
-        EXPECT_TRUE(factory.seen.acceptAnyInstance);
+        factory.holdsScene = c.holdsScene;
+        EXPECT_TRUE(raydeck::c4d::liveFlow(context_, doc(), c.command, factory));
+        EXPECT_EQ(factory.seen.sceneName, c.sceneName);
+        EXPECT_EQ(factory.seen.acceptAnyInstance, c.command == LiveCommand::Update);
         EXPECT_EQ(factory.seen.minVersion, 7);
         EXPECT_EQ(factory.seen.maxVersion, 8);
-        EXPECT_TRUE(context_.selectionOnly);
-        const std::string v = found ? "1" : "0";
-        EXPECT_EQ(adjustOptions(factory.api),
-                  "import_adjust_camera bool " + v + ";import_adjust_environment bool " + v + ";");
-        // The root group carries the same name the link looked for.
-        EXPECT_NE(std::find(factory.api.calls.begin(), factory.api.calls.end(),
-                            "beginGroup car.blue plain"),
-                  factory.api.calls.end());
+        EXPECT_EQ(context_.selectionOnly, c.selectionOnly);
+        EXPECT_EQ(context_.builder, nullptr);
+        EXPECT_EQ(factory.api.disconnects, 1);  // the factory was closed after the builder
+        EXPECT_EQ(optionLines(factory.api).size(), 11u);
+        EXPECT_EQ(adjustOptions(factory.api), std::string("import_adjust_camera bool ") + c.adjust +
+                                                  ";import_adjust_environment bool " + c.adjust +
+                                                  ";");
+        EXPECT_TRUE(factory.api.called("beginGroup car.blue plain"));
     }
 }
 

@@ -13,6 +13,7 @@
 #include "plugins/c4d/convert/DocumentWalk.h"
 #include "plugins/c4d/host/HostContext.h"
 #include "tests/importers/sceneapi/RecordingApi.h"
+#include "tests/support/DeepDocument.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
 
@@ -278,25 +279,9 @@ void* runConversion(void* arg) {
 
 }  // namespace
 
-// Sanitizer builds pad every frame with red zones, so the limit there is larger; the plain build
-// holds the walk to 1 MiB.
-#ifdef RAYDECK_SANITIZED
-constexpr size_t kWalkStackBytes = 8 << 20;
-#else
-constexpr size_t kWalkStackBytes = 1 << 20;
-#endif
-
 TEST_F(DocumentWalk, HierarchyThousandLevelsDeepConvertsOnAOneMebibyteStack) {
     constexpr int kDepth = 1000;
-    std::string objects;
-    for (int i = 0; i < kDepth; ++i) {
-        objects += R"({"name": "N", "type": 5140, "children": [)";
-    }
-    objects += poly("Leaf");
-    for (int i = 0; i < kDepth; ++i) {
-        objects += "]}";
-    }
-    load("[" + objects + "]");
+    load("[" + nestedInNulls(kDepth, poly("Leaf"), "N") + "]");
     builder_ = std::make_unique<trv::trvSceneapi_oo>(&factory_);
     factory_.api.calls.clear();
     context_.builder = builder_.get();
@@ -304,7 +289,7 @@ TEST_F(DocumentWalk, HierarchyThousandLevelsDeepConvertsOnAOneMebibyteStack) {
     DeepRun run{&context_, raydeck::host::BaseDocument(host_.documentHandle())};
     pthread_attr_t attr;
     pthread_attr_init(&attr);
-    ASSERT_EQ(pthread_attr_setstacksize(&attr, kWalkStackBytes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, kThousandLevelStackBytes), 0);
     pthread_t thread;
     ASSERT_EQ(pthread_create(&thread, &attr, runConversion, &run), 0);
     pthread_join(thread, nullptr);

@@ -16,7 +16,7 @@
 #include "plugins/c4d/host/BaseObject.h"
 #include "plugins/c4d/host/HostContext.h"
 #include "tests/importers/sceneapi/RecordingApi.h"
-#include "tests/plugins/c4d/BorrowedFactory.h"
+#include "tests/support/BorrowedFactory.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
 #include "trvScene_api_file.h"
@@ -84,13 +84,7 @@ class ConverterTest : public ::testing::Test {
 
     // Recorded calls that start with `prefix`.
     std::vector<std::string> calls(const std::string& prefix) const {
-        std::vector<std::string> out;
-        for (const std::string& c : recording.calls) {
-            if (c.compare(0, prefix.size(), prefix) == 0) {
-                out.push_back(c);
-            }
-        }
-        return out;
+        return recording.callsStarting(prefix);
     }
     // The recorded value text of attribute `name` in the n-th object (0-based), or "" if absent.
     std::string attributeOf(int objectIndex, const std::string& name) const {
@@ -105,6 +99,21 @@ class ConverterTest : public ::testing::Test {
             }
         }
         return "";
+    }
+    // Whether the attributes of the n-th object have these value texts ("" for an absent one).
+    ::testing::AssertionResult hasAttributes(
+        int objectIndex, const std::vector<std::pair<std::string, std::string>>& expected) const {
+        std::string wrong;
+        for (const auto& [name, value] : expected) {
+            const std::string got = attributeOf(objectIndex, name);
+            if (got != value) {
+                wrong += "\n  " + name + " is \"" + got + "\", expected \"" + value + "\"";
+            }
+        }
+        if (wrong.empty()) {
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure() << "object " << objectIndex << ":" << wrong;
     }
 
     RecordingApi recording;

@@ -1,9 +1,6 @@
 // raydeck-host with the real plug-in file: Export to a file and to standard output, Render and
 // Update without a renderer, Export into a missing folder.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -11,15 +8,11 @@
 #include <vector>
 
 #include "tests/support/FileText.h"
+#include "tests/support/Golden.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TempDir.h"
 
 namespace {
-
-struct HostRun {
-    int exitCode = -1;
-    std::string out, err;
-};
 
 class PluginEndToEnd : public ::testing::Test {
   protected:
@@ -32,7 +25,7 @@ class PluginEndToEnd : public ::testing::Test {
     }
 
     // Runs raydeck-host with the build's plug-in; no installation is found (empty registry).
-    HostRun host(const std::vector<std::string>& args) {
+    ProgramRun host(const std::vector<std::string>& args) {
         RunOptions options;
         options.workingFolder = dir_.path();
         options.replaceEnvironment = true;
@@ -42,11 +35,7 @@ class PluginEndToEnd : public ::testing::Test {
         argv.insert(argv.end(), args.begin(), args.end());
         const ProgramRun run = runProgram(RAYDECK_HOST_EXE, std::move(argv), options);
         EXPECT_TRUE(run.started);
-        HostRun r;
-        r.exitCode = run.codeOr(-1);
-        r.out = run.out;
-        r.err = run.err;
-        return r;
+        return run;
     }
 
     TempDir dir_;
@@ -60,24 +49,24 @@ const char kHeader[] =
 
 TEST_F(PluginEndToEnd, ExportToFileAndToStandardOutputWriteTheSameScene) {
     const std::string file = dir_.path() + "/out.rdk";
-    HostRun toFile = host({"export", doc_, "-o", file});
-    EXPECT_EQ(toFile.exitCode, 0) << toFile.err;
+    ProgramRun toFile = host({"export", doc_, "-o", file});
+    EXPECT_EQ(toFile.code, 0) << toFile.err;
     const std::string scene = readFile(file);
     EXPECT_EQ(scene.rfind(kHeader, 0), 0u);
     EXPECT_NE(scene.find("load \"trvrtopt.so\" {"), std::string::npos);
     EXPECT_NE(scene.find("group \"scene\" {"), std::string::npos);
     EXPECT_NE(scene.find("object \"Cube\" {"), std::string::npos);
 
-    HostRun toStdout = host({"export", doc_, "-o", "-"});
-    EXPECT_EQ(toStdout.exitCode, 0) << toStdout.err;
+    ProgramRun toStdout = host({"export", doc_, "-o", "-"});
+    EXPECT_EQ(toStdout.code, 0) << toStdout.err;
     EXPECT_EQ(toStdout.out, scene);
 }
 
 TEST_F(PluginEndToEnd, RenderAndUpdateWithoutRendererFailWithTheLinksReason) {
     for (const char* command : {"render", "update"}) {
         SCOPED_TRACE(command);
-        HostRun r = host({command, doc_});
-        EXPECT_EQ(r.exitCode, 1);
+        ProgramRun r = host({command, doc_});
+        EXPECT_EQ(r.code, 1);
         EXPECT_NE(r.err.find("Failed to connect."), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }
@@ -85,7 +74,18 @@ TEST_F(PluginEndToEnd, RenderAndUpdateWithoutRendererFailWithTheLinksReason) {
 
 TEST_F(PluginEndToEnd, ExportIntoMissingFolderFailsWithTheOpenError) {
     const std::string file = dir_.path() + "/missing/out.rdk";
-    HostRun r = host({"export", doc_, "-o", file});
-    EXPECT_EQ(r.exitCode, 1);
+    ProgramRun r = host({"export", doc_, "-o", file});
+    EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("could not open file: \"" + file + "\""), std::string::npos) << r.err;
+}
+
+// The sample document's whole export, byte for byte: the converters' own tests check properties
+// of what they write, this file pins all of it. Its textures are not beside the copy, so their
+// names stay as the document gives them and the file does not depend on the test's folder.
+TEST_F(PluginEndToEnd, SampleDocumentExportsAsTheGoldenScene) {
+    const std::string doc = dir_.path() + "/workshop.json";
+    std::ofstream(doc, std::ios::binary) << readFile(RAYDECK_SOURCE_DIR "/examples/workshop.json");
+    const ProgramRun r = host({"export", doc, "-o", "-"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    compareWithGolden(r.out, "c4d/workshop.rdk");
 }

@@ -176,6 +176,8 @@ TEST(PluginEntry, MissingIconFilesRegisterTheCommandsWithoutIcons) {
     EXPECT_EQ(plugin.send(RD_HOST_MSG_END), 1);
 }
 
+// Through popen, not the tests' child runner: this suite is built for Windows too, where that
+// runner does not exist (the test itself is skipped there).
 TEST(PluginFile, ExportsC4dMainAndNothingElse) {
     const std::string command =
         std::string("nm -D --defined-only '") + RAYDECK_PLUGIN_FILE + "' 2>/dev/null";

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/support/RegistryFile.h"
 #include "tests/support/TempDir.h"
 #include "tools/host/HostReport.h"
 
@@ -99,9 +100,7 @@ TEST(MissingInstallation, SaysWhichRegistryFileWasReadAndWhatItLacks) {
 
     const std::string renderer = dir.path() + "/renderer";
     auto writeRegistry = [&](const std::string& binName) {
-        std::ofstream(reg) << "Windows Registry Editor Version 5.00\r\n\r\n"
-                           << "[HKEY_CURRENT_USER\\SOFTWARE\\Tarvik\\Raydeck 7]\r\n"
-                           << "\"BinName\"=\"" << binName << "\"\r\n";
+        std::ofstream(reg) << installationReg(binName);
     };
     writeRegistry(renderer);  // names a file that is not there
     EXPECT_EQ(missingInstallation(7, 8),

@@ -12,8 +12,8 @@
 
 #include "tests/support/FileText.h"
 #include "tests/support/Folders.h"
+#include "tests/support/RunProgram.h"
 #include "tests/support/TempDir.h"
-#include "tests/tools/ChildRun.h"
 
 namespace fs = std::filesystem;
 
@@ -22,8 +22,12 @@ namespace {
 const std::string kOlder = "//---tarvik:dal:7---\nthe older scene, which must survive\n";
 const std::string kSample = RAYDECK_SOURCE_DIR "/examples/workshop.json";
 
-childrun::Outcome host(const std::vector<std::string>& args, const childrun::Setup& setup) {
-    return childrun::run(RAYDECK_HOST_EXE, args, setup);
+// raydeck-host in `folder`, its standard output and error in files there unless `options` say
+// otherwise.
+ProgramRun host(const std::vector<std::string>& args, const std::string& folder,
+                RunOptions options = RunOptions()) {
+    options.workingFolder = folder;
+    return runProgram(RAYDECK_HOST_EXE, args, options);
 }
 
 // A document whose scene is far larger than a pipe holds.
@@ -52,19 +56,18 @@ std::string gridDocument(int n) {
 TEST(HostWriteFailures, ExportUnderAFileSizeLimitExitsOneAndKeepsTheOlderFile) {
     TempDir dir;
     std::ofstream(dir.path() + "/scene.rdk", std::ios::binary) << kOlder;
-    childrun::Setup setup{dir.path(), dir.path() + "/.stdout"};
-    setup.fileSizeLimit = 4096;
-    const childrun::Outcome r = host({"export", kSample, "-o", "scene.rdk"}, setup);
+    RunOptions limited;
+    limited.fileSizeBytes = 4096;
+    const ProgramRun r = host({"export", kSample, "-o", "scene.rdk"}, dir.path(), limited);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_EQ(r.err, "closing file: File too large\nRaydeck Export: could not close file\n");
-    EXPECT_EQ(readFile(dir.path() + "/scene.rdk"), kOlder);
-    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{".stdout", "scene.rdk"}));
+    EXPECT_TRUE(holdsOnly(dir.path(), "scene.rdk", kOlder, {".stderr", ".stdout"}));
 
     // Without an older file nothing is left either.
-    const childrun::Outcome fresh = host({"export", kSample, "-o", "new.rdk"}, setup);
+    const ProgramRun fresh = host({"export", kSample, "-o", "new.rdk"}, dir.path(), limited);
     EXPECT_EQ(fresh.code, 1) << fresh.err;
-    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{".stdout", "scene.rdk"}));
+    EXPECT_TRUE(holdsOnly(dir.path(), "scene.rdk", kOlder, {".stderr", ".stdout"}));
 }
 
 // A real full filesystem: a 16 KiB tmpfs, which only root may mount; skipped otherwise.
@@ -74,15 +77,12 @@ TEST(HostWriteFailures, ExportOntoAFullFilesystemExitsOneAndKeepsTheOlderFile) {
     if (!tmpfs.mounted()) {
         GTEST_SKIP() << "cannot mount a small tmpfs here";
     }
-    const std::string& small = tmpfs.path();
-    std::ofstream(small + "/scene.rdk", std::ios::binary) << kOlder;
-    const childrun::Outcome r = host({"export", kSample, "-o", small + "/scene.rdk"},
-                                     {dir.path(), dir.path() + "/.stdout"});
+    std::ofstream(tmpfs.path() + "/scene.rdk", std::ios::binary) << kOlder;
+    const ProgramRun r = host({"export", kSample, "-o", tmpfs.path() + "/scene.rdk"}, dir.path());
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_EQ(r.err,
               "closing file: No space left on device\nRaydeck Export: could not close file\n");
-    EXPECT_EQ(readFile(small + "/scene.rdk"), kOlder);
-    EXPECT_EQ(namesIn(small), std::vector<std::string>{"scene.rdk"});
+    EXPECT_TRUE(holdsOnly(tmpfs.path(), "scene.rdk", kOlder));
 }
 
 // `-o - | head -c 100` used to die of SIGPIPE (exit 141) without a word.
@@ -91,12 +91,13 @@ TEST(HostWriteFailures, ExportIntoAPipeClosedEarlyExitsOne) {
     // Far more than the pipes between the plug-in and the reader hold, so that the plug-in's
     // own writes meet the closed pipe.
     std::ofstream(dir.path() + "/grid.json") << gridDocument(200);
-    childrun::Setup setup{dir.path(), ""};
-    setup.pipeBytes = 100;
-    const childrun::Outcome r = host({"export", "grid.json", "-o", "-"}, setup);
+    RunOptions head;
+    head.stdoutPipeBytes = 100;
+    const ProgramRun r = host({"export", "grid.json", "-o", "-"}, dir.path(), head);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_EQ(r.err, "closing file: Broken pipe\nRaydeck Export: could not close file\n");
+    EXPECT_EQ(r.out.size(), 100u);
 }
 
 // Used to exit 0 although the list never arrived.
@@ -105,7 +106,9 @@ TEST(HostWriteFailures, CommandsToAFullDeviceExitsOne) {
         GTEST_SKIP() << "/dev/full not available";
     }
     TempDir dir;
-    const childrun::Outcome r = host({"commands"}, {dir.path(), "/dev/full"});
+    RunOptions full;
+    full.stdoutPath = "/dev/full";
+    const ProgramRun r = host({"commands"}, dir.path(), full);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "raydeck-host: cannot write to standard output: No space left on device\n");
 }

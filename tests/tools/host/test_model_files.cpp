@@ -111,11 +111,7 @@ class ReadBound {
 // Every point and area light object carries the plug-in's proxy shape: 8 triangles.
 constexpr size_t kLightProxyTriangles = 8;
 
-struct ToolRun {
-    int code = -1;  // the exit code; -1 when killed or not started
-    bool timedOut = false;
-    std::string out, err;
-};
+using ToolRun = ProgramRun;
 
 // Runs `exe args` in `folder`, standard output and error into files there; kills it after
 // kRunSeconds.
@@ -137,12 +133,7 @@ ToolRun runTool(const std::string& exe, std::vector<std::string> args, const fs:
 #endif
     const ProgramRun run = runProgram(exe, std::move(args), options);
     EXPECT_TRUE(run.started) << "fork failed";
-    ToolRun r;
-    r.code = run.codeOr(-1);
-    r.timedOut = run.timedOut;
-    r.out = run.out;
-    r.err = run.err;
-    return r;
+    return run;
 }
 
 ToolRun host(std::vector<std::string> args, const fs::path& folder) {
@@ -152,6 +143,41 @@ ToolRun host(std::vector<std::string> args, const fs::path& folder) {
 
 ToolRun inspect(std::vector<std::string> args, const fs::path& folder) {
     return runTool(RAYDECK_INSPECT_EXE, std::move(args), folder);
+}
+
+nlohmann::json summaryOf(const fs::path& scene, const fs::path& folder) {
+    const ToolRun r = inspect({"summary", scene.string(), "--json"}, folder);
+    EXPECT_EQ(r.code, 0) << r.err;
+    nlohmann::json j = nlohmann::json::parse(r.out, nullptr, /*allow_exceptions=*/false);
+    EXPECT_TRUE(j.is_object()) << r.out;
+    return j;
+}
+
+// Exports `model` to scene.rdk in `folder`, has rdk-inspect check it, and answers its summary
+// (null when the export failed, which is then a failure of the test).
+nlohmann::json exportChecked(const std::string& model, const fs::path& folder) {
+    const ToolRun exported = host({"export", model, "-o", "scene.rdk"}, folder);
+    EXPECT_FALSE(exported.timedOut) << "export killed after " << kRunSeconds << " s";
+    EXPECT_EQ(exported.code, 0) << exported.err;
+    if (exported.code != 0) {
+        return nlohmann::json();
+    }
+    const ToolRun check = inspect({"check", "scene.rdk"}, folder);
+    EXPECT_FALSE(check.timedOut);
+    EXPECT_EQ(check.code, 0) << check.out << check.err;
+    return summaryOf(folder / "scene.rdk", folder);
+}
+
+// A model file read by the simulator's import, with what it reported.
+struct Imported {
+    std::unique_ptr<raydeck::hostsim::SimDocument> doc;
+    std::string error;
+    std::vector<std::string> warnings;
+};
+Imported importModel(const std::string& path) {
+    Imported m;
+    m.doc = raydeck::hostsim::importModelFile(path, m.error, m.warnings);
+    return m;
 }
 
 // ---- the reference ----------------------------------------------------------------------------
@@ -164,6 +190,14 @@ void configure(Assimp::Importer& importer) {
     importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
 }
 constexpr unsigned kReadFlags = aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure;
+
+// The source as the reference reads it; null (and a failure) when Assimp cannot read it.
+const aiScene* readSource(Assimp::Importer& importer, const std::string& path) {
+    configure(importer);
+    const aiScene* scene = importer.ReadFile(path, kReadFlags);
+    EXPECT_NE(scene, nullptr) << path << ": " << importer.GetErrorString();
+    return scene;
+}
 
 bool finite(const aiVector3D& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
@@ -386,14 +420,6 @@ std::vector<ModelFile> modelFiles() {
     return files;
 }
 
-nlohmann::json summaryOf(const fs::path& scene, const fs::path& folder) {
-    const ToolRun r = inspect({"summary", scene.string(), "--json"}, folder);
-    EXPECT_EQ(r.code, 0) << r.err;
-    nlohmann::json j = nlohmann::json::parse(r.out, nullptr, /*allow_exceptions=*/false);
-    EXPECT_TRUE(j.is_object()) << r.out;
-    return j;
-}
-
 size_t lightProxies(const nlohmann::json& summary) {
     size_t n = 0;
     for (const auto& l : summary.value("lights", nlohmann::json::array())) {
@@ -415,17 +441,8 @@ TEST_P(AssimpTestModel, ExportsAndChecksCleanWithTheSourcesTriangles) {
     }
     TempDir dir;
     ASSERT_FALSE(dir.path().empty());
-    const fs::path folder = dir.path();
-
-    const ToolRun exported = host({"export", model.path, "-o", "scene.rdk"}, folder);
-    ASSERT_FALSE(exported.timedOut) << "export killed after " << kRunSeconds << " s";
-    ASSERT_EQ(exported.code, 0) << exported.err;
-
-    const ToolRun check = inspect({"check", "scene.rdk"}, folder);
-    ASSERT_FALSE(check.timedOut);
-    EXPECT_EQ(check.code, 0) << check.out << check.err;
-
-    const nlohmann::json summary = summaryOf(folder / "scene.rdk", folder);
+    const nlohmann::json summary = exportChecked(model.path, dir.path());
+    ASSERT_TRUE(summary.is_object());
     const size_t proxies = lightProxies(summary);
     EXPECT_EQ(proxies, ref.lights);
     EXPECT_EQ(summary.value("triangles", size_t{0}),
@@ -510,14 +527,18 @@ class NamedModel : public ::testing::Test {
     // Exports the model (relative to the test set) into the temporary folder and returns its
     // summary.
     nlohmann::json exportAndSummarize(const std::string& relative) {
-        const ToolRun r =
-            host({"export", std::string(kModelRoot) + "/" + relative, "-o", "scene.rdk"}, folder());
-        EXPECT_EQ(r.code, 0) << r.err;
-        return summaryOf(folder() / "scene.rdk", folder());
+        return exportChecked(std::string(kModelRoot) + "/" + relative, folder());
     }
 
     fs::path folder() const { return dir_.path(); }
 
+    // Whether the preview of scene.rdk covers more than `least` and less than `most` of the
+    // picture.
+    void expectCovered(double least, double most) {
+        const double share = coveredShare();
+        EXPECT_GT(share, least);
+        EXPECT_LT(share, most);
+    }
     // Previews scene.rdk at 320 x 200 and answers the share of pixels that are not background.
     double coveredShare() {
         const ToolRun r =
@@ -586,8 +607,7 @@ TEST_F(NamedModel, ObjWithSeveralMaterialsWritesEachWithItsTextures) {
     const nlohmann::json s = exportAndSummarize("OBJ/spider.obj");
     // The reference: the materials the meshes use, and their diffuse textures.
     Assimp::Importer importer;
-    configure(importer);
-    const aiScene* src = importer.ReadFile(std::string(kModelRoot) + "/OBJ/spider.obj", kReadFlags);
+    const aiScene* src = readSource(importer, std::string(kModelRoot) + "/OBJ/spider.obj");
     ASSERT_NE(src, nullptr);
     std::set<std::string> used, textures;
     for (unsigned i = 0; i < src->mNumMeshes; ++i) {
@@ -623,9 +643,7 @@ TEST_F(NamedModel, AnimatedColladaAndFbxWriteABlockPerAnimatedPart) {
         SCOPED_TRACE(relative);
         const nlohmann::json s = exportAndSummarize(relative);
         Assimp::Importer importer;
-        configure(importer);
-        const aiScene* src =
-            importer.ReadFile(std::string(kModelRoot) + "/" + relative, kReadFlags);
+        const aiScene* src = readSource(importer, std::string(kModelRoot) + "/" + relative);
         ASSERT_NE(src, nullptr);
         ASSERT_GT(src->mNumAnimations, 0u);
         const aiAnimation& a = *src->mAnimations[0];
@@ -657,10 +675,7 @@ TEST_F(NamedModel, AnimatedColladaAndFbxWriteABlockPerAnimatedPart) {
 
 TEST_F(NamedModel, PreviewOfTheTexturedBoxHasItsSizeAndCoversAPartOfThePicture) {
     exportAndSummarize("glTF2/BoxTextured-glTF/BoxTextured.gltf");
-    const double share = coveredShare();
-    // The framing view shows the whole box with room around it.
-    EXPECT_GT(share, 0.05);
-    EXPECT_LT(share, 0.8);
+    expectCovered(0.05, 0.8);  // the framing view shows the whole box with room around it
 }
 
 // The duck's camera stands under a node scaled by 0.01: placed with its local matrix alone it
@@ -669,9 +684,7 @@ TEST_F(NamedModel, PreviewOfTheDuckFromItsCameraInAScaledNodeShowsTheDuck) {
     const nlohmann::json s = exportAndSummarize("Collada/duck.dae");
     ASSERT_EQ(s["cameras"].size(), 1u);
     EXPECT_EQ(s["cameras"][0]["name"], "camera1");
-    const double share = coveredShare();
-    EXPECT_GT(share, 0.02);
-    EXPECT_LT(share, 0.5);
+    expectCovered(0.02, 0.5);
 }
 
 // A camera 500 units in front of a box, both moved 1000 units along x, the camera inside a null:
@@ -686,11 +699,8 @@ TEST_F(NamedModel, CameraInAMovedNullSeesTheBoxInFrontOfIt) {
         {"name": "Rig", "type": 5140, "position": [1000, 0, 0], "children": [
           {"name": "Cam", "type": 5103, "position": [0, 0, -500],
            "params": {"1008": 0.8}}]}]})";
-    const ToolRun r = host({"export", doc.string(), "-o", "scene.rdk"}, folder());
-    ASSERT_EQ(r.code, 0) << r.err;
-    const double share = coveredShare();
-    EXPECT_GT(share, 0.02);
-    EXPECT_LT(share, 0.5);
+    ASSERT_TRUE(exportChecked(doc.string(), folder()).is_object());
+    expectCovered(0.02, 0.5);
 }
 
 // spider.fbx shows one close-up face from its camera, and rightly so: the file holds the default
@@ -699,11 +709,9 @@ TEST_F(NamedModel, CameraInAMovedNullSeesTheBoxInFrontOfIt) {
 // across scaled by 100 in their own nodes. The camera stands inside the spider as the file places
 // it; the import and the plug-in keep that placement.
 TEST_F(NamedModel, SpiderFbxCameraStandsInsideTheSpiderAsTheFilePlacesIt) {
-    std::string error;
-    std::vector<std::string> warnings;
-    const auto doc = raydeck::hostsim::importModelFile(std::string(kModelRoot) + "/FBX/spider.fbx",
-                                                       error, warnings);
-    ASSERT_TRUE(doc) << error;
+    const Imported spider = importModel(std::string(kModelRoot) + "/FBX/spider.fbx");
+    ASSERT_TRUE(spider.doc) << spider.error;
+    const auto& doc = spider.doc;
     struct Placed {
         const raydeck::hostsim::SimObject* object;
         RdHostMatrix world;
@@ -780,24 +788,20 @@ TEST(ModelImportFaults, FacesWithACornerAtInfinityAreSkippedNotPassedToTheScene)
     ASSERT_FALSE(dir.path().empty());
     const fs::path obj = fs::path(dir.path()) / "inf.obj";
     std::ofstream(obj) << "v inf 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nf 1 2 3\nf 2 4 3\n";
-    std::string error;
-    std::vector<std::string> warnings;
-    auto doc = raydeck::hostsim::importModelFile(obj.string(), error, warnings);
-    ASSERT_TRUE(doc) << error;
-    ASSERT_EQ(doc->objects.size(), 1u);
-    const auto* mesh = firstPolygonObject(*doc->objects[0]);
+    const Imported m = importModel(obj.string());
+    ASSERT_TRUE(m.doc) << m.error;
+    ASSERT_EQ(m.doc->objects.size(), 1u);
+    const auto* mesh = firstPolygonObject(*m.doc->objects[0]);
     ASSERT_NE(mesh, nullptr);
     ASSERT_EQ(mesh->polygons.size(), 1u);  // only the finite triangle 2 4 3
     for (int32_t i : {mesh->polygons[0].a, mesh->polygons[0].b, mesh->polygons[0].c}) {
         EXPECT_TRUE(std::isfinite(mesh->points[i].x));
     }
-    EXPECT_EQ(warnings,
+    EXPECT_EQ(m.warnings,
               std::vector<std::string>{"inf.obj: skipped 1 face with a non-finite point"});
 
     // End to end the scene then checks clean.
-    const ToolRun exported = host({"export", obj.string(), "-o", "scene.rdk"}, dir.path());
-    ASSERT_EQ(exported.code, 0) << exported.err;
-    EXPECT_EQ(inspect({"check", "scene.rdk"}, dir.path()).code, 0);
+    EXPECT_TRUE(exportChecked(obj.string(), dir.path()).is_object());
 }
 
 // A scene whose only top node holds a mesh and a child with one: Assimp makes that node the root,
@@ -817,25 +821,16 @@ TEST(ModelImportFaults, MeshesOnTheRootNodeComeThrough) {
         "buffers": [{"byteLength": 36, "uri":
             "data:application/octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA"}]})";
     Assimp::Importer importer;
-    configure(importer);
-    const aiScene* src = importer.ReadFile(gltf.string(), kReadFlags);
-    ASSERT_NE(src, nullptr) << importer.GetErrorString();
+    const aiScene* src = readSource(importer, gltf.string());
+    ASSERT_NE(src, nullptr);
     ASSERT_GT(src->mRootNode->mNumMeshes, 0u);  // the case at hand: meshes on the root
-    std::string error;
-    std::vector<std::string> warnings;
-    auto doc = raydeck::hostsim::importModelFile(gltf.string(), error, warnings);
-    ASSERT_TRUE(doc) << error;
-    ASSERT_EQ(doc->objects.size(), 1u);
-    EXPECT_EQ(doc->objects[0]->type, 5100);
-    EXPECT_EQ(doc->objects[0]->polygons.size(), 1u);
+    const Imported m = importModel(gltf.string());
+    ASSERT_TRUE(m.doc) << m.error;
+    ASSERT_EQ(m.doc->objects.size(), 1u);
+    EXPECT_EQ(m.doc->objects[0]->type, 5100);
+    EXPECT_EQ(m.doc->objects[0]->polygons.size(), 1u);
     EXPECT_EQ(reference(gltf.string()).triangles, 2u);
-
-    const ToolRun exported = host({"export", gltf.string(), "-o", "scene.rdk"}, dir.path());
-    ASSERT_EQ(exported.code, 0) << exported.err;
-    const ToolRun summary =
-        inspect({"summary", (fs::path(dir.path()) / "scene.rdk").string(), "--json"}, dir.path());
-    ASSERT_EQ(summary.code, 0) << summary.err;
-    EXPECT_EQ(nlohmann::json::parse(summary.out).value("triangles", 0), 2);
+    EXPECT_EQ(exportChecked(gltf.string(), dir.path()).value("triangles", 0), 2);
 }
 
 TEST(ModelImportFaults, NonFiniteNormalsBecomeTheFaceNormal) {
@@ -858,11 +853,9 @@ TEST(ModelImportFaults, NonFiniteNormalsBecomeTheFaceNormal) {
             out.write(reinterpret_cast<const char*>(&attributes), 2);
         }
     }
-    std::string error;
-    std::vector<std::string> warnings;
-    auto doc = raydeck::hostsim::importModelFile(obj.string(), error, warnings);
-    ASSERT_TRUE(doc) << error;
-    const auto* mesh = firstPolygonObject(*doc->objects[0]);
+    const Imported m = importModel(obj.string());
+    ASSERT_TRUE(m.doc) << m.error;
+    const auto* mesh = firstPolygonObject(*m.doc->objects[0]);
     ASSERT_NE(mesh, nullptr);
     ASSERT_EQ(mesh->polygons.size(), 2u);
     const raydeck::hostsim::SimTag* phong = nullptr;
@@ -880,7 +873,7 @@ TEST(ModelImportFaults, NonFiniteNormalsBecomeTheFaceNormal) {
     for (int corner = 0; corner < 4; ++corner) {
         EXPECT_FLOAT_EQ(phong->normals[12 + 3 * corner + 2], 1.0f);
     }
-    EXPECT_EQ(warnings,
+    EXPECT_EQ(m.warnings,
               std::vector<std::string>{
                   "nan.stl: skipped 1 polygon's non-finite normals (face normals instead)"});
 }

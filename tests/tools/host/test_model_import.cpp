@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TempDir.h"
 #include "tools/host/ModelImport.h"
 
 namespace fs = std::filesystem;
@@ -22,13 +23,8 @@ namespace {
 class ModelImport : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "model-import-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        dir_ = templ;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
+        ASSERT_FALSE(tmp_.path().empty());
+        dir_ = fs::u8path(tmp_.path());
     }
     std::string write(const std::string& name, const std::string& text) {
         std::ofstream(dir_ / name, std::ios::binary) << text;
@@ -40,6 +36,7 @@ class ModelImport : public ::testing::Test {
         return loadHostFile(path, error_, warnings_);
     }
 
+    TempDir tmp_;
     fs::path dir_;
     std::string error_;
     std::vector<std::string> warnings_;

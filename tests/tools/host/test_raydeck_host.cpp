@@ -1,10 +1,8 @@
 // raydeck-host end to end, as a subprocess in a temporary folder of its own, with the tiny test
 // plug-in: bad documents, the command list, export to a file and to standard output, failures
 // the plug-in reports, and usage errors.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,29 +16,23 @@
 #include <system_error>
 #include <vector>
 
+#include "tests/support/DeepDocument.h"
 #include "tests/support/FileText.h"
 #include "tests/support/RunProgram.h"
+#include "tests/support/TempDir.h"
 #include "tools/host/DocumentLimits.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
+using Result = ProgramRun;
 
 class RaydeckHost : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "raydeck-host-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        dir_ = templ;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
+        ASSERT_FALSE(tmp_.path().empty());
+        dir_ = fs::u8path(tmp_.path());
     }
 
     void write(const std::string& name, const std::string& text) {
@@ -61,13 +53,10 @@ class RaydeckHost : public ::testing::Test {
         options.stackBytes = stackBytes;
         const ProgramRun run = runProgram(RAYDECK_HOST_EXE, std::move(args), options);
         EXPECT_TRUE(run.started);
-        Result r;
-        r.code = run.codeOr(-1);
-        r.out = run.out;
-        r.err = run.err;
-        return r;
+        return run;
     }
 
+    TempDir tmp_;
     fs::path dir_;
 };
 
@@ -255,29 +244,13 @@ TEST_F(RaydeckHost, RealPluginRegistersItsCommandsAndExportsTheSample) {
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
 }
 
-// Sanitizer builds pad every frame with red zones, so the limit there is larger; the plain build
-// holds the plug-in to 1 MiB.
-#ifdef RAYDECK_SANITIZED
-constexpr rlim_t kPluginStackBytes = 8 << 20;
-#else
-constexpr rlim_t kPluginStackBytes = 1 << 20;
-#endif
-
 TEST_F(RaydeckHost, ThousandLevelHierarchyExportsOnAOneMebibyteStack) {
     constexpr int kDepth = 1000;
-    std::string objects;
-    for (int i = 0; i < kDepth; ++i) {
-        objects += "{\"name\": \"L" + std::to_string(i) + "\", \"type\": 5140";
-        objects += i + 1 < kDepth ? ", \"children\": [" : "}";
-    }
-    for (int i = 1; i < kDepth; ++i) {
-        objects += "]}";
-    }
-    write("deep.json",
-          R"({"format": "raydeck-host-document", "version": 1, "objects": [)" + objects + "]}");
+    write("deep.json", R"({"format": "raydeck-host-document", "version": 1, "objects": [)" +
+                           nestedInNulls(kDepth - 1, R"({"name": "L", "type": 5140})", "L") + "]}");
 
-    Result r =
-        host({"export", "deep.json", "-o", "deep.rdk"}, /*withPlugin=*/false, kPluginStackBytes);
+    Result r = host({"export", "deep.json", "-o", "deep.rdk"}, /*withPlugin=*/false,
+                    kThousandLevelStackBytes);
     ASSERT_EQ(r.code, 0) << r.err;
     const std::string scene = readFile(dir_ / "deep.rdk");
     size_t groups = 0;
@@ -302,16 +275,11 @@ TEST_F(RaydeckHost, NumberTooLargeForADoubleExitsTwoWithFileAndPath) {
 // quickly with exit 2 instead of exhausting memory.
 TEST_F(RaydeckHost, DeepestLoadableDocumentExportsAndPassesRdkInspectCheck) {
     auto nested = [](int depth) {
-        std::string objects;
-        for (int i = 1; i < depth; ++i) {
-            objects += R"({"type": 5140, "children": [)";
-        }
         // The deepest level opens the most blocks of its own: a textured polygon object.
-        objects += R"({"name": "Quad", "type": 5100, "points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]],
-            "polygons": [[0,1,2,3]], "tags": [{"type": 5616, "material": "M"}]})";
-        for (int i = 1; i < depth; ++i) {
-            objects += "]}";
-        }
+        const std::string objects = nestedInNulls(
+            depth - 1,
+            R"({"name": "Quad", "type": 5100, "points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0]],
+            "polygons": [[0,1,2,3]], "tags": [{"type": 5616, "material": "M"}]})");
         return R"({"format": "raydeck-host-document", "version": 1, "materials": [{"id": "M",
             "type": 5703, "channels": [0], "params": {"8000": {"link": "S"}},
             "shaders": [{"id": "S", "type": 5833, "params": {"1000": "wood.png"}}]}],
@@ -321,9 +289,10 @@ TEST_F(RaydeckHost, DeepestLoadableDocumentExportsAndPassesRdkInspectCheck) {
     write("deep.json", nested(raydeck::hostsim::kMaxObjectDepth));
     Result r = host({"export", "deep.json", "-o", "deep.rdk"}, /*withPlugin=*/false);
     ASSERT_EQ(r.code, 0) << r.err;
-    const std::string check = std::string(RAYDECK_INSPECT_EXE) + " check '" +
-                              (dir_ / "deep.rdk").string() + "' > /dev/null 2>&1";
-    EXPECT_EQ(std::system(check.c_str()), 0);
+    RunOptions options;
+    options.outputFolder = dir_.string();
+    EXPECT_EQ(
+        runProgram(RAYDECK_INSPECT_EXE, {"check", (dir_ / "deep.rdk").string()}, options).code, 0);
 
     write("deeper.json", nested(100000));
     Result refused = host({"export", "deeper.json", "-o", "deeper.rdk"}, /*withPlugin=*/false);

@@ -1,13 +1,10 @@
 // Shared by the stand-in tests: a per-test folder with the runtime and scene folders, renderer
-// processes started from it (ended by pid: SIGTERM, then waitpid), and the live library loaded
-// by its built path.
+// processes started from it (ended with their objects: SIGTERM, then SIGKILL after a bounded
+// wait), and the live library loaded by its built path.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -22,6 +19,7 @@
 #include "platform/utf.h"
 #include "raydecklive_api.h"
 #include "tests/support/FileText.h"
+#include "tests/support/RunProgram.h"
 #include "tests/support/TempDir.h"
 
 namespace livetest {
@@ -48,73 +46,36 @@ bool waitFor(F done, double seconds) {
 // One raydeck-renderer, the test's own child.
 class RendererProcess {
   public:
-    RendererProcess() = default;
-    RendererProcess(const RendererProcess&) = delete;
-    RendererProcess& operator=(const RendererProcess&) = delete;
-    ~RendererProcess() { stop(); }
-
     // Starts it with the given environment settings on top of the test's; waits until it has
-    // announced itself. Its standard output goes to `log`.
+    // announced itself. Its standard output and error go to `log`.
     bool start(const std::string& runtimeDir, const std::map<std::string, std::string>& env,
                const std::string& log) {
         runtimeDir_ = runtimeDir;
         log_ = log;
-        std::fflush(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            for (const auto& [name, value] : env) {
-                setenv(name.c_str(), value.c_str(), 1);
-            }
-            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) {
-                _exit(126);
-            }
-            execl(RAYDECK_RENDERER_EXE, RAYDECK_RENDERER_EXE, static_cast<char*>(nullptr));
-            _exit(127);
+        RunOptions options;
+        for (const auto& [name, value] : env) {
+            options.environment.push_back(name + "=" + value);
         }
-        return pid_ > 0 && waitFor([&] { return announced() || exited(); }, 10) && announced();
+        options.stdoutPath = options.stderrPath = log;
+        return child_.start(RAYDECK_RENDERER_EXE, {}, options) &&
+               waitFor([&] { return announced() || exited(); }, 10) && announced();
     }
 
-    pid_t pid() const { return pid_; }
-    std::string announcement() const { return runtimeDir_ + "/" + std::to_string(pid_) + ".xml"; }
+    pid_t pid() const { return child_.pid(); }  // also after it ended
+    std::string announcement() const { return runtimeDir_ + "/" + std::to_string(pid()) + ".xml"; }
     bool announced() const { return std::filesystem::exists(announcement()); }
     std::string output() const { return readFile(log_); }
 
-    // True once the process ended (reaped here); its wait status is then in status().
-    bool exited() {
-        if (pid_ <= 0) {
-            return true;
-        }
-        int st = 0;
-        if (waitpid(pid_, &st, WNOHANG) == pid_) {
-            status_ = st;
-            pid_ = -pid_;  // keep the number for announcement(), mark it reaped
-            return true;
-        }
-        return false;
-    }
-    int status() const { return status_; }
+    // True once the process ended (reaped here); how is then in result().
+    bool exited() { return child_.ended(); }
+    ProgramRun result() const { return child_.result(); }
 
-    // SIGTERM and a bounded wait, then SIGKILL; returns the wait status.
-    int stop() { return end(SIGTERM); }
-    int kill9() { return end(SIGKILL); }
+    // SIGTERM and a bounded wait, then SIGKILL.
+    void stop() { child_.stop(SIGTERM); }
+    void kill9() { child_.stop(SIGKILL); }
 
   private:
-    int end(int sig) {
-        if (pid_ <= 0) {
-            return status_;
-        }
-        kill(pid_, sig);
-        if (!waitFor([&] { return exited(); }, 10)) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status_, 0);
-            pid_ = -pid_;
-        }
-        return status_;
-    }
-
-    pid_t pid_ = 0;
-    int status_ = -1;
+    ChildProcess child_;
     std::string runtimeDir_;
     std::string log_;
 };

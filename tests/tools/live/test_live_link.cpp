@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "LiveFixture.h"
-#include "tests/plugins/c4d/BorrowedFactory.h"
+#include "tests/support/BorrowedFactory.h"
 #include "tools/live/LiveAnnouncement.h"
 #include "trvFactories.h"
 #include "trvSceneapi_oo.h"
@@ -26,7 +26,6 @@ using livetest::secondsSince;
 using livetest::waitFor;
 
 // Hands the builder a back end that is already connected.
-using raydeck::c4d::testing::BorrowedFactory;
 
 // A scene with what the stream must carry unchanged: a large packed array (several send
 // buffers), packed bytes that read like a top-level group, captured shaders, hex names,
@@ -191,7 +190,7 @@ TEST_F(LiveTest, StreamedSceneIsStoredEqualToAnExport) {
     // The log beside the announcement holds the same lines with their time, and outlives the
     // renderer, whose standard output leads nowhere when the plug-in launched it.
     renderer.stop();
-    const std::string log = readFile(raydeck::live::logPath(runtime_, -renderer.pid()));
+    const std::string log = readFile(raydeck::live::logPath(runtime_, renderer.pid()));
     const std::regex complete(
         "(^|\n)[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} raydeck-renderer: scene "
         "complete: model set \"Kitchen\", [0-9]+ bytes, stored in " +
@@ -210,27 +209,13 @@ TEST_F(LiveTest, HelpAndVersionStartNoRendererAndOtherArgumentsAreUsageErrors) {
     for (const Case& c : {Case{"--help", 0, "RAYDECK_RUNTIME_DIR"},
                           Case{"--version", 0, "raydeck-renderer " RAYDECK_VERSION},
                           Case{"--port=1", 2, "raydeck-renderer --help"}}) {
-        const std::string log = temp_.path() + "/args.log";
-        std::fflush(nullptr);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) {
-                _exit(126);
-            }
-            execl(RAYDECK_RENDERER_EXE, RAYDECK_RENDERER_EXE, c.arg, static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        ASSERT_GT(pid, 0);
-        int status = -1;
-        const bool ended = waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10);
-        if (!ended) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-        }
-        EXPECT_TRUE(ended) << c.arg;
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.code) << c.arg;
-        EXPECT_NE(readFile(log).find(c.text), std::string::npos) << readFile(log);
+        RunOptions options;
+        options.outputFolder = temp_.path();
+        options.timeoutSeconds = 10;
+        const ProgramRun run = runProgram(RAYDECK_RENDERER_EXE, {c.arg}, options);
+        EXPECT_FALSE(run.timedOut) << c.arg;
+        EXPECT_EQ(run.code, c.code) << c.arg;
+        EXPECT_NE((run.out + run.err).find(c.text), std::string::npos) << run.out << run.err;
         std::error_code ec;
         EXPECT_FALSE(std::filesystem::exists(runtime_, ec) &&
                      !std::filesystem::is_empty(runtime_, ec))
@@ -304,12 +289,12 @@ TEST_F(LiveTest, DeadAndUnreadableAnnouncementsAreSkipped) {
     RendererProcess renderer;
     ASSERT_TRUE(startRenderer(renderer, {{"RAYDECK_RENDERER_REPORT_PORT", "0"}}));
     // A process that has certainly ended: a reaped child.
-    const pid_t dead = fork();
-    if (dead == 0) {
-        _exit(0);
-    }
-    ASSERT_GT(dead, 0);
-    waitpid(dead, nullptr, 0);
+    ChildProcess ended;
+    RunOptions options;
+    options.outputFolder = temp_.path();
+    ASSERT_TRUE(ended.startCall([] { return 0; }, options));
+    ASSERT_TRUE(ended.waitEnd(0));
+    const pid_t dead = ended.pid();
     raydeck::live::Announcement ghost;
     ghost.versionMajor = 7;
     ghost.processId = dead;
@@ -332,8 +317,8 @@ TEST_F(LiveTest, IdleRendererExitsAndRemovesItsAnnouncement) {
     ASSERT_TRUE(startRenderer(renderer, {{"RAYDECK_RENDERER_IDLE_S", "1"}}));
     ASSERT_TRUE(waitFor([&] { return renderer.exited(); }, 10));
     EXPECT_GE(secondsSince(start), 0.9);
-    ASSERT_TRUE(WIFEXITED(renderer.status()));
-    EXPECT_EQ(WEXITSTATUS(renderer.status()), 0);
+    ASSERT_TRUE(renderer.result().exited);
+    EXPECT_EQ(renderer.result().code, 0);
     EXPECT_FALSE(renderer.announced());
     EXPECT_NE(renderer.output().find("idle for 1 s, exiting"), std::string::npos);
 }
@@ -344,8 +329,8 @@ TEST_F(LiveTest, TerminationSignalsRemoveTheAnnouncement) {
         ASSERT_TRUE(startRenderer(renderer));
         ASSERT_EQ(kill(renderer.pid(), sig), 0);
         ASSERT_TRUE(waitFor([&] { return renderer.exited(); }, 10));
-        ASSERT_TRUE(WIFEXITED(renderer.status())) << sig;
-        EXPECT_EQ(WEXITSTATUS(renderer.status()), 0);
+        ASSERT_TRUE(renderer.result().exited) << sig;
+        EXPECT_EQ(renderer.result().code, 0);
         EXPECT_FALSE(renderer.announced()) << sig;
     }
 }

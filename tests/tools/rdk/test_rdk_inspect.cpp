@@ -1,11 +1,8 @@
 // rdk-inspect's commands on a scene that the plug-in exported through raydeck-host (run as a
 // subprocess in the test's own folder): summary numbers and JSON, check results and exit codes,
 // and the preview picture of a camera looking at a cube.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/RunProgram.h"
 #include "tests/support/TempDir.h"
 #include "tools/rdk/RdkCommands.h"
 #include "tools/rdk/RdkPreview.h"
@@ -74,25 +72,13 @@ class RdkInspect : public ::testing::Test {
 
     // raydeck-host with the real plug-in, in the test folder; answers its exit code.
     int exportScene() {
-        pid_t pid = fork();
-        if (pid == 0) {
-            if (chdir(dir_.path().c_str()) != 0) {
-                _exit(127);
-            }
-            int null = open("host.log", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (null >= 0) {
-                dup2(null, 1);
-                dup2(null, 2);
-            }
-            execl(RAYDECK_HOST_EXE, RAYDECK_HOST_EXE, "--plugin", RAYDECK_PLUGIN_FILE, "export",
-                  "probe.json", "-o", "probe.rdk", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        int status = 0;
-        if (pid <= 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-            return -1;
-        }
-        return WEXITSTATUS(status);
+        RunOptions options;
+        options.workingFolder = dir_.path();
+        return runProgram(
+                   RAYDECK_HOST_EXE,
+                   {"--plugin", RAYDECK_PLUGIN_FILE, "export", "probe.json", "-o", "probe.rdk"},
+                   options)
+            .code;
     }
 
     Outcome inspect(std::vector<std::string> args) {

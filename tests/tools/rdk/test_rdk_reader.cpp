@@ -103,21 +103,18 @@ TEST(RdkReader, ArraysInTextAndPackedFormReadAsTheSameNumbers) {
     const char* strings[2] = {"a", "b\nc"};
     const int32_t bools[3] = {0, 5, 0};
     auto calls = [&](trvScene_api_file& w) {
+        auto array = [&w](const char* name, int type, const void* data, unsigned count) {
+            const trvArray a{data, count};
+            w.attribute(name, type | trvType::array_bit, &a);
+        };
         w.beginGeometry("triangles");
-        trvArray a{tri, 2};
-        w.attribute("vertices", trvType::vec3f | trvType::array_bit, &a);
-        trvArray b{idx, 10};
-        w.attribute("triangles", trvType::int_ | trvType::array_bit, &b);
-        trvArray c{dbl, 2};
-        w.attribute("doubles", trvType::double_ | trvType::array_bit, &c);
-        trvArray e{idx, 0};
-        w.attribute("empty", trvType::int_ | trvType::array_bit, &e);
-        trvArray m{mats, 2};
-        w.attribute("matrices", trvType::matrix | trvType::array_bit, &m);
-        trvArray s{strings, 2};
-        w.attribute("names", trvType::string | trvType::array_bit, &s);
-        trvArray t{bools, 3};
-        w.attribute("flags", trvType::bool_ | trvType::array_bit, &t);
+        array("vertices", trvType::vec3f, tri, 2);
+        array("triangles", trvType::int_, idx, 10);
+        array("doubles", trvType::double_, dbl, 2);
+        array("empty", trvType::int_, idx, 0);
+        array("matrices", trvType::matrix, mats, 2);
+        array("names", trvType::string, strings, 2);
+        array("flags", trvType::bool_, bools, 3);
         w.endGeometry();
     };
     for (bool packArrays : {false, true}) {

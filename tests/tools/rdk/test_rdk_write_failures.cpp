@@ -11,8 +11,8 @@
 
 #include "tests/support/FileText.h"
 #include "tests/support/Folders.h"
+#include "tests/support/RunProgram.h"
 #include "tests/support/TempDir.h"
-#include "tests/tools/ChildRun.h"
 
 namespace fs = std::filesystem;
 
@@ -21,8 +21,12 @@ namespace {
 const std::string kScene = RAYDECK_TEST_DATA "/sceneapi/typical_packed.rdk";
 const std::string kOlderPng = "\x89PNG the older preview, which must survive";
 
-childrun::Outcome inspect(const std::vector<std::string>& args, const childrun::Setup& setup) {
-    return childrun::run(RDK_INSPECT_EXE, args, setup);
+// rdk-inspect in `folder`, its standard output and error in files there unless `options` say
+// otherwise.
+ProgramRun inspect(const std::vector<std::string>& args, const std::string& folder,
+                   RunOptions options = RunOptions()) {
+    options.workingFolder = folder;
+    return runProgram(RDK_INSPECT_EXE, args, options);
 }
 
 }  // namespace
@@ -33,13 +37,15 @@ TEST(RdkWriteFailures, ReportsToAFullDeviceExitOne) {
         GTEST_SKIP() << "/dev/full not available";
     }
     TempDir dir;
+    RunOptions full;
+    full.stdoutPath = "/dev/full";
     for (const char* command : {"summary", "check"}) {
         for (bool json : {false, true}) {
             std::vector<std::string> args{command, kScene};
             if (json) {
                 args.push_back("--json");
             }
-            const childrun::Outcome r = inspect(args, {dir.path(), "/dev/full"});
+            const ProgramRun r = inspect(args, dir.path(), full);
             EXPECT_EQ(r.code, 1) << command;
             EXPECT_EQ(r.err,
                       "rdk-inspect: cannot write to standard output: No space left on device\n");
@@ -51,15 +57,14 @@ TEST(RdkWriteFailures, ReportsToAFullDeviceExitOne) {
 TEST(RdkWriteFailures, PreviewPastTheFileSizeLimitKeepsTheOlderPng) {
     TempDir dir;
     std::ofstream(dir.path() + "/preview.png", std::ios::binary) << kOlderPng;
-    childrun::Setup setup{dir.path(), dir.path() + "/.stdout"};
-    setup.fileSizeLimit = 1024;
-    const childrun::Outcome r =
-        inspect({"preview", kScene, "-o", "preview.png", "--size", "2000x2000"}, setup);
+    RunOptions limited;
+    limited.fileSizeBytes = 1024;
+    const ProgramRun r = inspect({"preview", kScene, "-o", "preview.png", "--size", "2000x2000"},
+                                 dir.path(), limited);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err, "rdk-inspect: cannot write preview.png: File too large\n");
-    EXPECT_EQ(readFile(dir.path() + "/preview.png"), kOlderPng);
-    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{".stdout", "preview.png"}));
+    EXPECT_TRUE(holdsOnly(dir.path(), "preview.png", kOlderPng, {".stderr", ".stdout"}));
 }
 
 // A real full filesystem: a 16 KiB tmpfs, which only root may mount; skipped otherwise.
@@ -69,14 +74,11 @@ TEST(RdkWriteFailures, PreviewOntoAFullFilesystemKeepsTheOlderPng) {
     if (!tmpfs.mounted()) {
         GTEST_SKIP() << "cannot mount a small tmpfs here";
     }
-    const std::string& small = tmpfs.path();
-    std::ofstream(small + "/preview.png", std::ios::binary) << kOlderPng;
-    const childrun::Outcome r =
-        inspect({"preview", kScene, "-o", small + "/preview.png", "--size", "2000x2000"},
-                {dir.path(), dir.path() + "/.stdout"});
+    const std::string target = tmpfs.path() + "/preview.png";
+    std::ofstream(target, std::ios::binary) << kOlderPng;
+    const ProgramRun r =
+        inspect({"preview", kScene, "-o", target, "--size", "2000x2000"}, dir.path());
     EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err,
-              "rdk-inspect: cannot write " + small + "/preview.png: No space left on device\n");
-    EXPECT_EQ(readFile(small + "/preview.png"), kOlderPng);
-    EXPECT_EQ(namesIn(small), std::vector<std::string>{"preview.png"});
+    EXPECT_EQ(r.err, "rdk-inspect: cannot write " + target + ": No space left on device\n");
+    EXPECT_TRUE(holdsOnly(tmpfs.path(), "preview.png", kOlderPng));
 }

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/RegistryFile.h"
 #include "tests/support/TempDir.h"
 
 class RegistryFixture : public ::testing::Test {
@@ -35,16 +36,7 @@ class RegistryFixture : public ::testing::Test {
     }
 
     // `text` quoted as a .reg string value.
-    static std::string quoted(const std::string& text) {
-        std::string out = "\"";
-        for (char c : text) {
-            if (c == '\\' || c == '"') {
-                out += '\\';
-            }
-            out += c;
-        }
-        return out + "\"";
-    }
+    static std::string quoted(const std::string& text) { return regQuoted(text); }
 
     // A section for SOFTWARE\Tarvik\<key> under `root` with the BinName and extra value lines.
     static std::string installation(const std::string& root, const std::string& key,

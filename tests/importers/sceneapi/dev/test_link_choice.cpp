@@ -8,11 +8,13 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "raydecklive_api.h"
 #include "raydecklive_link.h"
 #include "tests/importers/sceneapi/RecordingApi.h"
+#include "tests/support/RegistryFile.h"
 #include "tests/support/TempDir.h"
 
 using trv::link::LinkState;
@@ -41,6 +43,9 @@ class FakeQuery : public QueryApi {
     std::map<std::int64_t, std::string> scenes;  // by process id; missing: null text
     std::set<std::int64_t> refused;              // selectInstance fails for these
     std::vector<std::string> calls;
+    std::vector<std::string> misuse;  // selections over a held one, releases and scene questions
+                                      // without one
+    bool holding = false;
 
     const char* instanceList() override {
         calls.push_back("list");
@@ -52,18 +57,29 @@ class FakeQuery : public QueryApi {
     }
     bool selectInstance(std::int64_t pid) override {
         calls.push_back("select " + std::to_string(pid));
+        if (holding) {
+            misuse.push_back("select " + std::to_string(pid) + " over a held selection");
+        }
         selected_ = pid;
-        return refused.count(pid) == 0;
+        holding = refused.count(pid) == 0;
+        return holding;
     }
     void reserved2() override {}
     bool releaseInstance() override {
         calls.push_back("release");
+        if (!holding) {
+            misuse.push_back("release without a selection");
+        }
+        holding = false;
         return true;
     }
     void reserved4() override {}
     void reserved5() override {}
     const char* sceneInfo() override {
         calls.push_back("scene");
+        if (!holding) {
+            misuse.push_back("scene without a selection");
+        }
         auto it = scenes.find(selected_);
         return it == scenes.end() ? nullptr : it->second.c_str();
     }
@@ -140,9 +156,16 @@ LinkState updateState(const std::string& scene) {
     return s;
 }
 
-std::vector<RendererInstance> listed(FakeQuery& q, const std::string& xml) {
+// The instances listed from `xml`, as (version, process id, port).
+using Fields = std::vector<std::tuple<int, std::int64_t, int>>;
+Fields listed(const std::string& xml) {
+    FakeQuery q;
     q.lists = {xml};
-    return trv::link::listInstances(q, renderState());
+    Fields fields;
+    for (const RendererInstance& r : trv::link::listInstances(q, renderState())) {
+        fields.emplace_back(r.versionMajor, r.processId, r.livelinkPort);
+    }
+    return fields;
 }
 
 }  // namespace
@@ -150,25 +173,16 @@ std::vector<RendererInstance> listed(FakeQuery& q, const std::string& xml) {
 // --- the instance list -----------------------------------------------------------------------
 
 TEST(InstanceList, ReadsFieldsInOrderAndDropsVersionsOutsideTheRange) {
-    FakeQuery q;
-    auto list = listed(
-        q, listOf(entry(7, 11, 9001) + entry(9, 12, 9002) + entry(6, 13, 0) + entry(8, -2, 9004)));
-    ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[0].versionMajor, 7);
-    EXPECT_EQ(list[0].processId, 11);
-    EXPECT_EQ(list[0].livelinkPort, 9001);
-    EXPECT_EQ(list[1].processId, -2);  // sign-extended
+    EXPECT_EQ(listed(listOf(entry(7, 11, 9001) + entry(9, 12, 9002) + entry(6, 13, 0) +
+                            entry(8, -2, 9004))),
+              (Fields{{7, 11, 9001}, {8, -2, 9004}}));  // -2 sign-extended
 }
 
 TEST(InstanceList, FieldsAreFoundDepthFirstAnywhereInTheEntryAndTheFirstWins) {
-    FakeQuery q;
-    auto list = listed(q,
-                       "<l><r><a><b><version_major>8</version_major></b></a>"
-                       "<info><process_id> 42 </process_id><process_id>43</process_id></info>"
-                       "<livelink_port>\n9005\n</livelink_port></r></l>");
-    ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0].processId, 42);
-    EXPECT_EQ(list[0].livelinkPort, 9005);
+    EXPECT_EQ(listed("<l><r><a><b><version_major>8</version_major></b></a>"
+                     "<info><process_id> 42 </process_id><process_id>43</process_id></info>"
+                     "<livelink_port>\n9005\n</livelink_port></r></l>"),
+              (Fields{{8, 42, 9005}}));
 }
 
 // Fields read as decimal numbers: blanks before, digits up to the first other character; text
@@ -179,54 +193,37 @@ TEST(InstanceList, FieldsReadTheLeadingDecimalNumberOfTheirText) {
         {"0x7", 0}, {"x7", 0},       {"", 0},    {"--7", 0}, {"+", 0},  {"- 7", 0}};
     for (const auto& [text, version] : versions) {
         SCOPED_TRACE(text);
-        FakeQuery q;
-        auto list = listed(q, listOf(std::string("<i><version_major>") + text +
-                                     "</version_major><process_id>1</process_id>"
-                                     "<livelink_port>1</livelink_port></i>"));
-        if (version == 0) {
-            EXPECT_TRUE(list.empty());
-        } else {
-            ASSERT_EQ(list.size(), 1u);
-            EXPECT_EQ(list[0].versionMajor, version);
-        }
+        EXPECT_EQ(listed(listOf(std::string("<i><version_major>") + text +
+                                "</version_major><process_id>1</process_id>"
+                                "<livelink_port>1</livelink_port></i>")),
+                  version == 0 ? Fields{} : (Fields{{version, 1, 1}}));
     }
-    // An indenting renderer, and fields without digits that read 0.
-    FakeQuery q;
-    auto list = listed(q,
-                       "<list>\n  <instance>\n    <version_major>\n      8\n    </version_major>\n"
-                       "    <process_id> 4711 (main)</process_id>\n"
-                       "    <livelink_port>\n 9001\n</livelink_port>\n  </instance>\n"
-                       "  <instance><version_major>7</version_major><process_id/>"
-                       "<livelink_port>none</livelink_port></instance>\n</list>\n");
-    ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[0].versionMajor, 8);
-    EXPECT_EQ(list[0].processId, 4711);
-    EXPECT_EQ(list[0].livelinkPort, 9001);
-    EXPECT_EQ(list[1].processId, 0);
-    EXPECT_EQ(list[1].livelinkPort, 0);  // 0: the registry's port range is scanned
+    // An indenting renderer, and fields without digits that read 0 (a port of 0: the
+    // registry's port range is scanned).
+    EXPECT_EQ(listed("<list>\n  <instance>\n    <version_major>\n      8\n    </version_major>\n"
+                     "    <process_id> 4711 (main)</process_id>\n"
+                     "    <livelink_port>\n 9001\n</livelink_port>\n  </instance>\n"
+                     "  <instance><version_major>7</version_major><process_id/>"
+                     "<livelink_port>none</livelink_port></instance>\n</list>\n"),
+              (Fields{{8, 4711, 9001}, {7, 0, 0}}));
 }
 
 TEST(InstanceList, EntriesWithMissingOrOutOfRangeFieldsAreSkipped) {
     for (const char* bad : {"2147483648", "-2147483649", "99999999999999999999999"}) {
         SCOPED_TRACE(bad);
-        FakeQuery q;
-        auto list = listed(q, listOf(std::string("<i><version_major>7</version_major>"
-                                                 "<process_id>") +
-                                     bad + "</process_id><livelink_port>1</livelink_port></i>"));
-        EXPECT_TRUE(list.empty());
+        EXPECT_EQ(listed(listOf(std::string("<i><version_major>7</version_major><process_id>") +
+                                bad + "</process_id><livelink_port>1</livelink_port></i>")),
+                  Fields{});
     }
-    FakeQuery q;
-    auto list =
-        listed(q, listOf("<i><version_major>7</version_major><livelink_port>1</livelink_port></i>"
-                         "<i><version_major>7</version_major><process_id>1</process_id></i>"
-                         "<i><process_id>1</process_id><livelink_port>1</livelink_port></i>"
-                         "<i><version_major><x>7</x></version_major><process_id>1</process_id>"
-                         "<livelink_port>1</livelink_port></i>" +
-                         entry(7, 5, -3) + entry(7, -2147483647 - 1, 2147483647)));
-    ASSERT_EQ(list.size(), 2u);  // only the last two entries are whole
-    EXPECT_EQ(list[0].livelinkPort, -3);
-    EXPECT_EQ(list[1].processId, -2147483647 - 1);
-    EXPECT_EQ(list[1].livelinkPort, 2147483647);
+    // Only the last two entries are whole.
+    EXPECT_EQ(
+        listed(listOf("<i><version_major>7</version_major><livelink_port>1</livelink_port></i>"
+                      "<i><version_major>7</version_major><process_id>1</process_id></i>"
+                      "<i><process_id>1</process_id><livelink_port>1</livelink_port></i>"
+                      "<i><version_major><x>7</x></version_major><process_id>1</process_id>"
+                      "<livelink_port>1</livelink_port></i>" +
+                      entry(7, 5, -3) + entry(7, -2147483647 - 1, 2147483647))),
+        (Fields{{7, 5, -3}, {7, -2147483647 - 1, 2147483647}}));
 }
 
 TEST(InstanceList, NullGarbageRootlessDeepAndHugeTextsGiveNoEntries) {
@@ -246,7 +243,7 @@ TEST(InstanceList, NullGarbageRootlessDeepAndHugeTextsGiveNoEntries) {
          {std::string(), std::string("no xml at all"), std::string("<!-- only a comment -->"),
           std::string("<l><i><version_major>7"), deep, nested, huge}) {
         SCOPED_TRACE(text.substr(0, 40));
-        EXPECT_TRUE(listed(q, text).empty());
+        EXPECT_EQ(listed(text), Fields{});
     }
 }
 
@@ -257,11 +254,9 @@ TEST(InstanceList, DeeplyNestedEntryWithinTheParserLimitIsSearchedWithoutRecursi
         open += "<d>";
         close += "</d>";
     }
-    FakeQuery q;
-    auto list = listed(q, "<l><i>" + open + "<version_major>7</version_major>" + close +
-                              "<process_id>3</process_id><livelink_port>4</livelink_port></i></l>");
-    ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0].processId, 3);
+    EXPECT_EQ(listed("<l><i>" + open + "<version_major>7</version_major>" + close +
+                     "<process_id>3</process_id><livelink_port>4</livelink_port></i></l>"),
+              (Fields{{7, 3, 4}}));
 }
 
 // --- the choice --------------------------------------------------------------------------------
@@ -347,10 +342,13 @@ TEST(InstanceChoice, EverySuccessfulSelectIsReleasedAndUnreadableScenesTellNothi
     // 1 has no scene text, 3 to 5 do not parse or have no root: none of them counts even as
     // "any"; 2 refused the selection and is not released.
     EXPECT_EQ(pick.versionMajor, 0);
-    EXPECT_EQ(q.calls,
-              (std::vector<std::string>{"select 1", "scene", "release", "select 2", "select 3",
-                                        "scene", "release", "select 4", "scene", "release",
-                                        "select 5", "scene", "release"}));
+    for (int pid = 1; pid <= 5; ++pid) {
+        EXPECT_EQ(q.count("select " + std::to_string(pid)), 1) << pid;
+    }
+    EXPECT_EQ(q.count("scene"), 4);
+    EXPECT_EQ(q.count("release"), 4);
+    EXPECT_TRUE(q.misuse.empty()) << q.misuse.front();
+    EXPECT_FALSE(q.holding);
 }
 
 // --- connect -------------------------------------------------------------------------------
@@ -468,11 +466,7 @@ class LinkConnectWithRegistry : public ::testing::Test {
     void writeRegistry(const std::string& values) {
         const std::string bin = dir_.path() + "/renderer";
         std::ofstream(bin) << "";
-        std::ofstream(registry_) << "Windows Registry Editor Version 5.00\r\n\r\n"
-                                    "[HKEY_CURRENT_USER\\SOFTWARE\\Tarvik\\Raydeck 7]\r\n"
-                                    "\"BinName\"=\""
-                                 << bin << "\"\r\n"
-                                 << values;
+        std::ofstream(registry_) << installationReg(bin, "", "", values);
     }
     TempDir dir_;
     std::string registry_;

@@ -14,6 +14,7 @@
 #include "platform/dynlib.h"
 #include "raydecklive_loader.h"
 #include "tests/support/FileText.h"
+#include "tests/support/RegistryFile.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -54,10 +55,8 @@ class LiveLoader : public ::testing::Test {
     void installVersion(int version) {
         const std::string renderer = dir_.path() + "/renderer";
         std::ofstream(renderer) << "";
-        std::ofstream(registry_) << "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Tarvik\\Raydeck "
-                                 << version << "]\n\"BinName\"=\"" << renderer
-                                 << "\"\n\"BinFolder\"=\"" << bin_ << "\"\n\"ResourceFolder\"=\""
-                                 << g_resources->path() << "\"\n";
+        std::ofstream(registry_) << installationReg(renderer, bin_, g_resources->path(), "",
+                                                    version);
     }
     static void copyLibrary(const char* from, const std::string& to) {
         fs::copy_file(from, to, fs::copy_options::overwrite_existing);

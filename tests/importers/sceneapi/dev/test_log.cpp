@@ -1,9 +1,6 @@
 // The log "sceneapi.log". Its stream is process-wide and opened once, so every scenario runs in
 // a child process of its own, with the registry naming the test folder as resource folder.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +10,7 @@
 
 #include "RegistryFixture.h"
 #include "tests/support/FileText.h"
+#include "tests/support/RunProgram.h"
 #include "trvLog.h"
 
 namespace {
@@ -26,25 +24,16 @@ class LogTest : public RegistryFixture {
     }
     std::string logPath() const { return dir() + "/sceneapi.log"; }
 
-    // Runs `body` in a child process with its standard error in `stderrPath`; returns the
-    // child's exit code, or -1 when it did not exit normally.
-    int inChild(const std::function<int()>& body, const std::string& stderrPath = "/dev/null") {
-        std::fflush(nullptr);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            const int fd = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (fd >= 0) {
-                ::dup2(fd, 2);
-                ::close(fd);
-            }
-            const int code = body();
-            std::fflush(nullptr);
-            ::_exit(code);
+    // Runs `body` in a child process; returns the child's exit code, or -1 when it did not exit
+    // normally, and its standard error in `stderrText`.
+    int inChild(const std::function<int()>& body, std::string* stderrText = nullptr) {
+        RunOptions options;
+        options.outputFolder = dir();
+        const ProgramRun run = runInChild(body, options);
+        if (stderrText != nullptr) {
+            *stderrText = run.err;
         }
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return run.code;
     }
 };
 
@@ -126,7 +115,7 @@ TEST_F(LogTest, FullSizeFileIsEmptiedAndSmallerOneAppended) {
 TEST_F(LogTest, UnopenableFileReportsOnStandardErrorAndRetries) {
     const std::string folder = dir() + "/later";
     useResourceFolder(folder);
-    const std::string errPath = dir() + "/stderr.txt";
+    std::string errText;
     ASSERT_EQ(inChild(
                   [&] {
                       TRV_LOG(logERROR) << "lost";
@@ -135,10 +124,10 @@ TEST_F(LogTest, UnopenableFileReportsOnStandardErrorAndRetries) {
                       TRV_LOG(logERROR) << "kept";
                       return 0;
                   },
-                  errPath),
+                  &errText),
               0);
     const std::string once = "could not open log file:\nopening log: No such file or directory\n";
-    EXPECT_EQ(readFile(errPath), once + once);
+    EXPECT_EQ(errText, once + once);
     const std::string text = readFile(folder + "/sceneapi.log");
     EXPECT_EQ(text.find("lost"), std::string::npos);
     EXPECT_NE(text.find("ERROR:  kept\n"), std::string::npos);

@@ -1,9 +1,8 @@
-// A sink factory over a back end that the test owns: converters write through a builder on it.
+// A sink factory over a back end that the test or benchmark owns: converters write through a
+// builder on it.
 #pragma once
 
 #include "trvSceneapi_oo.h"
-
-namespace raydeck::c4d::testing {
 
 class BorrowedFactory : public trv::LightFactory {
   public:
@@ -15,5 +14,3 @@ class BorrowedFactory : public trv::LightFactory {
   private:
     trvScene_api* api_;
 };
-
-}  // namespace raydeck::c4d::testing
