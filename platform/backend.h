@@ -38,8 +38,9 @@ std::FILE* openWriteStream(int fd);
 int syncToDisk(std::FILE* stream);
 // A failed file operation's status: not_found for ENOENT, else io_error; 0 counts as EIO.
 Status fileFailure(int err);
-// Waits until the socket can be read (or accepts) or, with `write`, be written; in slices that a
-// termination request ends (`ready` stays false then).
+// Waits until the socket can be read (or accepts) or, with `write`, be written. A termination
+// request, also one that arrived before the wait, ends it with `ready` false (POSIX watches the
+// termination pipe; Windows waits in slices that check the request between them).
 Status waitSocket(Socket s, bool write, int timeoutMs, bool& ready);
 
 // Puts the file at `temporary` in the place of `target`, durably. 0, or the error number.

@@ -1,7 +1,9 @@
 // The running program on POSIX: /proc/self/exe, argv as given, kill(pid, 0), setenv, mkdtemp,
-// and SIGTERM/SIGINT handlers that only set a flag (without SA_RESTART, so waits see EINTR).
+// and SIGTERM/SIGINT handlers that only set a flag and write a byte into a pipe that the socket
+// waits watch (a request that lands between two waits still ends the next one at once).
 #include "platform/program.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -11,13 +13,22 @@
 #include <climits>
 #include <filesystem>
 
+#include "platform/posix/termination.h"
+
 namespace platform {
 namespace {
 
 volatile sig_atomic_t terminationFlag = 0;
+int terminationPipe[2] = {-1, -1};
 
 extern "C" void onTerminationSignal(int) {
+    const int savedErrno = errno;
     terminationFlag = 1;
+    if (terminationPipe[1] >= 0) {
+        const char byte = 1;
+        (void)!::write(terminationPipe[1], &byte, 1);  // a full pipe is readable already
+    }
+    errno = savedErrno;
 }
 
 std::string systemTempFolder() {
@@ -92,6 +103,10 @@ Status makeTempFolder(const std::string& prefix, std::string& out) {
 }
 
 Status catchTermination() {
+    if (terminationPipe[0] < 0 && ::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        terminationPipe[0] = terminationPipe[1] = -1;
+        return Status(StatusCode::io_error, errno, "pipe failed");
+    }
     struct sigaction action {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
@@ -103,6 +118,10 @@ Status catchTermination() {
 
 bool terminationRequested() {
     return terminationFlag != 0;
+}
+
+int posix::terminationDescriptor() {
+    return terminationPipe[0];
 }
 
 }  // namespace platform

@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "platform/backend.h"
+#include "platform/posix/termination.h"
 #include "platform/program.h"
 
 namespace platform {
@@ -32,12 +33,15 @@ sockaddr_in loopback(int port) {
 
 Status backend::waitSocket(Socket s, bool write, int timeoutMs, bool& ready) {
     ready = false;
-    pollfd p{static_cast<int>(s), static_cast<short>(write ? POLLOUT : POLLIN), 0};
-    const int r = ::poll(&p, 1, timeoutMs);
+    // The termination pipe (-1, which poll skips, until requests are caught) ends the wait for a
+    // request that arrived before it as well as during it.
+    pollfd p[2] = {{static_cast<int>(s), static_cast<short>(write ? POLLOUT : POLLIN), 0},
+                   {posix::terminationDescriptor(), POLLIN, 0}};
+    const int r = ::poll(p, 2, timeoutMs);
     if (r < 0 && errno != EINTR) {
         return failure("poll failed");
     }
-    ready = r > 0 && !terminationRequested();
+    ready = r > 0 && p[0].revents != 0 && !terminationRequested();
     return Status::success();
 }
 
