@@ -1,14 +1,20 @@
 // CommandLine: the way every tool here reads its command line with CLI11. --help and --version
 // print on `out` and end with 0; a usage mistake is one line on `err` that says what is wrong and
-// how to get help, and ends with 2.
+// how to get help, and ends with 2. Also the arguments as every tool takes them, and the check
+// that what a tool printed arrived.
 #pragma once
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "platform/program.h"
 
 namespace raydeck::tools {
 
@@ -65,6 +71,26 @@ inline int parseCommandLine(CLI::App& app, std::vector<std::string> args, std::o
         return 2;
     }
     return kContinue;
+}
+
+// The arguments after the program's name, in UTF-8 on every system.
+inline std::vector<std::string> toolArguments(int argc, char** argv) {
+    std::vector<std::string> args = platform::commandLineArguments(argc, argv);
+    args.erase(args.begin(), args.begin() + (args.empty() ? 0 : 1));
+    return args;
+}
+
+// False, after a message on `err`, when what went to `out` (standard output) did not arrive: a
+// full device, a closed pipe. A listing nobody received is no success.
+inline bool outputArrived(std::ostream& out, std::ostream& err, const std::string& program) {
+    errno = 0;
+    out.flush();
+    if (out && std::fflush(stdout) == 0) {
+        return true;
+    }
+    const int reason = errno != 0 ? errno : EIO;
+    err << program << ": cannot write to standard output: " << std::strerror(reason) << "\n";
+    return false;
 }
 
 }  // namespace raydeck::tools

@@ -1,5 +1,6 @@
-// Child processes on POSIX: fork and execv, the environment changes and redirections made in
-// the child before exec; waitpid with a polling timeout.
+// Child processes on POSIX: fork and execve with an environment built before the fork (the child
+// of a process with threads may only make async-signal-safe calls), redirections made in the
+// child before exec; waitpid with a polling timeout.
 #include "platform/child.h"
 
 #include <fcntl.h>
@@ -10,7 +11,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
+
+extern char** environ;
 
 namespace platform {
 namespace {
@@ -21,6 +25,35 @@ bool redirect(const std::string& path, int fd) {
     }
     const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     return file >= 0 && ::dup2(file, fd) >= 0 && ::close(file) == 0;
+}
+
+// The process's environment with `changes` applied: a name set to a value replaces its entry or is
+// added, a name with an empty value is dropped.
+std::vector<std::string> changedEnvironment(
+    const std::vector<std::pair<std::string, std::string>>& changes) {
+    std::vector<std::string> entries;
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+        const char* equals = std::strchr(*e, '=');
+        const std::string name(*e, equals != nullptr ? equals - *e : std::strlen(*e));
+        bool changed = false;
+        for (const auto& change : changes) {
+            changed = changed || change.first == name;
+        }
+        if (!changed) {
+            entries.emplace_back(*e);
+        }
+    }
+    // The last change of a name counts, as one setenv after the other would leave it.
+    for (size_t i = 0; i < changes.size(); ++i) {
+        bool later = false;
+        for (size_t j = i + 1; j < changes.size(); ++j) {
+            later = later || changes[j].first == changes[i].first;
+        }
+        if (!later && !changes[i].second.empty()) {
+            entries.push_back(changes[i].first + "=" + changes[i].second);
+        }
+    }
+    return entries;
 }
 
 }  // namespace
@@ -36,23 +69,22 @@ Status spawnChild(const std::string& program, const std::vector<std::string>& ar
         argv.push_back(&a[0]);
     }
     argv.push_back(nullptr);
+    std::vector<std::string> environment = changedEnvironment(options.environment);
+    std::vector<char*> envp;
+    for (std::string& e : environment) {
+        envp.push_back(&e[0]);
+    }
+    envp.push_back(nullptr);
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid < 0) {
         return Status(StatusCode::io_error, errno, "fork failed");
     }
     if (pid == 0) {
-        for (const auto& [name, value] : options.environment) {
-            if (value.empty()) {
-                ::unsetenv(name.c_str());
-            } else {
-                ::setenv(name.c_str(), value.c_str(), 1);
-            }
-        }
         if (!redirect(options.outputFile, 1) || !redirect(options.errorFile, 2)) {
             ::_exit(126);
         }
-        ::execv(program.c_str(), argv.data());
+        ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
     out.id = pid;

@@ -132,6 +132,17 @@ Status spawnChild(const std::string& program, const std::vector<std::string>& ar
             files[1] = si.hStdError = openOutput(options.errorFile);
         }
     }
+    // A stream file that would not open fails the start, as the child on POSIX fails (126).
+    if ((!options.outputFile.empty() && files[0] == INVALID_HANDLE_VALUE) ||
+        (!options.errorFile.empty() && files[1] == INVALID_HANDLE_VALUE)) {
+        const Status failed = lastError("CreateFileW failed");
+        for (HANDLE f : files) {
+            if (f != INVALID_HANDLE_VALUE) {
+                CloseHandle(f);
+            }
+        }
+        return failed;
+    }
     PROCESS_INFORMATION pi;
     ZeroMemory(&pi, sizeof pi);
     const BOOL ok = CreateProcessW(app.c_str(), &line[0], nullptr, nullptr, redirect ? TRUE : FALSE,

@@ -216,25 +216,13 @@ class LoadedPlugin {
     bool started_ = false;
 };
 
-// False, after a message, when what went to standard output did not arrive (a full device, a
-// closed pipe): a listing nobody received is no success.
-bool standardOutputWritten() {
-    errno = 0;
-    std::cout.flush();
-    if (std::cout && std::fflush(stdout) == 0) {
-        return true;
-    }
-    const int err = errno != 0 ? errno : EIO;
-    std::cerr << "raydeck-host: cannot write to standard output: " << std::strerror(err) << "\n";
-    return false;
-}
-
 int listCommands(const raydeck::hostsim::SimHost& host) {
     for (const auto& r : host.registrations()) {
         std::cout << r.pluginId << "\t" << r.name << "\t" << r.help << "\t"
                   << (r.icon.empty() ? "(no icon)" : r.icon) << "\n";
     }
-    return standardOutputWritten() ? kExitOk : kExitFailed;
+    return raydeck::tools::outputArrived(std::cout, std::cerr, "raydeck-host") ? kExitOk
+                                                                               : kExitFailed;
 }
 
 // Runs the command object; true when it let an exception out.
@@ -413,9 +401,7 @@ int main(int argc, char** argv) {
     // reports, instead of ending the process without a word.
     platform::reportWriteFailuresAsErrors();
     Options o;
-    std::vector<std::string> args = platform::commandLineArguments(argc, argv);
-    args.erase(args.begin(), args.begin() + (args.empty() ? 0 : 1));
-    const int parsed = parseCommandLine(args, o);
+    const int parsed = parseCommandLine(raydeck::tools::toolArguments(argc, argv), o);
     if (parsed != raydeck::tools::kContinue) {
         return parsed;
     }

@@ -2,6 +2,7 @@
 // the environment (see tools/live/README.md). Only --help and --version are understood.
 #include <iostream>
 
+#include "platform/process.h"
 #include "tools/CommandLine.h"
 #include "tools/live/Renderer.h"
 
@@ -27,11 +28,14 @@ const char* const kFooter =
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Output into a closed pipe or past the file-size limit fails the write (a scene that cannot
+    // be stored is discarded) instead of ending the renderer with its announcement left behind.
+    platform::reportWriteFailuresAsErrors();
     CLI::App app(kAbout, "raydeck-renderer");
     app.set_version_flag("--version", "raydeck-renderer " RAYDECK_VERSION);
     app.footer(kFooter);
     const int parsed = raydeck::tools::parseCommandLine(
-        app, std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+        app, raydeck::tools::toolArguments(argc, argv), std::cout, std::cerr);
     if (parsed != raydeck::tools::kContinue) {
         return parsed;
     }

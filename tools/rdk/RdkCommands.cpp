@@ -231,7 +231,7 @@ void summaryText(const Summary& s, const std::string& file, std::ostream& out) {
         << " control points\n";
 }
 
-// Reads the scene; on failure reports and gives the exit code to return.
+// Reads the scene; on failure reports it and answers false.
 bool load(const Options& o, Scene& scene, std::ostream& err) {
     ReadError error;
     bool readable = true;
@@ -316,14 +316,7 @@ int preview(const Options& o, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 int finishOutput(int code, std::ostream& out, std::ostream& err) {
-    errno = 0;
-    out.flush();
-    if (out) {
-        return code;
-    }
-    const int reason = errno != 0 ? errno : EIO;
-    err << "rdk-inspect: cannot write to standard output: " << std::strerror(reason) << "\n";
-    return kExitFault;
+    return raydeck::tools::outputArrived(out, err, "rdk-inspect") ? code : kExitFault;
 }
 
 int runInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
