@@ -235,7 +235,9 @@ case "$cmd" in
     CMAKE_ARGS="${CMAKE_ARGS:-} -DRAYDECK_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++" \
       BUILD_TYPE=RelWithDebInfo configure_and_build --target fuzz_all
     failed=()
-    for t in host_document scene_file query_xml registry scene_writer model_import; do
+    for exe in "$build_dir"/fuzz/fuzz_*; do
+      [ -x "$exe" ] || continue
+      t=${exe##*/fuzz_}
       # New inputs go to the build folder's corpus; the stored ones are read, never written.
       corpus="$build_dir/fuzz-corpus/$t"
       crashes="$build_dir/fuzz-crashes/$t"

@@ -38,6 +38,8 @@ std::FILE* openWriteStream(int fd);
 int syncToDisk(std::FILE* stream);
 // A failed file operation's status: not_found for ENOENT, else io_error; 0 counts as EIO.
 Status fileFailure(int err);
+// A failed operation's status: io_error with the system's error number and its text.
+Status systemError(int err);
 // Waits until the socket can be read (or accepts) or, with `write`, be written. A termination
 // request, also one that arrived before the wait, ends it with `ready` false (POSIX watches the
 // termination pipe; Windows waits in slices that check the request between them).

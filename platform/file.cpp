@@ -36,6 +36,10 @@ int finishWrittenStream(FILE* stream, bool toDisk) {
 
 }  // namespace
 
+Status backend::systemError(int err) {
+    return Status(StatusCode::io_error, err, std::strerror(err));
+}
+
 Status backend::fileFailure(int err) {
     if (err == 0) {
         err = EIO;

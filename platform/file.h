@@ -39,7 +39,9 @@ class ReplacingFile {
     ~ReplacingFile();
 
     // Opens a binary read-write stream ("wb+") for the new content of `target`. Fails as opening
-    // the target would: not_found for a missing folder, io_error with EISDIR for a folder.
+    // the target would: not_found for a missing folder, io_error with EISDIR for a folder; also
+    // (EACCES) when the folder takes no new file, even if the target itself could be written,
+    // since the temporary is made beside it.
     Status open(const std::u16string& target);
     // The open stream; null before open() and after commit() or discard().
     FILE* stream() const { return file_; }

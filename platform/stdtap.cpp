@@ -2,21 +2,12 @@
 // its bytes on. In a file of its own, so that the plug-in, which takes standard output over but
 // never taps it, links no thread code.
 #include <cerrno>
-#include <cstring>
 #include <thread>
 
 #include "platform/backend.h"
 #include "platform/stdstream.h"
 
 namespace platform {
-
-namespace {
-
-Status systemError(int err) {
-    return Status(StatusCode::io_error, err, std::strerror(err));
-}
-
-}  // namespace
 
 class StandardOutputTap {
   public:
@@ -64,7 +55,7 @@ Status tapStandardOutput(std::function<void(const char*, std::size_t)> onBytes,
     std::fflush(stdout);
     int ends[2];
     if (!backend::openPipe(ends)) {
-        return systemError(errno);
+        return backend::systemError(errno);
     }
     const int original = backend::duplicate(backend::standardOutput());
     if (original < 0 || !backend::replace(ends[1], backend::standardOutput())) {
@@ -74,7 +65,7 @@ Status tapStandardOutput(std::function<void(const char*, std::size_t)> onBytes,
         }
         backend::close(ends[0]);
         backend::close(ends[1]);
-        return systemError(err);
+        return backend::systemError(err);
     }
     backend::close(ends[1]);
     auto* t = new StandardOutputTap;
@@ -101,8 +92,8 @@ Status untapStandardOutput(StandardOutputTap* tap) {
     backend::close(tap->original);
     const int writeError = tap->writeError;
     delete tap;
-    return !restored         ? systemError(restoreError)
-           : writeError != 0 ? systemError(writeError)
+    return !restored         ? backend::systemError(restoreError)
+           : writeError != 0 ? backend::systemError(writeError)
                              : Status::success();
 }
 

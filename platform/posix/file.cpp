@@ -31,9 +31,7 @@ Status openFile(const std::u16string& path, const std::u16string& mode, FILE*& o
     errno = 0;
     out = std::fopen(native.c_str(), nativeMode.c_str());
     if (out == nullptr) {
-        const int err = errno != 0 ? errno : EIO;
-        return Status(err == ENOENT ? StatusCode::not_found : StatusCode::io_error, err,
-                      std::strerror(err));
+        return backend::fileFailure(errno);
     }
     // POSIX opens a folder for reading; Windows does not, and callers test for a file.
     struct stat info;
@@ -184,9 +182,7 @@ Status fileSize(const std::u16string& path, std::uint64_t& size) {
     }
     struct stat info;
     if (::stat(native.c_str(), &info) != 0) {
-        const int err = errno;
-        return Status(err == ENOENT ? StatusCode::not_found : StatusCode::io_error, err,
-                      std::strerror(err));
+        return backend::fileFailure(errno);
     }
     size = static_cast<std::uint64_t>(info.st_size);
     return Status::success();

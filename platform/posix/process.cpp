@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/backend.h"
 #include "platform/posix/path.h"
 
 extern char** environ;
@@ -166,10 +167,6 @@ Status startProcess(const std::u16string& path) {
     return Status::success();
 }
 
-}  // namespace platform
-
-namespace platform {
-
 Status reportWriteFailuresAsErrors() {
     struct sigaction ignore;
     std::memset(&ignore, 0, sizeof ignore);
@@ -177,8 +174,7 @@ Status reportWriteFailuresAsErrors() {
     ::sigemptyset(&ignore.sa_mask);
     for (int sig : {SIGPIPE, SIGXFSZ}) {
         if (::sigaction(sig, &ignore, nullptr) != 0) {
-            const int err = errno;
-            return Status(StatusCode::io_error, err, std::strerror(err));
+            return backend::systemError(errno);
         }
     }
     return Status::success();

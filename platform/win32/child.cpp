@@ -9,15 +9,12 @@
 #include <string>
 
 #include "platform/utf.h"
+#include "platform/win32/longpath.h"
 
 namespace platform {
 namespace {
 
-std::wstring wide(const std::string& text) {
-    std::u16string out;
-    utf8ToUtf16(text, out);
-    return std::wstring(out.begin(), out.end());
-}
+using win32::wide;
 
 Status lastError(const char* what) {
     const DWORD err = GetLastError();

@@ -24,9 +24,7 @@ Status openFile(const std::u16string& path, const std::u16string& mode, FILE*& o
     errno = 0;
     out = _wfopen(p.c_str(), m.c_str());
     if (out == nullptr) {
-        const int err = errno != 0 ? errno : EIO;
-        return Status(err == ENOENT ? StatusCode::not_found : StatusCode::io_error, err,
-                      std::strerror(err));
+        return backend::fileFailure(errno);
     }
     return Status::success();
 }

@@ -5,8 +5,16 @@
 
 #include <algorithm>
 
+#include "platform/utf.h"
+
 namespace platform {
 namespace win32 {
+
+std::wstring wide(const std::string& text) {
+    std::u16string out;
+    utf8ToUtf16(text, out);
+    return std::wstring(out.begin(), out.end());
+}
 
 std::wstring extendedPath(const std::u16string& path) {
     std::wstring p(path.begin(), path.end());

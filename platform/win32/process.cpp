@@ -33,10 +33,6 @@ Status startProcess(const std::u16string& path) {
     return Status::success();
 }
 
-}  // namespace platform
-
-namespace platform {
-
 Status reportWriteFailuresAsErrors() {
     // Windows ends no process for a full pipe or a file-size limit: writes fail by themselves.
     return Status::success();

@@ -13,9 +13,12 @@
 #include <random>
 
 #include "platform/utf.h"
+#include "platform/win32/longpath.h"
 
 namespace platform {
 namespace {
+
+using win32::wide;
 
 std::atomic<bool> terminationFlag{false};
 
@@ -37,12 +40,6 @@ std::string narrow(const wchar_t* text, size_t size) {
     std::string out;
     utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(text), size), out);
     return out;
-}
-
-std::wstring wide(const std::string& text) {
-    std::u16string out;
-    utf8ToUtf16(text, out);
-    return std::wstring(out.begin(), out.end());
 }
 
 Status lastError(const char* what) {
