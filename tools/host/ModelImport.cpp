@@ -1,5 +1,5 @@
-// Model import through Assimp into the document model, and the content test that sends a file to
-// the JSON loader or to the import.
+// Model import through Assimp into the document model (the content test that sends a file here
+// or to the JSON loader is in HostFile.cpp).
 #include "tools/host/ModelImport.h"
 
 #include <assimp/config.h>
@@ -8,15 +8,13 @@
 
 #include <algorithm>
 #include <assimp/Importer.hpp>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <map>
 
+#include "platform/thread.h"
 #include "plugins/c4d/host/HostNumbers.h"
 #include "plugins/c4d/host/RotationOrder.h"
+#include "tools/host/DocumentLimits.h"
 
 namespace raydeck::hostsim {
 
@@ -920,8 +918,32 @@ RdHostVector anglesForRotation(const double r[3][3], int32_t order, const RdHost
     return d2 < d1 ? alt : best;
 }
 
-std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::string& error,
-                                             std::vector<std::string>& warnings) {
+namespace {
+
+// Node levels below the scene, the root being level 1; without recursion, however deep.
+int nodeDepth(const aiNode* root) {
+    int deepest = 0;
+    std::vector<std::pair<const aiNode*, int>> pending;
+    if (root != nullptr) {
+        pending.emplace_back(root, 1);
+    }
+    while (!pending.empty()) {
+        const auto [n, level] = pending.back();
+        pending.pop_back();
+        deepest = std::max(deepest, level);
+        for (unsigned i = 0; i < n->mNumChildren; ++i) {
+            if (n->mChildren[i] != nullptr) {
+                pending.emplace_back(n->mChildren[i], level + 1);
+            }
+        }
+    }
+    return deepest;
+}
+
+// The import itself; it recurses along the node hierarchy (Assimp reading, checking and freeing
+// the scene, the conversion of the nodes), so importModelFile runs it on a stack of its own.
+std::unique_ptr<SimDocument> importOnThisStack(const std::string& path, std::string& error,
+                                               std::vector<std::string>& warnings) {
     Assimp::Importer importer;
     // The source's axes and units as they are; no helper nodes for pivots.
     importer.SetPropertyBool(AI_CONFIG_IMPORT_COLLADA_IGNORE_UP_DIRECTION, true);
@@ -935,6 +957,12 @@ std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::strin
         error = path + ": cannot read the model: " + importer.GetErrorString();
         return nullptr;
     }
+    // As deep as a host document may be, so that every export of it reads back.
+    if (nodeDepth(scene->mRootNode) > kMaxObjectDepth) {
+        error = path + ": cannot read the model: objects nested deeper than " +
+                std::to_string(kMaxObjectDepth) + " levels";
+        return nullptr;
+    }
     auto doc = std::make_unique<SimDocument>();
     documentNameAndFolder(path, doc->fileName, doc->folder);
     Importer run(*scene, *doc);
@@ -944,6 +972,21 @@ std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::strin
         warnings.push_back(base + ": " + w);
     }
     doc->evaluate();
+    return doc;
+}
+
+}  // namespace
+
+std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::string& error,
+                                             std::vector<std::string>& warnings) {
+    // Room for Assimp's recursion through a deep file, reserved rather than committed.
+    constexpr std::size_t kImportStackBytes = std::size_t(512) << 20;
+    std::unique_ptr<SimDocument> doc;
+    const platform::Status ran = platform::runWithStack(
+        kImportStackBytes, [&] { doc = importOnThisStack(path, error, warnings); });
+    if (!ran.ok()) {
+        doc = importOnThisStack(path, error, warnings);
+    }
     return doc;
 }
 

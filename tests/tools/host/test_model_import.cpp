@@ -490,3 +490,25 @@ TEST_F(ModelImport, ContentDecidesBetweenHostDocumentsAndModels) {
     EXPECT_NE(error_.find("junk.obj: cannot read the model: "), std::string::npos) << error_;
     EXPECT_GT(error_.size(), error_.find("model: ") + 7);
 }
+
+// A glTF of nested nodes, `levels` deep.
+std::string nestedNodesGltf(int levels) {
+    std::string nodes;
+    for (int i = 0; i < levels; ++i) {
+        nodes += (i > 0 ? "," : "") + std::string("{\"name\":\"n") + std::to_string(i) + "\"" +
+                 (i + 1 < levels ? ",\"children\":[" + std::to_string(i + 1) + "]" : "") + "}";
+    }
+    return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[)" + nodes +
+           "]}";
+}
+
+// Used to crash inside the model reader's recursion (100000 levels) or, deeper than a document
+// may be, to export a scene that rdk-inspect would not read back.
+TEST_F(ModelImport, ModelsDeeperThanADocumentAreRefusedNotCrashedOn) {
+    EXPECT_TRUE(load(write("deep1024.gltf", nestedNodesGltf(1024)))) << error_;
+    for (int levels : {1025, 100000}) {
+        const std::string path = write("deep.gltf", nestedNodesGltf(levels));
+        EXPECT_FALSE(load(path)) << levels;
+        EXPECT_EQ(error_, path + ": cannot read the model: objects nested deeper than 1024 levels");
+    }
+}
