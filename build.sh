@@ -236,7 +236,7 @@ case "$cmd" in
       BUILD_TYPE=RelWithDebInfo configure_and_build --target fuzz_all
     failed=()
     for exe in "$build_dir"/fuzz/fuzz_*; do
-      [ -x "$exe" ] || continue
+      [ -f "$exe" ] && [ -x "$exe" ] || continue
       t=${exe##*/fuzz_}
       # New inputs go to the build folder's corpus; the stored ones are read, never written.
       corpus="$build_dir/fuzz-corpus/$t"
