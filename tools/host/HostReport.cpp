@@ -62,7 +62,9 @@ std::string exportSummary(const std::string& where, std::shared_ptr<const std::v
 
 std::string outputProblem(const std::string& path) {
     std::error_code ec;
-    const fs::path target(path);
+    // UTF-8 names on every system: on Windows a plain path would read them in the ANSI code page,
+    // and the checks below would look at another file than the one opened.
+    const fs::path target = fs::u8path(path);
     if (fs::is_directory(target, ec)) {
         return "is a folder";
     }
@@ -70,10 +72,10 @@ std::string outputProblem(const std::string& path) {
     if (!parent.empty()) {
         const fs::file_status status = fs::status(parent, ec);
         if (!fs::exists(status)) {
-            return "the folder " + parent.string() + " does not exist";
+            return "the folder " + parent.u8string() + " does not exist";
         }
         if (!fs::is_directory(status)) {
-            return parent.string() + " is not a folder";
+            return parent.u8string() + " is not a folder";
         }
     }
     // Ask the system: an existing file is opened without changing it; a new one is made and
@@ -100,7 +102,8 @@ bool findRendererNews(const std::string& runtimeFolder, fs::file_time_type since
     std::error_code ec;
     fs::path newest;
     fs::file_time_type newestTime = since;
-    for (fs::directory_iterator it(runtimeFolder, ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it(fs::u8path(runtimeFolder), ec), end; !ec && it != end;
+         it.increment(ec)) {
         if (it->path().extension() != ".log") {
             continue;
         }
@@ -114,7 +117,7 @@ bool findRendererNews(const std::string& runtimeFolder, fs::file_time_type since
     if (newest.empty()) {
         return false;
     }
-    out.log = newest.string();
+    out.log = newest.u8string();
     out.scene.clear();
     // The last scene is near the end; a long-running renderer's log can be long.
     constexpr std::streamoff kTail = 64 * 1024;

@@ -54,15 +54,6 @@ fs::path fsPath(const std::string& path) {
     return fs::u8path(path);
 }
 
-FILE* openUtf8(const std::string& path, const char16_t* mode) {
-    std::u16string wide;
-    FILE* f = nullptr;
-    if (!platform::utf8ToUtf16(path, wide).ok() || !platform::openFile(wide, mode, f).ok()) {
-        return nullptr;
-    }
-    return f;
-}
-
 bool readFile(const std::string& path, std::string& out) {
     std::ifstream in(fsPath(path), std::ios::binary);
     if (!in) {
@@ -135,7 +126,16 @@ std::string announcementPath(const std::string& folder, std::int64_t processId) 
 }
 
 std::string logPath(const std::string& folder, std::int64_t processId) {
-    return (fs::path(folder) / (std::to_string(processId) + ".log")).string();
+    return (fsPath(folder) / (std::to_string(processId) + ".log")).u8string();
+}
+
+FILE* openUtf8(const std::string& path, const char16_t* mode) {
+    std::u16string wide;
+    FILE* f = nullptr;
+    if (!platform::utf8ToUtf16(path, wide).ok() || !platform::openFile(wide, mode, f).ok()) {
+        return nullptr;
+    }
+    return f;
 }
 
 std::string announcementXml(const Announcement& a) {

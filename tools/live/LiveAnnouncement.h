@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ bool ensureFolder(const std::string& path);
 std::string announcementPath(const std::string& folder, std::int64_t processId);
 // "<pid>.log" beside the announcement: the renderer's log, kept after it exits.
 std::string logPath(const std::string& folder, std::int64_t processId);
+// fopen with a UTF-8 path (opened by its UTF-16 name on every system); null on failure.
+FILE* openUtf8(const std::string& path, const char16_t* mode);
 std::string announcementXml(const Announcement& announcement);
 // False when the text is not an announcement (missing or non-numeric fields).
 bool parseAnnouncement(const std::string& text, Announcement& out);

@@ -67,7 +67,7 @@ bool sleepUnlessTerminated(int ms) {
 FILE* logFile = nullptr;
 
 void openLog(const std::string& folder, std::int64_t processId) {
-    logFile = std::fopen(logPath(folder, processId).c_str(), "a");
+    logFile = openUtf8(logPath(folder, processId), u"a");
     if (logFile != nullptr) {
         std::setvbuf(logFile, nullptr, _IOLBF, 0);
     }
@@ -243,10 +243,8 @@ bool Renderer::serve(platform::Socket client) {
                               ("scene-" + std::to_string(announcement_.processId) + "-" +
                                std::to_string(sceneCounter_) + ".rdk"))
                                  .u8string();
-    std::u16string widePath;
-    FILE* out = nullptr;
-    if (!ensureFolder(settings_.sceneFolder) || !platform::utf8ToUtf16(path, widePath).ok() ||
-        !platform::openFile(widePath, u"wb", out).ok()) {
+    FILE* out = ensureFolder(settings_.sceneFolder) ? openUtf8(path, u"wb") : nullptr;
+    if (out == nullptr) {
         say("cannot store a scene in %s", path.c_str());
         return true;
     }
