@@ -35,8 +35,9 @@ FILE* openScene(const std::string& path, std::unique_ptr<platform::ReplacingFile
         }
         replacing = std::make_unique<platform::ReplacingFile>();
         st = replacing->open(widePath);
-        file = replacing->stream();
-        if (!st.ok()) {
+        if (st.ok()) {
+            file = replacing->stream();
+        } else {
             replacing.reset();
         }
     }

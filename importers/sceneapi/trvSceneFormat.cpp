@@ -403,9 +403,7 @@ char packedKind(int baseType) {
 }
 
 void packedHeader(char kind, uint32_t count, unsigned char out[8]) {
-    out[0] = 0x01;
-    out[1] = 0x02;
-    out[2] = 0x03;
+    std::memcpy(out, kPackedMagic, sizeof kPackedMagic);
     out[3] = static_cast<unsigned char>(kind);
     for (int i = 0; i < 4; ++i) {
         out[4 + i] = static_cast<unsigned char>(count >> (8 * i));

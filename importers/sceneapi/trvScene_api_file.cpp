@@ -384,7 +384,8 @@ bool trvScene_api_file::arrayText(int base, const trvArray* array) {
     }
     put(Pen::plain, "[ ", 2);
     if (kind != 0) {
-        packed(kind, data, static_cast<uint32_t>(words), words * (kind == 'r' ? 8 : 4));
+        packed(kind, data, static_cast<uint32_t>(words),
+               trvFormat::packedPayloadBytes(kind, static_cast<uint32_t>(words)));
     } else if (base == trvType::matrix) {
         // One matrix a line, gathered in the work area; entries repeated from the matrix before
         // reuse its text (sampled animation changes few entries from one matrix to the next).

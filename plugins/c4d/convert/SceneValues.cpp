@@ -38,14 +38,6 @@ host::Vector apply3(const host::Matrix& m, const host::Vector& p) {
                         m.v1.z * p.x + m.v2.z * p.y + m.v3.z * p.z);
 }
 
-host::Matrix chain(std::initializer_list<const host::Matrix*> factors) {
-    host::Matrix out;
-    for (const host::Matrix* f : factors) {
-        out = affineProduct(out, *f);
-    }
-    return out;
-}
-
 }  // namespace
 
 host::Matrix affineProduct(const host::Matrix& a, const host::Matrix& b) {
@@ -97,7 +89,7 @@ host::Matrix rotationMatrix(const host::Vector& a, int order) {
     const host::Matrix m0 = axisRotation(f[0].axis, -angles[f[0].component]),
                        m1 = axisRotation(f[1].axis, -angles[f[1].component]),
                        m2 = axisRotation(f[2].axis, -angles[f[2].component]);
-    return chain({&m0, &m1, &m2});
+    return affineChain({&m0, &m1, &m2});
 }
 
 trv::matrix sceneMatrix(const host::Matrix& m) {
@@ -106,7 +98,13 @@ trv::matrix sceneMatrix(const host::Matrix& m) {
 }
 
 host::Matrix affineChain(std::initializer_list<const host::Matrix*> factors) {
-    return chain(factors);
+    // From the identity: the product with it turns a factor's -0 entries into +0, as the written
+    // bytes have always had them.
+    host::Matrix out;
+    for (const host::Matrix* f : factors) {
+        out = affineProduct(out, *f);
+    }
+    return out;
 }
 
 int32_t truncateToInt32(double v) {

@@ -89,14 +89,10 @@ host::Matrix sceneFlip() {
 
 bool isIdentity(const host::Matrix& m) {
     const host::Matrix id;
-    const host::Vector* a[4] = {&m.off, &m.v1, &m.v2, &m.v3};
-    const host::Vector* b[4] = {&id.off, &id.v1, &id.v2, &id.v3};
-    for (int i = 0; i < 4; ++i) {
-        if (a[i]->x != b[i]->x || a[i]->y != b[i]->y || a[i]->z != b[i]->z) {
-            return false;
-        }
-    }
-    return true;
+    const auto same = [](const host::Vector& a, const host::Vector& b) {
+        return a.x == b.x && a.y == b.y && a.z == b.z;
+    };
+    return same(m.off, id.off) && same(m.v1, id.v1) && same(m.v2, id.v2) && same(m.v3, id.v3);
 }
 
 // Number of samples the clock takes from h0 while h <= t1; it stops early where single

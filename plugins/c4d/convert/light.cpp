@@ -11,8 +11,6 @@
 
 namespace raydeck::c4d {
 
-namespace {}  // namespace
-
 void convertLight(PluginContext& context, const std::string& nodeName,
                   const host::BaseObject& object) {
     trvScene_api* api = context.builder ? context.builder->backend() : nullptr;

@@ -168,7 +168,7 @@ void emitMeshPiece(PluginContext& ctx, trvScene_api* api, const MeshSource& src,
         }
         // A triangle repeats its third point as the fourth.
         const bool triangle = p.c == p.d;
-        const int32_t cornerCount = triangle ? 3 : 4;
+        const int32_t polygonCorners = triangle ? 3 : 4;
         int32_t vertex[4] = {vertexOf(s, out, src.points, p.a), vertexOf(s, out, src.points, p.b),
                              vertexOf(s, out, src.points, p.c), 0};
         if (!triangle) {
@@ -176,7 +176,7 @@ void emitMeshPiece(PluginContext& ctx, trvScene_api* api, const MeshSource& src,
         }
         if (src.hasUv) {
             const RdHostVector* cornerUv[4] = {&uv.a, &uv.b, &uv.c, &uv.d};
-            for (int32_t i = 0; i < cornerCount; ++i) {
+            for (int32_t i = 0; i < polygonCorners; ++i) {
                 appendUv(out, *cornerUv[i]);
             }
         }
@@ -184,14 +184,14 @@ void emitMeshPiece(PluginContext& ctx, trvScene_api* api, const MeshSource& src,
         static constexpr int32_t kTriangleOrder[] = {0, 2, 1};
         static constexpr int32_t kQuadOrder[] = {0, 3, 1, 2, 1, 3};
         const int32_t* order = triangle ? kTriangleOrder : kQuadOrder;
-        const int32_t indexCount = triangle ? 3 : 6;
-        for (int32_t i = 0; i < indexCount; ++i) {
+        const int32_t polygonIndices = triangle ? 3 : 6;
+        for (int32_t i = 0; i < polygonIndices; ++i) {
             out.triangles[i] = vertex[order[i]];
             out.corners[i] = k + order[i];
         }
-        out.triangles += indexCount;
-        out.corners += indexCount;
-        k += cornerCount;
+        out.triangles += polygonIndices;
+        out.corners += polygonIndices;
+        k += polygonCorners;
     }
     // Positions were sized for the most vertices the piece could have.
     ctx.meshScratch.positions.resize(3 * static_cast<size_t>(out.vertexCount));
