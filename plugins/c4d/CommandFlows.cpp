@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "plugins/c4d/PluginIds.h"
 #include "plugins/c4d/convert/DocumentWalk.h"
 #include "plugins/c4d/host/Filename.h"
 #include "plugins/c4d/host/HostContext.h"
@@ -12,9 +13,6 @@
 namespace raydeck::c4d {
 
 namespace {
-
-constexpr int kMinRendererVersion = 7;
-constexpr int kMaxRendererVersion = 8;
 
 // The running command's builder: published in the context while it exists, deleted (and the
 // context cleared) before the factory it borrows from goes, also when the conversion throws.

@@ -6,15 +6,11 @@
 
 #include "platform/export.h"
 #include "plugins/c4d/PluginContext.h"
+#include "plugins/c4d/PluginIds.h"
 #include "plugins/c4d/host/BaseDocument.h"
 #include "plugins/c4d/host/CommandData.h"
 
 namespace raydeck::c4d {
-
-// Host plug-in IDs of the commands.
-constexpr int32_t kRenderCommandId = 1033591;
-constexpr int32_t kUpdateCommandId = 1034393;
-constexpr int32_t kExportCommandId = 1034420;
 
 // A command that runs one flow on the active document. Commands live in host memory (the host
 // destroys and frees them) and borrow the context. execute runs the flow, reports its failures on

@@ -21,6 +21,7 @@
 #include "platform/program.h"
 #include "platform/stdstream.h"
 #include "platform/utf.h"
+#include "plugins/c4d/PluginIds.h"
 #include "plugins/c4d/host/CommandData.h"
 #include "tools/CommandLine.h"
 #include "tools/host/HostReport.h"
@@ -35,14 +36,6 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-
-constexpr int32_t kRenderId = 1033591;
-constexpr int32_t kUpdateId = 1034393;
-constexpr int32_t kExportId = 1034420;
-
-// The renderer versions that Render and Update accept.
-constexpr int kMinRendererVersion = 7;
-constexpr int kMaxRendererVersion = 8;
 
 using C4dMain = int32_t (*)(int32_t, void*, void*, void*);
 
@@ -73,19 +66,13 @@ const char* const kFooter =
     "error) or nothing was exported; 2 bad usage, a bad document or a plug-in that cannot be\n"
     "loaded.\n";
 
-bool fileExists(const std::string& path) {
-    std::u16string wide;
-    std::uint64_t size = 0;
-    return platform::utf8ToUtf16(path, wide).ok() && platform::fileSize(wide, size).ok();
-}
-
 std::string defaultPlugin() {
     std::string exe;
     if (platform::executablePath(exe).ok()) {
         const size_t slash = exe.find_last_of("/\\");
         if (slash != std::string::npos) {
             std::string beside = exe.substr(0, slash + 1) + "raydeck_c4d_plugin.cdl64";
-            if (fileExists(beside)) {
+            if (rdk::fileReadable(beside)) {
                 return beside;
             }
         }
@@ -326,8 +313,8 @@ void reportFailure(const Options& o, const std::vector<std::string>& console) {
         }
         return;
     }
-    const std::string missing =
-        raydeck::hostsim::missingInstallation(kMinRendererVersion, kMaxRendererVersion);
+    const std::string missing = raydeck::hostsim::missingInstallation(
+        raydeck::c4d::kMinRendererVersion, raydeck::c4d::kMaxRendererVersion);
     if (!missing.empty()) {
         std::cerr << "raydeck-host: " << missing << "\n";
     }
@@ -336,9 +323,10 @@ void reportFailure(const Options& o, const std::vector<std::string>& console) {
 // `exported` gets what a successful export wrote.
 int runCommand(raydeck::hostsim::SimHost& host, const Options& o,
                std::optional<Exported>& exported) {
-    const int32_t id = o.action == "export"   ? kExportId
-                       : o.action == "render" ? kRenderId
-                                              : kUpdateId;
+    using namespace raydeck::c4d;
+    const int32_t id = o.action == "export"   ? kExportCommandId
+                       : o.action == "render" ? kRenderCommandId
+                                              : kUpdateCommandId;
     const raydeck::hostsim::SimHost::Registration* reg = nullptr;
     for (const auto& r : host.registrations()) {
         if (r.pluginId == id) {
