@@ -4,6 +4,8 @@
 // are supported.
 #pragma once
 
+#include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -15,6 +17,13 @@ namespace platform {
 // fopen with a UTF-16 path and a UTF-16 stdio mode ("wb+", "r", "a", ...). On failure `out` is
 // null and sysError() holds the errno of the failed open.
 Status openFile(const std::u16string& path, const std::u16string& mode, FILE*& out);
+
+// Reads the whole file at `path` into `out` (a std::string or std::vector<char>): as many bytes
+// as its size says at once, then on to the end (a pipe, a file that grew meanwhile). `opened`
+// tells which step failed: when false, the status is openFile's; when true, io_error with the
+// failed read's error number (0 when the system gave none).
+template <typename Bytes>
+Status readWholeFile(const std::u16string& path, Bytes& out, bool& opened);
 
 // Whether the file at `path` opens for reading; a folder does not.
 bool fileOpensForReading(const std::u16string& path);
@@ -61,5 +70,31 @@ class ReplacingFile {
     std::u16string target_;     // the path the file replaces (a symbolic link resolved)
     std::u16string temporary_;  // empty when the target is written directly
 };
+
+template <typename Bytes>
+Status readWholeFile(const std::u16string& path, Bytes& out, bool& opened) {
+    out.clear();
+    FILE* file = nullptr;
+    const Status open = openFile(path, u"rb", file);
+    opened = open.ok();
+    if (!opened) {
+        return open;
+    }
+    std::uint64_t size = 0;
+    const bool sized = fileSize(path, size).ok();
+    errno = 0;  // what a failed read leaves, and nothing older
+    if (sized && size > 0) {
+        out.resize(static_cast<std::size_t>(size));
+        out.resize(std::fread(&out[0], 1, out.size(), file));
+    }
+    char chunk[65536];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+        out.insert(out.end(), chunk, chunk + n);
+    }
+    const bool failed = std::ferror(file) != 0;
+    const int err = errno;
+    std::fclose(file);
+    return failed ? Status(StatusCode::io_error, err, "read failed") : Status::success();
+}
 
 }  // namespace platform

@@ -1636,50 +1636,22 @@ std::unique_ptr<SimDocument> loadDocumentText(const std::string& text, const std
     return doc;
 }
 
-bool readWholeFile(const std::string& path, std::string& text, bool& opened) {
-    text.clear();
-    // By its UTF-16 name, so that names outside the ANSI code page open on Windows too.
-    std::u16string wide;
-    FILE* file = nullptr;
-    if (!platform::utf8ToUtf16(path, wide).ok()) {
-        errno = EINVAL;
-        opened = false;
-        return false;
-    }
-    const platform::Status open = platform::openFile(wide, u"rb", file);
-    opened = open.ok();
-    if (!opened) {
-        errno = open.sysError();
-        return false;
-    }
-    std::uint64_t size = 0;
-    if (platform::fileSize(wide, size).ok() && size > 0) {
-        text.resize(static_cast<size_t>(size));
-        text.resize(std::fread(&text[0], 1, text.size(), file));
-    }
-    // Whatever the size did not tell (a pipe, a file that grew): read on to the end.
-    char chunk[65536];
-    size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        text.append(chunk, n);
-    }
-    const bool failed = std::ferror(file) != 0;
-    const int err = errno;
-    std::fclose(file);
-    errno = err;
-    return !failed;
-}
-
 bool readDocumentFile(const std::string& path, std::string& content, std::string& error) {
     std::error_code ec;
     if (std::filesystem::is_directory(std::filesystem::u8path(path), ec)) {
         error = path + ": is a folder, not a document file";
         return false;
     }
-    errno = 0;
+    // By its UTF-16 name, so that names outside the ANSI code page open on Windows too.
+    std::u16string wide;
     bool opened = false;
-    const bool read = readWholeFile(path, content, opened);
-    const int err = errno;
+    int err = EINVAL;
+    bool read = false;
+    if (platform::utf8ToUtf16(path, wide).ok()) {
+        const platform::Status status = platform::readWholeFile(wide, content, opened);
+        read = status.ok();
+        err = status.sysError();
+    }
     if (!read) {
         error = path +
                 (opened ? ": cannot read the document file" : ": cannot open the document file") +

@@ -188,10 +188,6 @@ std::unique_ptr<SimDocument> loadDocumentText(const std::string& text, const std
 // cannot be read is refused as readDocumentFile says.
 std::unique_ptr<SimDocument> loadDocumentFile(const std::string& path, std::string& error);
 
-// Reads a whole file in one go into `text`, opened by its UTF-16 name. False when it cannot be
-// opened (`opened` false) or read; errno then holds the system's reason.
-bool readWholeFile(const std::string& path, std::string& text, bool& opened);
-
 // A document file's bytes, or why there are none: "<path>: is a folder, not a document file",
 // "<path>: the document file is empty", or "<path>: cannot open|read the document file: <the
 // system's reason>".

@@ -734,28 +734,13 @@ bool readFileBytes(const std::string& path, std::vector<char>& out, std::string&
         reason = "the path is not valid UTF-8";
         return false;
     }
-    FILE* file = nullptr;
-    platform::Status status = platform::openFile(wide, u"rb", file);
-    if (!status.ok() || file == nullptr) {
+    bool opened = false;
+    const platform::Status status = platform::readWholeFile(wide, out, opened);
+    if (!opened) {
         reason = std::strerror(status.sysError() != 0 ? status.sysError() : ENOENT);
         return false;
     }
-    std::uint64_t size = 0;
-    if (!platform::fileSize(wide, size).ok()) {
-        size = 0;
-    }
-    out.clear();
-    out.resize(static_cast<size_t>(size));
-    size_t got = size > 0 ? std::fread(out.data(), 1, out.size(), file) : 0;
-    out.resize(got);
-    // The size may have changed since it was asked: read whatever follows, too.
-    char chunk[65536];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
-        out.insert(out.end(), chunk, chunk + n);
-    }
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
+    if (!status.ok()) {
         reason = "read error";
         return false;
     }
