@@ -267,13 +267,16 @@ void printExportSummary(const Exported& exported) {
     auto bytes = std::make_shared<std::vector<char>>();
     std::string reason;
     if (exported.copy) {
+        // Read to the end rather than by ftell's size, which is a 32-bit long on Windows.
         std::FILE* copy = exported.copy.get();
-        const long size = std::fseek(copy, 0, SEEK_END) == 0 ? std::ftell(copy) : -1;
-        if (size < 0 || std::fseek(copy, 0, SEEK_SET) != 0) {
+        if (std::fseek(copy, 0, SEEK_SET) != 0) {
             return;
         }
-        bytes->resize(static_cast<size_t>(size));
-        if (std::fread(bytes->data(), 1, bytes->size(), copy) != bytes->size()) {
+        char chunk[65536];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, copy)) > 0;) {
+            bytes->insert(bytes->end(), chunk, chunk + n);
+        }
+        if (std::ferror(copy) != 0) {
             return;
         }
     } else if (exported.file.empty() || !rdk::readFileBytes(exported.file, *bytes, reason)) {
