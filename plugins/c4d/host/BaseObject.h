@@ -133,12 +133,13 @@ class BaseObject : public BaseList2D {
     // Per-corner phong normals; empty when the object has no phong tag. The host's stored array
     // when it lends one, else a copy it makes.
     PhongNormals phongNormals() const {
-        const ConstArray<float> stored =
-            hostArray(&RdHostInterface::polygonGetPhongNormals, handle_);
-        if (stored.data) {
-            return PhongNormals::borrowed(stored.data, stored.count);
-        }
+        // The lent normals come with a count of polygons (12 floats each), not of floats.
         int32_t count = 0;
+        const float* stored = hostCall(&RdHostInterface::polygonGetPhongNormals, handle_, &count);
+        if (stored != nullptr && count >= 0) {
+            return PhongNormals::borrowed(stored, count);
+        }
+        count = 0;
         float* data = hostCall(&RdHostInterface::polygonCreatePhongNormals, handle_, &count);
         if (data && count < 0) {
             hostFree(data);
