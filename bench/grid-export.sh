@@ -64,15 +64,19 @@ trap 'rm -rf "$work"' EXIT
 echo "document: $side x $side quads, $(( $(stat -c %s "$doc") / 1000000 )) MB;" \
   "$([ "$loadOnly" = 1 ] && echo "load only" || echo "export"), $runs runs"
 
-declare -A cpu mem
+declare -A cpu mem cancelWord
+# Builds that take --cancel answer the save dialog with it; older ones cancel without -o.
+for h in "$@"; do
+  cancelWord[$h]=""
+  "$h" --help 2>/dev/null | grep -q -- --cancel && cancelWord[$h]=--cancel
+done
 for ((r = 0; r < runs; r++)); do
   for h in "$@"; do
     out=$work/out.rdk
     if [ "$loadOnly" = 1 ]; then
       # Exit 1: the cancelled dialog, as intended.
-      # Builds that take --cancel answer the save dialog with it; older ones cancel without -o.
       cancel=()
-      "$h" --help 2>/dev/null | grep -q -- --cancel && cancel=(--cancel)
+      [ -n "${cancelWord[$h]}" ] && cancel=("${cancelWord[$h]}")
       /usr/bin/time -f "%U %S %M" -o "$work/time" "$h" export "$doc" "${cancel[@]}" >/dev/null 2>&1 ||
         [ $? = 1 ]
     else
