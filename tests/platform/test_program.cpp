@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <system_error>
 
 #include "platform/program.h"
-#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -32,12 +33,22 @@ TEST(Program, ThisProcessRunsAndImpossibleIdsDoNot) {
 }
 
 TEST(Program, TempFoldersAreNewAndPerUserFoldersNamed) {
-    TempDir a;
-    TempDir b;
-    ASSERT_FALSE(a.path().empty());
-    EXPECT_NE(a.path(), b.path());
-    EXPECT_TRUE(fs::is_directory(fs::u8path(a.path())));
-    EXPECT_TRUE(fs::is_empty(fs::u8path(a.path())));
+    // Expectations only, so that both folders are removed whatever fails.
+    std::string a;
+    std::string b;
+    EXPECT_TRUE(platform::makeTempFolder("raydeck-test-", a).ok());
+    EXPECT_TRUE(platform::makeTempFolder("raydeck-test-", b).ok());
+    EXPECT_FALSE(a.empty());
+    EXPECT_NE(a, b);
+    for (const std::string& made : {a, b}) {
+        EXPECT_TRUE(fs::is_directory(fs::u8path(made)));
+        EXPECT_TRUE(fs::is_empty(fs::u8path(made)));
+        EXPECT_EQ(fs::u8path(made).filename().u8string().rfind("raydeck-test-", 0), 0u);
+        std::error_code ec;
+        if (!made.empty()) {
+            fs::remove(fs::u8path(made), ec);
+        }
+    }
     std::string perUser;
     ASSERT_TRUE(platform::perUserTempFolder("raydeck", perUser).ok());
     EXPECT_NE(fs::u8path(perUser).filename().u8string().find("raydeck"), std::string::npos);
