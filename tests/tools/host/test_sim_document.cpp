@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "tests/support/DeepDocument.h"
 #include "tools/host/SimDocument.h"
 
 using namespace raydeck::hostsim;
@@ -278,16 +279,7 @@ TEST(SimDocumentReading, NumberTooLargeForADoubleIsAnErrorWithItsPath) {
 // Regression: every level of nesting built a path string, so time and memory grew with the
 // square of the depth, and the loader and the destructors recursed once per level.
 TEST(SimDocumentReading, HundredThousandNestedChildrenAreRefusedAtTheDocumentedDepth) {
-    auto nested = [](int depth) {
-        std::string objects;
-        for (int i = 0; i < depth; ++i) {
-            objects += R"({"type": 5140, "children": [)";
-        }
-        for (int i = 0; i < depth; ++i) {
-            objects += "]}";
-        }
-        return R"("objects": [)" + objects + "]";
-    };
+    auto nested = [](int depth) { return R"("objects": [)" + nestedInNulls(depth, "") + "]"; };
     const std::string error = loadError(wrap(nested(100000)));
     EXPECT_EQ(error.rfind("doc.json: /objects/0/children/0/children/0/", 0), 0u) << error;
     EXPECT_NE(error.find("/..."), std::string::npos) << error;  // long paths are shortened
