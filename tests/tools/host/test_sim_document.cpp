@@ -365,8 +365,6 @@ TEST(SimDocumentReading, TextThatIsNotJsonNamesWhereReadingStopped) {
               0u);
 }
 
-// The JSON library took every continuation byte of a sequence the end cut off, reading past the
-// text (found by the document fuzzer): such text is refused before it is parsed.
 // A second "tags" (or "objects", "children", "cache", ...) freed the nodes of the first while
 // links and ids still pointed at them, and resolving the links wrote into freed memory (found by
 // the document fuzzer). Such a member is refused where it stands.
@@ -390,6 +388,8 @@ TEST(SimDocumentReading, MemberNamingNodesTwiceIsRefusedNotFreedUnderItsLinks) {
     EXPECT_EQ(doc->objects[0]->name, "A");
 }
 
+// The JSON library took every continuation byte of a sequence the end cut off, reading past the
+// text (found by the document fuzzer): such text is refused before it is parsed.
 TEST(SimDocumentReading, Utf8SequenceCutOffByTheEndIsRefusedNotReadPast) {
     for (const std::string tail : {"\xC3", "\xE2\x82", "\xF0\x9F\x98", "\xF0"}) {
         const std::string text =
