@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tests/support/DeepDocument.h"
+#include "tests/support/TempDir.h"
 #include "tools/host/SimDocument.h"
 
 using namespace raydeck::hostsim;
@@ -406,7 +407,9 @@ TEST(SimDocumentReading, Utf8SequenceCutOffByTheEndIsRefusedNotReadPast) {
 }
 
 TEST(SimDocumentReading, FilesAreReadWhole) {
-    const std::string path = ::testing::TempDir() + "/reader-whole.json";
+    const TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string path = dir.path() + "/reader-whole.json";
     std::string body = R"("objects": [{"points": [)";
     for (int i = 0; i < 20000; ++i) {
         body += (i ? ",[" : "[") + std::to_string(i) + ", 0.5, -1e-3]";
