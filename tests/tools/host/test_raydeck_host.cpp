@@ -236,7 +236,6 @@ TEST_F(RaydeckHost, RealPluginRegistersItsCommandsAndExportsTheSample) {
     Result toFile = host({"export", sample, "-o", "workshop.rdk"}, false);
     EXPECT_EQ(toFile.code, 0) << toFile.err;
     EXPECT_TRUE(std::regex_match(toFile.err, summary)) << toFile.err;
-    EXPECT_EQ(readFile(dir_ / "workshop.rdk"), toStdout.out);
 
     Result noFolder = host({"export", sample, "-o", "missing/workshop.rdk"}, false);
     EXPECT_EQ(noFolder.code, 1);
