@@ -14,8 +14,9 @@ namespace {
 
 // From bare triangle lists (STL, OFF) to scenes with node transforms, materials, cameras, lights
 // and animation (3DS, COLLADA, glTF); OBJ adds materials and groups. The stored seeds pick their
-// format by index, so entries are only ever appended or put where no seed points. Not PLY:
-// Assimp's own PLY reader loops for ever on some truncated files, which buries everything else.
+// format by index modulo the count: change only entries that no seed picks, and keep the count.
+// Not PLY: Assimp's own PLY reader loops for ever on some truncated files, which buries
+// everything else.
 const char* const kExtensions[] = {".obj", ".3ds", ".off", ".stl", ".dae", ".gltf"};
 
 }  // namespace
