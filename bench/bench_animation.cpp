@@ -61,14 +61,12 @@ class Scratch {
     FILE* file_ = nullptr;
 };
 
-using FixedFactory = BorrowedFactory;
-
 struct Setup {
     std::unique_ptr<hostsim::SimDocument> doc;
     hostsim::SimHost host;
     Scratch scratch;
     std::unique_ptr<trvScene_api_file> writer;
-    std::unique_ptr<FixedFactory> factory;
+    std::unique_ptr<BorrowedFactory> factory;
     std::unique_ptr<trv::trvSceneapi_oo> builder;
     c4d::PluginContext context;
     host::BaseObject object;
@@ -78,7 +76,7 @@ struct Setup {
         host.setActiveDocument(doc.get());
         host::setHostInterface(host.table());
         writer = std::make_unique<trvScene_api_file>(scratch.file(), true);
-        factory = std::make_unique<FixedFactory>(writer.get());
+        factory = std::make_unique<BorrowedFactory>(writer.get());
         builder = std::make_unique<trv::trvSceneapi_oo>(factory.get());
         context.builder = builder.get();
         context.document = host::BaseDocument(host.documentHandle());

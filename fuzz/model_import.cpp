@@ -1,7 +1,6 @@
 // Fuzz target: a model file through the model import (Assimp reads it; the import maps the scene
 // to a host document and evaluates it). The first byte picks the file's extension, which is how
 // Assimp chooses its reader; the rest is the file.
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -13,9 +12,12 @@ namespace raydeck::fuzz {
 
 namespace {
 
-// Formats whose readers carry node transforms, materials, cameras, lights and animation. Not PLY:
-// Assimp's own PLY reader loops for ever on some truncated files, which buries everything else.
-const char* const kExtensions[] = {".obj", ".stl", ".off", ".stl", ".dae", ".gltf"};
+// From bare triangle lists (STL, OFF) to scenes with node transforms, materials, cameras, lights
+// and animation (3DS, COLLADA, glTF); OBJ adds materials and groups. The stored seeds pick their
+// format by index modulo the count: change only entries that no seed picks, and keep the count.
+// Not PLY: Assimp's own PLY reader loops for ever on some truncated files, which buries
+// everything else.
+const char* const kExtensions[] = {".obj", ".3ds", ".off", ".stl", ".dae", ".gltf"};
 
 }  // namespace
 
@@ -25,12 +27,7 @@ int modelImport(const std::uint8_t* data, std::size_t size) {
     }
     const char* ext = kExtensions[data[0] % (sizeof kExtensions / sizeof kExtensions[0])];
     const std::string path = (scratchFolder() / (std::string("model") + ext)).string();
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) {
-        return 0;
-    }
-    const bool written = std::fwrite(data + 1, 1, size - 1, f) == size - 1;
-    if (std::fclose(f) != 0 || !written) {
+    if (!writeScratchFile(path, data + 1, size - 1)) {
         return 0;
     }
     std::string error;

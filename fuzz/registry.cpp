@@ -3,7 +3,6 @@
 // of the form ";<root>\<key path>|<value name>" (root 0 current user, 1 local machine).
 #include "platform/registry.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -51,13 +50,7 @@ void openAndRead(platform::RegistryRoot root, const std::u16string& path,
 }  // namespace
 
 int registryFile(const std::uint8_t* data, std::size_t size) {
-    const std::string& path = registryFile();
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) {
-        return 0;
-    }
-    const bool written = std::fwrite(data, 1, size, f) == size;
-    if (std::fclose(f) != 0 || !written) {
+    if (!writeScratchFile(registryFile(), data, size)) {
         return 0;
     }
     const std::string text(reinterpret_cast<const char*>(data), size);

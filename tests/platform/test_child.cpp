@@ -4,20 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
+#include <string>
 
 #include "platform/child.h"
 #include "platform/program.h"
+#include "tests/support/FileText.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
 std::string readText(const std::string& path) {
-    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string s = text.str();
+    std::string s = readFile(std::filesystem::u8path(path));
     s.erase(std::remove(s.begin(), s.end(), '\r'), s.end());  // text mode on Windows
     return s;
 }

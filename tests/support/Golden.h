@@ -8,23 +8,30 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
-
-#include "tests/support/FileText.h"
 
 // `name` is the file's path under tests/data, such as "sceneapi/typical_packed.rdk".
 inline void compareWithGolden(const std::string& text, const std::string& name) {
     const std::string path = std::string(RAYDECK_TEST_DATA) + "/" + name;
     const char* regenerate = std::getenv("RAYDECK_REGENERATE_GOLDEN");
     if (regenerate != nullptr && std::string(regenerate) == "1") {
-        std::ofstream(path, std::ios::binary) << text;
+        std::ofstream out(path, std::ios::binary);
+        out << text;
+        out.close();
+        if (!out) {
+            ADD_FAILURE() << "cannot write golden file " << path;
+            return;
+        }
         GTEST_SKIP() << "regenerated " << path;
     }
     std::ifstream in(path, std::ios::binary);
     ASSERT_TRUE(in.good()) << "missing golden file " << path
                            << " (run with RAYDECK_REGENERATE_GOLDEN=1 to write it)";
-    in.close();
-    const std::string golden = readFile(path);
+    std::ostringstream content;
+    content << in.rdbuf();
+    ASSERT_FALSE(in.bad()) << "cannot read golden file " << path;
+    const std::string golden = content.str();
     if (text == golden) {
         return;
     }

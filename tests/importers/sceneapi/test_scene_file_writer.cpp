@@ -1,4 +1,5 @@
 // Texts of the scene text writer, grouped by operation family.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/program.h"
 #include "scene_file_test_util.h"
 #include "tests/support/Golden.h"
 
@@ -848,6 +850,18 @@ TEST(SceneFileGolden, TypicalSceneTextIndented) {
     s->setFlags(kIndentOn);
     typicalScene(s.w());
     compareWithGolden(s.text(), "sceneapi/typical_text_indented.rdk");
+}
+
+// Regression: a golden file that could not be written was reported as regenerated.
+TEST(SceneFileGolden, RegeneratingIntoAMissingFolderFails) {
+    std::string before;
+    const bool wasSet = platform::getEnvironment("RAYDECK_REGENERATE_GOLDEN", before);
+    ASSERT_TRUE(platform::setEnvironment("RAYDECK_REGENERATE_GOLDEN", "1").ok());
+    EXPECT_NONFATAL_FAILURE(compareWithGolden("text", "no-such-folder/golden.rdk"),
+                            "cannot write golden file");
+    EXPECT_TRUE((wasSet ? platform::setEnvironment("RAYDECK_REGENERATE_GOLDEN", before)
+                        : platform::unsetEnvironment("RAYDECK_REGENERATE_GOLDEN"))
+                    .ok());
 }
 
 }  // namespace

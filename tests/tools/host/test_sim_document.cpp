@@ -9,6 +9,8 @@
 #include <set>
 #include <string>
 
+#include "tests/support/DeepDocument.h"
+#include "tests/support/TempDir.h"
 #include "tools/host/SimDocument.h"
 
 using namespace raydeck::hostsim;
@@ -278,16 +280,7 @@ TEST(SimDocumentReading, NumberTooLargeForADoubleIsAnErrorWithItsPath) {
 // Regression: every level of nesting built a path string, so time and memory grew with the
 // square of the depth, and the loader and the destructors recursed once per level.
 TEST(SimDocumentReading, HundredThousandNestedChildrenAreRefusedAtTheDocumentedDepth) {
-    auto nested = [](int depth) {
-        std::string objects;
-        for (int i = 0; i < depth; ++i) {
-            objects += R"({"type": 5140, "children": [)";
-        }
-        for (int i = 0; i < depth; ++i) {
-            objects += "]}";
-        }
-        return R"("objects": [)" + objects + "]";
-    };
+    auto nested = [](int depth) { return R"("objects": [)" + nestedInNulls(depth, "") + "]"; };
     const std::string error = loadError(wrap(nested(100000)));
     EXPECT_EQ(error.rfind("doc.json: /objects/0/children/0/children/0/", 0), 0u) << error;
     EXPECT_NE(error.find("/..."), std::string::npos) << error;  // long paths are shortened
@@ -373,8 +366,6 @@ TEST(SimDocumentReading, TextThatIsNotJsonNamesWhereReadingStopped) {
               0u);
 }
 
-// The JSON library took every continuation byte of a sequence the end cut off, reading past the
-// text (found by the document fuzzer): such text is refused before it is parsed.
 // A second "tags" (or "objects", "children", "cache", ...) freed the nodes of the first while
 // links and ids still pointed at them, and resolving the links wrote into freed memory (found by
 // the document fuzzer). Such a member is refused where it stands.
@@ -398,6 +389,8 @@ TEST(SimDocumentReading, MemberNamingNodesTwiceIsRefusedNotFreedUnderItsLinks) {
     EXPECT_EQ(doc->objects[0]->name, "A");
 }
 
+// The JSON library took every continuation byte of a sequence the end cut off, reading past the
+// text (found by the document fuzzer): such text is refused before it is parsed.
 TEST(SimDocumentReading, Utf8SequenceCutOffByTheEndIsRefusedNotReadPast) {
     for (const std::string tail : {"\xC3", "\xE2\x82", "\xF0\x9F\x98", "\xF0"}) {
         const std::string text =
@@ -414,7 +407,9 @@ TEST(SimDocumentReading, Utf8SequenceCutOffByTheEndIsRefusedNotReadPast) {
 }
 
 TEST(SimDocumentReading, FilesAreReadWhole) {
-    const std::string path = ::testing::TempDir() + "/reader-whole.json";
+    const TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string path = dir.path() + "/reader-whole.json";
     std::string body = R"("objects": [{"points": [)";
     for (int i = 0; i < 20000; ++i) {
         body += (i ? ",[" : "[") + std::to_string(i) + ", 0.5, -1e-3]";

@@ -16,6 +16,7 @@
 #include "plugins/c4d/host/Filename.h"
 #include "plugins/c4d/host/HairGuides.h"
 #include "plugins/c4d/host/HostContext.h"
+#include "tools/host/DocumentLimits.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
 
@@ -368,9 +369,11 @@ TEST(SimHostGlobalMatrix, ComposesAncestorsCachesAndDeepChains) {
              "cache": {"name": "Built", "position": [0, 0, 4]}}]})",
         "x.c4d", "/x", error);
     ASSERT_TRUE(doc) << error;
-    // A chain deeper than any stack would take in recursion, built in place (the file loader
-    // recurses per level) and taken apart link by link at the end.
+    // A chain deeper than any stack would take in recursion, built in place: the file loader
+    // refuses documents nested deeper than kMaxObjectDepth.
     constexpr int kDepth = 20000;
+    static_assert(kDepth > raydeck::hostsim::kMaxObjectDepth,
+                  "a chain this shallow could come from a document file");
     using raydeck::hostsim::SimObject;
     auto link = [&doc](double x, double z) {
         auto o = std::make_unique<SimObject>();
@@ -391,16 +394,6 @@ TEST(SimHostGlobalMatrix, ComposesAncestorsCachesAndDeepChains) {
         }
         tail = added;
     }
-    struct Unchain {
-        std::unique_ptr<SimObject>& first;
-        ~Unchain() {
-            std::unique_ptr<SimObject> o = std::move(first);
-            while (o && !o->children.empty()) {
-                std::unique_ptr<SimObject> next = std::move(o->children.front());
-                o = std::move(next);
-            }
-        }
-    } unchain{doc->objects.back()};
     SimHost host;
     host.setActiveDocument(doc.get());
     h::setHostInterface(host.table());

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/platform/ScratchStream.h"
+#include "tests/importers/sceneapi/scene_file_test_util.h"
 #include "tools/live/LiveAnnouncement.h"
 #include "tools/live/LiveProtocol.h"
 #include "tools/live/SceneScanner.h"
@@ -17,17 +17,6 @@
 namespace {
 
 using raydeck::live::SceneScanner;
-
-// What the file writer (packed arrays on) produces for `body`.
-template <typename F>
-std::string writerText(F body) {
-    ScratchStream stream;
-    {
-        trvScene_api_file w(stream.file(), true);
-        body(w);
-    }
-    return stream.text();
-}
 
 struct Scanned {
     std::string modelSet;
@@ -49,7 +38,7 @@ TEST(SceneScanner, PackedBytesThatSpellAGroupAreSkipped) {
     const char forged[] = "\n}\n}\n}\ngroup \"evil\" {\nprogress \"evil\" 1\n";
     std::vector<int32_t> words((sizeof forged + 3) / 4 + 4, 0x0a0a0a0a);
     std::memcpy(words.data(), forged, sizeof forged - 1);
-    const std::string text = writerText([&](trvScene_api_file& w) {
+    const std::string text = writtenBy(true, [&](trvScene_api_file& w) {
         w.beginLoad("trvrtopt.so");
         trvArray a{words.data(), static_cast<uint32_t>(words.size())};
         w.attribute("ints", trvType::int_ | trvType::array_bit, &a);
@@ -73,7 +62,7 @@ TEST(SceneScanner, PackedBytesThatSpellAGroupAreSkipped) {
 }
 
 TEST(SceneScanner, NamesInHexFormQuotesAndControlBytes) {
-    const std::string text = writerText([&](trvScene_api_file& w) {
+    const std::string text = writtenBy(true, [&](trvScene_api_file& w) {
         w.print("progress \"not this\" 0.5 and a { brace");
         w.progress("Caf\xc3\xa9", 0.5f);
         w.beginGroup("Caf\xc3\xa9 \"1\"", true);
@@ -85,7 +74,7 @@ TEST(SceneScanner, NamesInHexFormQuotesAndControlBytes) {
     EXPECT_EQ(s.progress[0].first, "Caf\xc3\xa9");
 
     // A byte 1 inside a quoted name is text, not the start of a packed block.
-    const std::string control = writerText([&](trvScene_api_file& w) {
+    const std::string control = writtenBy(true, [&](trvScene_api_file& w) {
         w.beginGroup(
             "a\x01\x02\x03"
             "cbcdefgh",
@@ -100,7 +89,7 @@ TEST(SceneScanner, NamesInHexFormQuotesAndControlBytes) {
 }
 
 TEST(SceneScanner, NoGroupNoModelSet) {
-    const std::string text = writerText([&](trvScene_api_file& w) {
+    const std::string text = writtenBy(true, [&](trvScene_api_file& w) {
         w.beginCamera(nullptr);
         w.endCamera();
         w.beginShader("named", "trv_diffuse");

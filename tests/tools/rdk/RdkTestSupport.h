@@ -1,5 +1,5 @@
-// Helpers of the rdk-inspect tests: scene text made by the real writer, packed blocks spelled
-// by hand, and the parse of a text that must succeed.
+// Helpers of the rdk-inspect tests: packed blocks spelled by hand, and the parse of a text that
+// must succeed. Scene text made by the real writer comes from writtenBy (scene_file_test_util.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,26 +8,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "tests/platform/ScratchStream.h"
+#include "tests/importers/sceneapi/scene_file_test_util.h"
 #include "tools/rdk/RdkReader.h"
 #include "trvScene_api_file.h"
 
 namespace rdktest {
-
-// What the scene text writer writes for the calls made by `calls`.
-inline std::string written(const std::function<void(trvScene_api_file&)>& calls,
-                           bool packArrays = true) {
-    ScratchStream stream;
-    {
-        trvScene_api_file writer(stream.file(), packArrays);
-        calls(writer);
-    }
-    return stream.text();
-}
 
 // The header and version line that every exported file starts with.
 inline std::string fileStart() {

@@ -40,7 +40,7 @@ TEST(RdkReader, DirectiveAndParameterValuesOfEveryTypeReadBack) {
         m[k] = k * 0.5;
     }
     const char* ref = "by ref";
-    std::string text = rdktest::written([&](trvScene_api_file& w) {
+    std::string text = writtenBy(true, [&](trvScene_api_file& w) {
         w.beginObject("o", true);  // directive style
         w.attribute("visible to the eye", trvType::bool_, &on);
         w.attribute("hidden", trvType::bool_, &off);
@@ -120,7 +120,7 @@ TEST(RdkReader, ArraysInTextAndPackedFormReadAsTheSameNumbers) {
     for (bool packArrays : {false, true}) {
         SCOPED_TRACE(packArrays ? "packed" : "text");
         Scene scene;
-        parseOk(rdktest::written(calls, packArrays), scene);
+        parseOk(writtenBy(packArrays, calls), scene);
         ASSERT_EQ(scene.nodes.size(), 1u);
         const Node& g = scene.nodes[0];
         const Value& v = g.attribute("vertices")->value;
@@ -177,7 +177,7 @@ TEST(RdkReader, ElementWiseArraysPackedAndInText) {
     for (bool packArrays : {false, true}) {
         SCOPED_TRACE(packArrays ? "packed" : "text");
         Scene scene;
-        parseOk(rdktest::written(calls, packArrays), scene);
+        parseOk(writtenBy(packArrays, calls), scene);
         const Node& g = scene.nodes.at(0);
         EXPECT_EQ(g.attribute("p")->value.componentCount(), 9u);
         EXPECT_EQ(g.attribute("p")->value.width(), 3u);
@@ -194,7 +194,7 @@ TEST(RdkReader, ShadersMaterialsCamerasAndOtherStatements) {
     const float grey[3] = {0.65f, 0.65f, 0.65f};
     const unsigned char icon[2] = {0x00, 0xFF};
     const double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1};
-    std::string text = rdktest::written([&](trvScene_api_file& w) {
+    std::string text = writtenBy(true, [&](trvScene_api_file& w) {
         w.printf("//---tarvik:dal:7---\n");
         w.print("say \"%d\"");
         w.version(-1);

@@ -35,13 +35,10 @@ class RegistryFixture : public ::testing::Test {
         return path;
     }
 
-    // `text` quoted as a .reg string value.
-    static std::string quoted(const std::string& text) { return regQuoted(text); }
-
     // A section for SOFTWARE\Tarvik\<key> under `root` with the BinName and extra value lines.
     static std::string installation(const std::string& root, const std::string& key,
                                     const std::string& binName, const std::string& extra = "") {
-        return "[" + root + "\\SOFTWARE\\Tarvik\\" + key + "]\n\"BinName\"=" + quoted(binName) +
+        return "[" + root + "\\SOFTWARE\\Tarvik\\" + key + "]\n\"BinName\"=" + regQuoted(binName) +
                "\n" + extra + "\n";
     }
 

@@ -39,7 +39,9 @@ std::string chosen(int minVersion, int maxVersion) {
 
 class InstallationTest : public RegistryFixture {
   protected:
-    std::string folder(const std::string& name) { return "\"BinFolder\"=" + quoted(name) + "\n"; }
+    std::string folder(const std::string& name) {
+        return "\"BinFolder\"=" + regQuoted(name) + "\n";
+    }
 };
 
 TEST(InstallationVersionFromPath, Examples) {
@@ -178,7 +180,7 @@ TEST_F(InstallationTest, ValuesTooLongForTheirBuffersFail) {
     int first = 1, last = 2;
     writeRegistry(
         installation(kUser, "Raydeck 7", bin,
-                     "\"LiveLinkPort\"=" + quoted("9000" + std::string(252, ' ')) + "\n"));
+                     "\"LiveLinkPort\"=" + regQuoted("9000" + std::string(252, ' ')) + "\n"));
     EXPECT_EQ(inst().liveLinkPorts(7, 7, first, last), -2);  // 257 units: 516 bytes
     EXPECT_EQ(first, 1);
 
@@ -196,7 +198,7 @@ TEST_F(InstallationTest, ValuesTooLongForTheirBuffersFail) {
 
     // A version value over 2048 bytes is not read: the scan decides.
     writeRegistry("[HKEY_CURRENT_USER\\SOFTWARE\\Tarvik]\n\"RaydeckVersion\"=" +
-                  quoted("Raydeck 7" + std::string(1100, ' ')) + "\n" +
+                  regQuoted("Raydeck 7" + std::string(1100, ' ')) + "\n" +
                   installation(kUser, "Raydeck 7" + std::string(1100, ' '), bin, folder("huge")) +
                   installation(kUser, "Raydeck 8", bin, folder("eight")));
     EXPECT_EQ(chosen(7, 8), "8:eight");

@@ -20,7 +20,7 @@ class LogTest : public RegistryFixture {
     // An installation whose resource folder is `folder`.
     void useResourceFolder(const std::string& folder) {
         writeRegistry(installation(kUser, "Raydeck 7", makeProgram("raydeck"),
-                                   "\"ResourceFolder\"=" + quoted(folder) + "\n"));
+                                   "\"ResourceFolder\"=" + regQuoted(folder) + "\n"));
     }
     std::string logPath() const { return dir() + "/sceneapi.log"; }
 
