@@ -75,7 +75,12 @@ constexpr int32_t kUnitCandela = 1;
 
 // Cameras (kObjectCamera).
 namespace cameraParam {
+constexpr int32_t kProjection = 1000;
 constexpr int32_t kFieldOfView = 1008;  // radians
+// Values of kProjection: the host's central perspective, and its parallel (orthographic) view.
+// The host knows further parallel views (top, front, ...); all of them are parallel projections.
+constexpr int32_t kProjectionPerspective = 0;
+constexpr int32_t kProjectionParallel = 1;
 }  // namespace cameraParam
 
 // Animation tracks.
