@@ -3,19 +3,28 @@
 // writing the sampled blocks through the scene text writer, and the whole export (collect,
 // sample, write), side by side in one run. The counter samples_per_s counts samples per second
 // of the benchmark thread's CPU time, which a busy machine disturbs less than the clock.
+// BM_PoseFidelity exports the generated rigs, rotation orders and start times of
+// tests/support/PoseScenes.h and reports, as pose_error_max, the largest relative deviation of
+// the scene's placements (rdk pose) from the host's own at every sample time.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "plugins/c4d/convert/DocumentWalk.h"
 #include "plugins/c4d/convert/animation.h"
 #include "plugins/c4d/host/HostContext.h"
+#include "tests/support/PoseScenes.h"
+#include "tools/host/HostPose.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
+#include "tools/rdk/RdkPose.h"
 #include "trvScene_api_file.h"
 #include "trvSceneapi_oo.h"
 
@@ -145,9 +154,71 @@ void BM_WholeObjectExport(benchmark::State& state) {
                            benchmark::Counter::kIsRate);
 }
 
+// The largest relative deviation of one document's exported placements from the host's, at
+// every time the export samples; 1 when the scene does not read or the listings differ in form.
+double poseError(const std::string& json, const raydeck::bench::ScratchDir& dir) {
+    std::string error;
+    std::unique_ptr<hostsim::SimDocument> doc =
+        hostsim::loadDocumentText(json, "pose.c4d", "", error);
+    if (!doc) {
+        return 1.0;
+    }
+    hostsim::SimHost host;
+    host.setActiveDocument(doc.get());
+    host::setHostInterface(host.table());
+    FILE* file = dir.open("pose.rdk");
+    if (file == nullptr) {
+        return 1.0;
+    }
+    {
+        trvScene_api_file writer(file, true);
+        BorrowedFactory factory(&writer);
+        trv::trvSceneapi_oo builder(&factory);
+        c4d::PluginContext context;
+        context.builder = &builder;
+        c4d::convertDocument(context, host::BaseDocument(host.documentHandle()));
+    }
+    std::fclose(file);
+    host::setHostInterface(nullptr);
+    rdk::Scene scene;
+    rdk::ReadError readError;
+    bool readable = false;
+    if (!rdk::readScene(dir.path("pose.rdk"), scene, readError, readable)) {
+        return 1.0;
+    }
+    std::ostringstream fromScene, fromHost;
+    for (const hostsim::SampleTime& t : hostsim::documentSampleTimes(*doc)) {
+        const double stamp = static_cast<double>(t.ms) / 1000.0;
+        for (const rdk::PoseEntry& e : rdk::scenePose(scene, stamp)) {
+            rdk::writePoseLine(fromScene, stamp, e.kind, e.path, e.placement);
+        }
+        hostsim::writeDocumentPose(*doc, stamp, t.seconds, fromHost);
+    }
+    double deviation = 0.0;
+    std::string why;
+    return rdk::comparePoses(fromScene.str(), fromHost.str(), deviation, why) ? deviation : 1.0;
+}
+
+void BM_PoseFidelity(benchmark::State& state) {
+    const raydeck::bench::ScratchDir dir;
+    const std::vector<testing::PoseScene> scenes = testing::poseScenes();
+    double worst = 0.0;
+    for (auto _ : state) {
+        worst = 0.0;
+        for (const testing::PoseScene& s : scenes) {
+            // Flat placements are what the scene cannot follow; the export warns about them.
+            if (!s.flat) {
+                worst = std::max(worst, poseError(s.json, dir));
+            }
+        }
+    }
+    state.counters["pose_error_max"] = worst;
+}
+
 BENCHMARK(BM_SampleNineTracks)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteNineBlocks)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WholeObjectExport)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PoseFidelity)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

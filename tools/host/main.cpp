@@ -24,6 +24,7 @@
 #include "plugins/c4d/PluginIds.h"
 #include "plugins/c4d/host/CommandData.h"
 #include "tools/CommandLine.h"
+#include "tools/host/HostPose.h"
 #include "tools/host/HostReport.h"
 #include "tools/host/ModelImport.h"
 #include "tools/host/SimDocument.h"
@@ -85,6 +86,7 @@ struct Options {
     std::string action;
     std::string document;
     std::optional<std::string> output;  // the save dialog's answer; none: cancel
+    std::optional<double> poseTime;     // pose: the one time asked for; none: every sample time
 };
 
 // kContinue to go on with `o` filled in, else the exit code.
@@ -115,13 +117,22 @@ int parseCommandLine(const std::vector<std::string>& args, Options& o) {
                               app.add_subcommand("update", "run the Update command")}) {
         command->add_option("DOCUMENT", o.document, "host document file or model file")->required();
     }
+    CLI::App* poseCommand = app.add_subcommand(
+        "pose", "print the world placement of every camera and object, as the host has it");
+    poseCommand->add_option("DOCUMENT", o.document, "host document file or model file")->required();
+    double poseTime = 0.0;
+    CLI::Option* poseAt =
+        poseCommand
+            ->add_option("--time", poseTime,
+                         "the time in seconds (default: every time the export samples)")
+            ->type_name("T");
     const int code = raydeck::tools::parseCommandLine(app, args, std::cout, std::cerr);
     if (code != raydeck::tools::kContinue) {
         return code;
     }
     if (app.get_subcommands().empty()) {
         raydeck::tools::usageError(std::cerr, "raydeck-host",
-                                   "no command given: commands, export, render or update");
+                                   "no command given: commands, export, render, update or pose");
         return kExitUsage;
     }
     o.action = app.get_subcommands().front()->get_name();
@@ -133,6 +144,9 @@ int parseCommandLine(const std::vector<std::string>& args, Options& o) {
     }
     if (out->count() != 0) {
         o.output = output;
+    }
+    if (poseAt->count() != 0) {
+        o.poseTime = poseTime;
     }
     return raydeck::tools::kContinue;
 }
@@ -360,7 +374,11 @@ int runCommand(raydeck::hostsim::SimHost& host, const Options& o,
         std::cerr << "raydeck-host: the command let an exception reach the host\n";
         return kExitFailed;
     }
-    if (!host.consoleLines().empty()) {
+    // The plug-in's warnings say what it left out of a scene it still wrote; any other line
+    // reports a failure.
+    if (std::any_of(
+            host.consoleLines().begin(), host.consoleLines().end(),
+            [](const std::string& line) { return line.rfind("Raydeck warning: ", 0) != 0; })) {
         reportFailure(o, host.consoleLines());
         return kExitFailed;
     }
@@ -381,6 +399,26 @@ int runCommand(raydeck::hostsim::SimHost& host, const Options& o,
         exported = std::move(written);
     } else {
         reportRenderer(started);
+    }
+    return kExitOk;
+}
+
+// The pose needs no plug-in: it is the simulator's own evaluation of the document.
+int printPose(raydeck::hostsim::SimDocument& doc, const std::optional<double>& at) {
+    std::vector<raydeck::hostsim::SampleTime> times;
+    if (at) {
+        times.push_back(raydeck::hostsim::SampleTime{0, *at});
+    } else {
+        times = raydeck::hostsim::documentSampleTimes(doc);
+    }
+    for (const raydeck::hostsim::SampleTime& t : times) {
+        const double stamp = at ? *at : static_cast<double>(t.ms) / 1000.0;
+        raydeck::hostsim::writeDocumentPose(doc, stamp, t.seconds, std::cout);
+    }
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "raydeck-host: cannot write to standard output\n";
+        return kExitFailed;
     }
     return kExitOk;
 }
@@ -412,6 +450,10 @@ int main(int argc, char** argv) {
             std::cerr << error << "\n";
             return kExitUsage;
         }
+    }
+
+    if (o.action == "pose") {
+        return printPose(*doc, o.poseTime);
     }
 
     raydeck::hostsim::SimHost host;

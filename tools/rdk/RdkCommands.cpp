@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "tools/CommandLine.h"
 #include "tools/rdk/RdkCheck.h"
+#include "tools/rdk/RdkPose.h"
 #include "tools/rdk/RdkPreview.h"
 #include "tools/rdk/RdkReader.h"
 #include "tools/rdk/RdkSummary.h"
@@ -44,8 +46,21 @@ const char* const kPreviewHelp =
 const char* const kPreviewFooter =
     "Exit 0; 2 for bad usage, an unreadable or unparsable file, or a PNG not written.\n";
 
+const char* const kPoseHelp =
+    "The world placement of every camera and group at a time, in the host's axes (the scene's\n"
+    "z flip undone): each camera's section transform with the animation blocks that follow it\n"
+    "applied on its left, each group's transform with its own blocks applied on its right,\n"
+    "later blocks outside earlier ones (tools/rdk/README.md derives the rule). One line each:\n"
+    "time, \"camera\" or \"object\", the camera's name or the group path, then the offset and the\n"
+    "x, y and z axes.";
+
+const char* const kPoseFooter =
+    "Without --time, every time at which an animation block has a sample.\n"
+    "Exit 0; 2 for bad usage or an unreadable or unparsable file.\n";
+
 struct Options {
     std::string command;
+    std::optional<double> time;
     std::string file;
     std::string output;
     bool json = false;
@@ -87,10 +102,24 @@ int parseArgs(std::vector<std::string> args, Options& o, std::ostream& out, std:
     for (const Command& c :
          {Command{"summary", "count and list what the scene holds", kSummaryHelp, kSummaryFooter},
           Command{"check", "check the structure", kCheckHelp, kCheckFooter},
-          Command{"preview", "draw a PNG picture of the scene", kPreviewHelp, kPreviewFooter}}) {
+          Command{"preview", "draw a PNG picture of the scene", kPreviewHelp, kPreviewFooter},
+          Command{"pose", "print the world placement of every camera and group", kPoseHelp,
+                  kPoseFooter}}) {
         CLI::App* command = app.add_subcommand(c.name, c.brief);
         command->footer(std::string(c.about) + "\n" + c.footer);
         command->add_option("FILE", o.file, "the scene file")->required();
+        if (std::string(c.name) == "preview" || std::string(c.name) == "pose") {
+            command
+                ->add_option_function<double>(
+                    "--time", [&o](const double& t) { o.time = t; },
+                    std::string(c.name) == "pose"
+                        ? "the time in seconds (default: every sample time)"
+                        : "draw the scene as its animation places it at this time, in seconds")
+                ->type_name("T");
+        }
+        if (std::string(c.name) == "pose") {
+            continue;
+        }
         if (std::string(c.name) == "preview") {
             command->add_option("-o,--output", o.output, "the PNG file to write")
                 ->type_name("PREVIEW.png")
@@ -115,7 +144,7 @@ int parseArgs(std::vector<std::string> args, Options& o, std::ostream& out, std:
     }
     if (app.get_subcommands().empty()) {
         raydeck::tools::usageError(err, "rdk-inspect",
-                                   "no command given: summary, check or preview");
+                                   "no command given: summary, check, preview or pose");
         return kExitUsage;
     }
     o.command = app.get_subcommands().front()->get_name();
@@ -300,6 +329,9 @@ int preview(const Options& o, std::ostream& out, std::ostream& err) {
     if (!load(o, scene, err)) {
         return kExitUsage;
     }
+    if (o.time) {
+        poseScene(scene, *o.time);
+    }
     PreviewStats stats;
     PreviewImage image = renderPreview(scene, o.width, o.height, &stats);
     std::string reason;
@@ -310,6 +342,27 @@ int preview(const Options& o, std::ostream& out, std::ostream& err) {
     out << o.output << ": " << image.width << "x" << image.height << ", "
         << (stats.fromCamera ? "camera \"" + stats.camera + "\"" : std::string("framing view"))
         << ", " << stats.triangles << " triangles, " << stats.pixels << " pixels covered\n";
+    return kExitClean;
+}
+
+int pose(const Options& o, std::ostream& out, std::ostream& err) {
+    Scene scene;
+    if (!load(o, scene, err)) {
+        return kExitUsage;
+    }
+    std::vector<double> times;
+    if (o.time) {
+        times.push_back(*o.time);
+    } else {
+        for (int64_t ms : sceneSampleTimes(scene)) {
+            times.push_back(static_cast<double>(ms) / 1000.0);
+        }
+    }
+    for (double t : times) {
+        for (const PoseEntry& e : scenePose(scene, t)) {
+            writePoseLine(out, t, e.kind, e.path, e.placement);
+        }
+    }
     return kExitClean;
 }
 
@@ -330,6 +383,9 @@ int runInspect(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     if (o.command == "summary") {
         return summary(o, out, err);
+    }
+    if (o.command == "pose") {
+        return pose(o, out, err);
     }
     return preview(o, out, err);
 }

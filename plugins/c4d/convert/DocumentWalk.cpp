@@ -50,35 +50,37 @@ bool inheritVisibility(const host::BaseObject& object, int32_t id, bool parentVi
 }
 
 struct CameraEntry {
-    host::BaseObject camera, parent;  // parent: null for a top-level camera
+    host::BaseObject camera;
+    std::vector<host::BaseObject> ancestors;  // parent first; empty for a top-level camera
 };
 
-// Every camera of the document with its parent, an object before its children, siblings in host
-// order; caches are not searched. Iterative: the hierarchy may be deeper than the stack would
-// allow.
+// Every camera of the document with its ancestors, an object before its children, siblings in
+// host order; caches are not searched. Iterative: the hierarchy may be deeper than the stack
+// would allow.
 std::vector<CameraEntry> collectCameras(const host::BaseDocument& document) {
     std::vector<CameraEntry> cameras;
-    // Next siblings still to visit, innermost last, each with its parent.
-    std::vector<std::pair<host::BaseObject, host::BaseObject>> pending;
+    // The ancestors of `current`, outermost first.
+    std::vector<host::BaseObject> chain;
+    // Next siblings still to visit, innermost last, each with its depth in `chain`.
+    std::vector<std::pair<host::BaseObject, size_t>> pending;
     host::BaseObject current = host::BaseObject::firstIn(document);
-    host::BaseObject parent;
     while (current) {
         if (current.type() == host::kObjectCamera) {
-            cameras.push_back(CameraEntry{current, parent});
+            cameras.push_back(CameraEntry{current, {chain.rbegin(), chain.rend()}});
         }
         host::BaseObject next = current.next();
         host::BaseObject down = current.down();
         if (down) {
             if (next) {
-                pending.emplace_back(next, parent);
+                pending.emplace_back(next, chain.size());
             }
-            parent = current;
+            chain.push_back(current);
             current = down;
         } else if (next) {
             current = next;
         } else if (!pending.empty()) {
             current = pending.back().first;
-            parent = pending.back().second;
+            chain.resize(pending.back().second);
             pending.pop_back();
         } else {
             current = host::BaseObject();
@@ -157,6 +159,12 @@ void walkObject(PluginContext& context, const host::BaseObject& object, TextureT
 
     builder.beginGroup(state->name);
     api->flags(trvNodeFlag::group);
+    AnimationReport report;
+    if (!fitsScene(state->matrix)) {
+        // Beyond the range the scene's text holds: written as it stands it would read as inf.
+        state->matrix = host::Matrix();
+        report.placementLeftOut = true;
+    }
     {
         const trv::matrix m = sceneMatrix(state->matrix);
         api->transform(m.m);
@@ -202,7 +210,8 @@ void walkObject(PluginContext& context, const host::BaseObject& object, TextureT
     }
 
     writeObjectAnimation(context, object, state->name, state->position, state->rotation,
-                         state->scale, state->rotationOrder, false);
+                         state->scale, state->rotationOrder, false, nullptr, &report);
+    reportAnimation(state->name, report);
 
     builder.endGroup();
 
@@ -245,7 +254,7 @@ void convertDocument(PluginContext& context, const host::BaseDocument& document)
     const std::string sceneName = documentSceneName(doc);
 
     for (const CameraEntry& entry : collectCameras(doc)) {
-        convertCamera(context, entry.camera, entry.parent);
+        convertCamera(context, entry.camera, entry.ancestors);
     }
 
     builder.beginGroup(sceneName);

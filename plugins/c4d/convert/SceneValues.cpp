@@ -1,6 +1,7 @@
 // Placement maths on host matrices, the saturating truncation and the array attribute.
 #include "plugins/c4d/convert/SceneValues.h"
 
+#include <cmath>
 #include <limits>
 
 #include "plugins/c4d/convert/sincos.h"
@@ -9,6 +10,9 @@
 namespace raydeck::c4d {
 
 namespace {
+
+// Relative size below which a determinant counts as zero: a few hundred units of rounding.
+constexpr double kNegligibleDeterminant = 1e-13;
 
 // Rotation by t about one axis (0 x, 1 y, 2 z), axes as the columns of the 3x3 part.
 host::Matrix axisRotation(int axis, double t) {
@@ -51,14 +55,47 @@ host::Matrix affineProduct(const host::Matrix& a, const host::Matrix& b) {
 }
 
 host::Matrix affineInverse(const host::Matrix& m) {
+    host::Matrix inv;
+    invertAffine(m, inv);
+    return inv;
+}
+
+bool isFinite(const host::Matrix& m) {
+    for (const host::Vector* v : {&m.off, &m.v1, &m.v2, &m.v3}) {
+        if (!std::isfinite(v->x) || !std::isfinite(v->y) || !std::isfinite(v->z)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool fitsScene(const host::Matrix& m) {
+    const double limit = std::numeric_limits<float>::max();
+    for (const host::Vector* v : {&m.off, &m.v1, &m.v2, &m.v3}) {
+        if (!(std::fabs(v->x) <= limit && std::fabs(v->y) <= limit && std::fabs(v->z) <= limit)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool invertAffine(const host::Matrix& m, host::Matrix& inverse) {
+    inverse = host::Matrix();
     const host::Vector &a = m.v1, &b = m.v2, &c = m.v3;
     // Rows of the inverse are the cross products of the columns divided by the determinant.
     const host::Vector bc(b.y * c.z - b.z * c.y, b.z * c.x - b.x * c.z, b.x * c.y - b.y * c.x);
     const host::Vector ca(c.y * a.z - c.z * a.y, c.z * a.x - c.x * a.z, c.x * a.y - c.y * a.x);
     const host::Vector ab(a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x);
     const double det = a.x * bc.x + a.y * bc.y + a.z * bc.z;
-    if (det == 0.0) {
-        return host::Matrix();
+    if (det == 0.0 || !std::isfinite(det)) {
+        return false;
+    }
+    // A determinant this small next to the volume the axes could span is what rounding leaves
+    // of a flat placement; dividing by it would write numbers that only rounding made.
+    const double volume =
+        std::hypot(a.x, a.y, a.z) * std::hypot(b.x, b.y, b.z) * std::hypot(c.x, c.y, c.z);
+    if (std::fabs(det) <= kNegligibleDeterminant * volume) {
+        return false;
     }
     host::Matrix inv;
     inv.v1 = host::Vector(bc.x / det, ca.x / det, ab.x / det);
@@ -66,7 +103,11 @@ host::Matrix affineInverse(const host::Matrix& m) {
     inv.v3 = host::Vector(bc.z / det, ca.z / det, ab.z / det);
     const host::Vector o = apply3(inv, m.off);
     inv.off = host::Vector(-o.x, -o.y, -o.z);
-    return inv;
+    if (!isFinite(inv)) {
+        return false;
+    }
+    inverse = inv;
+    return true;
 }
 
 host::Matrix translationMatrix(const host::Vector& v) {

@@ -17,8 +17,17 @@ namespace raydeck::c4d {
 host::Matrix affineProduct(const host::Matrix& a, const host::Matrix& b);
 // The product of the factors in order (the last applies first); the identity for none.
 host::Matrix affineChain(std::initializer_list<const host::Matrix*> factors);
-// The affine inverse; the identity when the determinant of the 3x3 part is exactly 0.
+// The affine inverse; the identity when the matrix is singular (see invertAffine).
 host::Matrix affineInverse(const host::Matrix& m);
+// The affine inverse into `inverse`; false, with the identity there, when the matrix is singular:
+// its determinant is negligible next to the lengths of its axes (a flat or rounding-thin
+// placement), or the inverse would not be finite.
+bool invertAffine(const host::Matrix& m, host::Matrix& inverse);
+// True when all twelve numbers are finite.
+bool isFinite(const host::Matrix& m);
+// True when all twelve numbers are finite and within the single-precision range in which the
+// scene's text holds matrices (larger ones would be written as inf).
+bool fitsScene(const host::Matrix& m);
 host::Matrix translationMatrix(const host::Vector& v);
 host::Matrix scaleMatrix(const host::Vector& v);
 // Rotation by three angles (radians) in rotation order 0 to 6; other orders rotate as order 0.

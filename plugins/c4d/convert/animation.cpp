@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 
+#include "plugins/c4d/host/HostContext.h"
 #include "plugins/c4d/host/HostNumbers.h"
 #include "plugins/c4d/host/RotationOrder.h"
 
@@ -124,61 +125,95 @@ AnimationPlacement::AnimationPlacement(const host::Vector& position, const host:
       Rz(rotationMatrix(host::Vector(0, 0, rotation.z), rotationOrder)),
       Ti(affineInverse(T)),
       Ri(affineInverse(R)),
-      Si(affineInverse(S)),
       Rxi(affineInverse(Rx)),
       Ryi(affineInverse(Ry)),
       Rzi(affineInverse(Rz)),
       order(rotationOrder),
       cameraMode(camera) {
+    scaleSingular = !invertAffine(S, Si);
     if (camera && parentPlacement != nullptr && !isIdentity(*parentPlacement)) {
         parented = true;
         P = *parentPlacement;
-        Pi = affineInverse(P);
+        parentSingular = !invertAffine(P, Pi);
     }
 }
 
 namespace {
 
+// The component matrices of the placement in the sequence of its rotation order, outermost
+// first: rotation(a, order) = seq[0] * seq[1] * seq[2]. Orders the host does not know keep the
+// x, y, z sequence of the formulas they have always had.
+void rotationSequence(const AnimationPlacement& p, const host::Matrix* seq[3],
+                      const host::Matrix* inv[3]) {
+    const host::Matrix* byComponent[3] = {&p.Rx, &p.Ry, &p.Rz};
+    const host::Matrix* inverseByComponent[3] = {&p.Rxi, &p.Ryi, &p.Rzi};
+    const bool known = p.order >= 0 && p.order < host::kRotationOrderCount;
+    for (int i = 0; i < 3; ++i) {
+        const int c = known ? host::kRotationOrders[p.order][i].component : i;
+        seq[i] = byComponent[c];
+        inv[i] = inverseByComponent[c];
+    }
+}
+
 // The factors around Xrel: the placed change is left * Xrel * right.
-void placementFactors(const AnimationPlacement& p, int32_t parameter, int component,
+//
+// A rotation track changes one factor of rotation(a, order) = F0 * F1 * F2; a change X of the
+// factor Fk's angle turns it into Fk * X (turns about one axis commute). In object mode the group
+// holds T * R * S and the change goes on its right, so X is carried through the factors inside
+// Fk: (Fk ... F2)^-1 * X * (Fk ... F2). In camera mode the section holds the placement and the
+// change goes on its left, so X is carried through the factors outside Fk and Fk itself:
+// T * (F0 ... Fk) * X * (F0 ... Fk)^-1 * T^-1. For orders 2 and 6 (x outermost, z innermost)
+// these are the x, y, z products the formulas have always written.
+bool placementFactors(const AnimationPlacement& p, int32_t parameter, int component,
                       host::Matrix& left, host::Matrix& right) {
+    const host::Matrix* seq[3];
+    const host::Matrix* inv[3];
+    rotationSequence(p, seq, inv);
+    // Where the animated angle's factor stands in the sequence.
+    const bool known = p.order >= 0 && p.order < host::kRotationOrderCount;
+    const int k = known ? componentRank(component, p.order) : component;
+    const bool rotationComponent =
+        parameter == host::objectParam::kRotation && component >= 0 && component <= 2;
+    bool singular = false;
     if (!p.cameraMode) {
+        singular = p.scaleSingular;
         if (parameter == host::objectParam::kPosition) {
             left = affineChain({&p.Ti, &p.Ri, &p.Si});
             right = affineChain({&p.S, &p.R, &p.T});
         } else if (parameter == host::objectParam::kScale) {
             left = p.Si;
             right = p.S;
-        } else if (component == 0) {
-            left = affineChain({&p.Rzi, &p.Ryi, &p.Rxi, &p.Si});
-            right = affineChain({&p.S, &p.Rx, &p.Ry, &p.Rz});
-        } else if (component == 1) {
-            left = affineChain({&p.Rzi, &p.Ryi, &p.Si});
-            right = affineChain({&p.S, &p.Ry, &p.Rz});
-        } else if (component == 2) {
-            left = affineChain({&p.Rzi, &p.Si});
-            right = affineChain({&p.S, &p.Rz});
+        } else if (rotationComponent && k == 0) {
+            left = affineChain({inv[2], inv[1], inv[0], &p.Si});
+            right = affineChain({&p.S, seq[0], seq[1], seq[2]});
+        } else if (rotationComponent && k == 1) {
+            left = affineChain({inv[2], inv[1], &p.Si});
+            right = affineChain({&p.S, seq[1], seq[2]});
+        } else if (rotationComponent && k == 2) {
+            left = affineChain({inv[2], &p.Si});
+            right = affineChain({&p.S, seq[2]});
         } else {
             left = affineChain({&p.Ri, &p.Si});
             right = affineChain({&p.S, &p.R});
         }
-        return;
+        return !singular;
     }
     if (parameter == host::objectParam::kPosition) {
         left = p.T;
         right = p.Ti;
     } else if (parameter == host::objectParam::kScale) {
+        singular = p.scaleSingular;
         left = affineChain({&p.T, &p.R, &p.S});
         right = affineChain({&p.Si, &p.Ri, &p.Ti});
-    } else if (component == 0) {
-        left = affineChain({&p.T, &p.Rx});
-        right = affineChain({&p.Rxi, &p.Ti});
-    } else if (component == 1) {
-        left = affineChain({&p.T, &p.Rx, &p.Ry});
-        right = affineChain({&p.Ryi, &p.Rxi, &p.Ti});
-    } else if (component == 2) {
-        left = affineChain({&p.T, &p.Rx, &p.Ry, &p.Rz});
-        right = affineChain({&p.Rzi, &p.Ryi, &p.Rxi, &p.Ti});
+    } else if (rotationComponent && k == 0) {
+        left = affineChain({&p.T, seq[0]});
+        right = affineChain({inv[0], &p.Ti});
+    } else if (rotationComponent && k == 1) {
+        left = affineChain({&p.T, seq[0], seq[1]});
+        right = affineChain({inv[1], inv[0], &p.Ti});
+    } else if (rotationComponent && k == 2) {
+        left = affineChain({&p.T, seq[0], seq[1], seq[2]});
+        right = affineChain({inv[2], inv[1], inv[0], &p.Ti});
     } else {
         left = affineChain({&p.T, &p.R});
         right = affineChain({&p.Ri, &p.Ti});
@@ -188,11 +223,13 @@ void placementFactors(const AnimationPlacement& p, int32_t parameter, int compon
         // are carried through the parent's placement.
         left = affineProduct(p.P, left);
         right = affineProduct(right, p.Pi);
+        singular = singular || p.parentSingular;
     }
     // The camera sections stand outside the root group, so they carry the z flip themselves.
     const host::Matrix flip = sceneFlip();
     left = affineProduct(flip, left);
     right = affineProduct(right, flip);
+    return !singular;
 }
 
 }  // namespace
@@ -231,6 +268,7 @@ bool sampleTrack(const host::BaseDocument& document, const host::CTrack& track,
                  const AnimationPlacement& placement, TrackSamples& out) {
     out.matrices.clear();
     out.timestamps.clear();
+    out.leftOut = 0;
     const host::TrackId id = track.id();
     const int c = id.second - host::vectorComponent::kX;
     const int32_t k = id.first;
@@ -263,25 +301,44 @@ bool sampleTrack(const host::BaseDocument& document, const host::CTrack& track,
     out.timestamps.reserve(count);
 
     host::Matrix left, right;
-    placementFactors(placement, k, c, left, right);
-    host::Matrix firstInverse;
-    float h = t0f;
-    for (size_t i = 0; i < count; ++i) {
-        const double hostValue =
-            track.value(document, host::HostTime::fromSeconds(h), kFramesPerSecond);
+    const bool placed = placementFactors(placement, k, c, left, right);
+    const auto channelMatrix = [&](double hostValue) {
         host::Vector v =
             k == host::objectParam::kScale ? host::Vector(1, 1, 1) : host::Vector(0, 0, 0);
         const double value = static_cast<float>(hostValue);
         (c == 0 ? v.x : c == 1 ? v.y : v.z) = value;
-        const host::Matrix x = k == host::objectParam::kPosition ? translationMatrix(v)
-                               : k == host::objectParam::kRotation
-                                   ? rotationMatrix(v, placement.order)
-                                   : scaleMatrix(v);
-        if (i == 0) {
-            firstInverse = affineInverse(x);
+        return k == host::objectParam::kPosition   ? translationMatrix(v)
+               : k == host::objectParam::kRotation ? rotationMatrix(v, placement.order)
+                                                   : scaleMatrix(v);
+    };
+    // The group or section holds the placement at the reference time; a track that starts
+    // before it would otherwise count the change up to it twice.
+    const bool fromReference = placement.hasReference && keys.t0 < placement.reference.seconds();
+    host::Matrix firstInverse;
+    bool invertible = true;
+    if (fromReference) {
+        invertible = invertAffine(
+            channelMatrix(track.value(document, placement.reference, kFramesPerSecond)),
+            firstInverse);
+    }
+    float h = t0f;
+    for (size_t i = 0; i < count; ++i) {
+        const double hostValue =
+            track.value(document, host::HostTime::fromSeconds(h), kFramesPerSecond);
+        const host::Matrix x = channelMatrix(hostValue);
+        if (i == 0 && !fromReference) {
+            invertible = invertAffine(x, firstInverse);
         }
         const host::Matrix relative = affineProduct(x, firstInverse);
-        out.matrices.push_back(sceneMatrix(affineProduct(affineProduct(left, relative), right)));
+        host::Matrix y = affineProduct(affineProduct(left, relative), right);
+        // A change measured from a flat value or carried through a flat placement, or one past
+        // the double range, is not what the host shows: the sample keeps the placement as it
+        // is rather than write numbers that only rounding or overflow made.
+        if (!placed || !invertible || !fitsScene(y)) {
+            y = host::Matrix();
+            ++out.leftOut;
+        }
+        out.matrices.push_back(sceneMatrix(y));
         out.timestamps.push_back(truncateToInt32((h - t0f) * 1000.0f));
         h += kStep;
     }
@@ -305,7 +362,7 @@ void writeAnimationBlock(trvScene_api& api, const TrackSamples& samples,
 void writeAnimation(PluginContext& context, const std::string& objectName, const TrackList& tracks,
                     const std::string& channel, const host::Vector& position,
                     const host::Vector& rotation, const host::Vector& scale, int rotationOrder,
-                    bool cameraMode, const host::Matrix* parentPlacement) {
+                    bool cameraMode, const host::Matrix* parentPlacement, AnimationReport* report) {
     if (tracks.empty() || context.builder == nullptr || context.builder->backend() == nullptr) {
         return;
     }
@@ -327,8 +384,13 @@ void writeAnimation(PluginContext& context, const std::string& objectName, const
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const Entry& a, const Entry& b) { return a.rank < b.rank; });
 
-    const AnimationPlacement placement(position, rotation, scale, rotationOrder, cameraMode,
-                                       parentPlacement);
+    AnimationPlacement placement(position, rotation, scale, rotationOrder, cameraMode,
+                                 parentPlacement);
+    host::HostTime start;
+    if (context.document.getTime(RD_HOST_DOC_MINTIME, start)) {
+        placement.hasReference = true;
+        placement.reference = start;
+    }
     // Kept whole however long the object's name is.
     const std::string folder = objectName + "/" + channel;
     TrackSamples samples;
@@ -342,6 +404,9 @@ void writeAnimation(PluginContext& context, const std::string& objectName, const
             samples = TrackSamples();
             continue;
         }
+        if (report != nullptr) {
+            report->add(samples);
+        }
         writeAnimationBlock(api, samples, folder);
     }
 }
@@ -349,18 +414,43 @@ void writeAnimation(PluginContext& context, const std::string& objectName, const
 void writeObjectAnimation(PluginContext& context, const host::BaseObject& object,
                           const std::string& objectName, const host::Vector& position,
                           const host::Vector& rotation, const host::Vector& scale,
-                          int rotationOrder, bool cameraMode, const host::Matrix* parentPlacement) {
+                          int rotationOrder, bool cameraMode, const host::Matrix* parentPlacement,
+                          AnimationReport* report) {
     TrackList scaleTracks, rotationTracks, positionTracks;
     for (host::CTrack track = object.firstTrack(); track; track = track.next()) {
         collectTrack(context, track, scaleTracks, rotationTracks, positionTracks);
     }
+    AnimationReport own;
+    AnimationReport* into = report != nullptr ? report : &own;
     const std::string prefix = cameraMode ? "Camera " : "";
     writeAnimation(context, objectName, scaleTracks, prefix + "Scale", position, rotation, scale,
-                   rotationOrder, cameraMode, parentPlacement);
+                   rotationOrder, cameraMode, parentPlacement, into);
     writeAnimation(context, objectName, rotationTracks, prefix + "Rotation", position, rotation,
-                   scale, rotationOrder, cameraMode, parentPlacement);
+                   scale, rotationOrder, cameraMode, parentPlacement, into);
     writeAnimation(context, objectName, positionTracks, prefix + "Position", position, rotation,
-                   scale, rotationOrder, cameraMode, parentPlacement);
+                   scale, rotationOrder, cameraMode, parentPlacement, into);
+    if (report == nullptr) {
+        reportAnimation(objectName, own);
+    }
+}
+
+void reportAnimation(const std::string& objectName, const AnimationReport& report) {
+    if (report.leftOut == 0 && !report.placementLeftOut) {
+        return;
+    }
+    std::string what;
+    if (report.placementLeftOut) {
+        what =
+            "its placement is beyond the range the scene holds and was written as the "
+            "identity";
+    }
+    if (report.leftOut != 0) {
+        what += what.empty() ? "" : "; ";
+        what += std::to_string(report.leftOut) +
+                " animation samples left out (a flat placement or one beyond the range the "
+                "scene holds): they keep the start time's placement";
+    }
+    host::consolePrint("Raydeck warning: \"" + objectName + "\": " + what);
 }
 
 }  // namespace raydeck::c4d

@@ -16,6 +16,7 @@
 namespace raydeck::c4d {
 
 using TrackList = std::vector<host::CTrack>;
+struct AnimationReport;
 
 // Files one track into the scale, rotation or position list when it qualifies.
 void collectTrack(PluginContext& context, const host::CTrack& track, TrackList& scale,
@@ -28,15 +29,23 @@ void collectTrack(PluginContext& context, const host::CTrack& track, TrackList& 
 void writeAnimation(PluginContext& context, const std::string& objectName, const TrackList& tracks,
                     const std::string& channel, const host::Vector& position,
                     const host::Vector& rotation, const host::Vector& scale, int rotationOrder,
-                    bool cameraMode, const host::Matrix* parentPlacement = nullptr);
+                    bool cameraMode, const host::Matrix* parentPlacement = nullptr,
+                    AnimationReport* report = nullptr);
 
 // Collects the object's tracks and writes its Scale, Rotation and Position channels in that
-// order ("Camera Scale" and so on with cameraMode), all placed with the given own vectors.
+// order ("Camera Scale" and so on with cameraMode), all placed with the given own vectors. What
+// was left out goes to `report`, or, without one, to the console as one line.
 void writeObjectAnimation(PluginContext& context, const host::BaseObject& object,
                           const std::string& objectName, const host::Vector& position,
                           const host::Vector& rotation, const host::Vector& scale,
                           int rotationOrder, bool cameraMode,
-                          const host::Matrix* parentPlacement = nullptr);
+                          const host::Matrix* parentPlacement = nullptr,
+                          AnimationReport* report = nullptr);
+
+// The console line for what `report` says was left out of `objectName`'s placement and
+// animation, "Raydeck warning: ..."; nothing when nothing was. A warning, not a failure: the
+// scene is written, with sound numbers in place of what was left out.
+void reportAnimation(const std::string& objectName, const AnimationReport& report);
 
 // --- Pieces of the writer, also used by the tests and the benchmark. ---
 
@@ -50,6 +59,14 @@ struct AnimationPlacement {
     // used (and the bytes stay those of a top-level camera) when P is exactly the identity.
     bool parented = false;
     host::Matrix P, Pi;
+    // A flat own scale or parent placement: its inverse is the identity, and the changes that
+    // pass through it are left out.
+    bool scaleSingular = false, parentSingular = false;
+    // The time whose placement the section or group holds (the document's start time): a track
+    // whose first key comes before it measures its changes from its value there. Without one,
+    // changes are measured from the first key.
+    bool hasReference = false;
+    host::HostTime reference;
     AnimationPlacement(const host::Vector& position, const host::Vector& rotation,
                        const host::Vector& scale, int rotationOrder, bool camera,
                        const host::Matrix* parentPlacement = nullptr);
@@ -62,6 +79,16 @@ struct TrackSamples {
     float duration = 0.0f;  // t1 - t0 in single precision
     std::vector<trv::matrix> matrices;
     std::vector<int32_t> timestamps;  // milliseconds from t0
+    // Samples written as the identity because the change could not be placed (a flat placement
+    // or first value, or a number beyond the double range).
+    size_t leftOut = 0;
+};
+
+// What an object's animation left out, for the one warning line on the host's console.
+struct AnimationReport {
+    size_t leftOut = 0;
+    bool placementLeftOut = false;  // the group's or section's own transform
+    void add(const TrackSamples& s) { leftOut += s.leftOut; }
 };
 
 // Samples one track; false (nothing to write) when the track does not qualify: no curve, fewer

@@ -24,6 +24,15 @@ trv::matrix cameraTransform(const host::Matrix& m) {
 
 void convertCamera(PluginContext& context, const host::BaseObject& camera,
                    const host::BaseObject& parent) {
+    std::vector<host::BaseObject> ancestors;
+    if (parent) {
+        ancestors.push_back(parent);
+    }
+    convertCamera(context, camera, ancestors);
+}
+
+void convertCamera(PluginContext& context, const host::BaseObject& camera,
+                   const std::vector<host::BaseObject>& ancestors) {
     if (context.builder == nullptr || context.builder->backend() == nullptr) {
         return;
     }
@@ -31,6 +40,9 @@ void convertCamera(PluginContext& context, const host::BaseObject& camera,
     camera.getFloat(host::cameraParam::kFieldOfView, angle);
     const float degrees = static_cast<float>(static_cast<double>(static_cast<float>(angle)) *
                                              0.3183098861837907 * 180.0);
+    // Every projection but the central perspective is a parallel one.
+    int32_t projection = host::cameraParam::kProjectionPerspective;
+    camera.getInt(host::cameraParam::kProjection, projection);
 
     const host::Vector position = camera.position();
     const host::Vector rotation = camera.rotation();
@@ -45,12 +57,19 @@ void convertCamera(PluginContext& context, const host::BaseObject& camera,
     // carried through.
     host::Matrix parentPlacement;
     bool parented = false;
-    if (parent) {
+    if (!ancestors.empty()) {
         host::Matrix global;
         if (camera.globalMatrix(global)) {
             placement = global;
-            parented = parent.globalMatrix(parentPlacement);
+            parented = ancestors.front().globalMatrix(parentPlacement);
         }
+    }
+    AnimationReport report;
+    if (!fitsScene(placement)) {
+        // Placements past the scene's number range (huge scales multiplied up the rig) have no
+        // numbers to write: the camera keeps the identity placement.
+        placement = host::Matrix();
+        report.placementLeftOut = true;
     }
     const trv::matrix transform = cameraTransform(placement);
 
@@ -65,11 +84,24 @@ void convertCamera(PluginContext& context, const host::BaseObject& camera,
     node.setUp(0.0f, 1.0f, 0.0f);
     node.setFov(degrees);
     node.setTransform(transform);
-    node.setProjection(0);
+    node.setProjection(projection == host::cameraParam::kProjectionPerspective ? 0 : 1);
     context.builder->apply(node);
 
     writeObjectAnimation(context, camera, name, position, rotation, scale, order, true,
-                         parented ? &parentPlacement : nullptr);
+                         parented ? &parentPlacement : nullptr, &report);
+    // The camera moves with every animated ancestor. Each ancestor's changes are placed in its
+    // parent's space at the start time, like the camera's own, and the blocks go from the
+    // camera up, so that the outermost ancestor's change applies last, on the left.
+    if (parented) {
+        for (size_t i = 0; i < ancestors.size(); ++i) {
+            const host::BaseObject& a = ancestors[i];
+            host::Matrix above;
+            const bool hasAbove = i + 1 < ancestors.size() && ancestors[i + 1].globalMatrix(above);
+            writeObjectAnimation(context, a, name, a.position(), a.rotation(), a.scale(),
+                                 a.rotationOrder(), true, hasAbove ? &above : nullptr, &report);
+        }
+    }
+    reportAnimation(name, report);
 }
 
 }  // namespace raydeck::c4d
