@@ -205,7 +205,11 @@ void collectTimes(const std::vector<Node>& nodes, std::set<int64_t>& times) {
             }
             const double start = startMs(n);
             for (size_t i = 0; i < ts->value.componentCount(); ++i) {
-                times.insert(static_cast<int64_t>(start + ts->value.component(i)));
+                const double ms = start + ts->value.component(i);
+                // Times no clock reaches (and whose conversion would be undefined) are skipped.
+                if (std::fabs(ms) < 1e15) {
+                    times.insert(static_cast<int64_t>(ms));
+                }
             }
         } else if (n.isBlock()) {
             collectTimes(n.children, times);
