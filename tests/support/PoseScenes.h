@@ -1,7 +1,8 @@
 // Host documents whose animation tests the export's placement of changes: rigs that carry
 // cameras, cameras and objects turning about three axes at once in every rotation order under
 // turned and scaled parents, keys before the start time, parents that shrink to a zero scale,
-// and flat or huge placements that the scene cannot hold. Shared by the pose fidelity test and
+// and flat or huge placements that the scene cannot hold. Objects in odd orders have a
+// non-uniform scale of their own. Shared by the pose fidelity test and
 // the animation benchmark. Key spans are whole seconds that the export's single-precision clock
 // reaches exactly (2 s), so that every block ends on its last key.
 #pragma once
@@ -114,7 +115,9 @@ inline std::vector<PoseScene> poseScenes() {
                  {},
                  {object("Obj", kNull,
                          R"("position": [1, 2, 3], "rotation": )" + vec(0.3, -0.4, 0.5) +
-                             R"(, "scale": [1.5, 1.5, 1.5],)" + ordered,
+                             (order % 2 ? R"(, "scale": [1.5, 0.8, 1.2],)"
+                                        : R"(, "scale": [1.5, 1.5, 1.5],)") +
+                             ordered,
                          own)})})});
         out.push_back(
             {"camera on a rig, order " + o,

@@ -160,10 +160,10 @@ void rotationSequence(const AnimationPlacement& p, const host::Matrix* seq[3],
 // A rotation track changes one factor of rotation(a, order) = F0 * F1 * F2; a change X of the
 // factor Fk's angle turns it into Fk * X (turns about one axis commute). In object mode the group
 // holds T * R * S and the change goes on its right, so X is carried through the factors inside
-// Fk: (Fk ... F2)^-1 * X * (Fk ... F2). In camera mode the section holds the placement and the
-// change goes on its left, so X is carried through the factors outside Fk and Fk itself:
-// T * (F0 ... Fk) * X * (F0 ... Fk)^-1 * T^-1. For orders 2 and 6 (x outermost, z innermost)
-// these are the x, y, z products the formulas have always written.
+// Fk and the scale: S^-1 * (Fk ... F2)^-1 * X * (Fk ... F2) * S. In camera mode the section holds
+// the placement and the change goes on its left, so X is carried through the factors outside Fk and
+// Fk itself: T * (F0 ... Fk) * X * (F0 ... Fk)^-1 * T^-1. For orders 2 and 6 (x outermost, z
+// innermost) these are the x, y, z products the formulas have always written.
 bool placementFactors(const AnimationPlacement& p, int32_t parameter, int component,
                       host::Matrix& left, host::Matrix& right) {
     const host::Matrix* seq[3];
@@ -177,21 +177,33 @@ bool placementFactors(const AnimationPlacement& p, int32_t parameter, int compon
     bool singular = false;
     if (!p.cameraMode) {
         singular = p.scaleSingular;
+        // A uniform scale commutes with every rotation, so it may stand inside the factors, as
+        // the formulas have always had it; a non-uniform one does not, and the change is then
+        // carried through the whole placement in its true order, L^-1 * X * L.
+        const bool uniform = p.S.v1.x == p.S.v2.y && p.S.v2.y == p.S.v3.z;
         if (parameter == host::objectParam::kPosition) {
-            left = affineChain({&p.Ti, &p.Ri, &p.Si});
-            right = affineChain({&p.S, &p.R, &p.T});
+            left =
+                uniform ? affineChain({&p.Ti, &p.Ri, &p.Si}) : affineChain({&p.Si, &p.Ri, &p.Ti});
+            right = uniform ? affineChain({&p.S, &p.R, &p.T}) : affineChain({&p.T, &p.R, &p.S});
         } else if (parameter == host::objectParam::kScale) {
             left = p.Si;
             right = p.S;
-        } else if (rotationComponent && k == 0) {
-            left = affineChain({inv[2], inv[1], inv[0], &p.Si});
-            right = affineChain({&p.S, seq[0], seq[1], seq[2]});
-        } else if (rotationComponent && k == 1) {
-            left = affineChain({inv[2], inv[1], &p.Si});
-            right = affineChain({&p.S, seq[1], seq[2]});
-        } else if (rotationComponent && k == 2) {
-            left = affineChain({inv[2], &p.Si});
-            right = affineChain({&p.S, seq[2]});
+        } else if (rotationComponent && uniform) {
+            // (Fk ... F2)^-1 * S^-1 * X * S * (Fk ... F2)
+            left = k == 0   ? affineChain({inv[2], inv[1], inv[0], &p.Si})
+                   : k == 1 ? affineChain({inv[2], inv[1], &p.Si})
+                            : affineChain({inv[2], &p.Si});
+            right = k == 0   ? affineChain({&p.S, seq[0], seq[1], seq[2]})
+                    : k == 1 ? affineChain({&p.S, seq[1], seq[2]})
+                             : affineChain({&p.S, seq[2]});
+        } else if (rotationComponent) {
+            // S^-1 * (Fk ... F2)^-1 * X * (Fk ... F2) * S
+            left = k == 0   ? affineChain({&p.Si, inv[2], inv[1], inv[0]})
+                   : k == 1 ? affineChain({&p.Si, inv[2], inv[1]})
+                            : affineChain({&p.Si, inv[2]});
+            right = k == 0   ? affineChain({seq[0], seq[1], seq[2], &p.S})
+                    : k == 1 ? affineChain({seq[1], seq[2], &p.S})
+                             : affineChain({seq[2], &p.S});
         } else {
             left = affineChain({&p.Ri, &p.Si});
             right = affineChain({&p.S, &p.R});

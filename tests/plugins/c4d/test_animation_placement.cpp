@@ -61,21 +61,25 @@ std::string rotationTrack(int component, double from, double to) {
 // One object or camera turning one angle from its start value by 1 radian in one second, with
 // the other two angles non-zero: for every order, every angle and both modes, the written change
 // applied to the group (on its right) or the section (on its left) gives the host's placement.
+// Variants: an object, a camera, and an object with a non-uniform scale of its own, which does
+// not commute with the turn.
 TEST(AnimationPlacement, EveryRotationOrderTurnsWhereTheHostDoes) {
-    const host::Vector p(1, 2, 3), r(0.3, -0.4, 0.5), s(1.5, 1.5, 1.5);
+    const host::Vector p(1, 2, 3), r(0.3, -0.4, 0.5);
     const double angles[3] = {r.x, r.y, r.z};
-    for (int camera = 0; camera < 2; ++camera) {
+    for (int variant = 0; variant < 3; ++variant) {
+        const host::Vector s =
+            variant == 2 ? host::Vector(2, 0.5, 1.5) : host::Vector(1.5, 1.5, 1.5);
         for (int order = 0; order < 7; ++order) {
             for (int c = 0; c < 3; ++c) {
-                SCOPED_TRACE("camera " + std::to_string(camera) + " order " +
+                SCOPED_TRACE("variant " + std::to_string(variant) + " order " +
                              std::to_string(order) + " angle " + std::to_string(c));
                 ConverterScene scene(testing::documentWith(
-                    R"({"name": "o", "type": )" + std::string(camera ? "5103" : "5140") +
-                    R"(, "position": [1, 2, 3], "rotation": [0.3, -0.4, 0.5], "scale": [1.5, 1.5, 1.5], "rotationOrder": )" +
+                    R"({"name": "o", "type": )" + std::string(variant == 1 ? "5103" : "5140") +
+                    R"(, "position": [1, 2, 3], "rotation": [0.3, -0.4, 0.5], "rotationOrder": )" +
                     std::to_string(order) + R"(, "tracks": [)" +
                     rotationTrack(c, angles[c], angles[c] + 1) + "]}"));
                 const host::BaseObject o = scene.object();
-                c4d::writeObjectAnimation(scene.context, o, "o", p, r, s, order, camera != 0);
+                c4d::writeObjectAnimation(scene.context, o, "o", p, r, s, order, variant == 1);
                 const auto blocks = scene.api.of("animation");
                 ASSERT_EQ(blocks.size(), 1u);
                 const std::vector<double>& all = blocks[0]->values.at("matrices");
@@ -86,9 +90,10 @@ TEST(AnimationPlacement, EveryRotationOrderTurnsWhereTheHostDoes) {
                     (c == 0 ? turned.x : c == 1 ? turned.y : turned.z) = value;
                     const Matrix want = hostPlacement(p, turned, s, order);
                     const Matrix y = fromScene(all, i);
-                    const Matrix got = camera ? c4d::affineProduct(y, flipped(start))
-                                              : c4d::affineProduct(start, y);
-                    EXPECT_LT(gap(got, camera ? flipped(want) : want), 1e-6) << "sample " << i;
+                    const Matrix got = variant == 1 ? c4d::affineProduct(y, flipped(start))
+                                                    : c4d::affineProduct(start, y);
+                    EXPECT_LT(gap(got, variant == 1 ? flipped(want) : want), 1e-6)
+                        << "sample " << i;
                 }
             }
         }
