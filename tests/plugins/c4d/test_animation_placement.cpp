@@ -100,7 +100,7 @@ TEST(AnimationPlacement, EveryRotationOrderTurnsWhereTheHostDoes) {
     }
 }
 
-// The example: x keyed 0 -> 10 over 0 - 1 s, the document starting at 0.5 s. The section
+// x keyed 0 -> 10 over 0 - 1 s, the document starting at 0.5 s. The section
 // holds 5; the block must measure from 5, not from 0, or the camera ends at 15.
 TEST(AnimationPlacement, KeysBeforeTheStartTimeAreNotCountedTwice) {
     ConverterScene s(testing::documentWith(
