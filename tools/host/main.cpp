@@ -23,6 +23,7 @@
 #include "platform/utf.h"
 #include "plugins/c4d/PluginIds.h"
 #include "plugins/c4d/host/CommandData.h"
+#include "plugins/c4d/host/HostContext.h"
 #include "tools/CommandLine.h"
 #include "tools/host/HostReport.h"
 #include "tools/host/ModelImport.h"
@@ -360,8 +361,12 @@ int runCommand(raydeck::hostsim::SimHost& host, const Options& o,
         std::cerr << "raydeck-host: the command let an exception reach the host\n";
         return kExitFailed;
     }
-    if (!host.consoleLines().empty()) {
-        reportFailure(o, host.consoleLines());
+    // Warnings say what the plug-in changed on the way; any other line reports a failure.
+    const std::vector<std::string>& lines = host.consoleLines();
+    if (std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.rfind(raydeck::host::kConsoleWarningPrefix, 0) != 0;
+        })) {
+        reportFailure(o, lines);
         return kExitFailed;
     }
     if (!written.outputError.empty()) {
