@@ -59,15 +59,19 @@ fs::path fsPath(const std::string& path) {
 bool readFile(const std::string& path, std::string& out) {
     std::error_code ec;
     const fs::path p = fsPath(path);
-    if (!fs::is_regular_file(fs::status(p, ec)) || fs::file_size(p, ec) > kMaxAnnouncementBytes ||
-        ec) {
+    if (!fs::is_regular_file(fs::status(p, ec))) {
+        return false;
+    }
+    const std::uintmax_t size = fs::file_size(p, ec);
+    if (ec || size > kMaxAnnouncementBytes) {
         return false;
     }
     std::ifstream in(p, std::ios::binary);
     if (!in) {
         return false;
     }
-    out.resize(kMaxAnnouncementBytes + 1);
+    // One byte more than the size said: a file that grew since is read no further than that.
+    out.resize(static_cast<size_t>(size) + 1);
     in.read(&out[0], static_cast<std::streamsize>(out.size()));
     out.resize(static_cast<size_t>(in.gcount()));
     return out.size() <= kMaxAnnouncementBytes;
