@@ -6,8 +6,9 @@
 #   ./build.sh build   build only
 #   ./build.sh windows       cross-build the Windows binaries into build-windows/
 #   ./build.sh windows-test  run them under Wine (after ./build.sh windows)
-#   ./build.sh fuzz [SECONDS]   build the libFuzzer targets (clang, ASan+UBSan) in build-fuzz and
-#                               run each for SECONDS (default 60), one after another
+#   ./build.sh fuzz [TARGET] [SECONDS]   build the libFuzzer targets (clang, ASan+UBSan) in
+#                               build-fuzz and run TARGET (default: each, one after another) for
+#                               SECONDS (default 60)
 # BUILD_DIR (default: build) and CMAKE_ARGS are honoured, so CI can make a sanitizer build beside.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -229,13 +230,23 @@ case "$cmd" in
     windows_test
     ;;
   fuzz)
+    # A number alone is the seconds (as before); otherwise the target's name, then the seconds.
+    only=
+    if [ $# -ge 2 ] && ! [[ $2 =~ ^[0-9]+$ ]]; then
+      only=$2
+      shift
+    fi
     seconds=${2:-60}
+    if [ -n "$only" ] && [ ! -d "$top/tests/data/fuzz/$only" ]; then
+      echo "build.sh fuzz: no fuzz target named $only (targets: $(ls "$top/tests/data/fuzz" | grep -v README | tr '\n' ' '))" >&2
+      exit 2
+    fi
     install_missing "${packages[@]}" "${fuzz_packages[@]}"
     build_dir=${BUILD_DIR:-build-fuzz}
     CMAKE_ARGS="${CMAKE_ARGS:-} -DRAYDECK_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++" \
-      BUILD_TYPE=RelWithDebInfo configure_and_build --target fuzz_all
+      BUILD_TYPE=RelWithDebInfo configure_and_build --target "${only:+fuzz_}${only:-fuzz_all}"
     failed=()
-    for exe in "$build_dir"/fuzz/fuzz_*; do
+    for exe in "$build_dir"/fuzz/fuzz_${only:-*}; do
       [ -f "$exe" ] && [ -x "$exe" ] || continue
       t=${exe##*/fuzz_}
       # New inputs go to the build folder's corpus; the stored ones are read, never written.
@@ -260,7 +271,7 @@ case "$cmd" in
     fi
     ;;
   *)
-    echo "usage: ./build.sh demo|test|bench|build|fuzz [SECONDS]|windows|windows-test" >&2
+    echo "usage: ./build.sh demo|test|bench|build|fuzz [TARGET] [SECONDS]|windows|windows-test" >&2
     exit 2
     ;;
 esac

@@ -23,6 +23,8 @@ int registryFile(const std::uint8_t* data, std::size_t size);
 int sceneWriter(const std::uint8_t* data, std::size_t size);
 // A model file (format chosen by the first byte) through the model import.
 int modelImport(const std::uint8_t* data, std::size_t size);
+// Host document text through the plug-in's whole Export, into memory.
+int exportDocument(const std::uint8_t* data, std::size_t size);
 
 struct Target {
     const char* name;  // also the folder of its inputs under tests/data/fuzz
@@ -32,6 +34,7 @@ struct Target {
 constexpr Target kTargets[] = {
     {"host_document", hostDocument}, {"scene_file", sceneFile},     {"query_xml", queryXml},
     {"registry", registryFile},      {"scene_writer", sceneWriter}, {"model_import", modelImport},
+    {"export", exportDocument},
 };
 
 }  // namespace raydeck::fuzz

@@ -21,6 +21,9 @@ std::vector<std::string> commandLineArguments(int argc, char** argv);
 // be a process is not running).
 std::int64_t currentProcessId();
 bool processRunning(std::int64_t id);
+// When the process with id `id` started, in seconds since 1970 (UTC), to about a second; fails
+// (not_found) when there is no such process or the system will not say.
+Status processStartTime(std::int64_t id, std::int64_t& unixSeconds);
 
 // Environment variables (UTF-8). getEnvironment: false when the variable is not set.
 bool getEnvironment(const std::string& name, std::string& out);
@@ -31,6 +34,11 @@ Status unsetEnvironment(const std::string& name);
 // where the temporary folder is shared; `<temp>\<name>` on Windows, where it is already per user.
 // The folder is not created.
 Status perUserTempFolder(const std::string& name, std::string& out);
+
+// Succeeds when `path` is a folder (not a link to one) that this user owns and that no one else
+// may write into; otherwise fails (invalid_argument) with a message that says which. On Windows,
+// whose per-user folders are private already, it only checks that the folder exists.
+Status checkPrivateFolder(const std::string& path);
 
 // Creates a new, empty folder `<temp>/<prefix>XXXXXX` only this user may use; `out` its path.
 Status makeTempFolder(const std::string& prefix, std::string& out);

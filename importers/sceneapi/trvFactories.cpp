@@ -78,6 +78,14 @@ trvScene_api* LightFileFactory::backend() {
     return backend_;
 }
 
+size_t LightFileFactory::clampedValues() const {
+    return backend_ != nullptr ? backend_->clampedValues() : 0;
+}
+
+std::string LightFileFactory::firstClamped() const {
+    return backend_ != nullptr ? backend_->firstClamped() : std::string();
+}
+
 void LightFileFactory::beginScene(trvSceneapi_oo&) {
     backend_->printf("//---tarvik:dal:7---\n");
     backend_->printf("//---import:dal:1---\n");

@@ -41,6 +41,11 @@ class LightFileFactory : public LightFactory {
     // in place; the target is then as it was before.
     void close() override;  // 3
 
+    // What the writer made finite so far (trvScene_api_file::clampedValues and firstClamped);
+    // 0 and "" once closed.
+    size_t clampedValues() const;
+    std::string firstClamped() const;
+
   private:
     trvScene_api_file* backend_ = nullptr;                // owned
     FILE* file_ = nullptr;                                // owned unless replacing_ holds it

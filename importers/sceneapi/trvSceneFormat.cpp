@@ -12,6 +12,7 @@ namespace trvFormat {
 namespace {
 
 constexpr double kFloatMax = 3.4028234663852886e38;
+constexpr double kDoubleMax = 1.7976931348623157e308;
 
 template <typename T>
 T load(const void* base, size_t index) {
@@ -21,9 +22,28 @@ T load(const void* base, size_t index) {
 }
 
 // NaN and values outside the open float range are written as -1 so that a reader never
-// meets inf/nan texts in float data.
-double finite(double v) {
-    return (v > -kFloatMax && v < kFloatMax) ? v : -1.0;
+// meets inf/nan texts in float data; each counts in *clamped.
+double finite(double v, size_t* clamped) {
+    if (v > -kFloatMax && v < kFloatMax) {
+        return v;
+    }
+    if (clamped != nullptr) {
+        ++*clamped;
+    }
+    return -1.0;
+}
+
+// No inf or nan text ever reaches the scene: NaN becomes 0 and a value beyond `limit` (an
+// infinity, or a double too large for the float it is narrowed to) the largest finite value of
+// its sign. Each such value counts in *clamped.
+double clampTo(double v, double limit, size_t* clamped) {
+    if (v >= -limit && v <= limit) {
+        return v;
+    }
+    if (clamped != nullptr) {
+        ++*clamped;
+    }
+    return v != v ? 0.0 : (v < 0 ? -limit : limit);
 }
 
 // "%16.16f": the width only matters for the short texts inf and nan.
@@ -51,12 +71,16 @@ size_t spaced(const void* value, int count, char* out, Spell spell) {
     return n;
 }
 
-size_t floats(const void* value, int count, char* out) {
-    return spaced<float>(value, count, out, [](double v, char* o) { return spellG(v, o); });
+size_t floats(const void* value, int count, char* out, size_t* clamped) {
+    return spaced<float>(value, count, out, [clamped](double v, char* o) {
+        return spellG(clampTo(v, kFloatMax, clamped), o);
+    });
 }
 
-size_t doubles(const void* value, int count, char* out) {
-    return spaced<double>(value, count, out, [](double v, char* o) { return spellG(v, o); });
+size_t doubles(const void* value, int count, char* out, size_t* clamped) {
+    return spaced<double>(value, count, out, [clamped](double v, char* o) {
+        return spellG(clampTo(v, kDoubleMax, clamped), o);
+    });
 }
 
 size_t ints(const void* value, int count, char* out) {
@@ -242,24 +266,25 @@ size_t spellInt(long long value, char* out) {
     return static_cast<size_t>(r.ptr - out);
 }
 
-size_t spellValue(int type, const void* value, Context context, char* out) {
+size_t spellValue(int type, const void* value, Context context, char* out, size_t* clamped) {
     const bool element = context == Context::arrayElement;
     switch (type) {
         case trvType::vec3f:
-            return floats(value, 3, out);
+            return floats(value, 3, out, clamped);
         case trvType::vec4f:
         case trvType::float4:
-            return floats(value, 4, out);
+            return floats(value, 4, out, clamped);
         case trvType::vec2f:
-            return floats(value, 2, out);
+            return floats(value, 2, out, clamped);
         case trvType::float_:
-            return spellG(finite(load<float>(value, 0)), out);
+            return spellG(finite(load<float>(value, 0), clamped), out);
         case trvType::double_: {
             double v = load<double>(value, 0);
-            return spellDouble16(element ? finite(v) : v, out);
+            return spellDouble16(element ? finite(v, clamped) : clampTo(v, kDoubleMax, clamped),
+                                 out);
         }
         case trvType::vec3d:
-            return doubles(value, 3, out);
+            return doubles(value, 3, out, clamped);
         case trvType::int_:
         case trvType::int_alt:
             return ints(value, 1, out);
@@ -282,13 +307,13 @@ size_t spellValue(int type, const void* value, Context context, char* out) {
                 double v = load<double>(value, i);
                 if (element) {
                     // Matrices in arrays keep full precision, each followed by a blank.
-                    n += spellG(v, out + n);
+                    n += spellG(clampTo(v, kDoubleMax, clamped), out + n);
                     out[n++] = ' ';
                 } else {
                     if (i > 0) {
                         out[n++] = ' ';
                     }
-                    n += spellG(static_cast<float>(v), out + n);
+                    n += spellG(static_cast<float>(clampTo(v, kFloatMax, clamped)), out + n);
                 }
             }
             return n;
@@ -298,16 +323,21 @@ size_t spellValue(int type, const void* value, Context context, char* out) {
     }
 }
 
-size_t spellArrayMatrix(const void* value, MatrixMemo& memo, char* out) {
+size_t spellArrayMatrix(const void* value, MatrixMemo& memo, char* out, size_t* clamped) {
     size_t n = 0;
     for (int i = 0; i < 16; ++i) {
         const uint64_t bits = load<uint64_t>(value, i);
         if (!memo.filled || memo.bits[i] != bits) {
             char text[kMaxValueText];
-            const size_t length = spellG(load<double>(value, i), text);
+            size_t count = 0;
+            const size_t length = spellG(clampTo(load<double>(value, i), kDoubleMax, &count), text);
+            memo.clamped[i] = count != 0;
             memo.bits[i] = bits;
             memo.length[i] = static_cast<uint8_t>(std::min(length, MatrixMemo::kEntryText));
             std::memcpy(memo.text[i], text, memo.length[i]);
+        }
+        if (memo.clamped[i] && clamped != nullptr) {
+            ++*clamped;
         }
         // A fixed-size copy (a text is at most 13 bytes); the next entry overwrites the rest.
         std::memcpy(out + n, memo.text[i], MatrixMemo::kEntryText);
@@ -400,6 +430,44 @@ char packedKind(int baseType) {
         default:
             return 0;
     }
+}
+
+size_t firstNonFinitePacked(char kind, const void* data, size_t words) {
+    if (kind == 'r') {
+        for (size_t i = 0; i < words; ++i) {
+            if ((load<uint64_t>(data, i) & 0x7FF0000000000000ull) == 0x7FF0000000000000ull) {
+                return i;
+            }
+        }
+    } else if (kind == 'c' || kind == 'f') {
+        for (size_t i = 0; i < words; ++i) {
+            if ((load<uint32_t>(data, i) & 0x7F800000u) == 0x7F800000u) {
+                return i;
+            }
+        }
+    }
+    return words;
+}
+
+size_t clampPacked(char kind, void* data, size_t words) {
+    size_t clamped = 0;
+    char* bytes = static_cast<char*>(data);
+    for (size_t i = firstNonFinitePacked(kind, bytes, words); i < words; ++i) {
+        if (firstNonFinitePacked(kind, bytes + i * (kind == 'r' ? 8 : 4), 1) != 0) {
+            continue;  // finite
+        }
+        ++clamped;
+        if (kind == 'r') {
+            const double v = -1.0;  // as a double array element's text reads
+            std::memcpy(bytes + i * 8, &v, 8);
+        } else {
+            const float f = load<float>(bytes, i);
+            const float v = kind == 'f' ? -1.0f  // as a float array element's text reads
+                                        : static_cast<float>(clampTo(f, kFloatMax, nullptr));
+            std::memcpy(bytes + i * 4, &v, 4);
+        }
+    }
+    return clamped;
 }
 
 void packedHeader(char kind, uint32_t count, unsigned char out[8]) {

@@ -26,8 +26,12 @@ enum class Context { scalar, arrayElement };
 
 // Spells the value of numeric type code `type` read from `value` (any alignment) into `out`,
 // which must hold kMaxValueText bytes; returns the byte count. Strings, shader references,
-// arrays and unassigned codes have no numeric text and give 0.
-size_t spellValue(int type, const void* value, Context context, char* out);
+// arrays and unassigned codes have no numeric text and give 0. No value is spelled inf or nan:
+// float scalars and double array elements outside the open float range read -1; any other NaN
+// reads 0 and any other infinity (or double too large for the float it is narrowed to) the
+// largest finite value of its sign. Each value so replaced counts in *clamped when given.
+size_t spellValue(int type, const void* value, Context context, char* out,
+                  size_t* clamped = nullptr);
 
 // The entries of the matrix last spelled as an array element, with their texts.
 struct MatrixMemo {
@@ -35,6 +39,7 @@ struct MatrixMemo {
     bool filled = false;
     uint64_t bits[16];
     uint8_t length[16];
+    bool clamped[16];
     char text[16][kEntryText] = {};
 };
 
@@ -42,7 +47,7 @@ struct MatrixMemo {
 // an entry with the same bits as the same entry of the memo's matrix reuses its text. The memo
 // then holds this matrix. `out` must hold kMaxValueText bytes; bytes past the returned count may
 // be overwritten.
-size_t spellArrayMatrix(const void* value, MatrixMemo& memo, char* out);
+size_t spellArrayMatrix(const void* value, MatrixMemo& memo, char* out, size_t* clamped = nullptr);
 
 // True for the type codes that spellValue spells (codes 1-7, 9, 14-18 and 23).
 bool hasNumericText(int type);
@@ -67,6 +72,14 @@ size_t hexDigits(const void* bytes, size_t length, char* out);
 // Packed array block kind for an attribute array of `baseType`: 'c', 'f', 'r', 'i', or 0 when
 // the base type is never packed.
 char packedKind(int baseType);
+
+// The first element of a packed block of `kind` ('c', 'f' or 'r') that is an infinity or NaN;
+// `words` when there is none (and for the other kinds).
+size_t firstNonFinitePacked(char kind, const void* data, size_t words);
+// Replaces every infinity and NaN of a packed block in place as the text form spells them: -1
+// in 'f' and 'r' blocks; in 'c' blocks NaN 0 and an infinity the largest float of its sign.
+// Returns how many it replaced.
+size_t clampPacked(char kind, void* data, size_t words);
 
 // The 8-byte header of a packed block: 01 02 03, the kind letter, N as little-endian 32 bits.
 void packedHeader(char kind, uint32_t count, unsigned char out[8]);

@@ -348,8 +348,15 @@ bool trvScene_api_file::scalarValue(int type, const void* value) {
         return false;
     }
     char text[trvFormat::kMaxValueText];
-    put(Pen::plain, text, trvFormat::spellValue(type, value, trvFormat::Context::scalar, text));
+    put(Pen::plain, text,
+        trvFormat::spellValue(type, value, trvFormat::Context::scalar, text, &clamped_));
     return true;
+}
+
+void trvScene_api_file::noteClamps(size_t before, const char* where) {
+    if (clamped_ > before && firstClamped_.empty()) {
+        firstClamped_ = where != nullptr ? where : "(null)";
+    }
 }
 
 void trvScene_api_file::packed(char kind, const void* data, uint32_t count, size_t bytes) {
@@ -384,8 +391,14 @@ bool trvScene_api_file::arrayText(int base, const trvArray* array) {
     }
     put(Pen::plain, "[ ", 2);
     if (kind != 0) {
-        packed(kind, data, static_cast<uint32_t>(words),
-               trvFormat::packedPayloadBytes(kind, static_cast<uint32_t>(words)));
+        const size_t bytes = trvFormat::packedPayloadBytes(kind, static_cast<uint32_t>(words));
+        if (trvFormat::firstNonFinitePacked(kind, data, words) < words) {
+            // The caller's memory is not ours to change: the copy is made finite.
+            clampScratch_.assign(data, data + bytes);
+            clamped_ += trvFormat::clampPacked(kind, clampScratch_.data(), words);
+            data = clampScratch_.data();
+        }
+        packed(kind, data, static_cast<uint32_t>(words), bytes);
     } else if (base == trvType::matrix) {
         // One matrix a line, gathered in the work area; entries repeated from the matrix before
         // reuse its text (sampled animation changes few entries from one matrix to the next).
@@ -403,7 +416,7 @@ bool trvScene_api_file::arrayText(int base, const trvArray* array) {
                 }
             }
             fill += trvFormat::spellArrayMatrix(data + static_cast<size_t>(i) * stride, memo,
-                                                batch + fill);
+                                                batch + fill, &clamped_);
             if (i + 1 < count) {
                 batch[fill++] = ',';
             }
@@ -430,8 +443,9 @@ bool trvScene_api_file::arrayText(int base, const trvArray* array) {
                 put(Pen::plain, batch, fill);
                 fill = 0;
             }
-            fill += trvFormat::spellValue(base, data + static_cast<size_t>(i) * stride,
-                                          trvFormat::Context::arrayElement, batch + fill);
+            fill +=
+                trvFormat::spellValue(base, data + static_cast<size_t>(i) * stride,
+                                      trvFormat::Context::arrayElement, batch + fill, &clamped_);
             batch[fill++] = i + 1 < count ? ',' : ' ';
             if (i > 0 && i % 8 == 0) {
                 batch[fill++] = '\n';
@@ -684,14 +698,20 @@ void trvScene_api_file::matrixLine(const char* keyword, const double* m16) {
         return;
     }
     char text[trvFormat::kMaxValueText];
-    size_t n = trvFormat::spellValue(trvType::matrix, m16, trvFormat::Context::scalar, text);
+    const size_t before = clamped_;
+    size_t n =
+        trvFormat::spellValue(trvType::matrix, m16, trvFormat::Context::scalar, text, &clamped_);
+    noteClamps(before, keyword);
     putIndented({keyword, " ", std::string_view(text, n), "\n"});
 }
 
 void trvScene_api_file::vectorLine(const char* keyword, double x, double y, double z) {
     const double v[3] = {x, y, z};
     char text[trvFormat::kMaxValueText];
-    size_t n = trvFormat::spellValue(trvType::vec3d, v, trvFormat::Context::scalar, text);
+    const size_t before = clamped_;
+    size_t n =
+        trvFormat::spellValue(trvType::vec3d, v, trvFormat::Context::scalar, text, &clamped_);
+    noteClamps(before, keyword);
     putIndented({keyword, " ", std::string_view(text, n), "\n"});
 }
 
@@ -819,7 +839,9 @@ bool trvScene_api_file::attribute(const char* name, int type, const void* value)
         quoted(name, Pen::indented);
         put(Pen::plain, " ", 1);
     }
+    const size_t before = clamped_;
     bool ok = this->value(type, value);
+    noteClamps(before, name);
     put(Pen::plain, directiveStyle_ ? "\n" : ",\n");
     return ok;
 }
@@ -850,6 +872,7 @@ bool trvScene_api_file::beginArray(const char* name) {
     put(Pen::indented, "", 0);
     arrayCount_ = 0;
     packBuffer_.clear();
+    arrayName_ = name != nullptr ? name : "(null)";
     return true;
 }
 
@@ -884,7 +907,9 @@ void trvScene_api_file::arrayValue(int type, const void* value) {
             put(Pen::plain, ", ");
         }
     }
+    const size_t before = clamped_;
     scalarValue(type, value);
+    noteClamps(before, arrayName_.c_str());
     ++arrayCount_;
 }
 
@@ -894,6 +919,9 @@ void trvScene_api_file::endArray() {
         if (words > 0xFFFFFFFFull) {
             failed_ = true;
         } else {
+            const size_t before = clamped_;
+            clamped_ += trvFormat::clampPacked(packKind_, packBuffer_.data(), words);
+            noteClamps(before, arrayName_.c_str());
             packed(packKind_, packBuffer_.data(), static_cast<uint32_t>(words), words * 4);
         }
     }

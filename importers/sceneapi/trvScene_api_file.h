@@ -34,6 +34,12 @@ class trvScene_api_file : public trvScene_api {
     // could not be represented (so a caller can report the file as damaged).
     bool writeFailed() const;
 
+    // Values written as the nearest finite value because they had none (an infinity, NaN, or a
+    // double too large for the float it is narrowed to), and the attribute or statement that held
+    // the first of them ("" while there is none). The scene never holds inf or nan.
+    size_t clampedValues() const { return clamped_; }
+    const std::string& firstClamped() const { return firstClamped_; }
+
     // Writes "#modify " and opens a camera section like beginCamera(name). The writer's own
     // table slot (68), after the interface's operations.
     virtual bool modify(const char* name);
@@ -133,6 +139,8 @@ class trvScene_api_file : public trvScene_api {
     bool scalarValue(int type, const void* value);
     bool arrayText(int baseType, const trvArray* array);
     void packed(char kind, const void* data, uint32_t count, size_t bytes);
+    // Names `where` as the first place that clamped when values were clamped since `before`.
+    void noteClamps(size_t before, const char* where);
     void matrixLine(const char* keyword, const double* m16);
     void vectorLine(const char* keyword, double x, double y, double z);
     void endBlock();
@@ -171,4 +179,8 @@ class trvScene_api_file : public trvScene_api {
     std::string savedNumericLocale_;
     bool streamAtLineStart_ = true;
     bool failed_ = false;
+    size_t clamped_ = 0;
+    std::string firstClamped_;
+    std::string arrayName_;           // the open beginArray's name
+    std::vector<char> clampScratch_;  // a packed array's copy with its values made finite
 };

@@ -6,12 +6,17 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "platform/posix/termination.h"
 
@@ -63,6 +68,70 @@ bool processRunning(std::int64_t id) {
         return false;
     }
     return ::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM;
+}
+
+Status processStartTime(std::int64_t id, std::int64_t& unixSeconds) {
+    unixSeconds = 0;
+    if (id <= 0 || id != static_cast<pid_t>(id)) {
+        return Status(StatusCode::not_found, ESRCH, "no such process");
+    }
+    // Field 22 of /proc/<pid>/stat is the start in clock ticks after boot; the command name
+    // before it (field 2, in parentheses) may hold blanks and parentheses, so fields are counted
+    // after its last ')'.
+    std::ifstream stat("/proc/" + std::to_string(id) + "/stat");
+    std::string line;
+    if (!stat || !std::getline(stat, line)) {
+        return Status(StatusCode::not_found, ESRCH, "no such process");
+    }
+    const size_t close = line.rfind(')');
+    std::istringstream fields(close == std::string::npos ? std::string() : line.substr(close + 1));
+    std::string field;
+    unsigned long long ticks = 0;
+    bool found = false;
+    for (int n = 3; fields >> field; ++n) {
+        if (n == 22) {
+            found = std::sscanf(field.c_str(), "%llu", &ticks) == 1;
+            break;
+        }
+    }
+    std::ifstream boot("/proc/stat");
+    long long bootTime = -1;
+    while (found && std::getline(boot, line)) {
+        if (line.compare(0, 6, "btime ") == 0) {
+            bootTime = std::atoll(line.c_str() + 6);
+            break;
+        }
+    }
+    const long perSecond = ::sysconf(_SC_CLK_TCK);
+    if (!found || bootTime < 0 || perSecond <= 0) {
+        return Status(StatusCode::not_found, ENOENT, "process start time unknown");
+    }
+    unixSeconds =
+        bootTime + static_cast<std::int64_t>(ticks / static_cast<unsigned long>(perSecond));
+    return Status::success();
+}
+
+Status checkPrivateFolder(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return Status(StatusCode::not_found, errno, path + " does not exist");
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return Status(StatusCode::invalid_argument, ENOTDIR,
+                      path + (S_ISLNK(st.st_mode) ? " is a symbolic link" : " is not a folder"));
+    }
+    if (st.st_uid != ::geteuid()) {
+        return Status(StatusCode::invalid_argument, EPERM,
+                      path + " belongs to user " + std::to_string(st.st_uid) + ", not to user " +
+                          std::to_string(::geteuid()));
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return Status(
+            StatusCode::invalid_argument, EPERM,
+            path + " may be written by other users (mode " + std::to_string((st.st_mode >> 6) & 7) +
+                std::to_string((st.st_mode >> 3) & 7) + std::to_string(st.st_mode & 7) + ")");
+    }
+    return Status::success();
 }
 
 bool getEnvironment(const std::string& name, std::string& out) {

@@ -1,16 +1,18 @@
 // The registry on POSIX: a Windows `.reg` text file (REGEDIT4 or version 5.00) stands for it.
 // The file is read again at every openRegistryKey, and a key handle holds a snapshot of its
-// values, so a rewritten file is seen by the next open. Lines that cannot be understood are
+// values, so a rewritten file is seen by the next open; only a regular file of at most 16 MiB is
+// read (a FIFO or a device there is refused, not waited on). Lines that cannot be understood are
 // skipped, as are sections of roots other than the current user and the local machine.
 #include "platform/registry.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <utility>
@@ -459,6 +461,9 @@ std::string registryFilePath() {
     return std::string(home) + "/.config/raydeck/registry.reg";
 }
 
+// A .reg file with one installation is a few hundred bytes; anything beyond this is not one.
+constexpr std::uint64_t kMaxRegistryFileBytes = 16u << 20;
+
 Status missing(const char* what) {
     return Status(StatusCode::not_found, ENOENT, what);
 }
@@ -482,6 +487,38 @@ const Value* findValue(RegistryKey key, const std::u16string& name, Status& st) 
     return &it->second;
 }
 
+// The whole registry file, when it is a regular file of at most kMaxRegistryFileBytes. Opened
+// without blocking, so that a FIFO in its place is refused instead of waiting for a writer.
+Status readRegistryFile(const std::string& file, std::string& out) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return missing("registry file not found");
+    }
+    struct stat st {};
+    Status result;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        result = missing("registry file is not a regular file");
+    } else if (static_cast<std::uint64_t>(st.st_size) > kMaxRegistryFileBytes) {
+        result = Status(StatusCode::io_error, EFBIG, "registry file too large");
+    } else {
+        out.resize(static_cast<size_t>(st.st_size));
+        size_t got = 0;
+        while (got < out.size()) {
+            const ssize_t n = ::read(fd, &out[got], out.size() - got);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;  // shrunk while read: what was there
+            }
+            got += static_cast<size_t>(n);
+        }
+        out.resize(got);
+    }
+    ::close(fd);
+    return result;
+}
+
 }  // namespace
 
 Status openRegistryKey(RegistryRoot root, const std::u16string& path, RegistryKey& out) {
@@ -494,11 +531,11 @@ Status openRegistryKey(RegistryRoot root, const std::u16string& path, RegistryKe
     if (file.empty()) {
         return missing("no registry file");
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        return missing("registry file not found");
+    std::string bytes;
+    const Status read = readRegistryFile(file, bytes);
+    if (!read.ok()) {
+        return read;
     }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     Hive hive;
     parseHive(bytes, hive);
     const auto it = hive.keys.find(KeyName(static_cast<int>(root), normalKeyPath(utf8)));

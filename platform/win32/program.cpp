@@ -101,6 +101,42 @@ bool processRunning(std::int64_t id) {
     return running;
 }
 
+Status processStartTime(std::int64_t id, std::int64_t& unixSeconds) {
+    unixSeconds = 0;
+    if (id <= 0 || id > 0xffffffffLL) {
+        return Status(StatusCode::not_found, ESRCH, "no such process");
+    }
+    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
+    if (h == nullptr) {
+        return Status(StatusCode::not_found, static_cast<int>(GetLastError()),
+                      "OpenProcess failed");
+    }
+    FILETIME created, exited, kernel, user;
+    const BOOL ok = GetProcessTimes(h, &created, &exited, &kernel, &user);
+    const DWORD error = GetLastError();
+    CloseHandle(h);
+    if (!ok) {
+        return Status(StatusCode::not_found, static_cast<int>(error), "GetProcessTimes failed");
+    }
+    // 100 ns units since 1601.
+    const unsigned long long t =
+        (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    unixSeconds = static_cast<std::int64_t>(t / 10000000ull) - 11644473600LL;
+    return Status::success();
+}
+
+Status checkPrivateFolder(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return Status(StatusCode::not_found, static_cast<int>(GetLastError()),
+                      path + " does not exist");
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return Status(StatusCode::invalid_argument, ENOTDIR, path + " is not a folder");
+    }
+    return Status::success();
+}
+
 bool getEnvironment(const std::string& name, std::string& out) {
     out.clear();
     const wchar_t* value = _wgetenv(wide(name).c_str());

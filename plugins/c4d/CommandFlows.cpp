@@ -101,9 +101,19 @@ bool exportFlow(PluginContext& context, const host::BaseDocument& document) {
             writeScene(context, document, *builder, true);
         }
     }
+    const size_t clamped = factory.clampedValues();
+    const std::string where = factory.firstClamped();
     // Explicitly, so that a failed write or close reaches the user instead of vanishing in the
     // destructor.
     factory.close();
+    if (clamped > 0) {
+        // Not a failure: the scene is whole, but the user should know it differs from the host.
+        host::consoleWarning("Export: " + std::to_string(clamped) +
+                             (clamped == 1 ? " value" : " values") +
+                             " without a finite form (infinity, NaN, or beyond the float range) "
+                             "written as the nearest finite value, the first in \"" +
+                             where + "\"");
+    }
     return true;
 }
 

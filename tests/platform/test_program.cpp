@@ -1,7 +1,8 @@
-// The running program: its own file, its id and liveness, the per-user and fresh temporary
-// folders, and a termination request turned into a flag.
+// The running program: its own file, its id, liveness and start time, the per-user and fresh
+// temporary folders, private folders, and a termination request turned into a flag.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -71,4 +72,25 @@ TEST(Program, EnvironmentKeepsNonAsciiValues) {
     EXPECT_EQ(read, value);
     ASSERT_TRUE(platform::unsetEnvironment("RAYDECK_PROGRAM_TEST").ok());
     EXPECT_FALSE(platform::getEnvironment("RAYDECK_PROGRAM_TEST", read));
+}
+
+TEST(Program, ThisProcessStartedInThePastAndUnknownIdsHaveNoStartTime) {
+    std::int64_t self = 0;
+    ASSERT_TRUE(platform::processStartTime(platform::currentProcessId(), self).ok());
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    EXPECT_LE(self, now + 1);
+    EXPECT_GT(self, now - 24 * 3600);  // no test runs for a day
+    std::int64_t none = 0;
+    EXPECT_FALSE(platform::processStartTime(0, none).ok());
+    EXPECT_FALSE(platform::processStartTime(std::int64_t(1) << 40, none).ok());
+}
+
+TEST(Program, FreshTempFolderIsPrivateAndMissingFolderIsNotFound) {
+    std::string made;
+    ASSERT_TRUE(platform::makeTempFolder("raydeck-test-", made).ok());
+    EXPECT_TRUE(platform::checkPrivateFolder(made).ok());
+    const std::string missing = (fs::u8path(made) / "none").u8string();
+    EXPECT_EQ(platform::checkPrivateFolder(missing).code(), platform::StatusCode::not_found);
+    std::error_code ec;
+    fs::remove(fs::u8path(made), ec);
 }

@@ -1,6 +1,7 @@
 // The registry on POSIX: `.reg` files in both formats stand for the Windows registry.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -275,6 +276,29 @@ TEST(RegistryLocation, DefaultsUnderTheConfigFolderThenHome) {
     ::unsetenv("XDG_CONFIG_HOME");
     EXPECT_TRUE(platform::openRegistryKey(kUser, u"H", key).ok());
     platform::closeRegistryKey(key);
+}
+
+}  // namespace
+
+namespace {
+
+// A FIFO in the registry file's place once blocked every open until something wrote into it;
+// a file far larger than any registry was read whole. Both are refused at once.
+TEST_F(Registry, FifoOrHugeFileIsRefusedWithoutWaiting) {
+    ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+    RegistryKey key = nullptr;
+    const platform::Status fifo = platform::openRegistryKey(kUser, u"K", key);
+    EXPECT_EQ(fifo.code(), platform::StatusCode::not_found);
+    EXPECT_NE(fifo.message().find("not a regular file"), std::string::npos) << fifo.message();
+    std::filesystem::remove(path_);
+    {
+        std::ofstream out(path_, std::ios::binary);
+        out << "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\"v\"=\"1\"\n";
+    }
+    EXPECT_EQ(text(kUser, u"K", u"v"), u"1");
+    std::filesystem::resize_file(path_, (16u << 20) + 1);
+    EXPECT_EQ(platform::openRegistryKey(kUser, u"K", key).code(), platform::StatusCode::io_error);
+    EXPECT_EQ(key, nullptr);
 }
 
 }  // namespace

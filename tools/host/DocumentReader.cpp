@@ -228,7 +228,10 @@ struct PendingLink {
 
 class Reader {
   public:
-    explicit Reader(SimDocument& doc) : doc_(doc) { frames_.reserve(64); }
+    // `textBytes`, the document's size, bounds what the reader reserves ahead of the records.
+    Reader(SimDocument& doc, size_t textBytes) : doc_(doc), reserveBudget_(4 * textBytes) {
+        frames_.reserve(64);
+    }
 
     // ---- JSON events (numbers arrive as their text) ----
 
@@ -1181,6 +1184,19 @@ class Reader {
         idPaths_[&o] = f.path;
     }
 
+    // Room for a tag's records reserved up front for speed, but never more in all than a few
+    // times the document's size: every record costs at least a third of its memory in text, so
+    // a real document stays within it, while many empty "uvw": [] on a large mesh do not each
+    // reserve the whole mesh's worth.
+    template <typename V>
+    void reserveWithinBudget(V& records, size_t count) {
+        const size_t bytes = count * sizeof(typename V::value_type);
+        if (count <= reserveBudget_ / sizeof(typename V::value_type) && bytes <= reserveBudget_) {
+            reserveBudget_ -= bytes;
+            records.reserve(count);
+        }
+    }
+
     bool tagMember(Frame& f, SimTag& t, const std::string& k, const Scalar* v, bool array) {
         if (k == "selected") {
             flag(v, t.selected);
@@ -1193,7 +1209,7 @@ class Reader {
         } else if (k == "uvw") {
             return list(v, array, [&] {
                 t.uvw.clear();
-                t.uvw.reserve(t.owner->polygons.size());  // one record per polygon
+                reserveWithinBudget(t.uvw, t.owner->polygons.size());  // one record per polygon
                 push(Ctx::Uvw, true, &t);
             });
         } else if (k == "selection") {
@@ -1205,7 +1221,7 @@ class Reader {
             return list(v, array, [&] {
                 t.hasNormals = true;
                 t.normals.clear();
-                t.normals.reserve(12 * t.owner->polygons.size());
+                reserveWithinBudget(t.normals, 12 * t.owner->polygons.size());
                 push(Ctx::Normals, true, &t);
             });
         }
@@ -1539,6 +1555,7 @@ class Reader {
     }
 
     SimDocument& doc_;
+    size_t reserveBudget_;  // bytes that reserveWithinBudget may still reserve
     std::vector<Frame> frames_;
     std::deque<PathNode> paths_;
     std::vector<PendingLink> pending_;
@@ -1602,7 +1619,7 @@ std::unique_ptr<SimDocument> loadDocumentText(const std::string& text, const std
     doc->folder = folder;
     std::string fault;
     try {
-        Reader reader(*doc);
+        Reader reader(*doc, text.size());
         if (const void* nul = std::memchr(text.data(), '\0', text.size())) {
             // Stands nowhere in JSON text; the reader would take it for the end.
             const size_t at = static_cast<size_t>(static_cast<const char*>(nul) - text.data());

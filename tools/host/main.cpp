@@ -23,6 +23,7 @@
 #include "platform/utf.h"
 #include "plugins/c4d/PluginIds.h"
 #include "plugins/c4d/host/CommandData.h"
+#include "plugins/c4d/host/HostContext.h"
 #include "tools/CommandLine.h"
 #include "tools/host/HostPose.h"
 #include "tools/host/HostReport.h"
@@ -374,12 +375,12 @@ int runCommand(raydeck::hostsim::SimHost& host, const Options& o,
         std::cerr << "raydeck-host: the command let an exception reach the host\n";
         return kExitFailed;
     }
-    // The plug-in's warnings say what it left out of a scene it still wrote; any other line
-    // reports a failure.
-    if (std::any_of(
-            host.consoleLines().begin(), host.consoleLines().end(),
-            [](const std::string& line) { return line.rfind("Raydeck warning: ", 0) != 0; })) {
-        reportFailure(o, host.consoleLines());
+    // Warnings say what the plug-in changed on the way; any other line reports a failure.
+    const std::vector<std::string>& lines = host.consoleLines();
+    if (std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.rfind(raydeck::host::kConsoleWarningPrefix, 0) != 0;
+        })) {
+        reportFailure(o, lines);
         return kExitFailed;
     }
     if (!written.outputError.empty()) {

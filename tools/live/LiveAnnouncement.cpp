@@ -4,11 +4,11 @@
 #include <tinyxml2.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "platform/file.h"
 #include "platform/program.h"
@@ -54,14 +54,40 @@ fs::path fsPath(const std::string& path) {
     return fs::u8path(path);
 }
 
+// Only regular files up to kMaxAnnouncementBytes: a FIFO would block the reader and a huge file
+// would be read whole on every query.
 bool readFile(const std::string& path, std::string& out) {
-    std::ifstream in(fsPath(path), std::ios::binary);
+    std::error_code ec;
+    const fs::path p = fsPath(path);
+    if (!fs::is_regular_file(fs::status(p, ec))) {
+        return false;
+    }
+    const std::uintmax_t size = fs::file_size(p, ec);
+    if (ec || size > kMaxAnnouncementBytes) {
+        return false;
+    }
+    std::ifstream in(p, std::ios::binary);
     if (!in) {
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    out = text.str();
+    // One byte more than the size said: a file that grew since is read no further than that.
+    out.resize(static_cast<size_t>(size) + 1);
+    in.read(&out[0], static_cast<std::streamsize>(out.size()));
+    out.resize(static_cast<size_t>(in.gcount()));
+    return out.size() <= kMaxAnnouncementBytes;
+}
+
+// The file's last write in seconds since 1970, through the file clock's distance from now.
+bool writtenAt(const fs::path& p, std::int64_t& unixSeconds) {
+    std::error_code ec;
+    const fs::file_time_type written = fs::last_write_time(p, ec);
+    if (ec) {
+        return false;
+    }
+    const auto age = fs::file_time_type::clock::now() - written;
+    const auto at = std::chrono::system_clock::now() -
+                    std::chrono::duration_cast<std::chrono::system_clock::duration>(age);
+    unixSeconds = std::chrono::duration_cast<std::chrono::seconds>(at.time_since_epoch()).count();
     return true;
 }
 
@@ -81,8 +107,8 @@ std::int64_t pidOfFileName(const std::string& name) {
 bool loadAnnouncement(const std::string& path, std::int64_t processId, Announcement& out) {
     std::string text;
     Announcement a;
-    if (!readFile(path, text) || !parseAnnouncement(text, a) || a.processId != processId ||
-        !processAlive(processId)) {
+    if (!announcementCurrent(path, processId) || !readFile(path, text) ||
+        !parseAnnouncement(text, a) || a.processId != processId) {
         return false;
     }
     out = std::move(a);
@@ -119,6 +145,19 @@ bool ensureFolder(const std::string& path) {
         }
     }
     return fs::is_directory(p, ec);
+}
+
+bool privateRuntimeFolder(const std::string& path, std::string& why) {
+    if (!ensureFolder(path)) {
+        why = "cannot create the runtime folder " + path;
+        return false;
+    }
+    const platform::Status st = platform::checkPrivateFolder(path);
+    if (!st.ok()) {
+        why = "the runtime folder is not private: " + st.message();
+        return false;
+    }
+    return true;
 }
 
 std::string announcementPath(const std::string& folder, std::int64_t processId) {
@@ -215,15 +254,40 @@ bool processAlive(std::int64_t processId) {
     return platform::processRunning(processId);
 }
 
+bool announcementCurrent(const std::string& path, std::int64_t processId) {
+    if (!processAlive(processId)) {
+        return false;
+    }
+    // A renderer writes its announcement after it starts; a process that started well after the
+    // last write has only been given the id of a renderer that is gone.
+    std::int64_t started = 0, written = 0;
+    return !platform::processStartTime(processId, started).ok() ||
+           !writtenAt(fsPath(path), written) || started <= written + kStartTimeSlackSeconds;
+}
+
 std::vector<Announcement> liveAnnouncements(const std::string& folder) {
     std::vector<Announcement> found;
+    std::vector<fs::path> stale;
     std::error_code ec;
     for (fs::directory_iterator it(fsPath(folder), ec), end; !ec && it != end; it.increment(ec)) {
         const std::int64_t pid = pidOfFileName(it->path().filename().u8string());
+        if (pid <= 0) {
+            continue;
+        }
         Announcement a;
-        if (pid > 0 && loadAnnouncement(it->path().u8string(), pid, a)) {
+        std::error_code typeError;
+        if (!announcementCurrent(it->path().u8string(), pid)) {
+            // Left by a renderer that died without removing it: every later query would read
+            // it again.
+            if (it->symlink_status(typeError).type() == fs::file_type::regular) {
+                stale.push_back(it->path());
+            }
+        } else if (loadAnnouncement(it->path().u8string(), pid, a)) {
             found.push_back(std::move(a));
         }
+    }
+    for (const fs::path& p : stale) {
+        fs::remove(p, ec);
     }
     std::sort(found.begin(), found.end(), [](const Announcement& x, const Announcement& y) {
         return x.processId < y.processId;

@@ -22,8 +22,19 @@ struct Announcement {
     std::vector<std::string> modelSets;  // root group names of the scenes held, in arrival order
 };
 
+// The largest announcement read; larger files are skipped. A renderer holding ten thousand
+// model sets with long names still fits.
+constexpr std::uintmax_t kMaxAnnouncementBytes = 4u << 20;
+// How much later than its announcement's last write a process may seem to have started (the
+// system tells start times to about a second) and still be the renderer that wrote it.
+constexpr std::int64_t kStartTimeSlackSeconds = 2;
+
 // RAYDECK_RUNTIME_DIR, else $XDG_RUNTIME_DIR/raydeck, else <temp>/raydeck-<uid>.
 std::string runtimeFolder();
+// Creates the runtime folder when missing and checks that it is private: owned by this user and
+// writable by no one else. False with the reason in `why` otherwise: announcements there could
+// be another user's, and scenes sent on their word would go to that user.
+bool privateRuntimeFolder(const std::string& path, std::string& why);
 // Creates the folder and its parents (new ones private to the user); true when it exists.
 bool ensureFolder(const std::string& path);
 
@@ -41,9 +52,13 @@ bool removeAnnouncement(const std::string& folder, std::int64_t processId);
 
 // Whether a process with that id exists (a process of another user counts).
 bool processAlive(std::int64_t processId);
+// Whether the announcement at `path` can be the one of process `processId`: the process runs
+// and did not start after the file was last written (then its id was reused).
+bool announcementCurrent(const std::string& path, std::int64_t processId);
 
-// The announcements in `folder` that parse, whose file name is their process id and whose
-// process exists; in increasing process id order.
+// The announcements in `folder` that are regular files of at most kMaxAnnouncementBytes, parse,
+// are named by their process id and are current; in increasing process id order. Announcements
+// that are not current are removed.
 std::vector<Announcement> liveAnnouncements(const std::string& folder);
 // The one of `processId`, under the same conditions.
 bool findAnnouncement(const std::string& folder, std::int64_t processId, Announcement& out);

@@ -1,7 +1,9 @@
 // The stand-in live library's export: raydeck_live_initialize() returns a new LiveRoot that owns
 // one scene api (streaming to a stand-in renderer) and one query api (the announcements).
+#include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <string>
 
 #include "platform/export.h"
 #include "raydecklive_api.h"
@@ -43,7 +45,15 @@ extern "C" RAYDECK_EXPORT LiveRoot* raydeck_live_initialize() {
         LiveTimeouts timeouts;
         timeouts.sendMs = millisecondsFrom("RAYDECK_LIVE_SEND_TIMEOUT_MS", timeouts.sendMs);
         timeouts.ackMs = millisecondsFrom("RAYDECK_LIVE_ACK_TIMEOUT_MS", timeouts.ackMs);
-        return new Root(timeouts, runtimeFolder());
+        const std::string folder = runtimeFolder();
+        std::string why;
+        if (!privateRuntimeFolder(folder, why)) {
+            // Another user's folder could hand us their renderer: refused, and no root at all,
+            // so that the link fails at once instead of launching a renderer that cannot start.
+            std::fprintf(stderr, "raydeck live library: %s\n", why.c_str());
+            return nullptr;
+        }
+        return new Root(timeouts, folder);
     } catch (...) {
         return nullptr;
     }

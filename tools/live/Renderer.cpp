@@ -177,6 +177,12 @@ void Renderer::record(const std::string& modelSet) {
 
 int Renderer::run() {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::string why;
+    if (!privateRuntimeFolder(settings_.runtimeFolder, why)) {
+        // Another user could read our scenes there, or plant announcements in our name.
+        say("%s", why.c_str());
+        return 1;
+    }
     if (!platform::catchTermination().ok() || !listen()) {
         say("cannot listen on 127.0.0.1");
         return 1;

@@ -53,6 +53,8 @@ struct MeshScratch {
     std::vector<uint8_t> claimed;
     // The current piece's polygon indices, ascending.
     std::vector<int32_t> piece;
+    // A selection's inclusive polygon ranges, clamped to the object and merged.
+    std::vector<std::pair<int32_t, int32_t>> ranges;
 };
 
 }  // namespace raydeck::c4d

@@ -11,6 +11,7 @@
 #include "plugins/c4d/host/HostContext.h"
 #include "plugins/c4d/host/HostNumbers.h"
 #include "plugins/c4d/host/RotationOrder.h"
+#include "trvSceneFormat.h"
 
 namespace raydeck::c4d {
 
@@ -303,8 +304,18 @@ bool sampleTrack(const host::BaseDocument& document, const host::CTrack& track,
     out.name = trackName(track, id);
     out.startTime = truncateToInt32(keys.t0);
     out.duration = d;
+    out.keySpan = keys.t1 - keys.t0;
+    out.capped = false;
 
-    const size_t count = clockSamples(t0f, keys.t1);
+    // A mistyped key time must not make the host hold gigabytes: past kMaxSampledSeconds the
+    // track is sampled up to that span only, and the block's duration says so.
+    double end = keys.t1;
+    if (static_cast<double>(d) > kMaxSampledSeconds) {
+        end = static_cast<double>(t0f) + kMaxSampledSeconds;
+        out.duration = static_cast<float>(kMaxSampledSeconds);
+        out.capped = true;
+    }
+    const size_t count = clockSamples(t0f, end);
     if (count == 0 || count > std::numeric_limits<uint32_t>::max()) {
         return false;
     }
@@ -355,6 +366,15 @@ bool sampleTrack(const host::BaseDocument& document, const host::CTrack& track,
         h += kStep;
     }
     return true;
+}
+
+std::string cappedTrackWarning(const std::string& objectName, const TrackSamples& samples) {
+    // Spelled as the scene spells numbers: the host's locale must not change the text.
+    char span[trvFormat::kMaxValueText];
+    const size_t n = trvFormat::spellG(samples.keySpan, span);
+    return "object \"" + objectName + "\", track \"" + samples.name + "\": its keys span " +
+           std::string(span, n) + " s; only the first " +
+           std::to_string(static_cast<int>(kMaxSampledSeconds)) + " s are sampled";
 }
 
 void writeAnimationBlock(trvScene_api& api, const TrackSamples& samples,
@@ -418,6 +438,9 @@ void writeAnimation(PluginContext& context, const std::string& objectName, const
         }
         if (report != nullptr) {
             report->add(samples);
+        }
+        if (samples.capped) {
+            host::consoleWarning(cappedTrackWarning(objectName, samples));
         }
         writeAnimationBlock(api, samples, folder);
     }

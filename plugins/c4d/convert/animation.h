@@ -72,11 +72,18 @@ struct AnimationPlacement {
                        const host::Matrix* parentPlacement = nullptr);
 };
 
+// The longest key span sampled, in seconds: two hours at 30 samples per second, about 28 MB
+// of matrices. A longer track is sampled over its first two hours only, with one console line
+// naming the object and the track, so that memory and output stay bounded whatever the keys say.
+constexpr double kMaxSampledSeconds = 7200.0;
+
 // One track sampled on the single-precision 1/30 s clock.
 struct TrackSamples {
     std::string name;
     int32_t startTime = 0;  // t0 truncated to whole seconds
-    float duration = 0.0f;  // t1 - t0 in single precision
+    float duration = 0.0f;  // t1 - t0 in single precision, or kMaxSampledSeconds when capped
+    double keySpan = 0.0;   // t1 - t0
+    bool capped = false;    // the keys span more than kMaxSampledSeconds
     std::vector<trv::matrix> matrices;
     std::vector<int32_t> timestamps;  // milliseconds from t0
     // Samples written as the identity because the change could not be placed (a flat placement
@@ -96,6 +103,9 @@ struct AnimationReport {
 // component x, y or z.
 bool sampleTrack(const host::BaseDocument& document, const host::CTrack& track,
                  const AnimationPlacement& placement, TrackSamples& out);
+
+// The console line for a track sampled over kMaxSampledSeconds only.
+std::string cappedTrackWarning(const std::string& objectName, const TrackSamples& samples);
 
 // Writes one "fbx_animation" block of sampled track to the back end.
 void writeAnimationBlock(trvScene_api& api, const TrackSamples& samples, const std::string& folder);

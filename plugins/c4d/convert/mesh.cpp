@@ -217,16 +217,18 @@ void emitMeshPiece(PluginContext& ctx, trvScene_api* api, const MeshSource& src,
 }
 
 // Fills ctx.meshScratch.piece with the unclaimed polygons of a selection, ascending. False when
-// the selection has no segments (the entry then writes nothing).
+// the selection has no segments (the entry then writes nothing). The ranges are merged before
+// their polygons are visited, so that overlapping ranges cost their count, not their lengths.
 bool collectSelection(PluginContext& ctx, const host::BaseTag& selectionTag, int32_t n) {
     MeshScratch& s = ctx.meshScratch;
     s.piece.clear();
+    s.ranges.clear();
     host::Selection selection = selectionTag.selection();
     const int32_t segments = selection ? selection.segmentCount() : 0;
     if (segments <= 0) {
         return false;
     }
-    bool ascending = true;
+    bool ordered = true;  // ascending and apart: nothing to merge
     for (int32_t i = 0; i < segments; ++i) {
         int32_t first = 0, last = -1;
         if (!selection.range(i, std::numeric_limits<int32_t>::max(), first, last)) {
@@ -235,18 +237,33 @@ bool collectSelection(PluginContext& ctx, const host::BaseTag& selectionTag, int
         // Ranges reaching past the polygons name nothing that exists.
         first = std::max(first, 0);
         last = std::min(last, n - 1);
-        for (int32_t t = first; t <= last; ++t) {
+        if (first > last) {
+            continue;
+        }
+        if (!s.ranges.empty() && first <= s.ranges.back().second) {
+            ordered = false;
+        }
+        s.ranges.emplace_back(first, last);
+    }
+    if (!ordered) {
+        std::sort(s.ranges.begin(), s.ranges.end());
+        size_t kept = 0;
+        for (size_t i = 1; i < s.ranges.size(); ++i) {
+            auto& back = s.ranges[kept];
+            if (s.ranges[i].first <= back.second) {
+                back.second = std::max(back.second, s.ranges[i].second);
+            } else {
+                s.ranges[++kept] = s.ranges[i];
+            }
+        }
+        s.ranges.resize(kept + 1);
+    }
+    for (const auto& r : s.ranges) {
+        for (int32_t t = r.first; t <= r.second; ++t) {
             if (!s.claimed[t]) {
-                if (!s.piece.empty() && t <= s.piece.back()) {
-                    ascending = false;
-                }
                 s.piece.push_back(t);
             }
         }
-    }
-    if (!ascending) {
-        std::sort(s.piece.begin(), s.piece.end());
-        s.piece.erase(std::unique(s.piece.begin(), s.piece.end()), s.piece.end());
     }
     return true;
 }

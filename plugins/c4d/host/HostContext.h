@@ -69,6 +69,13 @@ inline void consolePrint(const std::string& line) {
     }
 }
 
+// What starts a console line that warns: the command did its work, but changed something on the
+// way that the user should know of. Every other line the plug-in prints reports a failure.
+constexpr char kConsoleWarningPrefix[] = "Raydeck warning: ";
+inline void consoleWarning(const std::string& text) {
+    consolePrint(kConsoleWarningPrefix + text);
+}
+
 // Whether the host library with that id (RD_HOST_LIBRARY_*) is present.
 inline bool libraryAvailable(int32_t libraryId) {
     auto fn = hostOp(&RdHostInterface::libraryAvailable);

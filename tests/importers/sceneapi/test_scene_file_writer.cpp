@@ -241,9 +241,74 @@ TEST(SceneFileAttributes, FiniteReplacementOnlyForFloats) {
     std::snprintf(expected, sizeof expected, "\"n\" %16.16f,\n", huge);
     EXPECT_EQ(text(trvType::double_, &huge), expected);
     const double dinf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(text(trvType::double_, &dinf), "\"n\"              inf,\n");
-    const float v[3] = {inf, 1, 2};  // vectors keep what they hold
-    EXPECT_EQ(text(trvType::vec3f, v), "\"n\" inf 1 2,\n");
+    std::snprintf(expected, sizeof expected, "\"n\" %16.16f,\n",
+                  std::numeric_limits<double>::max());
+    EXPECT_EQ(text(trvType::double_, &dinf), expected);  // no "inf" text, ever
+    const float v[3] = {inf, 1, 2};                      // vectors keep their finite values
+    EXPECT_EQ(text(trvType::vec3f, v), "\"n\" 3.40282e+38 1 2,\n");
+}
+
+// 1e308 in a document once reached the scene as "inf": narrowed to a float it has no finite
+// value. Every path a value takes (scalars, vectors, matrices, text and packed arrays, array
+// elements one by one) writes the nearest finite value instead, and the writer counts them and
+// names the first place.
+TEST(SceneFileAttributes, InfinitiesAndNanAreClampedCountedAndNamed) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (bool pack : {false, true}) {
+        MemoryScene s(pack);
+        s->beginObject("o", true);
+        double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1e308, -1e308, 0, 1};
+        s->transform(m);
+        const float points[6] = {0, 1, 2, -inf, nan, 5};
+        trvArray array{points, 2};
+        s->attribute("vertices", trvType::vec3f | trvType::array_bit, &array);
+        const float uv[3] = {inf, 0.5f, nan};
+        trvArray uvs{uv, 3};
+        s->attribute("uv_tex", trvType::float_ | trvType::array_bit, &uvs);
+        m[12] = std::numeric_limits<double>::infinity();
+        trvArray matrices{m, 1};
+        s->attribute("matrices", trvType::matrix | trvType::array_bit, &matrices);
+        s->beginArray("list");
+        s->arrayValue(trvType::vec3f, points + 3);
+        s->endArray();
+        const std::string all = s.text();
+        EXPECT_EQ(all.find("inf"), std::string::npos) << pack;
+        EXPECT_EQ(all.find("nan"), std::string::npos) << pack;
+        EXPECT_NE(all.find("transform 1 0 0 0 0 1 0 0 0 0 1 0 3.40282e+38 -3.40282e+38 0 1"),
+                  std::string::npos)
+            << all;
+        // transform 2, vertices 2, uv_tex 2, matrices 1, list 2.
+        EXPECT_EQ(s->clampedValues(), 9u) << pack;
+        EXPECT_EQ(s->firstClamped(), "transform");
+        // The caller's arrays are not changed by the writer.
+        EXPECT_EQ(points[3], -inf);
+        EXPECT_TRUE(std::isnan(uv[2]));
+        if (pack) {
+            // Packed floats: -inf a vertex coordinate becomes -FLT_MAX, NaN 0; float array
+            // elements out of range become -1, as their text form reads.
+            const float want[6] = {0, 1, 2, -std::numeric_limits<float>::max(), 0, 5};
+            const size_t at =
+                all.find(std::string("\x01\x02\x03"
+                                     "c",
+                                     4));
+            ASSERT_NE(at, std::string::npos);
+            EXPECT_EQ(std::memcmp(all.data() + at + 8, want, sizeof want), 0);
+            const float wantUv[3] = {-1, 0.5f, -1};
+            const size_t f =
+                all.find(std::string("\x01\x02\x03"
+                                     "f",
+                                     4));
+            ASSERT_NE(f, std::string::npos);
+            EXPECT_EQ(std::memcmp(all.data() + f + 8, wantUv, sizeof wantUv), 0);
+        }
+    }
+    MemoryScene clean;
+    clean->beginObject("o", true);
+    const float fine[3] = {1e38f, -1e-38f, 0};
+    clean->attribute("v", trvType::vec3f, fine);
+    EXPECT_EQ(clean->clampedValues(), 0u);
+    EXPECT_EQ(clean->firstClamped(), "");
 }
 
 TEST(SceneFileAttributes, MatrixValueIsNarrowedToFloat) {
@@ -337,7 +402,7 @@ TEST(SceneFileArrays, TextForms) {
     EXPECT_EQ(text(trvType::int_alt, ten, 0), "[ ] ");
     const float f[3] = {0.5f, std::numeric_limits<float>::infinity(), 2};
     EXPECT_EQ(text(trvType::float_, f, 3), "[ 0.5,-1,2 ] ");
-    EXPECT_EQ(text(trvType::vec3f, f, 1), "[ 0.5 inf 2 ] ");
+    EXPECT_EQ(text(trvType::vec3f, f, 1), "[ 0.5 3.40282e+38 2 ] ");
     const double d[2] = {0.25, 1e39};  // doubles in arrays use the float bounds
     EXPECT_EQ(text(trvType::double_, d, 2), "[ 0.2500000000000000,-1.0000000000000000 ] ");
     EXPECT_EQ(text(trvType::vec3d, d, 0), "[ ] ");

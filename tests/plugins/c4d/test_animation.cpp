@@ -241,5 +241,38 @@ TEST(AnimationBadInput, LongTracksFollowTheClockAndEnd) {
     EXPECT_EQ(b[2]->values.at("start_time"), std::vector<double>{2097152});
 }
 
+// One mistyped key time (1e6 s) once made the plug-in sample 30 million matrices: now at most
+// the first two hours are sampled, the block's duration says so, and one console line names the
+// object and the track. A track of exactly two hours is not touched.
+TEST(AnimationBadInput, KeyAtAMillionSecondsIsSampledOverTwoHoursWithOneWarning) {
+    ConverterScene s(objects(
+        {{track(903, 1001, R"([{"time": 0.5, "value": 0}, {"time": 1e6, "value": 1}])",
+                R"(, "name": "Slip")"),
+          ""},
+         {track(903, 1000, R"([{"time": 0, "value": 0}, {"time": 7200, "value": 1}])"), ""}}));
+    exportObject(s, 0, "Ball");
+    exportObject(s, 1, "Box");
+    auto b = s.api.of("animation");
+    ASSERT_EQ(b.size(), 2u);
+    size_t twoHours = 0;
+    for (float h = 0.0f; h <= 7200.0; h += 1.0f / 30.0f) {
+        ++twoHours;
+    }
+    size_t fromHalf = 0;
+    for (float h = 0.5f; h <= 7200.5; h += 1.0f / 30.0f) {
+        ++fromHalf;
+    }
+    EXPECT_EQ(b[0]->values.at("timestamps").size(), fromHalf);
+    EXPECT_EQ(b[0]->values.at("matrices").size(), 16 * fromHalf);
+    EXPECT_EQ(b[0]->values.at("duration"), std::vector<double>{7200});
+    EXPECT_EQ(b[1]->values.at("timestamps").size(), twoHours);
+    EXPECT_EQ(b[1]->values.at("duration"), std::vector<double>{7200});
+    ASSERT_EQ(s.host.consoleLines().size(), 1u);
+    EXPECT_EQ(
+        s.host.consoleLines()[0],
+        "Raydeck warning: object \"Ball\", track \"Slip\": its keys span 1e+06 s; only the first "
+        "7200 s are sampled");
+}
+
 }  // namespace
 }  // namespace raydeck

@@ -270,6 +270,48 @@ TEST_F(MeshTest, LentPhongNormalsWriteTheSameAsCopiedOnes) {
     EXPECT_EQ(attributeOf(1, "normals"), "count=4 0,0,1,0,1,1,0,2,1,0,3,1");
 }
 
+// A row of n unit quads named "Row" whose texture tag is restricted to `selection`.
+std::string rowOfQuads(int n, const std::string& selection) {
+    std::string points, polygons;
+    for (int i = 0; i <= n; ++i) {
+        points +=
+            (i ? "," : "") + ("[" + std::to_string(i) + ",0,0],[" + std::to_string(i) + ",1,0]");
+    }
+    for (int i = 0; i < n; ++i) {
+        const int a = 2 * i;
+        polygons += (i ? "," : "") + ("[" + std::to_string(a) + "," + std::to_string(a + 2) + "," +
+                                      std::to_string(a + 3) + "," + std::to_string(a + 1) + "]");
+    }
+    return R"([{"name": "Row", "type": 5100, "points": [)" + points + R"(], "polygons": [)" +
+           polygons + R"(], "tags": [)" + texture("RED", "sel") +
+           R"(, {"type": 5673, "name": "sel", "selection": )" + selection + "}]}]";
+}
+
+// Overlapping ranges once cost the sum of their lengths in time and memory (each polygon was
+// visited and queued once per range that named it). Unordered, overlapping, nested and
+// out-of-bounds ranges must claim exactly what their union names, once each.
+TEST_F(MeshTest, OverlappingSelectionRangesClaimTheirUnionOnce) {
+    const auto pieces = [&](const std::string& selection) {
+        load(documentJson(rowOfQuads(10, selection), kRed));
+        recording.calls.clear();
+        convertPolygonObject(context, object("Row"), textureTags("Row"));
+        return std::make_pair(attributeOf(0, "triangles"), attributeOf(1, "triangles"));
+    };
+    const auto clean = pieces("[[0, 5], [7, 9]]");
+    EXPECT_EQ(pieces("[[7, 9], [2, 5], [0, 3], [4, 4], [8, 8], [0, 0], [9, 100]]"), clean);
+    EXPECT_EQ(pieces("[[0, 1], [1, 2], [2, 3], [3, 5], [7, 7], [7, 9]]"), clean);
+    // 4000 copies of the whole span: one piece of every quad, the rest empty.
+    std::string same = "[";
+    for (int i = 0; i < 4000; ++i) {
+        same += i ? ", [0, 2999]" : "[0, 2999]";
+    }
+    load(documentJson(rowOfQuads(3000, same + "]"), kRed));
+    recording.calls.clear();
+    convertPolygonObject(context, object("Row"), textureTags("Row"));
+    EXPECT_EQ(materials().size(), 1u);
+    EXPECT_EQ(attributeOf(0, "triangles").substr(0, 11), "count=18000");
+}
+
 TEST_F(MeshTest, PhongNormalsOfAnUnbrokenRunComeFromTheHostsArray) {
     load(documentJson(stripWithPhong(texture("RED", "sel") +
                                      R"(, {"type": 5673, "name": "sel", "selection": [[0, 1]]})"),

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -237,6 +238,33 @@ TEST_F(RaydeckHost, RealPluginRegistersItsCommandsAndExportsTheSample) {
     EXPECT_EQ(noFolder.code, 1);
     EXPECT_NE(noFolder.err.find("missing/workshop.rdk"), std::string::npos) << noFolder.err;
     EXPECT_FALSE(fs::exists(dir() / "missing"));
+}
+
+// Regression: 1e308 in a document exported "inf", which no reader takes for a number. The
+// export now writes the largest float in its place, succeeds, and says on the console how many
+// values it clamped and where the first was.
+TEST_F(RaydeckHost, NumbersBeyondTheFloatRangeAreClampedAndCounted) {
+    write("far.json", R"({"format": "raydeck-host-document", "version": 1, "objects": [
+        {"name": "Far", "type": 5100, "points": [[0,0,0],[1e308,0,0],[0,-1e308,0]],
+         "polygons": [[0,1,2,2]]}]})");
+    ProgramRun r = host({"export", "far.json", "-o", "far.rdk"}, /*withPlugin=*/false);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(
+        r.err.find("Raydeck warning: Export: 2 values without a finite form (infinity, NaN, or "
+                   "beyond the float range) written as the nearest finite value, the "
+                   "first in \"vertices\"\n"),
+        std::string::npos)
+        << r.err;
+    const std::string scene = readFile(dir() / "far.rdk");
+    EXPECT_EQ(scene.find("inf"), std::string::npos);
+    const float largest = std::numeric_limits<float>::max();
+    EXPECT_NE(scene.find(std::string(reinterpret_cast<const char*>(&largest), 4)),
+              std::string::npos);
+
+    write("near.json", kDoc);
+    ProgramRun plain = host({"export", "near.json", "-o", "near.rdk"}, false);
+    ASSERT_EQ(plain.code, 0) << plain.err;
+    EXPECT_EQ(plain.err.find("Raydeck warning:"), std::string::npos) << plain.err;
 }
 
 TEST_F(RaydeckHost, ThousandLevelHierarchyExportsOnAOneMebibyteStack) {

@@ -492,3 +492,32 @@ TEST(SimDocumentReading, EveryKindOfBadValueIsNamedAtItsPath) {
         EXPECT_EQ(loadError(wrap(body)), "doc.json: " + message) << body;
     }
 }
+
+namespace {
+
+// "uvw": [] on tags of a large mesh once each reserved the whole mesh's
+// worth of records up front: a few hundred kilobytes of text could reserve 183 GB. What the
+// reader reserves ahead of records now stays within a few times the text's size.
+TEST(SimDocumentReading, EmptyUvwListsReserveNoMoreThanTheirTextIsWorth) {
+    std::string polygons;
+    for (int i = 0; i < 2000; ++i) {
+        polygons += i ? ",[0,1,2,2]" : "[0,1,2,2]";
+    }
+    std::string tags;
+    for (int i = 0; i < 100; ++i) {
+        tags += std::string(i ? "," : "") + R"({"type": 5616, "uvw": []})";
+    }
+    const std::string text = wrap(R"("objects": [{"name": "Mesh", "type": 5100,
+        "points": [[0,0,0],[1,0,0],[0,1,0]], "polygons": [)" +
+                                  polygons + R"(], "tags": [)" + tags + "]}]");
+    std::string error;
+    auto doc = loadDocumentText(text, "doc.c4d", "/docs", error, "doc.json");
+    ASSERT_TRUE(doc) << error;
+    size_t reserved = 0;
+    for (const auto& tag : doc->objects.at(0)->tags) {
+        reserved += tag->uvw.capacity() * sizeof(RdHostUVWPolygon);
+    }
+    EXPECT_LE(reserved, 4 * text.size());
+}
+
+}  // namespace

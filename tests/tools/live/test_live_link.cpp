@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <tinyxml2.h>
 
 #include <regex>
@@ -451,6 +452,82 @@ TEST_F(LiveTest, ConnectAcceptsLoopbackOnly) {
     int peer = accept(server.fd, nullptr, nullptr);
     close(peer);  // closes without an acknowledgement
     EXPECT_FALSE(live->disconnect());
+}
+
+// Announcements that once stalled the link: a FIFO (its open blocked the query), a file far too
+// large to be one (read whole on every query), and one whose process id a later process took
+// over (the link tried its port and failed instead of launching a renderer). The first two are
+// skipped; the stale ones (a dead renderer's, a reused id's) are removed.
+TEST_F(LiveTest, HostileAndStaleAnnouncementsAreSkippedAndStaleOnesRemoved) {
+    RendererProcess renderer;
+    ASSERT_TRUE(startRenderer(renderer));
+    ChildProcess big, reused, dead;
+    RunOptions options;
+    options.outputFolder = temp_.path();
+    ASSERT_TRUE(big.startCall([] { return sleep(30), 0; }, options));
+    ASSERT_TRUE(reused.startCall([] { return sleep(30), 0; }, options));
+    ASSERT_TRUE(dead.startCall([] { return 0; }, options));
+    ASSERT_TRUE(dead.waitEnd(5));
+    const auto file = [&](pid_t pid) { return runtime_ + "/" + std::to_string(pid) + ".xml"; };
+    raydeck::live::Announcement a;
+    a.versionMajor = 7;
+    a.livelinkPort = 1234;
+    for (pid_t pid : {reused.pid(), dead.pid()}) {
+        a.processId = pid;
+        ASSERT_TRUE(raydeck::live::writeAnnouncement(runtime_, a));
+    }
+    // Written an hour before its process started: that id belonged to a renderer long gone.
+    std::filesystem::last_write_time(
+        file(reused.pid()), std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    a.processId = big.pid();
+    std::string text = raydeck::live::announcementXml(a);
+    text.insert(text.size() - 1, raydeck::live::kMaxAnnouncementBytes, ' ');
+    std::ofstream(file(big.pid()), std::ios::binary) << text;
+    ASSERT_EQ(mkfifo(file(getpid()).c_str(), 0600), 0);
+
+    LiveLibrary lib;
+    ASSERT_NE(lib.root(), nullptr);
+    const Clock::time_point start = Clock::now();
+    const std::vector<Instance> list = instances(lib.query());
+    EXPECT_LT(secondsSince(start), 5.0);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].pid, renderer.pid());
+    EXPECT_FALSE(lib.query()->selectInstance(big.pid()));
+    EXPECT_FALSE(lib.query()->selectInstance(getpid()));
+    EXPECT_FALSE(std::filesystem::exists(file(reused.pid())));
+    EXPECT_FALSE(std::filesystem::exists(file(dead.pid())));
+    EXPECT_TRUE(std::filesystem::exists(file(big.pid())));  // current, only too large
+    big.stop(SIGKILL);
+    reused.stop(SIGKILL);
+}
+
+// With no runtime folder set, <temp>/raydeck-<uid> was used whoever owned it, and another user
+// received the scene. A folder that others may write into is refused by both stand-ins.
+TEST_F(LiveTest, RuntimeFolderThatOthersMayWriteIsRefused) {
+    ASSERT_TRUE(std::filesystem::create_directory(runtime_));
+    ASSERT_EQ(chmod(runtime_.c_str(), 0777), 0);
+    {
+        LiveLibrary lib;
+        EXPECT_EQ(lib.root(), nullptr);
+    }
+    RendererProcess renderer;
+    EXPECT_FALSE(startRenderer(renderer));
+    ASSERT_TRUE(waitFor([&] { return renderer.exited(); }, 10));
+    EXPECT_EQ(renderer.result().code, 1);
+    EXPECT_NE(renderer.output().find("may be written by other users (mode 777)"), std::string::npos)
+        << renderer.output();
+    std::string why;
+    EXPECT_FALSE(raydeck::live::privateRuntimeFolder(runtime_, why));
+    EXPECT_NE(why.find(runtime_), std::string::npos) << why;
+
+    const std::string link = temp_.path() + "/link";
+    std::filesystem::create_directory_symlink(runtime_, link);
+    EXPECT_FALSE(raydeck::live::privateRuntimeFolder(link, why));
+    EXPECT_NE(why.find("symbolic link"), std::string::npos) << why;
+
+    ASSERT_EQ(chmod(runtime_.c_str(), 0755), 0);
+    LiveLibrary lib;
+    EXPECT_NE(lib.root(), nullptr);
 }
 
 }  // namespace
