@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <assimp/Importer.hpp>
 #include <cmath>
+#include <cstring>
 #include <map>
 
 #include "platform/thread.h"
@@ -1025,6 +1026,148 @@ int nodeDepth(const aiNode* root) {
     return deepest;
 }
 
+// Joins a mesh's identical vertices in place, as Assimp's own step does, without that step's
+// record of every attribute Assimp knows for every vertex (1.9 KiB per triangle of a binary STL,
+// and most of the time of a large OBJ). Vertices no face uses are dropped, as there.
+class VertexJoin {
+  public:
+    explicit VertexJoin(aiMesh& m) : m_(m) {
+        for (unsigned c = 0; c < AI_MAX_NUMBER_OF_TEXTURECOORDS; ++c) {
+            if (m.HasTextureCoords(c)) {
+                uv_.push_back(m.mTextureCoords[c]);
+            }
+        }
+    }
+
+    void run() {
+        const unsigned n = m_.mNumVertices;
+        if (n == 0 || m_.mVertices == nullptr || m_.mFaces == nullptr) {
+            return;
+        }
+        constexpr unsigned kUnused = ~0u;
+        std::vector<unsigned> newIndex(n, kUnused);
+        std::vector<unsigned> kept;  // old index of each new vertex
+        kept.reserve(n);
+        // In vertex order, as Assimp's step: the first of identical vertices stands for them.
+        // Candidates share the position exactly (Assimp's search allows a few units in the last
+        // place of a squared distance, which is equality); an open-addressing table over the
+        // kept vertices finds them, in the order they were kept.
+        std::vector<uint8_t> used(n, 0);
+        for (unsigned f = 0; f < m_.mNumFaces; ++f) {
+            const aiFace& face = m_.mFaces[f];
+            for (unsigned k = 0; k < face.mNumIndices; ++k) {
+                used[face.mIndices[k]] = 1;
+            }
+        }
+        size_t capacity = 16;
+        while (capacity < 2 * size_t(n)) {
+            capacity *= 2;
+        }
+        std::vector<unsigned> slots(capacity, 0);  // 1 + the new index; 0: empty
+        for (unsigned v = 0; v < n; ++v) {
+            if (!used[v]) {
+                continue;
+            }
+            size_t slot = hash(m_.mVertices[v]) & (capacity - 1);
+            unsigned match = kUnused;
+            for (; slots[slot] != 0; slot = (slot + 1) & (capacity - 1)) {
+                const unsigned c = kept[slots[slot] - 1];
+                if (m_.mVertices[c] == m_.mVertices[v] && same(c, v)) {
+                    match = slots[slot] - 1;
+                    break;
+                }
+            }
+            if (match == kUnused) {
+                match = static_cast<unsigned>(kept.size());
+                kept.push_back(v);
+                slots[slot] = match + 1;
+            }
+            newIndex[v] = match;
+        }
+        for (unsigned f = 0; f < m_.mNumFaces; ++f) {
+            aiFace& face = m_.mFaces[f];
+            for (unsigned k = 0; k < face.mNumIndices; ++k) {
+                face.mIndices[k] = newIndex[face.mIndices[k]];
+            }
+        }
+        if (kept.size() == n) {
+            return;  // every vertex used and distinct: each kept its index
+        }
+        compact(m_.mVertices, kept);
+        compact(m_.mNormals, kept);
+        compact(m_.mTangents, kept);
+        compact(m_.mBitangents, kept);
+        for (unsigned c = 0; c < AI_MAX_NUMBER_OF_TEXTURECOORDS; ++c) {
+            compact(m_.mTextureCoords[c], kept);
+        }
+        for (unsigned c = 0; c < AI_MAX_NUMBER_OF_COLOR_SETS; ++c) {
+            compact(m_.mColors[c], kept);
+        }
+        for (unsigned b = 0; b < m_.mNumBones; ++b) {
+            aiBone* bone = m_.mBones[b];
+            if (bone == nullptr || bone->mWeights == nullptr) {
+                continue;
+            }
+            // A joined vertex keeps the weight of the vertex that stands for it.
+            unsigned w = 0;
+            for (unsigned i = 0; i < bone->mNumWeights; ++i) {
+                const unsigned v = bone->mWeights[i].mVertexId;
+                if (v < n && newIndex[v] != kUnused && kept[newIndex[v]] == v) {
+                    bone->mWeights[w] = bone->mWeights[i];
+                    bone->mWeights[w].mVertexId = newIndex[v];
+                    ++w;
+                }
+            }
+            bone->mNumWeights = w;
+        }
+        m_.mNumVertices = static_cast<unsigned>(kept.size());
+    }
+
+  private:
+    static uint64_t mix(uint64_t h, float f) {
+        f += 0.0f;  // -0 equals 0: one hash for both
+        uint32_t bits;
+        std::memcpy(&bits, &f, sizeof bits);
+        return (h ^ bits) * 0x100000001b3ull;
+    }
+    static size_t hash(const aiVector3D& p) {
+        const uint64_t h = mix(mix(mix(0xcbf29ce484222325ull, p.x), p.y), p.z);
+        return static_cast<size_t>(h ^ (h >> 32));
+    }
+
+    // Assimp's test: every attribute within 1e-5 of the other vertex's; vertex colours are not
+    // compared (Assimp's step does not either, and the import drops them).
+    bool same(unsigned a, unsigned b) const {
+        constexpr float kSquareEpsilon = 1e-5f * 1e-5f;
+        auto near = [a, b](const aiVector3D* p) {
+            return p == nullptr || (p[a] - p[b]).SquareLength() <= kSquareEpsilon;
+        };
+        if (!near(m_.mVertices) || !near(m_.mNormals) || !near(m_.mTangents) ||
+            !near(m_.mBitangents)) {
+            return false;
+        }
+        for (const aiVector3D* uv : uv_) {
+            if (!near(uv)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    template <typename T>
+    static void compact(T* values, const std::vector<unsigned>& kept) {
+        if (values == nullptr) {
+            return;
+        }
+        for (size_t i = 0; i < kept.size(); ++i) {
+            values[i] = values[kept[i]];  // kept is ascending: kept[i] >= i
+        }
+    }
+
+    aiMesh& m_;
+    std::vector<const aiVector3D*> uv_;
+};
+
 // Makes a scene that a reader left inconsistent fit for Assimp's checks: faces whose indices
 // name no vertex of their mesh are dropped (counted), and each mesh's primitive types are set
 // from the faces it holds, so that a stray two-index face line is a line the import skips, not a
@@ -1083,12 +1226,16 @@ std::unique_ptr<SimDocument> importOnThisStack(const std::string& path, std::str
     // The scene is the importer's until it is freed; mending it in place is what its
     // post-processing steps do too.
     const size_t mended = mendFaces(*const_cast<aiScene*>(read));
-    const aiScene* scene = importer.ApplyPostProcessing(aiProcess_ValidateDataStructure |
-                                                        aiProcess_JoinIdenticalVertices);
+    const aiScene* scene = importer.ApplyPostProcessing(aiProcess_ValidateDataStructure);
     if (scene == nullptr) {
         error = path + ": cannot read the model: the file's structure is inconsistent (" +
                 importer.GetErrorString() + ")";
         return nullptr;
+    }
+    for (unsigned i = 0; i < scene->mNumMeshes; ++i) {
+        if (scene->mMeshes[i] != nullptr) {
+            VertexJoin(*scene->mMeshes[i]).run();
+        }
     }
     // As deep as a host document may be, so that every export of it reads back.
     if (nodeDepth(scene->mRootNode) > kMaxObjectDepth) {
