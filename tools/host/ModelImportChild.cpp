@@ -24,9 +24,19 @@ namespace {
 
 constexpr char kMagic[8] = {'R', 'D', 'K', 'M', 'O', 'D', 'L', '1'};
 
+// Appends to `out`; with a stream, hands what gathered to it every megabyte and at the end
+// (flush), so that a large document is not held twice.
 class Writer {
   public:
-    explicit Writer(std::string& out) : out_(out) {}
+    explicit Writer(std::string& out, std::ostream* stream = nullptr)
+        : out_(out), stream_(stream) {}
+    bool flush() {
+        if (stream_ != nullptr && !out_.empty()) {
+            stream_->write(out_.data(), static_cast<std::streamsize>(out_.size()));
+            out_.clear();
+        }
+        return stream_ == nullptr || static_cast<bool>(*stream_);
+    }
     template <typename T>
     void pod(const T& v) {
         static_assert(std::is_trivially_copyable<T>::value, "plain data only");
@@ -41,10 +51,14 @@ class Writer {
         static_assert(std::is_trivially_copyable<T>::value, "plain data only");
         pod<uint64_t>(v.size());
         out_.append(reinterpret_cast<const char*>(v.data()), v.size() * sizeof(T));
+        if (out_.size() >= (size_t(1) << 20)) {
+            flush();
+        }
     }
 
   private:
     std::string& out_;
+    std::ostream* stream_;
 };
 
 // Reads what Writer wrote; every read checks the bytes left, so that a short or damaged file is
@@ -380,15 +394,19 @@ std::string abnormalEnd(int code) {
     return s.str();
 }
 
+// The whole file in one read into a string of its size.
 bool readWhole(const std::string& path, std::string& out) {
-    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary | std::ios::ate);
     if (!in) {
         return false;
     }
-    std::ostringstream s;
-    s << in.rdbuf();
-    out = s.str();
-    return !in.bad();
+    const std::streamoff size = in.tellg();
+    if (size < 0) {
+        return false;
+    }
+    out.resize(static_cast<size_t>(size));
+    in.seekg(0);
+    return static_cast<bool>(in.read(&out[0], size));
 }
 
 // A private temporary folder, removed with what it holds however the import ends.
@@ -432,10 +450,12 @@ uint64_t boundFromEnvironment(const char* name, uint64_t fallback) {
 
 const char* const kModelImportChildCommand = "--model-import-child";
 
-bool encodeImportResult(const SimDocument* doc, const std::string& error,
-                        const std::vector<std::string>& warnings, std::string& out) {
+namespace {
+
+bool encode(const SimDocument* doc, const std::string& error,
+            const std::vector<std::string>& warnings, std::string& out, std::ostream* stream) {
     out.assign(kMagic, sizeof kMagic);
-    Writer w(out);
+    Writer w(out, stream);
     w.text(error);
     w.pod<uint64_t>(warnings.size());
     for (const std::string& s : warnings) {
@@ -443,7 +463,7 @@ bool encodeImportResult(const SimDocument* doc, const std::string& error,
     }
     w.pod<uint8_t>(doc != nullptr);
     if (doc == nullptr) {
-        return true;
+        return w.flush();
     }
     w.text(doc->fileName);
     w.text(doc->folder);
@@ -474,7 +494,14 @@ bool encodeImportResult(const SimDocument* doc, const std::string& error,
     for (const auto& o : doc->objects) {
         writeObject(w, *o);
     }
-    return true;
+    return w.flush();
+}
+
+}  // namespace
+
+bool encodeImportResult(const SimDocument* doc, const std::string& error,
+                        const std::vector<std::string>& warnings, std::string& out) {
+    return encode(doc, error, warnings, out, nullptr);
 }
 
 std::unique_ptr<SimDocument> decodeImportResult(const std::string& bytes, std::string& error,
@@ -560,6 +587,7 @@ int runModelImportChild(const std::vector<std::string>& args) {
     std::string error, bytes;
     std::vector<std::string> warnings;
     std::unique_ptr<SimDocument> doc;
+    std::ofstream out(std::filesystem::u8path(args[1]), std::ios::binary);
     const std::string tooLarge = path + ": cannot read the model: it needs more than the " +
                                  std::to_string(mib) +
                                  " MiB the import may use (RAYDECK_IMPORT_MEMORY_MIB)";
@@ -569,19 +597,18 @@ int runModelImportChild(const std::vector<std::string>& args) {
         if (!doc && error.find("bad_alloc") != std::string::npos) {
             error = tooLarge;
         }
-        if (!encodeImportResult(doc.get(), error, warnings, bytes)) {
+        if (!encode(doc.get(), error, warnings, bytes, &out)) {
             return 3;
         }
     } catch (const std::bad_alloc&) {
         doc.reset();
-        bytes.clear();
+        bytes = std::string();
         error = tooLarge;
-        if (!encodeImportResult(nullptr, error, warnings, bytes)) {
+        out.seekp(0);
+        if (!encode(nullptr, error, warnings, bytes, &out)) {
             return 3;
         }
     }
-    std::ofstream out(std::filesystem::u8path(args[1]), std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
         return 3;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -662,4 +663,53 @@ TEST_F(ModelImport, TextureTransformBecomesTheTagsOffsetAndLength) {
     EXPECT_EQ(warnings_, std::vector<std::string>{
                              "tt.gltf: skipped 1 texture transform's rotation (the texture tag "
                              "has none)"});
+}
+
+// The import joins identical vertices itself: a binary STL gives every triangle corners of its
+// own, and a quad cut into two triangles must come back as four shared points; a vertex no face
+// uses is dropped, and corners that differ in their normal stay apart.
+TEST_F(ModelImport, IdenticalCornersAreJoinedAndDifferentNormalsKeptApart) {
+    auto stl = [](const std::vector<std::array<float, 12>>& triangles) {
+        std::string bytes(80, ' ');
+        const uint32_t count = static_cast<uint32_t>(triangles.size());
+        bytes.append(reinterpret_cast<const char*>(&count), sizeof count);
+        for (const auto& t : triangles) {
+            bytes.append(reinterpret_cast<const char*>(t.data()), sizeof(float) * 12);
+            bytes.append(2, '\0');
+        }
+        return bytes;
+    };
+    // Normal, then three corners: (0,0,0) (1,0,0) (1,1,0) and (0,0,0) (1,1,0) (0,1,0).
+    auto doc = load(write("quad.stl", stl({{0, 0, 1, 0, 0, 0, 1, 0, 0, 1, 1, 0},
+                                           {0, 0, 1, 0, 0, 0, 1, 1, 0, 0, 1, 0}})));
+    ASSERT_TRUE(doc) << error_;
+    const SimObject* mesh = nullptr;
+    for (const SimObject* o : doc->allObjects()) {
+        mesh = o->type == 5100 ? o : mesh;
+    }
+    ASSERT_NE(mesh, nullptr);
+    ASSERT_EQ(mesh->points.size(), 4u);
+    ASSERT_EQ(mesh->polygons.size(), 2u);
+    EXPECT_EQ(mesh->polygons[0].a, mesh->polygons[1].a);
+    EXPECT_EQ(mesh->polygons[0].c, mesh->polygons[1].b);
+
+    // The same corners with the second triangle's normal turned: nothing shared.
+    doc = load(write("fold.stl", stl({{0, 0, 1, 0, 0, 0, 1, 0, 0, 1, 1, 0},
+                                      {1, 0, 0, 0, 0, 0, 1, 1, 0, 0, 1, 0}})));
+    ASSERT_TRUE(doc) << error_;
+    for (const SimObject* o : doc->allObjects()) {
+        mesh = o->type == 5100 ? o : mesh;
+    }
+    EXPECT_EQ(mesh->points.size(), 6u);
+
+    // An OBJ point no face uses is not imported.
+    doc = load(write("unused.obj", "v 0 0 0\nv 9 9 9\nv 1 0 0\nv 1 1 0\nf 1 3 4\n"));
+    ASSERT_TRUE(doc) << error_;
+    for (const SimObject* o : doc->allObjects()) {
+        mesh = o->type == 5100 ? o : mesh;
+    }
+    ASSERT_EQ(mesh->points.size(), 3u);
+    for (const RdHostVector& p : mesh->points) {
+        EXPECT_NE(p.x, 9.0);
+    }
 }
