@@ -19,4 +19,10 @@ Status startProcess(const std::u16string& path);
 // has no such signals; there it does nothing.
 Status reportWriteFailuresAsErrors();
 
+// Bounds the memory this process may take to `bytes` from now on (POSIX: its address space;
+// Windows: its committed memory, through a job object): an allocation beyond it fails
+// (std::bad_alloc) instead of paging the machine to a halt. For a program that runs work it does
+// not trust, such as a file reader in a child process of its own.
+Status limitOwnMemory(unsigned long long bytes);
+
 }  // namespace platform

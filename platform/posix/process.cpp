@@ -180,4 +180,20 @@ Status reportWriteFailuresAsErrors() {
     return Status::success();
 }
 
+Status limitOwnMemory(unsigned long long bytes) {
+    rlimit bound{};
+    if (::getrlimit(RLIMIT_AS, &bound) != 0) {
+        return backend::systemError(errno);
+    }
+    const rlim_t wanted = static_cast<rlim_t>(bytes);
+    if (bound.rlim_max != RLIM_INFINITY && bound.rlim_max < wanted) {
+        return Status::success();  // already bounded tighter
+    }
+    bound.rlim_cur = wanted;
+    if (::setrlimit(RLIMIT_AS, &bound) != 0) {
+        return backend::systemError(errno);
+    }
+    return Status::success();
+}
+
 }  // namespace platform

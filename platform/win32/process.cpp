@@ -38,4 +38,23 @@ Status reportWriteFailuresAsErrors() {
     return Status::success();
 }
 
+Status limitOwnMemory(unsigned long long bytes) {
+    // A job of its own that the process stays in until it ends (the handle is kept open).
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (job == nullptr) {
+        return Status(StatusCode::io_error, static_cast<int>(GetLastError()),
+                      "cannot create a job object");
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+    limits.ProcessMemoryLimit = static_cast<SIZE_T>(bytes);
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+        !AssignProcessToJobObject(job, GetCurrentProcess())) {
+        const DWORD err = GetLastError();
+        CloseHandle(job);
+        return Status(StatusCode::io_error, static_cast<int>(err), "cannot bound the memory");
+    }
+    return Status::success();
+}
+
 }  // namespace platform

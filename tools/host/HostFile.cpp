@@ -77,7 +77,8 @@ FileKind classifyFileContent(const std::string& content) {
 }
 
 std::unique_ptr<SimDocument> loadHostFile(const std::string& path, std::string& error,
-                                          std::vector<std::string>& warnings) {
+                                          std::vector<std::string>& warnings,
+                                          const ImportBounds& bounds) {
     std::string content;
     if (!readDocumentFile(path, content, error)) {
         return nullptr;
@@ -88,11 +89,11 @@ std::unique_ptr<SimDocument> loadHostFile(const std::string& path, std::string& 
             documentNameAndFolder(path, fileName, folder);
             return loadDocumentText(content, fileName, folder, error, path);
         case FileKind::Model:
-            return importModelFile(path, error, warnings);
+            return importModelBounded(path, bounds, error, warnings);
         case FileKind::JsonOrModel: {
             std::string modelError;
             std::vector<std::string> modelWarnings;
-            auto doc = importModelFile(path, modelError, modelWarnings);
+            auto doc = importModelBounded(path, bounds, modelError, modelWarnings);
             if (doc) {
                 warnings.insert(warnings.end(), modelWarnings.begin(), modelWarnings.end());
                 return doc;

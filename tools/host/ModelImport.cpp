@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <assimp/Importer.hpp>
 #include <cmath>
+#include <cstring>
 #include <map>
 
 #include "platform/thread.h"
@@ -43,14 +44,22 @@ struct Affine {
     double t[3] = {0, 0, 0};
 };
 
+// Model files are right-handed, the host is left-handed: a point (x, y, z) of the model is
+// (x, y, -z) in the host, so that the scene (which mirrors z again on its way to the renderer)
+// holds the model as it looks, seen from its own cameras as its viewers show it.
+aiVector3D handed(const aiVector3D& v) {
+    return aiVector3D(v.x, v.y, -v.z);
+}
+
+// A node transform in host coordinates: the mirror on both sides (M' = F M F).
 Affine fromAssimp(const aiMatrix4x4& a) {
     Affine out;
     const ai_real* rows[3] = {a[0], a[1], a[2]};
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {
-            out.m[i][j] = rows[i][j];
+            out.m[i][j] = (i == 2) != (j == 2) ? -rows[i][j] : rows[i][j];
         }
-        out.t[i] = rows[i][3];
+        out.t[i] = i == 2 ? -rows[i][3] : rows[i][3];
     }
     return out;
 }
@@ -84,6 +93,8 @@ void quaternionMatrix(const aiQuaternion& q, double r[3][3]) {
     r[0][0] = 1 - 2 * (y * y + z * z), r[0][1] = 2 * (x * y - z * w), r[0][2] = 2 * (x * z + y * w);
     r[1][0] = 2 * (x * y + z * w), r[1][1] = 1 - 2 * (x * x + z * z), r[1][2] = 2 * (y * z - x * w);
     r[2][0] = 2 * (x * z - y * w), r[2][1] = 2 * (y * z + x * w), r[2][2] = 1 - 2 * (x * x + y * y);
+    // In host coordinates, as fromAssimp does for matrices.
+    r[0][2] = -r[0][2], r[1][2] = -r[1][2], r[2][0] = -r[2][0], r[2][1] = -r[2][1];
 }
 
 // Position, rotation angles (order 0) and scale of an affine matrix; false when the matrix holds
@@ -166,7 +177,8 @@ RdHostVector colour(const aiColor3D& c) {
 struct Skipped {
     size_t bones = 0, morphs = 0, colours = 0, uvChannels = 0, lines = 0, points = 0, embedded = 0,
            directional = 0, ambient = 0, animations = 0, meshAnimations = 0, unknownChannels = 0,
-           badFaces = 0, nonFiniteFaces = 0, nonFiniteNormals = 0, orthographic = 0;
+           badFaces = 0, nonFiniteFaces = 0, nonFiniteNormals = 0, orthographic = 0,
+           textureRotations = 0, ambiguousChannels = 0;
 };
 
 std::string plural(size_t n, const char* one, const char* many) {
@@ -175,7 +187,10 @@ std::string plural(size_t n, const char* one, const char* many) {
 
 class Importer {
   public:
-    Importer(const aiScene& scene, SimDocument& doc) : scene_(scene), doc_(doc) {}
+    Importer(const aiScene& scene, SimDocument& doc, size_t mendedFaces)
+        : scene_(scene), doc_(doc) {
+        skipped_.badFaces = mendedFaces;
+    }
 
     void run() {
         for (unsigned i = 0; i < scene_.mNumMaterials; ++i) {
@@ -192,6 +207,15 @@ class Importer {
             ticksPerSecond_ = a.mTicksPerSecond > 0.0 ? a.mTicksPerSecond : 25.0;
             for (unsigned i = 0; i < a.mNumChannels; ++i) {
                 channels_.emplace(a.mChannels[i]->mNodeName.C_Str(), a.mChannels[i]);
+            }
+            // A name that several nodes share, or several channels, does not say which node a
+            // channel moves: the nodes take that name's channels one each, in the order the
+            // reader gives them (not always the file's), with a warning.
+            const std::map<std::string, size_t> nodes = nodeNames(scene_.mRootNode);
+            for (const auto& [name, channel] : channels_) {
+                const auto it = nodes.find(name);
+                skipped_.ambiguousChannels +=
+                    (it != nodes.end() && it->second > 1) || channels_.count(name) > 1;
             }
             skipped_.meshAnimations += a.mNumMeshChannels + a.mNumMorphMeshChannels;
             skipped_.animations = scene_.mNumAnimations - 1;
@@ -235,6 +259,11 @@ class Importer {
             plural(s.nonFiniteNormals, "polygon's non-finite normals (face normals instead)",
                    "polygons' non-finite normals (face normals instead)"));
         add(s.embedded, plural(s.embedded, "embedded texture", "embedded textures"));
+        add(s.textureRotations,
+            plural(s.textureRotations, "texture transform's rotation (the texture tag has none)",
+                   "texture transforms' rotations (the texture tag has none)"));
+        add(s.orthographic, plural(s.orthographic, "orthographic camera's view width",
+                                   "orthographic cameras' view widths"));
         add(s.directional, plural(s.directional, "directional light", "directional lights"));
         add(s.ambient, plural(s.ambient, "ambient light", "ambient lights"));
         add(s.animations,
@@ -243,6 +272,12 @@ class Importer {
             plural(s.meshAnimations, "mesh animation channel", "mesh animation channels"));
         add(s.unknownChannels, plural(s.unknownChannels, "animation channel of no node",
                                       "animation channels of no node"));
+        if (s.ambiguousChannels > 0) {
+            w.push_back("bound " +
+                        plural(s.ambiguousChannels, "animation channel", "animation channels") +
+                        " by a node name that several nodes share: which moves which is a "
+                        "guess");
+        }
         return w;
     }
 
@@ -269,9 +304,25 @@ class Importer {
             m->params[hn::standardMaterialParam::kSpecularColor] = vectorValue(colour(specular));
         }
         aiString path;
-        bool hasTexture = src.GetTexture(aiTextureType_DIFFUSE, 0, &path) == AI_SUCCESS;
+        aiTextureType textureType = aiTextureType_DIFFUSE;
+        bool hasTexture = src.GetTexture(textureType, 0, &path) == AI_SUCCESS;
         if (!hasTexture || path.length == 0) {
-            hasTexture = src.GetTexture(aiTextureType_BASE_COLOR, 0, &path) == AI_SUCCESS;
+            textureType = aiTextureType_BASE_COLOR;
+            hasTexture = src.GetTexture(textureType, 0, &path) == AI_SUCCESS;
+        }
+        mapping_.push_back(Mapping{});
+        aiUVTransform uvTransform;
+        if (hasTexture && path.length > 0 &&
+            src.Get(AI_MATKEY_UVTRANSFORM(textureType, 0), uvTransform) == AI_SUCCESS &&
+            uvTransform.mScaling.x != 0 && uvTransform.mScaling.y != 0) {
+            // The transform maps (u, v) to (u, v) * scaling + translation; the tag maps them to
+            // ((u, v) - offset) / length.
+            Mapping& map = mapping_.back();
+            map.lengthU = 1.0 / uvTransform.mScaling.x;
+            map.lengthV = 1.0 / uvTransform.mScaling.y;
+            map.offsetU = -uvTransform.mTranslation.x * map.lengthU;
+            map.offsetV = -uvTransform.mTranslation.y * map.lengthV;
+            skipped_.textureRotations += uvTransform.mRotation != 0;
         }
         if (hasTexture && path.length > 0) {
             if (path.data[0] == '*') {
@@ -409,12 +460,13 @@ class Importer {
         Affine own;  // the camera's or light's frame inside the node
         if (camera != nullptr) {
             o = cameraObject(*camera, name);
-            own = frame(camera->mPosition, camera->mLookAt, camera->mUp);
+            own = frame(handed(camera->mPosition), handed(camera->mLookAt), handed(camera->mUp));
         } else if (light != nullptr) {
             o = lightObject(*light, name);
-            own = light->mType == aiLightSource_AREA
-                      ? frame(light->mPosition, light->mDirection, light->mUp)
-                      : frame(light->mPosition, aiVector3D(0, 0, 1), aiVector3D(0, 1, 0));
+            own =
+                light->mType == aiLightSource_AREA
+                    ? frame(handed(light->mPosition), handed(light->mDirection), handed(light->mUp))
+                    : frame(handed(light->mPosition), aiVector3D(0, 0, 1), aiVector3D(0, 1, 0));
         }
 
         std::unique_ptr<SimObject> meshes;
@@ -479,7 +531,10 @@ class Importer {
         // field-of-view parameter does.
         o->params[hn::cameraParam::kFieldOfView] = numberValue(c.mHorizontalFOV);
         if (c.mOrthographicWidth > 0.0f) {
-            ++skipped_.orthographic;  // the angle above then holds no angle of view
+            // A parallel view; the host frames it by its zoom, which the width does not give.
+            o->params[hn::cameraParam::kProjection] =
+                numberValue(hn::cameraParam::kProjectionParallel);
+            ++skipped_.orthographic;
         }
         return o;
     }
@@ -605,7 +660,7 @@ class Importer {
             const int32_t base = static_cast<int32_t>(o->points.size());
             for (unsigned v = 0; v < m.mNumVertices; ++v) {
                 o->points.push_back(
-                    RdHostVector{m.mVertices[v].x, m.mVertices[v].y, m.mVertices[v].z});
+                    RdHostVector{m.mVertices[v].x, m.mVertices[v].y, -m.mVertices[v].z});
             }
             part.first = static_cast<int32_t>(o->polygons.size());
             const aiVector3D* uv = m.HasTextureCoords(0) ? m.mTextureCoords[0] : nullptr;
@@ -644,7 +699,7 @@ class Importer {
                             for (int q = 0; q < 4; ++q) {
                                 normals.push_back(nv[c[q]].x);
                                 normals.push_back(nv[c[q]].y);
-                                normals.push_back(nv[c[q]].z);
+                                normals.push_back(-nv[c[q]].z);
                             }
                         } else {
                             faceNormal(m.mVertices, c, quad, normals);
@@ -682,6 +737,7 @@ class Importer {
             n[2] += (u.x - w.x) * (u.y + w.y);
         }
         const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        n[2] = -n[2];  // into host coordinates
         for (int k = 0; k < 4; ++k) {
             for (double v : n) {
                 out.push_back(static_cast<float>(len > 0 ? v / len : 0.0));
@@ -734,10 +790,11 @@ class Importer {
             auto tag = newTag(o, hn::kTagTexture, "");
             tag->material = m;
             tag->materialId = m->id;
-            tag->params[hn::textureTagParam::kOffsetU] = numberValue(0);
-            tag->params[hn::textureTagParam::kOffsetV] = numberValue(0);
-            tag->params[hn::textureTagParam::kLengthU] = numberValue(1);
-            tag->params[hn::textureTagParam::kLengthV] = numberValue(1);
+            const Mapping& map = mapping_[used[i].first];
+            tag->params[hn::textureTagParam::kOffsetU] = numberValue(map.offsetU);
+            tag->params[hn::textureTagParam::kOffsetV] = numberValue(map.offsetV);
+            tag->params[hn::textureTagParam::kLengthU] = numberValue(map.lengthU);
+            tag->params[hn::textureTagParam::kLengthV] = numberValue(map.lengthV);
             tag->params[hn::textureTagParam::kProjection] =
                 numberValue(hn::textureTagParam::kProjectionUvw);
             tag->params[hn::textureTagParam::kRestriction] = textValue(restricted ? names[i] : "");
@@ -781,8 +838,11 @@ class Importer {
             }
             for (int c = 0; c < 3; ++c) {
                 auto t = newTrack(param, c, name);
+                // Positions into host coordinates; scales are the same in both.
+                const double sign = c == 2 && param == hn::objectParam::kPosition ? -1.0 : 1.0;
                 for (unsigned k = 0; k < count; ++k) {
-                    t->curve.keys.push_back(SimKey{keyTime(keys[k].mTime), keys[k].mValue[c]});
+                    t->curve.keys.push_back(
+                        SimKey{keyTime(keys[k].mTime), sign * keys[k].mValue[c]});
                 }
                 sorted(t->curve.keys);
                 made.push_back(std::move(t));
@@ -828,6 +888,26 @@ class Importer {
         }
     }
 
+    // How many nodes bear each name; without recursion, however deep.
+    static std::map<std::string, size_t> nodeNames(const aiNode* root) {
+        std::map<std::string, size_t> count;
+        std::vector<const aiNode*> pending;
+        if (root != nullptr) {
+            pending.push_back(root);
+        }
+        while (!pending.empty()) {
+            const aiNode* n = pending.back();
+            pending.pop_back();
+            ++count[n->mName.C_Str()];
+            for (unsigned i = 0; i < n->mNumChildren; ++i) {
+                if (n->mChildren[i] != nullptr) {
+                    pending.push_back(n->mChildren[i]);
+                }
+            }
+        }
+        return count;
+    }
+
     // Links the tree, gives objects their ids 1, 2, 3 ... in document order and registers every
     // linkable node, as the JSON loader does.
     void finish() {
@@ -864,11 +944,17 @@ class Importer {
         }
     }
 
+    // A material's texture placement, for the texture tags that use it.
+    struct Mapping {
+        double offsetU = 0, offsetV = 0, lengthU = 1, lengthV = 1;
+    };
+
     const aiScene& scene_;
     SimDocument& doc_;
+    std::vector<Mapping> mapping_;  // per material
     std::multimap<std::string, const aiCamera*> cameras_;
     std::multimap<std::string, const aiLight*> lights_;
-    std::map<std::string, const aiNodeAnim*> channels_;
+    std::multimap<std::string, const aiNodeAnim*> channels_;  // equal names in file order
     double ticksPerSecond_ = 25.0;
     Skipped skipped_;
 };
@@ -940,6 +1026,187 @@ int nodeDepth(const aiNode* root) {
     return deepest;
 }
 
+// Joins a mesh's identical vertices in place, as Assimp's own step does, without that step's
+// record of every attribute Assimp knows for every vertex (1.9 KiB per triangle of a binary STL,
+// and most of the time of a large OBJ). Vertices no face uses are dropped, as there.
+class VertexJoin {
+  public:
+    explicit VertexJoin(aiMesh& m) : m_(m) {
+        for (unsigned c = 0; c < AI_MAX_NUMBER_OF_TEXTURECOORDS; ++c) {
+            if (m.HasTextureCoords(c)) {
+                uv_.push_back(m.mTextureCoords[c]);
+            }
+        }
+    }
+
+    void run() {
+        const unsigned n = m_.mNumVertices;
+        if (n == 0 || m_.mVertices == nullptr || m_.mFaces == nullptr) {
+            return;
+        }
+        constexpr unsigned kUnused = ~0u;
+        std::vector<unsigned> newIndex(n, kUnused);
+        std::vector<unsigned> kept;  // old index of each new vertex
+        kept.reserve(n);
+        // In vertex order, as Assimp's step: the first of identical vertices stands for them.
+        // Candidates share the position exactly (Assimp's search allows a few units in the last
+        // place of a squared distance, which is equality); an open-addressing table over the
+        // kept vertices finds them, in the order they were kept.
+        std::vector<uint8_t> used(n, 0);
+        for (unsigned f = 0; f < m_.mNumFaces; ++f) {
+            const aiFace& face = m_.mFaces[f];
+            for (unsigned k = 0; k < face.mNumIndices; ++k) {
+                used[face.mIndices[k]] = 1;
+            }
+        }
+        size_t capacity = 16;
+        while (capacity < 2 * size_t(n)) {
+            capacity *= 2;
+        }
+        std::vector<unsigned> slots(capacity, 0);  // 1 + the new index; 0: empty
+        for (unsigned v = 0; v < n; ++v) {
+            if (!used[v]) {
+                continue;
+            }
+            size_t slot = hash(m_.mVertices[v]) & (capacity - 1);
+            unsigned match = kUnused;
+            for (; slots[slot] != 0; slot = (slot + 1) & (capacity - 1)) {
+                const unsigned c = kept[slots[slot] - 1];
+                if (m_.mVertices[c] == m_.mVertices[v] && same(c, v)) {
+                    match = slots[slot] - 1;
+                    break;
+                }
+            }
+            if (match == kUnused) {
+                match = static_cast<unsigned>(kept.size());
+                kept.push_back(v);
+                slots[slot] = match + 1;
+            }
+            newIndex[v] = match;
+        }
+        for (unsigned f = 0; f < m_.mNumFaces; ++f) {
+            aiFace& face = m_.mFaces[f];
+            for (unsigned k = 0; k < face.mNumIndices; ++k) {
+                face.mIndices[k] = newIndex[face.mIndices[k]];
+            }
+        }
+        if (kept.size() == n) {
+            return;  // every vertex used and distinct: each kept its index
+        }
+        compact(m_.mVertices, kept);
+        compact(m_.mNormals, kept);
+        compact(m_.mTangents, kept);
+        compact(m_.mBitangents, kept);
+        for (unsigned c = 0; c < AI_MAX_NUMBER_OF_TEXTURECOORDS; ++c) {
+            compact(m_.mTextureCoords[c], kept);
+        }
+        for (unsigned c = 0; c < AI_MAX_NUMBER_OF_COLOR_SETS; ++c) {
+            compact(m_.mColors[c], kept);
+        }
+        for (unsigned b = 0; b < m_.mNumBones; ++b) {
+            aiBone* bone = m_.mBones[b];
+            if (bone == nullptr || bone->mWeights == nullptr) {
+                continue;
+            }
+            // A joined vertex keeps the weight of the vertex that stands for it.
+            unsigned w = 0;
+            for (unsigned i = 0; i < bone->mNumWeights; ++i) {
+                const unsigned v = bone->mWeights[i].mVertexId;
+                if (v < n && newIndex[v] != kUnused && kept[newIndex[v]] == v) {
+                    bone->mWeights[w] = bone->mWeights[i];
+                    bone->mWeights[w].mVertexId = newIndex[v];
+                    ++w;
+                }
+            }
+            bone->mNumWeights = w;
+        }
+        m_.mNumVertices = static_cast<unsigned>(kept.size());
+    }
+
+  private:
+    static uint64_t mix(uint64_t h, float f) {
+        f += 0.0f;  // -0 equals 0: one hash for both
+        uint32_t bits;
+        std::memcpy(&bits, &f, sizeof bits);
+        return (h ^ bits) * 0x100000001b3ull;
+    }
+    static size_t hash(const aiVector3D& p) {
+        const uint64_t h = mix(mix(mix(0xcbf29ce484222325ull, p.x), p.y), p.z);
+        return static_cast<size_t>(h ^ (h >> 32));
+    }
+
+    // Assimp's test: every attribute within 1e-5 of the other vertex's; vertex colours are not
+    // compared (Assimp's step does not either, and the import drops them).
+    bool same(unsigned a, unsigned b) const {
+        constexpr float kSquareEpsilon = 1e-5f * 1e-5f;
+        auto near = [a, b](const aiVector3D* p) {
+            return p == nullptr || (p[a] - p[b]).SquareLength() <= kSquareEpsilon;
+        };
+        if (!near(m_.mVertices) || !near(m_.mNormals) || !near(m_.mTangents) ||
+            !near(m_.mBitangents)) {
+            return false;
+        }
+        for (const aiVector3D* uv : uv_) {
+            if (!near(uv)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    template <typename T>
+    static void compact(T* values, const std::vector<unsigned>& kept) {
+        if (values == nullptr) {
+            return;
+        }
+        for (size_t i = 0; i < kept.size(); ++i) {
+            values[i] = values[kept[i]];  // kept is ascending: kept[i] >= i
+        }
+    }
+
+    aiMesh& m_;
+    std::vector<const aiVector3D*> uv_;
+};
+
+// Makes a scene that a reader left inconsistent fit for Assimp's checks: faces whose indices
+// name no vertex of their mesh are dropped (counted), and each mesh's primitive types are set
+// from the faces it holds, so that a stray two-index face line is a line the import skips, not a
+// reason to refuse the file. Answers the faces dropped.
+size_t mendFaces(aiScene& scene) {
+    size_t dropped = 0;
+    for (unsigned i = 0; i < scene.mNumMeshes; ++i) {
+        aiMesh* m = scene.mMeshes[i];
+        if (m == nullptr || m->mFaces == nullptr) {
+            continue;
+        }
+        unsigned kept = 0, types = 0;
+        for (unsigned f = 0; f < m->mNumFaces; ++f) {
+            aiFace& face = m->mFaces[f];
+            bool fits = face.mNumIndices > 0 && face.mIndices != nullptr;
+            for (unsigned k = 0; fits && k < face.mNumIndices; ++k) {
+                fits = face.mIndices[k] < m->mNumVertices;
+            }
+            if (!fits) {
+                ++dropped;
+                continue;
+            }
+            types |= face.mNumIndices == 1   ? aiPrimitiveType_POINT
+                     : face.mNumIndices == 2 ? aiPrimitiveType_LINE
+                     : face.mNumIndices == 3 ? aiPrimitiveType_TRIANGLE
+                                             : aiPrimitiveType_POLYGON;
+            if (kept != f) {
+                std::swap(m->mFaces[kept], face);  // the dropped face's indices go to the end
+            }
+            ++kept;
+        }
+        m->mNumFaces = kept;  // Assimp frees faces by the array, not by the count
+        if (kept > 0) {
+            m->mPrimitiveTypes = types;
+        }
+    }
+    return dropped;
+}
+
 // The import itself; it recurses along the node hierarchy (Assimp reading, checking and freeing
 // the scene, the conversion of the nodes), so importModelFile runs it on a stack of its own.
 std::unique_ptr<SimDocument> importOnThisStack(const std::string& path, std::string& error,
@@ -951,11 +1218,24 @@ std::unique_ptr<SimDocument> importOnThisStack(const std::string& path, std::str
     // No stand-in meshes for scenes without geometry: the source has none.
     importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
     // No triangulation: quads and larger polygons stay as the source has them.
-    const aiScene* scene =
-        importer.ReadFile(path, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure);
-    if (scene == nullptr) {
+    const aiScene* read = importer.ReadFile(path, 0);
+    if (read == nullptr) {
         error = path + ": cannot read the model: " + importer.GetErrorString();
         return nullptr;
+    }
+    // The scene is the importer's until it is freed; mending it in place is what its
+    // post-processing steps do too.
+    const size_t mended = mendFaces(*const_cast<aiScene*>(read));
+    const aiScene* scene = importer.ApplyPostProcessing(aiProcess_ValidateDataStructure);
+    if (scene == nullptr) {
+        error = path + ": cannot read the model: the file's structure is inconsistent (" +
+                importer.GetErrorString() + ")";
+        return nullptr;
+    }
+    for (unsigned i = 0; i < scene->mNumMeshes; ++i) {
+        if (scene->mMeshes[i] != nullptr) {
+            VertexJoin(*scene->mMeshes[i]).run();
+        }
     }
     // As deep as a host document may be, so that every export of it reads back.
     if (nodeDepth(scene->mRootNode) > kMaxObjectDepth) {
@@ -965,7 +1245,7 @@ std::unique_ptr<SimDocument> importOnThisStack(const std::string& path, std::str
     }
     auto doc = std::make_unique<SimDocument>();
     documentNameAndFolder(path, doc->fileName, doc->folder);
-    Importer run(*scene, *doc);
+    Importer run(*scene, *doc, mended);
     run.run();
     const std::string base = doc->fileName;
     for (const std::string& w : run.warnings()) {
@@ -982,10 +1262,22 @@ std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::strin
     // Room for Assimp's recursion through a deep file, reserved rather than committed.
     constexpr std::size_t kImportStackBytes = std::size_t(512) << 20;
     std::unique_ptr<SimDocument> doc;
-    const platform::Status ran = platform::runWithStack(
-        kImportStackBytes, [&] { doc = importOnThisStack(path, error, warnings); });
+    // A reader's failed allocation reaches here when Assimp does not catch it itself; on the
+    // import's own thread it must not escape.
+    auto guarded = [&] {
+        try {
+            doc = importOnThisStack(path, error, warnings);
+        } catch (const std::bad_alloc&) {
+            doc.reset();
+            error = path + ": cannot read the model: std::bad_alloc";
+        } catch (const std::exception& e) {
+            doc.reset();
+            error = path + ": cannot read the model: " + e.what();
+        }
+    };
+    const platform::Status ran = platform::runWithStack(kImportStackBytes, guarded);
     if (!ran.ok()) {
-        doc = importOnThisStack(path, error, warnings);
+        guarded();
     }
     return doc;
 }

@@ -2,7 +2,8 @@
 // 3DS, PLY, STL, ...) becomes the same in-memory SimDocument that the JSON loader builds, and
 // loadHostFile decides by content which of the two readers a file goes to.
 //
-// Mapping (the source's axes and units as they are):
+// Mapping (the source's units as they are; its right-handed coordinates mirrored in z into the
+// host's left-handed ones, points, normals, transforms, cameras and animation alike):
 //   node                          -> an object whose matrix is the node's local transform
 //   node with meshes              -> a polygon object (5100); several meshes are merged into it,
 //                                    each material's polygons a selection (5673) with a texture
@@ -21,8 +22,9 @@
 //                                    rotation angles of the object's rotation order (0)
 // What a host document cannot hold (bones, morph targets, vertex colours, further UV channels,
 // lines and points, faces with a corner at a non-finite position, embedded textures, directional
-// and ambient lights, further animations) is skipped with one warning per kind; non-finite
-// normals are replaced by the face's normal, with a warning.
+// and ambient lights, further animations, texture rotations) is skipped with one warning per
+// kind; non-finite normals are replaced by the face's normal, with a warning. Faces whose
+// indices name no vertex are dropped before Assimp's checks, so that the rest is imported.
 //
 // Usage:
 //   std::string error;
@@ -52,6 +54,16 @@ enum class FileKind {
 // breaks off later, so that its JSON error is reported); a top-level "asset" marks glTF.
 FileKind classifyFileContent(const std::string& content);
 
+// Bounds of a model import in a child process (importModelBounded).
+struct ImportBounds {
+    // The program to run the import in: raydeck-host itself, which answers
+    // kModelImportChildCommand through runModelImportChild. Empty: the import runs in this
+    // process, unbounded.
+    std::string childProgram;
+    uint64_t seconds = 600;
+    uint64_t memoryMiB = 8192;
+};
+
 // Imports a model file through Assimp. The document's name is the file's name and its folder the
 // file's folder, so texture search finds textures beside the model. Null with `error`
 // ("<path>: cannot read the model: <reason>") when Assimp cannot read it.
@@ -61,8 +73,34 @@ std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::strin
 // Reads a host document file or a model file, decided by content. A folder, an empty file and a
 // file that cannot be opened or read are refused with that reason (the system's, where it has
 // one) before either reader sees them.
+// Model files are imported under `bounds` (in this process when its childProgram is empty).
 std::unique_ptr<SimDocument> loadHostFile(const std::string& path, std::string& error,
-                                          std::vector<std::string>& warnings);
+                                          std::vector<std::string>& warnings,
+                                          const ImportBounds& bounds = ImportBounds());
+
+// The bounds with RAYDECK_IMPORT_SECONDS and RAYDECK_IMPORT_MEMORY_MIB (positive decimal
+// numbers) in place of the defaults; childProgram empty.
+ImportBounds importBoundsFromEnvironment();
+
+// Imports a model as importModelFile does, in a child process with the given bounds: a reader
+// that crashes, runs out of time or needs more memory ends there, and `error` names the file and
+// says which ("<path>: the model reader failed: it crashed (SIGSEGV)"). The document comes back
+// whole through a file in a private temporary folder, which is removed however it ends.
+std::unique_ptr<SimDocument> importModelBounded(const std::string& path, const ImportBounds& bounds,
+                                                std::string& error,
+                                                std::vector<std::string>& warnings);
+
+// The child's side: `args` are the model, the result file and the memory bound in MiB (what
+// follows kModelImportChildCommand). Exit code 0 with a document, 2 with an error, 3 when the
+// arguments or the result file are wrong.
+extern const char* const kModelImportChildCommand;
+int runModelImportChild(const std::vector<std::string>& args);
+
+// The import result as bytes and back (a document or an error, with the warnings).
+bool encodeImportResult(const SimDocument* doc, const std::string& error,
+                        const std::vector<std::string>& warnings, std::string& out);
+std::unique_ptr<SimDocument> decodeImportResult(const std::string& bytes, std::string& error,
+                                                std::vector<std::string>& warnings);
 
 // Rotation angles for `order` (as rotationMatrix defines it) that reproduce the rotation whose
 // axes are the columns of r (orthonormal, determinant 1). With `previous`, the equivalent

@@ -144,7 +144,9 @@ int32_t stringSetCString(RdHostString* s, const char* text, int32_t len, int32_t
     return 1;
 }
 char* stringGetCString(const RdHostString* s, int32_t encoding) {
-    if (!s || encoding != RD_HOST_ENCODING_UTF8 || str(s)->text.empty()) {
+    // An empty text is handed out as an empty copy, as the application does: the plug-in tells
+    // "no name" from "cannot be read" by it.
+    if (!s || encoding != RD_HOST_ENCODING_UTF8) {
         return nullptr;
     }
     const std::string& t = str(s)->text;

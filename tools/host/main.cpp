@@ -430,8 +430,13 @@ int main(int argc, char** argv) {
     // As a host does: a full pipe or a file-size limit fails the write, which the plug-in
     // reports, instead of ending the process without a word.
     platform::reportWriteFailuresAsErrors();
+    std::vector<std::string> args = raydeck::tools::toolArguments(argc, argv);
+    // This program also runs the bounded model import in a child of its own.
+    if (!args.empty() && args[0] == raydeck::hostsim::kModelImportChildCommand) {
+        return raydeck::hostsim::runModelImportChild({args.begin() + 1, args.end()});
+    }
     Options o;
-    const int parsed = parseCommandLine(raydeck::tools::toolArguments(argc, argv), o);
+    const int parsed = parseCommandLine(args, o);
     if (parsed != raydeck::tools::kContinue) {
         return parsed;
     }
@@ -443,7 +448,9 @@ int main(int argc, char** argv) {
     if (!o.document.empty()) {
         std::string error;
         std::vector<std::string> warnings;
-        doc = raydeck::hostsim::loadHostFile(o.document, error, warnings);
+        raydeck::hostsim::ImportBounds bounds = raydeck::hostsim::importBoundsFromEnvironment();
+        platform::executablePath(bounds.childProgram);
+        doc = raydeck::hostsim::loadHostFile(o.document, error, warnings, bounds);
         for (const std::string& w : warnings) {
             std::cerr << "raydeck-host: " << w << "\n";
         }

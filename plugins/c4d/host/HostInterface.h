@@ -137,8 +137,8 @@ typedef struct RdHostInterface {
     void (*stringFree)(RdHostString* s);
     // Sets the text from len bytes in the given encoding (RD_HOST_ENCODING_UTF8). Answers ok.
     int32_t (*stringSetCString)(RdHostString* s, const char* text, int32_t len, int32_t encoding);
-    // NUL-terminated copy in the given encoding, caller frees with memFree; null when the text is
-    // empty or cannot be converted.
+    // NUL-terminated copy in the given encoding, caller frees with memFree (an empty text gives an
+    // empty copy); null when the text cannot be converted.
     char* (*stringGetCString)(const RdHostString* s, int32_t encoding);
     // Copies src into dst. Answers ok.
     int32_t (*stringCopy)(RdHostString* dst, const RdHostString* src);

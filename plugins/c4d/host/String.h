@@ -33,8 +33,8 @@ class String {
         return hostCall(&RdHostInterface::stringSetCString, get(), utf8.data(),
                         static_cast<int32_t>(utf8.size()), RD_HOST_ENCODING_UTF8) != 0;
     }
-    // The text as UTF-8 (host encoding 4). False, with out emptied, when the text is empty or
-    // cannot be converted: the host hands out no text then.
+    // The text as UTF-8 (host encoding 4). False, with out emptied, when the host hands out no
+    // text (it cannot be converted, or an older host has none for an empty text).
     bool toUtf8(std::string& out) const {
         out.clear();
         char* text = hostCall(&RdHostInterface::stringGetCString, get(), RD_HOST_ENCODING_UTF8);

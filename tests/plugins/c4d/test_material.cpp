@@ -267,10 +267,15 @@ TEST_F(MaterialTest, StandardMaterialChannelsAndShaders) {
                               r));
     EXPECT_EQ(r.diffuse[2], 0.3);
 
-    // Another material type, or no name: no piece.
+    // Another material type: no piece. An unnamed material is read, its name the empty text
+    // the host hands out (the piece then takes the display colour's name, not its colour).
     r = MaterialRecord();
     EXPECT_FALSE(readMaterial(R"({"id": "M", "type": 1017730, "name": "H", "channels": [0]})", r));
-    EXPECT_FALSE(readMaterial(R"({"id": "M", "type": 5703, "name": "", "channels": [0]})", r));
+    r = MaterialRecord();
+    EXPECT_TRUE(readMaterial(R"({"id": "M", "type": 5703, "name": "", "channels": [0],
+        "params": {"2100": [0.5, 0.25, 0]}})",
+                             r));
+    EXPECT_EQ(r.diffuse[1], 0.25);
 }
 
 TEST_F(MaterialTest, GradientWithoutTheHostsGradientLibraryIsWhite) {

@@ -745,7 +745,7 @@ TEST_F(NamedModel, SpiderFbxCameraStandsInsideTheSpiderAsTheFilePlacesIt) {
     ASSERT_NE(camera, nullptr);
     EXPECT_NEAR(camera->off.x, 748.113, 1e-3);
     EXPECT_NEAR(camera->off.y, 534.367, 1e-3);
-    EXPECT_NEAR(camera->off.z, 650.764, 1e-3);
+    EXPECT_NEAR(camera->off.z, -650.764, 1e-3);  // the file's z, mirrored into the host's
     const double at[3] = {camera->off.x, camera->off.y, camera->off.z};
     for (int k = 0; k < 3; ++k) {
         EXPECT_LT(lo[k], at[k]);
@@ -867,9 +867,10 @@ TEST(ModelImportFaults, NonFiniteNormalsBecomeTheFaceNormal) {
     for (float v : phong->normals) {
         EXPECT_TRUE(std::isfinite(v));
     }
-    // The second triangle (1,0,0) (1,1,0) (0,1,0) faces +z at every corner.
+    // The second triangle (1,0,0) (1,1,0) (0,1,0) faces the file's +z at every corner: the
+    // host's -z.
     for (int corner = 0; corner < 4; ++corner) {
-        EXPECT_FLOAT_EQ(phong->normals[12 + 3 * corner + 2], 1.0f);
+        EXPECT_FLOAT_EQ(phong->normals[12 + 3 * corner + 2], -1.0f);
     }
     EXPECT_EQ(m.warnings,
               std::vector<std::string>{

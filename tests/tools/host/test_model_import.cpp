@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -72,6 +73,16 @@ void expectMatrixNear(const RdHostMatrix& a, const RdHostMatrix& b, double eps =
     expectNear(a.v1, b.v1, eps);
     expectNear(a.v2, b.v2, eps);
     expectNear(a.v3, b.v3, eps);
+}
+
+// A right-handed model's matrix in the host's left-handed coordinates: z mirrored on both sides.
+RdHostMatrix handed(RdHostMatrix m) {
+    m.off.z = -m.off.z;
+    m.v1.z = -m.v1.z;
+    m.v2.z = -m.v2.z;
+    m.v3.x = -m.v3.x;
+    m.v3.y = -m.v3.y;
+    return m;
 }
 
 // Rotation matrix (axes as columns) of a unit quaternion.
@@ -161,7 +172,8 @@ TEST_F(ModelImport, ObjKeepsQuadsSplitsLargerPolygonsAndSelectsPolygonsPerMateri
     const std::vector<float> normals = panel->phongNormals();
     ASSERT_EQ(normals.size(), 48u);
     for (size_t k = 0; k < 16; ++k) {
-        EXPECT_FLOAT_EQ(normals[3 * k + 2], 1.0f) << k;
+        // The file's +z is the host's -z: the model is right-handed, the host left-handed.
+        EXPECT_FLOAT_EQ(normals[3 * k + 2], -1.0f) << k;
     }
 
     // Materials: colours, specular, the texture as the model names it.
@@ -245,7 +257,7 @@ f 1 4 5
         const size_t base = static_cast<size_t>(p) * 12;
         if (s->name == "Wood") {
             expectNear(uvw->uvw[p].a, {0.5, 0.5, 0});
-            EXPECT_FLOAT_EQ(n[base + 2], 1.0f);
+            EXPECT_FLOAT_EQ(n[base + 2], -1.0f);  // the file's +z
         } else {
             expectNear(uvw->uvw[p].a, {0, 0, 0});
             // Points (0,0,0), (0,0,1), (0,1,1): the face normal is -x.
@@ -396,7 +408,7 @@ TEST_F(ModelImport, GltfBoxWithTextureAndRotationTrackThatReproducesTheQuaternio
         doc->evaluate();
         RdHostMatrix want = quaternionAxes(kKeys[k][0], kKeys[k][1], kKeys[k][2], kKeys[k][3]);
         want.off = {1, 2, 3};
-        expectMatrixNear(box->matrix, want, 1e-5);
+        expectMatrixNear(box->matrix, handed(want), 1e-5);
     }
 }
 
@@ -446,8 +458,8 @@ TEST_F(ModelImport, ColladaLightsAndCamerasFromTheTestModels) {
     EXPECT_EQ(spot->type, 5102);
     EXPECT_EQ(spot->params.at(90002).number, 0);  // as a point light
     expectNear(lamp->params.at(90000).vector, {1, 1, 1});
-    expectNear(lamp->matrix.off, {0, 1, 1});
-    expectNear(spot->matrix.off, {8.888217, -5.016863, 5.336025});
+    expectNear(lamp->matrix.off, {0, 1, -1});  // z mirrored into the host's coordinates
+    expectNear(spot->matrix.off, {8.888217, -5.016863, -5.336025});
     EXPECT_EQ(byName(*doc, "Sun")->type, 5140);  // a directional light's node stays a null
 
     // The perspective cameras with their horizontal angles (the orthographic one's magnification
@@ -510,5 +522,194 @@ TEST_F(ModelImport, ModelsDeeperThanADocumentAreRefusedNotCrashedOn) {
         const std::string path = write("deep.gltf", nestedNodesGltf(levels));
         EXPECT_FALSE(load(path)) << levels;
         EXPECT_EQ(error_, path + ": cannot read the model: objects nested deeper than 1024 levels");
+    }
+}
+
+// The bounded import hands the document from its child process back through these bytes: what
+// comes back must be the document that went in, links and all, and damaged bytes an error.
+TEST_F(ModelImport, ImportResultBytesGiveTheSameDocumentBackAndRefuseDamage) {
+    write("two.mtl", kMtl);
+    auto doc = load(write("two.obj", kObj));
+    ASSERT_TRUE(doc) << error_;
+    std::string bytes;
+    ASSERT_TRUE(encodeImportResult(doc.get(), "", warnings_, bytes));
+    std::string error;
+    std::vector<std::string> warnings;
+    auto back = decodeImportResult(bytes, error, warnings);
+    ASSERT_TRUE(back) << error;
+    EXPECT_EQ(warnings, warnings_);
+    EXPECT_EQ(back->fileName, doc->fileName);
+    EXPECT_EQ(back->folder, doc->folder);
+    const std::vector<SimObject*> was = doc->allObjects(), is = back->allObjects();
+    ASSERT_EQ(is.size(), was.size());
+    for (size_t i = 0; i < is.size(); ++i) {
+        EXPECT_EQ(is[i]->name, was[i]->name);
+        EXPECT_EQ(is[i]->id, was[i]->id);
+        EXPECT_EQ(back->find(is[i]->id), is[i]);
+        ASSERT_EQ(is[i]->points.size(), was[i]->points.size());
+        ASSERT_EQ(is[i]->polygons.size(), was[i]->polygons.size());
+        ASSERT_EQ(is[i]->tags.size(), was[i]->tags.size());
+        for (size_t p = 0; p < is[i]->points.size(); ++p) {
+            expectNear(is[i]->points[p], was[i]->points[p], 0);
+        }
+        expectMatrixNear(is[i]->matrix, was[i]->matrix, 0);
+        for (size_t t = 0; t < is[i]->tags.size(); ++t) {
+            const SimTag& a = *is[i]->tags[t];
+            const SimTag& b = *was[i]->tags[t];
+            EXPECT_EQ(a.owner, is[i]);
+            EXPECT_EQ(a.next, t + 1 < is[i]->tags.size() ? is[i]->tags[t + 1].get() : nullptr);
+            EXPECT_EQ(a.ranges, b.ranges);
+            EXPECT_EQ(a.normals, b.normals);
+            EXPECT_EQ(a.uvw.size(), b.uvw.size());
+            if (b.material != nullptr) {
+                ASSERT_NE(a.material, nullptr);
+                EXPECT_EQ(a.material->document, back.get());
+                EXPECT_EQ(a.material->name, b.material->name);
+            }
+        }
+    }
+    // The texture shader link of the wood material resolves into the new document.
+    ASSERT_EQ(back->materials.size(), doc->materials.size());
+    const SimMaterial* wood = nullptr;
+    for (const auto& m : back->materials) {
+        wood = m->name == "Wood" ? m.get() : wood;
+    }
+    ASSERT_NE(wood, nullptr);
+    ASSERT_EQ(wood->shaders.size(), 1u);
+    EXPECT_EQ(wood->params.at(8000).link, wood->shaders[0].get());
+
+    for (size_t cut : {size_t(0), size_t(7), bytes.size() / 2, bytes.size() - 1}) {
+        error.clear();
+        EXPECT_FALSE(decodeImportResult(bytes.substr(0, cut), error, warnings)) << cut;
+        EXPECT_FALSE(error.empty()) << cut;
+    }
+    // An error and its warnings come back as they went.
+    ASSERT_TRUE(encodeImportResult(nullptr, "m.obj: cannot read the model: x", {"w"}, bytes));
+    warnings.clear();
+    EXPECT_FALSE(decodeImportResult(bytes, error, warnings));
+    EXPECT_EQ(error, "m.obj: cannot read the model: x");
+    EXPECT_EQ(warnings, std::vector<std::string>{"w"});
+}
+
+// Two nodes named "joint", each moved by a channel of its own: the first node took one of the
+// motions and the other was lost, silently. The reader names both channels "joint" and gives
+// them in an order of its own, so which joint takes which cannot be told: one each, and a
+// warning.
+TEST_F(ModelImport, ChannelsOfNodesSharingANameBindOneEachWithAWarning) {
+    auto doc = load(write("joints.gltf", R"({"asset": {"version": "2.0"}, "scene": 0,
+      "scenes": [{"nodes": [0, 1]}], "nodes": [{"name": "joint"}, {"name": "joint"}],
+      "animations": [{"samplers": [{"input": 0, "output": 1}, {"input": 0, "output": 2}],
+        "channels": [{"sampler": 0, "target": {"node": 0, "path": "translation"}},
+                     {"sampler": 1, "target": {"node": 1, "path": "translation"}}]}],
+      "buffers": [{"byteLength": 56, "uri": "data:application/octet-stream;base64,AAAAAAAAgD8AAAAAAAAAAAAAAAAAAIA/AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAACgQAAAAAA="}],
+      "bufferViews": [{"buffer": 0, "byteLength": 8}, {"buffer": 0, "byteOffset": 8,
+                       "byteLength": 24}, {"buffer": 0, "byteOffset": 32, "byteLength": 24}],
+      "accessors": [{"bufferView": 0, "componentType": 5126, "count": 2, "type": "SCALAR",
+                     "min": [0], "max": [1]},
+                    {"bufferView": 1, "componentType": 5126, "count": 2, "type": "VEC3"},
+                    {"bufferView": 2, "componentType": 5126, "count": 2, "type": "VEC3"}]})"));
+    ASSERT_TRUE(doc) << error_;
+    std::vector<const SimObject*> joints;
+    for (const SimObject* o : doc->allObjects()) {
+        if (o->name == "joint") {
+            joints.push_back(o);
+        }
+    }
+    ASSERT_EQ(joints.size(), 2u);
+    doc->time = RdHostTime{1, 1};
+    doc->evaluate();
+    const bool firstMovesAlongX = joints[0]->position.x > 0.5;
+    expectNear(joints[firstMovesAlongX ? 0 : 1]->position, {1, 0, 0});
+    expectNear(joints[firstMovesAlongX ? 1 : 0]->position, {0, 5, 0});
+    EXPECT_EQ(warnings_, std::vector<std::string>{
+                             "joints.gltf: bound 2 animation channels by a node name that several "
+                             "nodes share: which moves which is a guess"});
+}
+
+// KHR_texture_transform's offset and scale become the texture tag's offset and length; its
+// rotation has no place there and is named in a warning.
+TEST_F(ModelImport, TextureTransformBecomesTheTagsOffsetAndLength) {
+    auto doc = load(write("tt.gltf", R"({"asset": {"version": "2.0"}, "scene": 0,
+      "extensionsUsed": ["KHR_texture_transform"],
+      "scenes": [{"nodes": [0, 1]}],
+      "nodes": [{"name": "Plain", "mesh": 0}, {"name": "Turned", "mesh": 1}],
+      "meshes": [{"primitives": [{"attributes": {"POSITION": 0, "TEXCOORD_0": 1},
+                                  "material": 0}]},
+                 {"primitives": [{"attributes": {"POSITION": 0, "TEXCOORD_0": 1},
+                                  "material": 1}]}],
+      "materials": [
+        {"pbrMetallicRoughness": {"baseColorTexture": {"index": 0, "extensions": {
+           "KHR_texture_transform": {"offset": [0.5, 0], "scale": [2, 4]}}}}},
+        {"pbrMetallicRoughness": {"baseColorTexture": {"index": 0, "extensions": {
+           "KHR_texture_transform": {"rotation": 0.5}}}}}],
+      "textures": [{"source": 0}], "images": [{"uri": "uv.png"}],
+      "buffers": [{"byteLength": 60, "uri": "data:application/octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAAAAAAAAAAAAAAAIA/AAAAAAAAAAAAAIA/"}],
+      "bufferViews": [{"buffer": 0, "byteLength": 36}, {"buffer": 0, "byteOffset": 36,
+                       "byteLength": 24}],
+      "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3",
+                     "min": [0, 0, 0], "max": [1, 1, 0]},
+                    {"bufferView": 1, "componentType": 5126, "count": 3, "type": "VEC2"}]})"));
+    ASSERT_TRUE(doc) << error_;
+    const SimObject* plain = byName(*doc, "Plain");
+    ASSERT_NE(plain, nullptr);
+    const auto tags = tagsOf(*plain, 5616);
+    ASSERT_EQ(tags.size(), 1u);
+    // u' = 2u + 0.5 is (u - offset) / length with length 1/2 and offset -1/4. In v the reader
+    // flips the image (v' = 1 - v) and with it the transform: v' = 4v + (1 - 4) = 4v - 3.
+    EXPECT_DOUBLE_EQ(tags[0]->params.at(1002).number, 0.5);
+    EXPECT_DOUBLE_EQ(tags[0]->params.at(1003).number, 0.25);
+    EXPECT_DOUBLE_EQ(tags[0]->params.at(1000).number, -0.25);
+    EXPECT_DOUBLE_EQ(tags[0]->params.at(1001).number, 0.75);
+    EXPECT_EQ(warnings_, std::vector<std::string>{
+                             "tt.gltf: skipped 1 texture transform's rotation (the texture tag "
+                             "has none)"});
+}
+
+// The import joins identical vertices itself: a binary STL gives every triangle corners of its
+// own, and a quad cut into two triangles must come back as four shared points; a vertex no face
+// uses is dropped, and corners that differ in their normal stay apart.
+TEST_F(ModelImport, IdenticalCornersAreJoinedAndDifferentNormalsKeptApart) {
+    auto stl = [](const std::vector<std::array<float, 12>>& triangles) {
+        std::string bytes(80, ' ');
+        const uint32_t count = static_cast<uint32_t>(triangles.size());
+        bytes.append(reinterpret_cast<const char*>(&count), sizeof count);
+        for (const auto& t : triangles) {
+            bytes.append(reinterpret_cast<const char*>(t.data()), sizeof(float) * 12);
+            bytes.append(2, '\0');
+        }
+        return bytes;
+    };
+    // Normal, then three corners: (0,0,0) (1,0,0) (1,1,0) and (0,0,0) (1,1,0) (0,1,0).
+    auto doc = load(write("quad.stl", stl({{0, 0, 1, 0, 0, 0, 1, 0, 0, 1, 1, 0},
+                                           {0, 0, 1, 0, 0, 0, 1, 1, 0, 0, 1, 0}})));
+    ASSERT_TRUE(doc) << error_;
+    const SimObject* mesh = nullptr;
+    for (const SimObject* o : doc->allObjects()) {
+        mesh = o->type == 5100 ? o : mesh;
+    }
+    ASSERT_NE(mesh, nullptr);
+    ASSERT_EQ(mesh->points.size(), 4u);
+    ASSERT_EQ(mesh->polygons.size(), 2u);
+    EXPECT_EQ(mesh->polygons[0].a, mesh->polygons[1].a);
+    EXPECT_EQ(mesh->polygons[0].c, mesh->polygons[1].b);
+
+    // The same corners with the second triangle's normal turned: nothing shared.
+    doc = load(write("fold.stl", stl({{0, 0, 1, 0, 0, 0, 1, 0, 0, 1, 1, 0},
+                                      {1, 0, 0, 0, 0, 0, 1, 1, 0, 0, 1, 0}})));
+    ASSERT_TRUE(doc) << error_;
+    for (const SimObject* o : doc->allObjects()) {
+        mesh = o->type == 5100 ? o : mesh;
+    }
+    EXPECT_EQ(mesh->points.size(), 6u);
+
+    // An OBJ point no face uses is not imported.
+    doc = load(write("unused.obj", "v 0 0 0\nv 9 9 9\nv 1 0 0\nv 1 1 0\nf 1 3 4\n"));
+    ASSERT_TRUE(doc) << error_;
+    for (const SimObject* o : doc->allObjects()) {
+        mesh = o->type == 5100 ? o : mesh;
+    }
+    ASSERT_EQ(mesh->points.size(), 3u);
+    for (const RdHostVector& p : mesh->points) {
+        EXPECT_NE(p.x, 9.0);
     }
 }

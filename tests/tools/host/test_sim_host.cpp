@@ -16,6 +16,7 @@
 #include "plugins/c4d/host/Filename.h"
 #include "plugins/c4d/host/HairGuides.h"
 #include "plugins/c4d/host/HostContext.h"
+#include "plugins/c4d/host/String.h"
 #include "tools/host/DocumentLimits.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
@@ -106,6 +107,22 @@ TEST_F(SimHostTest, DocumentParametersAndEvaluation) {
     ASSERT_TRUE(d_.executePasses(false, true, true, true, 0));
     EXPECT_DOUBLE_EQ(body().position().x, 10.0);
     EXPECT_DOUBLE_EQ(body().matrix().off.x, 10.0);
+}
+
+// The application hands an empty text out as an empty text; the simulator answered nothing,
+// which made an unnamed material's texture tag unreadable.
+TEST_F(SimHostTest, EmptyTextIsHandedOutAsAnEmptyTextNotAsNone) {
+    open();
+    h::String empty;
+    ASSERT_TRUE(empty.valid());
+    std::string out = "stale";
+    EXPECT_TRUE(empty.toUtf8(out));
+    EXPECT_EQ(out, "");
+    ASSERT_TRUE(empty.set("a"));
+    ASSERT_TRUE(empty.set(""));
+    out = "stale";
+    EXPECT_TRUE(empty.toUtf8(out));
+    EXPECT_EQ(out, "");
 }
 
 TEST_F(SimHostTest, ParameterReadsSucceedOnlyForTheStoredKind) {
@@ -320,11 +337,6 @@ TEST_F(SimHostTest, FileNamesAndTheSaveDialog) {
     EXPECT_EQ(host_.dialogCalls()[1].title, "Export to .rdk");
     EXPECT_EQ(host_.dialogCalls()[1].forcedSuffix, "rdk");
     EXPECT_EQ(host_.dialogCalls()[1].mode, RD_HOST_FILESELECT_SAVE);
-
-    // Empty text comes back as no text at all.
-    std::string out = "x";
-    EXPECT_FALSE(h::String("").toUtf8(out));
-    EXPECT_TRUE(out.empty());
 }
 
 TEST(SimHostLayer, EveryReadFailsSafelyWithoutAHost) {
