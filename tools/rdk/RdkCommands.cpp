@@ -5,12 +5,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <nlohmann/json.hpp>
 
+#include "platform/thread.h"
 #include "tools/CommandLine.h"
 #include "tools/rdk/RdkCheck.h"
 #include "tools/rdk/RdkPreview.h"
 #include "tools/rdk/RdkReader.h"
+#include "tools/rdk/RdkStream.h"
 #include "tools/rdk/RdkSummary.h"
 
 namespace rdk {
@@ -231,40 +235,42 @@ void summaryText(const Summary& s, const std::string& file, std::ostream& out) {
         << " control points\n";
 }
 
-// Reads the scene; on failure reports it and answers false.
-bool load(const Options& o, Scene& scene, std::ostream& err) {
-    ReadError error;
-    bool readable = true;
-    if (readScene(o.file, scene, error, readable)) {
+// Opens the scene for streaming; on failure reports it and answers false.
+bool open(const Options& o, std::FILE*& file, std::ostream& err) {
+    std::string reason;
+    if (openSceneFile(o.file, file, reason)) {
         return true;
     }
-    if (readable) {
-        err << o.file << ": offset " << error.offset << ": " << error.message << "\n";
-    } else {
-        err << "rdk-inspect: " << error.message << "\n";
-    }
+    err << "rdk-inspect: cannot read " << o.file << ": " << reason << "\n";
     return false;
 }
 
-int check(const Options& o, std::ostream& out, std::ostream& err) {
-    Scene scene;
-    ReadError error;
-    bool readable = true;
-    std::vector<Fault> faults;
-    if (!readScene(o.file, scene, error, readable)) {
-        if (!readable) {
-            err << "rdk-inspect: " << error.message << "\n";
-            return kExitUsage;
+struct Closer {
+    std::FILE* file;
+    ~Closer() {
+        if (file != nullptr) {
+            std::fclose(file);
         }
-        // A file that does not parse is a structural fault at the place where reading stopped.
-        faults.push_back({error.offset, error.message});
-    } else {
-        faults = checkScene(scene);
     }
+};
+
+int check(const Options& o, std::ostream& out, std::ostream& err) {
+    std::FILE* file = nullptr;
+    if (!open(o, file, err)) {
+        return kExitUsage;
+    }
+    Closer closer{file};
+    FileSource source(file);
+    const CheckResult result = checkScene(source);
+    if (source.failed()) {
+        err << "rdk-inspect: cannot read " << o.file << ": read error\n";
+        return kExitUsage;
+    }
+    const std::vector<Fault>& faults = result.faults;
     if (o.json) {
         nlohmann::json j;
         j["ok"] = faults.empty();
-        j["faults"] = faults.size();
+        j["faults"] = result.total;
         if (!faults.empty()) {
             j["offset"] = faults[0].offset;
             j["message"] = faults[0].message;
@@ -274,19 +280,30 @@ int check(const Options& o, std::ostream& out, std::ostream& err) {
         out << o.file << ": clean\n";
     } else {
         out << o.file << ": offset " << faults[0].offset << ": " << faults[0].message << "\n";
-        if (faults.size() > 1) {
-            out << "(" << faults.size() - 1 << " more)\n";
+        if (result.total > 1) {
+            out << "(" << result.total - 1 << " more)\n";
         }
     }
     return faults.empty() ? kExitClean : kExitFault;
 }
 
 int summary(const Options& o, std::ostream& out, std::ostream& err) {
-    Scene scene;
-    if (!load(o, scene, err)) {
+    std::FILE* file = nullptr;
+    if (!open(o, file, err)) {
         return kExitUsage;
     }
-    Summary s = summarize(scene, folderOf(o.file));
+    Closer closer{file};
+    FileSource source(file);
+    Summary s;
+    ReadError error;
+    if (!summarize(source, folderOf(o.file), s, error)) {
+        if (source.failed()) {
+            err << "rdk-inspect: cannot read " << o.file << ": read error\n";
+        } else {
+            err << o.file << ": offset " << error.offset << ": " << error.message << "\n";
+        }
+        return kExitUsage;
+    }
     if (o.json) {
         out << summaryJson(s).dump(2) << "\n";
     } else {
@@ -295,13 +312,43 @@ int summary(const Options& o, std::ostream& out, std::ostream& err) {
     return kExitClean;
 }
 
+// The preview keeps the scene it draws in memory; its reader and drawing follow the nesting on
+// the call stack, which a thread of its own makes deep enough for any scene the reader takes.
+constexpr size_t kPreviewStack = 64u << 20;
+
 int preview(const Options& o, std::ostream& out, std::ostream& err) {
-    Scene scene;
-    if (!load(o, scene, err)) {
+    PreviewStats stats;
+    PreviewImage image;
+    ReadError error;
+    bool readable = true;
+    bool read = false;
+    std::exception_ptr thrown;
+    const platform::Status ran = platform::runWithStack(kPreviewStack, [&] {
+        try {
+            Scene scene;
+            read = readScene(o.file, scene, error, readable);
+            if (read) {
+                image = renderPreview(scene, o.width, o.height, &stats);
+            }
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+    });
+    if (thrown) {
+        std::rethrow_exception(thrown);
+    }
+    if (!ran.ok()) {
+        err << "rdk-inspect: cannot start the preview: " << ran.message() << "\n";
         return kExitUsage;
     }
-    PreviewStats stats;
-    PreviewImage image = renderPreview(scene, o.width, o.height, &stats);
+    if (!read) {
+        if (readable) {
+            err << o.file << ": offset " << error.offset << ": " << error.message << "\n";
+        } else {
+            err << "rdk-inspect: " << error.message << "\n";
+        }
+        return kExitUsage;
+    }
     std::string reason;
     if (!writePng(o.output, image, reason)) {
         err << "rdk-inspect: cannot write " << o.output << ": " << reason << "\n";
@@ -325,13 +372,18 @@ int runInspect(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (parsed != raydeck::tools::kContinue) {
         return parsed;
     }
-    if (o.command == "check") {
-        return check(o, out, err);
+    try {
+        if (o.command == "check") {
+            return check(o, out, err);
+        }
+        if (o.command == "summary") {
+            return summary(o, out, err);
+        }
+        return preview(o, out, err);
+    } catch (const std::bad_alloc&) {
+        err << "rdk-inspect: " << o.file << ": not enough memory to read it\n";
+        return kExitUsage;
     }
-    if (o.command == "summary") {
-        return summary(o, out, err);
-    }
-    return preview(o, out, err);
 }
 
 }  // namespace rdk

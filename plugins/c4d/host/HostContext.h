@@ -1,5 +1,6 @@
 // The process-wide current host interface and the host services that need no handle: memory,
-// console. c4d_main sets the interface at start-up; unit tests set the simulator's table.
+// console, status bar. c4d_main sets the interface at start-up; unit tests set the simulator's
+// table.
 #ifndef RAYDECK_PLUGINS_C4D_HOST_HOSTCONTEXT_H
 #define RAYDECK_PLUGINS_C4D_HOST_HOSTCONTEXT_H
 
@@ -66,6 +67,21 @@ inline void consolePrint(const std::string& line) {
     auto fn = hostOp(&RdHostInterface::consolePrint);
     if (fn) {
         fn(line.c_str());
+    }
+}
+
+// The host's status bar: `text` beside a bar at `percent` (0 to 100); nothing with a host whose
+// table lacks the operation.
+inline void statusProgress(const std::string& text, int percent) {
+    auto fn = hostOp(&RdHostInterface::statusSetProgress);
+    if (fn) {
+        fn(text.c_str(), percent);
+    }
+}
+inline void statusClear() {
+    auto fn = hostOp(&RdHostInterface::statusSetProgress);
+    if (fn) {
+        fn(nullptr, -1);
     }
 }
 
