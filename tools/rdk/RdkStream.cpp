@@ -99,6 +99,45 @@ bool parseNumber(const char* b, const char* e, double& out) {
     return r.ec == std::errc() && r.ptr == e;
 }
 
+// True for the decimal spellings the writer uses ("-1.5", "2e-05", "0"), decided without a
+// conversion; anything else (inf, nan, a word, what may overflow) is left to parseNumber.
+bool isPlainDecimal(const char* b, const char* e) {
+    const char* p = b;
+    if (p < e && (*p == '-' || *p == '+')) {
+        ++p;
+    }
+    const char* digits = p;
+    while (p < e && *p >= '0' && *p <= '9') {
+        ++p;
+    }
+    size_t mantissa = static_cast<size_t>(p - digits);
+    if (p < e && *p == '.') {
+        const char* fraction = ++p;
+        while (p < e && *p >= '0' && *p <= '9') {
+            ++p;
+        }
+        mantissa += static_cast<size_t>(p - fraction);
+    }
+    if (mantissa == 0) {
+        return false;
+    }
+    if (p < e && (*p == 'e' || *p == 'E')) {
+        ++p;
+        if (p < e && (*p == '-' || *p == '+')) {
+            ++p;
+        }
+        const char* exponent = p;
+        while (p < e && *p >= '0' && *p <= '9') {
+            ++p;
+        }
+        // Three exponent digits may leave a double's range, which parseNumber refuses.
+        if (p == exponent || p - exponent > 2) {
+            return false;
+        }
+    }
+    return p == e && mantissa <= 300;
+}
+
 std::string hexByte(unsigned char c) {
     const char* digits = "0123456789abcdef";
     return std::string("0x") + digits[c >> 4] + digits[c & 15];
@@ -244,16 +283,23 @@ class Streamer {
         return false;
     }
 
-    void skipBlanks() {
-        for (int c; (c = at(0)) == ' ' || c == '\t' || c == '\r';) {
-            advance(1);
+    // Blanks (and line feeds with `lines`), scanned in the window without a call per byte.
+    void skip(bool lines) {
+        for (;;) {
+            while (pos_ < len_) {
+                const char c = buffer_[pos_];
+                if (c != ' ' && c != '\t' && c != '\r' && (c != '\n' || !lines)) {
+                    return;
+                }
+                ++pos_;
+            }
+            if (!fill(1)) {
+                return;
+            }
         }
     }
-    void skipWhite() {
-        for (int c; (c = at(0)) == ' ' || c == '\t' || c == '\r' || c == '\n';) {
-            advance(1);
-        }
-    }
+    void skipBlanks() { skip(false); }
+    void skipWhite() { skip(true); }
 
     // Length of the run before the first delimiter (or the end), within kMaxWordBytes.
     bool runLength(size_t& n) {
@@ -521,7 +567,9 @@ class Streamer {
             return true;
         }
         Part part;
-        if (!word(part)) {
+        // Numbers in arrays count only through their marks: without marks their value is not
+        // needed, only that they are numbers.
+        if (!word(part, numbers_ || f.kind == Frame::statement)) {
             return false;
         }
         if (part.type == Part::number && link && f.kind == Frame::statement) {
@@ -553,7 +601,7 @@ class Streamer {
         return true;
     }
 
-    bool word(Part& part) {
+    bool word(Part& part, bool value) {
         size_t n = 0;
         if (!runLength(n)) {
             return false;
@@ -569,6 +617,10 @@ class Streamer {
             }
         }
         advance(n);
+        if (!value && isPlainDecimal(b, e)) {
+            part.type = Part::number;
+            return true;
+        }
         if (parseNumber(b, e, part.n)) {
             part.type = Part::number;
             return true;
@@ -734,8 +786,53 @@ class Streamer {
         return true;
     }
 
+    // Without marks, the plain numbers of an array only need counting: counted here, in the
+    // window, without a part for each. Stops (consuming nothing more) at anything else, and at
+    // a number that the window cuts, for the general path to take.
+    bool countNumbers(Frame& f) {
+        if (numbers_ || !f.parts.empty()) {
+            return true;
+        }
+        ArrayInfo& a = f.value->array;
+        while (pos_ < len_) {
+            const char c = buffer_[pos_];
+            if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+                ++pos_;
+                continue;
+            }
+            if (c == ',') {
+                ++pos_;
+                if (!finishElement(f)) {
+                    return false;
+                }
+                continue;
+            }
+            if (!((c >= '0' && c <= '9') || c == '-' || c == '.')) {
+                return true;
+            }
+            size_t n = 0;
+            while (pos_ + n < len_ && !isDelimiter(buffer_[pos_ + n])) {
+                ++n;
+            }
+            if (pos_ + n == len_ || !isPlainDecimal(here(), here() + n)) {
+                return true;
+            }
+            if (!f.elementHasNumbers) {
+                f.elementOffset = offset();
+            }
+            ++a.components;
+            ++f.elementNumbers;
+            f.elementHasNumbers = true;
+            pos_ += n;
+        }
+        return true;
+    }
+
     bool stepArray() {
         Frame& f = frames_.back();
+        if (!countNumbers(f)) {
+            return false;
+        }
         skipWhite();
         const int c = at(0);
         if (c < 0) {
