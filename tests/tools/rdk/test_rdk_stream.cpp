@@ -223,4 +223,45 @@ TEST(RdkStream, SummaryCountsEachTextureUseOnceAndLooksEachPathUpOnce) {
     EXPECT_EQ(s.materialsByShader["trv_diffuse"], 6u);
 }
 
+TEST(RdkStream, SummaryReadsLightsCamerasAndAnimationsFromTheirBlocks) {
+    const std::string text =
+        rdktest::fileStart() +
+        "camera \"Cam\" {\nprojection \"perspective\"\nfov 40\n"
+        "transform 1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1\n}\n"
+        "animation \"fbx_animation\" \"Position . X\" {\n"
+        "\"start_time\" 0.5,\n\"duration\" 2,\n\"folder\" \"Cam/Position\",\n"
+        "\"matrices\" [ 1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1 ,\n"
+        "1 0 0 0 0 1 0 0 0 0 1 0 2 0 0 1 \n] ,\n"
+        "\"timestamps\" [ 0,33 ] ,\n}\n"
+        "group \"g\" {\nobject \"Bulb\" {\nmaterial \"m\" {\n"
+        "surface \"trv_point_light\" {\n\"power\" 120,\n"
+        "\"color\" 1 0.5 0.25,\n\"lumen\" on,\n"
+        // A shader inside an array is a parameter, not the surface.
+        "\"layers\" [ \"trv_diffuse\" { \"texture\" \"no.png\" } ] ,\n}\n}\n}\n"
+        "light \"Sun\" {\n}\n}\n";
+    rdk::MemorySource source(text);
+    rdk::Summary s;
+    rdk::ReadError e;
+    ASSERT_TRUE(rdk::summarize(source, "", s, e, false)) << e.offset << ": " << e.message;
+    ASSERT_EQ(s.cameras.size(), 1u);
+    EXPECT_EQ(s.cameras[0].projection, "perspective");
+    EXPECT_EQ(s.cameras[0].fov, 40);
+    EXPECT_TRUE(s.cameras[0].hasTransform);
+    ASSERT_EQ(s.animations.size(), 1u);
+    EXPECT_EQ(s.animations[0].name, "Position . X");
+    EXPECT_EQ(s.animations[0].folder, "Cam/Position");
+    EXPECT_EQ(s.animations[0].samples, 2u);
+    EXPECT_EQ(s.animations[0].startTime, 0.5);
+    ASSERT_EQ(s.lights.size(), 2u);
+    EXPECT_EQ(s.lights[0].name, "Bulb");  // the object the emitting material belongs to
+    EXPECT_EQ(s.lights[0].shaderType, "trv_point_light");
+    EXPECT_EQ(s.lights[0].power, 120);
+    EXPECT_EQ(s.lights[0].color[1], 0.5);
+    EXPECT_TRUE(s.lights[0].lumen);
+    EXPECT_EQ(s.lights[1].name, "Sun");
+    EXPECT_EQ(s.lights[1].shaderType, "light");
+    EXPECT_TRUE(s.textures.empty());
+    EXPECT_EQ(s.materialsByShader["trv_point_light"], 1u);
+}
+
 }  // namespace
