@@ -6,7 +6,7 @@
 //   Export   `raydeck-host export MODEL -o SCENE` as a child process, waited for: process start,
 //            loading the real plug-in, the import, the plug-in's Export writing the scene file
 //            (on /dev/shm) and the process's end; nothing subtracted.
-//   Check    rdk::readScene of that scene file and rdk::checkScene on it.
+//   Check    rdk::checkScene streaming that scene file.
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <benchmark/benchmark.h>
@@ -161,14 +161,15 @@ void BM_ReadAndCheckScene(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        rdk::Scene parsed;
-        rdk::ReadError error;
-        bool readable = false;
-        if (!rdk::readScene(scene, parsed, error, readable)) {
+        std::FILE* file = nullptr;
+        std::string reason;
+        if (!rdk::openSceneFile(scene, file, reason)) {
             state.SkipWithError("the scene does not read");
             break;
         }
-        const std::vector<rdk::Fault> faults = rdk::checkScene(parsed);
+        rdk::FileSource source(file);
+        const std::vector<rdk::Fault> faults = rdk::checkScene(source).faults;
+        std::fclose(file);
         if (!faults.empty()) {
             state.SkipWithError(faults.front().message.c_str());
             break;

@@ -21,9 +21,10 @@ Status openFile(const std::u16string& path, const std::u16string& mode, FILE*& o
 // Reads the whole file at `path` into `out` (a std::string or std::vector<char>): as many bytes
 // as its size says at once, then on to the end (a pipe, a file that grew meanwhile). `opened`
 // tells which step failed: when false, the status is openFile's; when true, io_error with the
-// failed read's error number (0 when the system gave none).
+// failed read's error number (0 when the system gave none), or EFBIG when the file holds more than
+// `maxBytes` (a device such as /dev/zero never ends).
 template <typename Bytes>
-Status readWholeFile(const std::u16string& path, Bytes& out, bool& opened);
+Status readWholeFile(const std::u16string& path, Bytes& out, bool& opened, std::uint64_t maxBytes);
 
 // Whether the file at `path` opens for reading; a folder does not.
 bool fileOpensForReading(const std::u16string& path);
@@ -72,7 +73,7 @@ class ReplacingFile {
 };
 
 template <typename Bytes>
-Status readWholeFile(const std::u16string& path, Bytes& out, bool& opened) {
+Status readWholeFile(const std::u16string& path, Bytes& out, bool& opened, std::uint64_t maxBytes) {
     out.clear();
     FILE* file = nullptr;
     const Status open = openFile(path, u"rb", file);
@@ -83,12 +84,24 @@ Status readWholeFile(const std::u16string& path, Bytes& out, bool& opened) {
     std::uint64_t size = 0;
     const bool sized = fileSize(path, size).ok();
     errno = 0;  // what a failed read leaves, and nothing older
+    const auto tooLarge = [&] {
+        std::fclose(file);
+        out.clear();
+        return Status(StatusCode::io_error, EFBIG,
+                      "larger than " + std::to_string(maxBytes) + " bytes");
+    };
+    if (sized && size > maxBytes) {
+        return tooLarge();
+    }
     if (sized && size > 0) {
         out.resize(static_cast<std::size_t>(size));
         out.resize(std::fread(&out[0], 1, out.size(), file));
     }
     char chunk[65536];
     for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+        if (out.size() + n > maxBytes) {
+            return tooLarge();
+        }
         out.insert(out.end(), chunk, chunk + n);
     }
     const bool failed = std::ferror(file) != 0;

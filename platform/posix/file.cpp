@@ -88,8 +88,10 @@ Status ReplacingFile::open(const std::u16string& target) {
         return backend::fileFailure(errno);
     }
     struct stat link;
-    if (::lstat(native.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && exists) {
-        // Replace the file the link names, so that the link stays.
+    if (::lstat(native.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && exists &&
+        S_ISREG(info.st_mode)) {
+        // Replace the file the link names, so that the link stays. A link to a device or pipe
+        // is opened as it is: /dev/stdout on a pipe names no path that realpath could find.
         char* resolved = ::realpath(native.c_str(), nullptr);
         if (resolved == nullptr) {
             return backend::fileFailure(errno);

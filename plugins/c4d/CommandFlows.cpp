@@ -39,6 +39,16 @@ class ScopedBuilder {
 
 void writeScene(PluginContext& context, const host::BaseDocument& document,
                 trv::trvSceneapi_oo& builder, bool adjustCameraAndEnvironment) {
+    struct EndCommand {
+        PluginContext& context;
+        ~EndCommand() {
+            if (context.statusPercent >= 0) {
+                host::statusClear();
+                context.statusPercent = -1;
+            }
+            context.endCommand();
+        }
+    } endCommand{context};
     trv::DefaultRTModule module;
     setImportOptions(module, adjustCameraAndEnvironment);
     builder.apply(module);

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "platform/file.h"
 #include "platform/utf.h"
@@ -96,4 +98,32 @@ TEST(File, OpensForReadingOnlyAFileThatIsThere) {
     EXPECT_TRUE(platform::fileOpensForReading(wide(path)));
     EXPECT_FALSE(platform::fileOpensForReading(wide(dir.path() + "/missing.bin")));
     EXPECT_FALSE(platform::fileOpensForReading(wide(dir.path())));
+}
+
+// Regression: `export /dev/zero` read until the allocation failed and the tool aborted.
+TEST(File, WholeFileReadsStopAtTheirLimit) {
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string path = dir.path() + "/ten.txt";
+    FILE* f = nullptr;
+    ASSERT_TRUE(platform::openFile(wide(path), u"wb", f).ok());
+    std::fputs("0123456789", f);
+    std::fclose(f);
+    std::string text;
+    bool opened = false;
+    EXPECT_TRUE(platform::readWholeFile(wide(path), text, opened, 10).ok());
+    EXPECT_EQ(text, "0123456789");
+    const platform::Status tooLarge = platform::readWholeFile(wide(path), text, opened, 9);
+    EXPECT_TRUE(opened);
+    EXPECT_FALSE(tooLarge.ok());
+    EXPECT_EQ(tooLarge.sysError(), EFBIG);
+    EXPECT_TRUE(text.empty());
+    // A device without an end, where there is one: its size says nothing.
+    if (std::filesystem::exists("/dev/zero")) {
+        std::vector<char> bytes;
+        const platform::Status endless =
+            platform::readWholeFile(wide("/dev/zero"), bytes, opened, 1 << 20);
+        EXPECT_EQ(endless.sysError(), EFBIG);
+        EXPECT_TRUE(bytes.empty());
+    }
 }

@@ -13,6 +13,9 @@ constexpr int kMaxObjectDepth = 1024;
 // object's own blocks (geometry, material, shaders and the shaders captured in them).
 constexpr int kSceneBlocksBeyondObjects = 32;
 
+// The largest document file the loader reads (the 4000 x 4000-quad grid takes a third of it).
+constexpr unsigned long long kMaxDocumentBytes = 2ull << 30;
+
 }  // namespace raydeck::hostsim
 
 #endif

@@ -1665,7 +1665,8 @@ bool readDocumentFile(const std::string& path, std::string& content, std::string
     int err = EINVAL;
     bool read = false;
     if (platform::utf8ToUtf16(path, wide).ok()) {
-        const platform::Status status = platform::readWholeFile(wide, content, opened);
+        const platform::Status status =
+            platform::readWholeFile(wide, content, opened, kMaxDocumentBytes);
         read = status.ok();
         err = status.sysError();
     }

@@ -9,7 +9,6 @@
 #include "platform/file.h"
 #include "platform/registry.h"
 #include "platform/utf.h"
-#include "tools/rdk/RdkReader.h"
 #include "tools/rdk/RdkSummary.h"
 
 namespace raydeck::hostsim {
@@ -41,23 +40,60 @@ std::string seconds(double s) {
 
 }  // namespace
 
-std::string exportSummary(const std::string& where, std::shared_ptr<const std::vector<char>> bytes,
-                          double time) {
-    const size_t total = bytes ? bytes->size() : 0;
-    rdk::Scene scene;
+namespace {
+
+// Counts what passes, and what is left after a reader that stopped early.
+class CountingSource : public rdk::ByteSource {
+  public:
+    explicit CountingSource(rdk::ByteSource& inner) : inner_(inner) {}
+    size_t read(char* buffer, size_t size) override {
+        const size_t n = inner_.read(buffer, size);
+        count_ += n;
+        return n;
+    }
+    bool failed() const override { return inner_.failed(); }
+    uint64_t drain() {
+        char chunk[65536];
+        while (read(chunk, sizeof chunk) > 0) {
+        }
+        return count_;
+    }
+
+  private:
+    rdk::ByteSource& inner_;
+    uint64_t count_ = 0;
+};
+
+std::string loadTime(double loadSeconds) {
+    return loadSeconds < 0 ? std::string() : " (document loaded in " + seconds(loadSeconds) + ")";
+}
+
+}  // namespace
+
+std::string exportSummary(const std::string& where, rdk::ByteSource& written, double time,
+                          double loadSeconds) {
+    CountingSource counted(written);
+    rdk::Summary s;
     rdk::ReadError error;
-    if (!bytes || !rdk::parseScene(bytes, scene, error)) {
-        return where + ": " + size(total) + " in " + seconds(time) +
+    // Textures are looked up relative to the scene's folder; the counts here do not use them.
+    const bool read = rdk::summarize(counted, std::string(), s, error, false);
+    const size_t total = static_cast<size_t>(counted.drain());
+    if (!read) {
+        return where + ": " + size(total) + " in " + seconds(time) + loadTime(loadSeconds) +
                " (not read back as a scene: offset " + std::to_string(error.offset) + ": " +
                error.message + ")";
     }
-    // Textures are looked up relative to the scene's folder; the counts here do not use them.
-    const rdk::Summary s = rdk::summarize(scene, std::string());
     return where + ": " + size(total) + ", " + count(s.objects, "object", "objects") + ", " +
            count(s.triangles, "triangle", "triangles") + ", " +
            count(s.materials, "material", "materials") + ", " +
            count(s.cameras.size(), "camera", "cameras") + ", " +
-           count(s.lights.size(), "light", "lights") + " in " + seconds(time);
+           count(s.lights.size(), "light", "lights") + " in " + seconds(time) +
+           loadTime(loadSeconds);
+}
+
+std::string exportTimes(const std::string& where, double time, double loadSeconds) {
+    return where + " in " + seconds(time) + loadTime(loadSeconds) +
+           " (not a regular file: not read back)";
 }
 
 std::string outputProblem(const std::string& path) {

@@ -10,13 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "tools/rdk/RdkStream.h"
+
 namespace raydeck::hostsim {
 
 // "<where>: 48.2 KiB, 7 objects, 1532 triangles, 5 materials, 1 camera, 2 lights in 0.04 s",
-// counted from the bytes that were written; bytes that do not read as a scene give their size,
-// the time and the reader's complaint instead of counts.
-std::string exportSummary(const std::string& where, std::shared_ptr<const std::vector<char>> bytes,
-                          double seconds);
+// counted from the scene text that `written` gives back as it streams past; bytes that do not
+// read as a scene give their size, the time and the reader's complaint instead of counts. With
+// `loadSeconds` not negative, " (document loaded in 0.10 s)" follows.
+std::string exportSummary(const std::string& where, rdk::ByteSource& written, double seconds,
+                          double loadSeconds = -1);
+
+// The line for a target that is not read back (a device, a pipe): "<where> in 0.04 s (...)".
+std::string exportTimes(const std::string& where, double seconds, double loadSeconds);
 
 // Why a scene file at `path` cannot be opened for writing ("is a folder", "the folder x does not
 // exist", the system's error); empty when no reason shows.

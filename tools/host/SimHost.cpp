@@ -124,6 +124,11 @@ void consolePrint(const char* line) {
         g_current->addConsoleLine(line ? line : "");
     }
 }
+void statusSetProgress(const char* text, int32_t percent) {
+    if (g_current) {
+        g_current->addStatus({text ? text : "", percent < 0 ? -1 : std::min(percent, 100)});
+    }
+}
 
 // --- strings --------------------------------------------------------------------------------
 RdHostString* stringAlloc() {
@@ -1028,6 +1033,7 @@ RdHostInterface makeTable() {
     t.hairGuidesGetRootUV = hairGuidesGetRootUV;
     t.objectGetGlobalMatrix = objectGetGlobalMatrix;
     t.polygonGetPhongNormals = polygonGetPhongNormals;
+    t.statusSetProgress = statusSetProgress;
     return t;
 }
 

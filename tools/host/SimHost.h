@@ -13,6 +13,7 @@
 #define RAYDECK_TOOLS_HOST_SIMHOST_H
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,6 +66,17 @@ class SimHost {
     const std::vector<std::string>& consoleLines() const { return console_; }
     void clearConsole() { console_.clear(); }
 
+    // The status bar: each call of the status operation, in order (a negative percent clears),
+    // and a listener that sees each as it comes (raydeck-host's progress line).
+    struct StatusUpdate {
+        std::string text;
+        int percent = -1;
+    };
+    const std::vector<StatusUpdate>& statusUpdates() const { return status_; }
+    void setStatusListener(std::function<void(const StatusUpdate&)> listener) {
+        statusListener_ = std::move(listener);
+    }
+
     const std::vector<Registration>& registrations() const { return registrations_; }
     // Destroys every registered command object through its destructor and frees it.
     void destroyCommands();
@@ -75,6 +87,12 @@ class SimHost {
 
     // Internal bookkeeping used by the table's operations.
     void addConsoleLine(std::string line) { console_.push_back(std::move(line)); }
+    void addStatus(StatusUpdate update) {
+        if (statusListener_) {
+            statusListener_(update);
+        }
+        status_.push_back(std::move(update));
+    }
     void addRegistration(Registration r) { registrations_.push_back(std::move(r)); }
     std::optional<std::string> answerDialog(DialogCall call) {
         dialogCalls_.push_back(std::move(call));
@@ -88,6 +106,8 @@ class SimHost {
     std::optional<std::string> dialogAnswer_;
     std::vector<DialogCall> dialogCalls_;
     std::vector<std::string> console_;
+    std::vector<StatusUpdate> status_;
+    std::function<void(const StatusUpdate&)> statusListener_;
     std::vector<Registration> registrations_;
     std::vector<RdHostBitmap*> icons_;
     int64_t live_ = 0;

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "platform/dynlib.h"
 #include "platform/file.h"
 #include "platform/process.h"
+#include "platform/processinfo.h"
 #include "platform/program.h"
 #include "platform/stdstream.h"
 #include "platform/utf.h"
@@ -28,10 +30,12 @@
 #include "tools/host/HostPose.h"
 #include "tools/host/HostReport.h"
 #include "tools/host/ModelImport.h"
+#include "tools/host/ProgressLine.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
 #include "tools/live/LiveAnnouncement.h"
 #include "tools/rdk/RdkReader.h"
+#include "tools/rdk/RdkStream.h"
 
 namespace {
 
@@ -246,6 +250,7 @@ struct Exported {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> copy{nullptr, std::fclose};  // of stdout
     std::string outputError;  // why standard output did not take every byte, if it did not
     double seconds = 0;
+    double loadSeconds = -1;  // the document's load; negative when there was none
 };
 
 // Export to standard output: the bytes pass through a tap on their way out and are copied to a
@@ -279,26 +284,45 @@ bool executeTapped(raydeck::hostsim::SimHost& host,
 }
 
 void printExportSummary(const Exported& exported) {
-    auto bytes = std::make_shared<std::vector<char>>();
-    std::string reason;
+    std::string line;
     if (exported.copy) {
-        // Read to the end rather than by ftell's size, which is a 32-bit long on Windows.
         std::FILE* copy = exported.copy.get();
         if (std::fseek(copy, 0, SEEK_SET) != 0) {
             return;
         }
-        char chunk[65536];
-        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, copy)) > 0;) {
-            bytes->insert(bytes->end(), chunk, chunk + n);
-        }
-        if (std::ferror(copy) != 0) {
+        rdk::FileSource source(copy);
+        line = raydeck::hostsim::exportSummary(exported.where, source, exported.seconds,
+                                               exported.loadSeconds);
+        if (source.failed()) {
             return;
         }
-    } else if (exported.file.empty() || !rdk::readFileBytes(exported.file, *bytes, reason)) {
-        return;
+    } else {
+        // Only a regular file is read back: opening a FIFO again would wait for a writer that
+        // never comes, and /dev/stdout on a pipe would read the reader's end.
+        std::error_code ec;
+        if (exported.file.empty()) {
+            return;
+        }
+        if (!std::filesystem::is_regular_file(std::filesystem::u8path(exported.file), ec)) {
+            line = raydeck::hostsim::exportTimes(exported.where, exported.seconds,
+                                                 exported.loadSeconds);
+        } else {
+            std::FILE* file = nullptr;
+            std::string reason;
+            if (!rdk::openSceneFile(exported.file, file, reason)) {
+                return;
+            }
+            rdk::FileSource source(file);
+            line = raydeck::hostsim::exportSummary(exported.where, source, exported.seconds,
+                                                   exported.loadSeconds);
+            const bool failed = source.failed();
+            std::fclose(file);
+            if (failed) {
+                return;
+            }
+        }
     }
-    std::cerr << "raydeck-host: exported "
-              << raydeck::hostsim::exportSummary(exported.where, bytes, exported.seconds) << "\n";
+    std::cerr << "raydeck-host: exported " << line << "\n";
 }
 
 // What the renderer did with a streamed scene, after Render and Update.
@@ -362,8 +386,15 @@ int runCommand(raydeck::hostsim::SimHost& host, const Options& o,
         std::filesystem::file_time_type::clock::now() - std::chrono::milliseconds(100);
     const auto start = std::chrono::steady_clock::now();
     Exported written;
+    // The status bar's progress, drawn while the command runs when someone watches.
+    raydeck::hostsim::ProgressLine progress(std::cerr, platform::standardErrorIsTerminal());
+    host.setStatusListener([&progress](const raydeck::hostsim::SimHost::StatusUpdate& update) {
+        progress.update(update.text, update.percent);
+    });
     const bool threw =
         o.output && *o.output == "-" ? executeTapped(host, *reg, written) : execute(host, *reg);
+    host.setStatusListener(nullptr);
+    progress.clear();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fflush(stdout);
@@ -426,7 +457,7 @@ int printPose(raydeck::hostsim::SimDocument& doc, const std::optional<double>& a
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     // As a host does: a full pipe or a file-size limit fails the write, which the plug-in
     // reports, instead of ending the process without a word.
     platform::reportWriteFailuresAsErrors();
@@ -445,6 +476,7 @@ int main(int argc, char** argv) {
     }
 
     std::unique_ptr<raydeck::hostsim::SimDocument> doc;
+    const auto loadStart = std::chrono::steady_clock::now();
     if (!o.document.empty()) {
         std::string error;
         std::vector<std::string> warnings;
@@ -464,6 +496,10 @@ int main(int argc, char** argv) {
         return printPose(*doc, o.poseTime);
     }
 
+    const double loadSeconds =
+        o.document.empty()
+            ? -1
+            : std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStart).count();
     raydeck::hostsim::SimHost host;
     host.setActiveDocument(doc.get());
     int code = kExitOk;
@@ -481,7 +517,17 @@ int main(int argc, char** argv) {
     }
     doc.reset();
     if (exported) {
+        exported->loadSeconds = loadSeconds;
         printExportSummary(*exported);
     }
     return code;
+}
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "raydeck-host: not enough memory for the command\n";
+        return kExitUsage;
+    }
 }

@@ -1,5 +1,6 @@
-// RdkCheck: walks the tree once; each geometry and animation block is checked against the
-// rules its renderer-side reader relies on.
+// RdkCheck: follows the stream's blocks; a geometry or animation block keeps the first of each
+// array it needs as counts and marks, and is checked when it closes against the rules its
+// renderer-side reader relies on.
 #include "tools/rdk/RdkCheck.h"
 
 #include <algorithm>
@@ -12,209 +13,276 @@ std::string quote(const std::string& name) {
     return "\"" + name + "\"";
 }
 
-class Checker {
-  public:
-    explicit Checker(std::vector<Fault>& faults) : faults_(faults) {}
+const char* const kKeptArrays[] = {
+    "vertices",     "p",         "triangles", "normals",  "triangles_norm", "uv_tex",
+    "triangles_uv", "nvertices", "pr",        "curve_uv", "matrices",       "timestamps"};
 
-    void header(const Scene& scene) {
-        if (scene.header.empty() || scene.header[0].offset != 0 ||
-            scene.header[0].text != kSceneHeader) {
-            add(0, std::string("the file does not start with the header line ") + kSceneHeader);
-        }
-        bool version = false;
-        for (const Node& node : scene.nodes) {
-            if (!node.isBlock() && node.name == "version") {
-                version = true;
-                if (!node.value.isNumbers() || node.value.numbers.size() != 1) {
-                    add(node.offset, "version line without a single number");
-                }
-                break;
-            }
-            if (node.isBlock()) {
-                break;
-            }
-        }
-        if (!version) {
-            add(scene.nodes.empty() ? scene.size : scene.nodes[0].offset,
-                "no version line before the first block");
+class Checker : public SceneEvents {
+  public:
+    explicit Checker(CheckResult& result) : result_(result) {}
+
+    bool wantsNumbers() const override { return true; }
+
+    void headerLine(uint64_t offset, const std::string& text) override {
+        if (!headerSeen_) {
+            headerSeen_ = true;
+            headerOk_ = offset == 0 && text == kSceneHeader;
         }
     }
 
-    void walk(const std::vector<Node>& nodes) {
-        for (const Node& node : nodes) {
-            if (node.isBlock()) {
-                if (node.name == "geometry") {
-                    geometry(node);
-                } else if (node.name == "animation") {
-                    animation(node);
-                }
-                walk(node.children);
-            } else {
-                if (node.name == "transform" || node.name == "set transform") {
-                    transform(node);
-                }
-                value(node.value);
+    void blockStart(const BlockStart& b) override {
+        if (blocks_.empty()) {
+            topLevel(b.offset, true);
+        }
+        Block block;
+        block.offset = b.offset;
+        if (!b.captured && b.name == "geometry") {
+            block.kind = Block::geometry;
+            block.type = b.args.empty() ? std::string() : b.args[0];
+        } else if (!b.captured && b.name == "animation") {
+            block.kind = Block::animation;
+        }
+        blocks_.push_back(std::move(block));
+    }
+
+    void blockEnd(uint64_t) override {
+        Block block = std::move(blocks_.back());
+        blocks_.pop_back();
+        if (block.kind == Block::geometry) {
+            if (block.type == "triangles") {
+                triangles(block);
+            } else if (block.type == "trv_bezier_curves") {
+                curves(block);
             }
+        } else if (block.kind == Block::animation) {
+            animation(block);
+        }
+    }
+
+    void attribute(const Attribute& a) override {
+        if (blocks_.empty()) {
+            if (topLevel(a.offset, false) && a.name == "version") {
+                versionSearch_ = false;
+                if (!a.value.isNumbers() || a.value.numberCount != 1) {
+                    add(a.offset, "version line without a single number");
+                }
+            }
+        } else if (blocks_.back().kind != Block::other) {
+            keep(blocks_.back(), a);
+        }
+        if (a.name == "transform" || a.name == "set transform") {
+            transform(a);
+        }
+    }
+
+    int64_t indexLimit(const std::string& name) override {
+        if (blocks_.empty() || blocks_.back().kind != Block::geometry ||
+            blocks_.back().type != "triangles") {
+            return -1;
+        }
+        const Block& g = blocks_.back();
+        if (name == "triangles") {
+            const Attribute* v = g.find("vertices");
+            return v != nullptr ? tripleCount(*v) : g.find("p") ? tripleCount(*g.find("p")) : -1;
+        }
+        if (name == "triangles_norm") {
+            const Attribute* n = g.find("normals");
+            return n != nullptr ? tripleCount(*n) : -1;
+        }
+        if (name == "triangles_uv") {
+            const Attribute* uv = g.find("uv_tex");
+            return uv != nullptr && uv->value.isArray() ? uv->value.array.components / 2 : -1;
+        }
+        return -1;
+    }
+
+    void end(uint64_t size) override {
+        if (!headerOk_) {
+            add(0, std::string("the file does not start with the header line ") + kSceneHeader);
+        }
+        if (versionSearch_) {
+            add(firstNode_ ? firstNodeOffset_ : size, "no version line before the first block");
         }
     }
 
   private:
-    void add(uint64_t offset, std::string message) {
-        faults_.push_back({offset, std::move(message)});
+    struct Block {
+        enum Kind { other, geometry, animation };
+        Kind kind = other;
+        uint64_t offset = 0;
+        std::string type;
+        std::vector<Attribute> arrays;  // the first of each name in kKeptArrays
+
+        const Attribute* find(const std::string& name) const {
+            for (const Attribute& a : arrays) {
+                if (a.name == name) {
+                    return &a;
+                }
+            }
+            return nullptr;
+        }
+    };
+
+    // A top-level statement at `offset`: the version search ends at the first block. True while
+    // the search goes on.
+    bool topLevel(uint64_t offset, bool block) {
+        if (!firstNode_) {
+            firstNode_ = true;
+            firstNodeOffset_ = offset;
+        }
+        if (block && versionSearch_) {
+            versionSearch_ = false;
+            add(firstNodeOffset_, "no version line before the first block");
+            return false;
+        }
+        return versionSearch_;
     }
 
-    void value(const Value& v) {
-        if (v.kind == Value::Kind::shader && v.shader) {
-            walk(v.shader->children);
-        }
-        for (const Value& item : v.items) {
-            value(item);
-        }
-    }
-
-    void transform(const Node& node) {
-        const Value& v = node.value;
-        if (!v.isNumbers() || v.numbers.size() != 16) {
-            add(node.offset, node.name + " needs 16 numbers, has " +
-                                 std::to_string(v.isNumbers() ? v.numbers.size() : 0));
-            return;
-        }
-        for (double x : v.numbers) {
-            if (!std::isfinite(x)) {
-                add(v.offset, node.name + " holds a number that is not finite");
+    static void keep(Block& block, const Attribute& a) {
+        for (const char* name : kKeptArrays) {
+            if (a.name == name) {
+                if (block.find(a.name) == nullptr) {
+                    block.arrays.push_back(a);
+                }
                 return;
             }
         }
     }
 
-    // False, after the fault, when the attribute holds no array, or a packed block of another kind
-    // than `want` (`wanted` in words).
-    bool arrayOfKind(const Node& attr, char want, const std::string& wanted) {
-        const Value& v = attr.value;
+    // The triples of an array that holds them whole, else -1.
+    static int64_t tripleCount(const Attribute& a) {
+        const ArrayInfo& v = a.value.array;
+        if (!a.value.isArray() || (v.packed && (v.kind != 'c' || v.components % 3 != 0)) ||
+            (!v.packed && v.elements > 0 && v.width != 3) || v.nonFinite.found) {
+            return -1;
+        }
+        return static_cast<int64_t>(v.components / 3);
+    }
+
+    void add(uint64_t offset, std::string message) {
+        ++result_.total;
+        if (result_.faults.size() < kKeptFaults) {
+            result_.faults.push_back({offset, std::move(message)});
+        }
+    }
+
+    void transform(const Attribute& a) {
+        const StreamValue& v = a.value;
+        if (!v.isNumbers() || v.numberCount != 16) {
+            add(a.offset, a.name + " needs 16 numbers, has " +
+                              std::to_string(v.isNumbers() ? v.numberCount : 0));
+            return;
+        }
+        for (double x : v.numbers) {
+            if (!std::isfinite(x)) {
+                add(v.offset, a.name + " holds a number that is not finite");
+                return;
+            }
+        }
+    }
+
+    bool arrayOfKind(const Attribute& attr, char want, const std::string& wanted) {
+        const StreamValue& v = attr.value;
         if (!v.isArray()) {
             add(attr.offset, quote(attr.name) + " is not an array");
             return false;
         }
-        if (v.kind == Value::Kind::packed && v.packed.kind != want) {
+        if (v.array.packed && v.array.kind != want) {
             add(v.offset, quote(attr.name) + " is a packed block of kind '" +
-                              std::string(1, v.packed.kind) + "', not " + wanted);
+                              std::string(1, v.array.kind) + "', not " + wanted);
             return false;
         }
         return true;
     }
 
-    // An array of float triples: a 'c' block, or a text array of three numbers per element.
-    // Returns the number of triples, or -1 after a fault.
-    long long triples(const Node& attr, bool finite) {
-        const Value& v = attr.value;
+    long long triples(const Attribute& attr, bool finite) {
+        const ArrayInfo& v = attr.value.array;
         const std::string name = quote(attr.name);
         if (!arrayOfKind(attr, 'c', "float triples")) {
             return -1;
         }
-        if (v.kind == Value::Kind::packed) {
-            if (v.packed.count % 3 != 0) {
-                add(attr.value.offset, name + " holds " + std::to_string(v.packed.count) +
+        if (v.packed) {
+            if (v.components % 3 != 0) {
+                add(attr.value.offset, name + " holds " + std::to_string(v.components) +
                                            " floats, not a multiple of 3");
                 return -1;
             }
-        } else if (v.elementCount() > 0 && v.width() != 3) {
+        } else if (v.elements > 0 && v.width != 3) {
             add(attr.value.offset, name + " is not an array of number triples");
             return -1;
         }
         if (finite && !allFinite(attr)) {
             return -1;
         }
-        return static_cast<long long>(v.componentCount() / 3);
+        return static_cast<long long>(v.components / 3);
     }
 
-    bool allFinite(const Node& attr) {
-        const Value& v = attr.value;
-        const size_t n = v.componentCount();
-        if (v.kind == Value::Kind::packed && v.packed.kind != 'r' && v.packed.kind != 'i') {
-            // Packed floats straight from the file's bytes: the big arrays of a mesh.
-            size_t bad = n;
-            for (size_t i = 0; i < n; ++i) {
-                if (!std::isfinite(v.packed.f(i))) {
-                    bad = i;
-                    break;
-                }
-            }
-            if (bad == n) {
-                return true;
-            }
+    bool allFinite(const Attribute& attr) {
+        const ArrayInfo& v = attr.value.array;
+        if (!v.nonFinite.found) {
+            return true;
         }
-        for (size_t i = 0; i < n; ++i) {
-            if (!std::isfinite(v.component(i))) {
-                add(v.componentOffset(i), quote(attr.name) + " element " +
-                                              std::to_string(i / std::max<size_t>(1, v.width())) +
-                                              " is not finite");
-                return false;
-            }
-        }
-        return true;
+        add(v.nonFinite.offset,
+            quote(attr.name) + " element " +
+                std::to_string(v.nonFinite.index / std::max<uint32_t>(1, v.width)) +
+                " is not finite");
+        return false;
     }
 
-    // An array of single numbers (floats or integers); the count, or -1 after a fault.
-    long long singles(const Node& attr, bool integers) {
-        const Value& v = attr.value;
+    long long singles(const Attribute& attr, bool integers) {
+        const StreamValue& value = attr.value;
+        const ArrayInfo& v = value.array;
         const std::string name = quote(attr.name);
         const char want = integers ? 'i' : 'f';
         if (!arrayOfKind(attr, want, "'" + std::string(1, want) + "'")) {
             return -1;
         }
-        if (v.kind == Value::Kind::packed) {
-            return v.packed.count;
+        if (v.packed) {
+            return static_cast<long long>(v.components);
         }
-        if (v.elementCount() > 0 && v.width() != 1) {
-            add(v.offset, name + " is not an array of single numbers");
+        if (v.elements > 0 && v.width != 1) {
+            add(value.offset, name + " is not an array of single numbers");
             return -1;
         }
-        if (integers) {
-            for (size_t i = 0; i < v.numbers.size(); ++i) {
-                double x = v.numbers[i];
-                if (x != std::floor(x) || std::fabs(x) > 2147483647.0) {
-                    add(v.componentOffset(i),
-                        name + " element " + std::to_string(i) + " is not an integer");
-                    return -1;
-                }
-            }
+        if (integers && v.nonInteger.found) {
+            add(v.nonInteger.offset,
+                name + " element " + std::to_string(v.nonInteger.index) + " is not an integer");
+            return -1;
         }
-        return static_cast<long long>(v.numbers.size());
+        return static_cast<long long>(v.components);
     }
 
-    // Every index below `limit`; `what` names the array the indices point into.
-    void indices(const Node& attr, long long limit, const std::string& what) {
-        const Value& v = attr.value;
-        const size_t n = v.componentCount();
-        if (v.kind == Value::Kind::packed && v.packed.kind == 'i') {
-            size_t i = 0;
-            for (; i < n; ++i) {
-                const int32_t x = v.packed.i(i);
-                if (x < 0 || x >= limit) {
-                    break;
-                }
+    // Every index below `limit`. The stream measured the array against its limit when the data
+    // came first, as every export writes it; otherwise the first negative index or the first
+    // place of the largest stands for the fault.
+    void indices(const Attribute& attr, long long limit, const std::string& what) {
+        const ArrayInfo& v = attr.value.array;
+        ArrayMark bad;
+        if (v.limit == limit) {
+            bad = v.outside;
+        } else {
+            if (v.negative.found) {
+                bad = v.negative;
             }
-            if (i == n) {
-                return;
-            }
-        }
-        for (size_t i = 0; i < n; ++i) {
-            double x = v.component(i);
-            if (x < 0 || x >= static_cast<double>(limit)) {
-                add(v.componentOffset(i), quote(attr.name) + " index " +
-                                              std::to_string(static_cast<long long>(x)) +
-                                              " at element " + std::to_string(i) + " is outside " +
-                                              what + " (" + std::to_string(limit) + " entries)");
-                return;
+            if (v.maximum.found && v.maximum.value >= static_cast<double>(limit) &&
+                (!bad.found || v.maximum.index < bad.index)) {
+                bad = v.maximum;
             }
         }
+        if (!bad.found) {
+            return;
+        }
+        add(bad.offset, quote(attr.name) + " index " +
+                            std::to_string(static_cast<long long>(bad.value)) + " at element " +
+                            std::to_string(bad.index) + " is outside " + what + " (" +
+                            std::to_string(limit) + " entries)");
     }
 
-    void pairedIndices(const Node& geometry, const char* dataName, const char* indexName,
+    void pairedIndices(const Block& geometry, const char* dataName, const char* indexName,
                        long long dataCount, long long vertexCount, long long triangleIndices,
                        const std::string& what) {
-        const Node* data = geometry.attribute(dataName);
-        const Node* index = geometry.attribute(indexName);
+        const Attribute* data = geometry.find(dataName);
+        const Attribute* index = geometry.find(indexName);
         if (index != nullptr && data == nullptr) {
             add(index->offset, quote(indexName) + " without " + quote(dataName));
             return;
@@ -244,21 +312,12 @@ class Checker {
         indices(*index, dataCount, what);
     }
 
-    void geometry(const Node& node) {
-        const std::string type = node.arg(0);
-        if (type == "triangles") {
-            triangles(node);
-        } else if (type == "trv_bezier_curves") {
-            curves(node);
-        }
-    }
-
-    void triangles(const Node& node) {
-        const Node* vertices = node.attribute("vertices");
+    void triangles(const Block& node) {
+        const Attribute* vertices = node.find("vertices");
         if (vertices == nullptr) {
-            vertices = node.attribute("p");
+            vertices = node.find("p");
         }
-        const Node* tris = node.attribute("triangles");
+        const Attribute* tris = node.find("triangles");
         if (vertices == nullptr) {
             add(node.offset, "triangles geometry without \"vertices\"");
             return;
@@ -276,12 +335,12 @@ class Checker {
             indices(*tris, points, quote(vertices->name));
         }
         long long normals = -1;
-        if (const Node* n = node.attribute("normals")) {
+        if (const Attribute* n = node.find("normals")) {
             normals = triples(*n, true);
         }
         pairedIndices(node, "normals", "triangles_norm", normals, points, corners, "\"normals\"");
         long long uvs = -1;
-        if (const Node* uv = node.attribute("uv_tex")) {
+        if (const Attribute* uv = node.find("uv_tex")) {
             long long floats = singles(*uv, false);
             if (floats >= 0 && floats % 2 != 0) {
                 add(uv->offset,
@@ -293,9 +352,9 @@ class Checker {
         pairedIndices(node, "uv_tex", "triangles_uv", uvs, points, corners, "\"uv_tex\" pairs");
     }
 
-    void curves(const Node& node) {
-        const Node* p = node.attribute("p");
-        const Node* counts = node.attribute("nvertices");
+    void curves(const Block& node) {
+        const Attribute* p = node.find("p");
+        const Attribute* counts = node.find("nvertices");
         if (p == nullptr || counts == nullptr) {
             add(node.offset, std::string("curves geometry without ") +
                                  (p == nullptr ? "\"p\"" : "\"nvertices\""));
@@ -306,28 +365,25 @@ class Checker {
         if (points < 0 || curves < 0) {
             return;
         }
-        long long sum = 0;
-        for (long long i = 0; i < curves; ++i) {
-            double n = counts->value.component(static_cast<size_t>(i));
-            if (n < 0) {
-                add(counts->value.componentOffset(static_cast<size_t>(i)),
-                    "\"nvertices\" element " + std::to_string(i) + " is negative");
-                return;
-            }
-            sum += static_cast<long long>(n);
+        const ArrayInfo& c = counts->value.array;
+        if (c.negative.found) {
+            add(c.negative.offset,
+                "\"nvertices\" element " + std::to_string(c.negative.index) + " is negative");
+            return;
         }
+        const long long sum = c.sum < 9.2e18 ? static_cast<long long>(c.sum) : -1;
         if (sum != points) {
             add(counts->offset, "\"nvertices\" adds up to " + std::to_string(sum) +
                                     " points, \"p\" holds " + std::to_string(points));
         }
-        if (const Node* pr = node.attribute("pr")) {
+        if (const Attribute* pr = node.find("pr")) {
             long long radii = singles(*pr, false);
             if (radii >= 0 && radii != points) {
                 add(pr->offset, "\"pr\" holds " + std::to_string(radii) + " radii for " +
                                     std::to_string(points) + " points");
             }
         }
-        if (const Node* uv = node.attribute("curve_uv")) {
+        if (const Attribute* uv = node.find("curve_uv")) {
             long long floats = singles(*uv, false);
             if (floats >= 0 && floats != 2 * curves) {
                 add(uv->offset, "\"curve_uv\" holds " + std::to_string(floats) + " floats for " +
@@ -336,44 +392,53 @@ class Checker {
         }
     }
 
-    void animation(const Node& node) {
-        const Node* matrices = node.attribute("matrices");
-        const Node* stamps = node.attribute("timestamps");
+    void animation(const Block& node) {
+        const Attribute* matrices = node.find("matrices");
+        const Attribute* stamps = node.find("timestamps");
         if (matrices == nullptr || stamps == nullptr) {
             return;  // other animation types carry other data
         }
-        const Value& m = matrices->value;
-        size_t count = 0;
-        if (m.kind == Value::Kind::packed
-                ? m.packed.kind != 'r' || m.packed.count % 16 != 0
-                : !m.isArray() || (m.elementCount() > 0 && m.width() != 16)) {
+        const StreamValue& m = matrices->value;
+        if (m.array.packed ? m.array.kind != 'r' || m.array.components % 16 != 0
+                           : !m.isArray() || (m.array.elements > 0 && m.array.width != 16)) {
             add(matrices->offset, "\"matrices\" is not an array of 16-number matrices");
             return;
         }
-        count = m.componentCount() / 16;
+        const uint64_t count = m.array.components / 16;
         if (!allFinite(*matrices)) {
             return;
         }
         long long n = singles(*stamps, true);
-        if (n >= 0 && static_cast<size_t>(n) != count) {
+        if (n >= 0 && static_cast<uint64_t>(n) != count) {
             add(stamps->offset, "\"timestamps\" has " + std::to_string(n) + " entries, " +
                                     "\"matrices\" has " + std::to_string(count));
         }
     }
 
-    std::vector<Fault>& faults_;
+    CheckResult& result_;
+    std::vector<Block> blocks_;
+    bool headerSeen_ = false;
+    bool headerOk_ = false;
+    bool versionSearch_ = true;
+    bool firstNode_ = false;
+    uint64_t firstNodeOffset_ = 0;
 };
 
 }  // namespace
 
-std::vector<Fault> checkScene(const Scene& scene) {
-    std::vector<Fault> faults;
-    Checker checker(faults);
-    checker.header(scene);
-    checker.walk(scene.nodes);
-    std::stable_sort(faults.begin(), faults.end(),
+CheckResult checkScene(ByteSource& source) {
+    CheckResult result;
+    Checker checker(result);
+    ReadError error;
+    if (!streamScene(source, checker, error)) {
+        // A file that does not read is a structural fault at the place where reading stopped.
+        result.faults.assign(1, Fault{error.offset, error.message});
+        result.total = 1;
+        return result;
+    }
+    std::stable_sort(result.faults.begin(), result.faults.end(),
                      [](const Fault& a, const Fault& b) { return a.offset < b.offset; });
-    return faults;
+    return result;
 }
 
 }  // namespace rdk

@@ -1,5 +1,5 @@
-// RdkCheck: structural checks of a scene read by RdkReader: the header line, the counts and
-// indices that the geometry blocks must agree on, and finite numbers where the renderer needs
+// RdkCheck: structural checks of scene text as RdkStream reads it: the header line, the counts
+// and indices that the geometry blocks must agree on, and finite numbers where the renderer needs
 // them (points, normals, transforms, animation matrices).
 #pragma once
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/rdk/RdkReader.h"
+#include "tools/rdk/RdkStream.h"
 
 namespace rdk {
 
@@ -19,7 +19,16 @@ struct Fault {
 // The header line every scene file starts with.
 constexpr const char* kSceneHeader = "//---tarvik:dal:7---";
 
-// All faults found (at most one per array), ordered by offset; empty when the scene is clean.
-std::vector<Fault> checkScene(const Scene& scene);
+struct CheckResult {
+    // The faults found (at most one per array), ordered by offset; empty when the scene is
+    // clean. A text that does not read is one fault, where reading stopped.
+    std::vector<Fault> faults;
+    // Every fault found; beyond kKeptFaults they are counted, not kept.
+    size_t total = 0;
+};
+
+constexpr size_t kKeptFaults = 10000;
+
+CheckResult checkScene(ByteSource& source);
 
 }  // namespace rdk

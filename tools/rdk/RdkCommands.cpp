@@ -5,14 +5,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <functional>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "platform/thread.h"
 #include "tools/CommandLine.h"
 #include "tools/rdk/RdkCheck.h"
 #include "tools/rdk/RdkPose.h"
 #include "tools/rdk/RdkPreview.h"
 #include "tools/rdk/RdkReader.h"
+#include "tools/rdk/RdkStream.h"
 #include "tools/rdk/RdkSummary.h"
 
 namespace rdk {
@@ -260,40 +265,42 @@ void summaryText(const Summary& s, const std::string& file, std::ostream& out) {
         << " control points\n";
 }
 
-// Reads the scene; on failure reports it and answers false.
-bool load(const Options& o, Scene& scene, std::ostream& err) {
-    ReadError error;
-    bool readable = true;
-    if (readScene(o.file, scene, error, readable)) {
+// Opens the scene for streaming; on failure reports it and answers false.
+bool open(const Options& o, std::FILE*& file, std::ostream& err) {
+    std::string reason;
+    if (openSceneFile(o.file, file, reason)) {
         return true;
     }
-    if (readable) {
-        err << o.file << ": offset " << error.offset << ": " << error.message << "\n";
-    } else {
-        err << "rdk-inspect: " << error.message << "\n";
-    }
+    err << "rdk-inspect: cannot read " << o.file << ": " << reason << "\n";
     return false;
 }
 
-int check(const Options& o, std::ostream& out, std::ostream& err) {
-    Scene scene;
-    ReadError error;
-    bool readable = true;
-    std::vector<Fault> faults;
-    if (!readScene(o.file, scene, error, readable)) {
-        if (!readable) {
-            err << "rdk-inspect: " << error.message << "\n";
-            return kExitUsage;
+struct Closer {
+    std::FILE* file;
+    ~Closer() {
+        if (file != nullptr) {
+            std::fclose(file);
         }
-        // A file that does not parse is a structural fault at the place where reading stopped.
-        faults.push_back({error.offset, error.message});
-    } else {
-        faults = checkScene(scene);
     }
+};
+
+int check(const Options& o, std::ostream& out, std::ostream& err) {
+    std::FILE* file = nullptr;
+    if (!open(o, file, err)) {
+        return kExitUsage;
+    }
+    Closer closer{file};
+    FileSource source(file);
+    const CheckResult result = checkScene(source);
+    if (source.failed()) {
+        err << "rdk-inspect: cannot read " << o.file << ": read error\n";
+        return kExitUsage;
+    }
+    const std::vector<Fault>& faults = result.faults;
     if (o.json) {
         nlohmann::json j;
         j["ok"] = faults.empty();
-        j["faults"] = faults.size();
+        j["faults"] = result.total;
         if (!faults.empty()) {
             j["offset"] = faults[0].offset;
             j["message"] = faults[0].message;
@@ -303,19 +310,30 @@ int check(const Options& o, std::ostream& out, std::ostream& err) {
         out << o.file << ": clean\n";
     } else {
         out << o.file << ": offset " << faults[0].offset << ": " << faults[0].message << "\n";
-        if (faults.size() > 1) {
-            out << "(" << faults.size() - 1 << " more)\n";
+        if (result.total > 1) {
+            out << "(" << result.total - 1 << " more)\n";
         }
     }
     return faults.empty() ? kExitClean : kExitFault;
 }
 
 int summary(const Options& o, std::ostream& out, std::ostream& err) {
-    Scene scene;
-    if (!load(o, scene, err)) {
+    std::FILE* file = nullptr;
+    if (!open(o, file, err)) {
         return kExitUsage;
     }
-    Summary s = summarize(scene, folderOf(o.file));
+    Closer closer{file};
+    FileSource source(file);
+    Summary s;
+    ReadError error;
+    if (!summarize(source, folderOf(o.file), s, error)) {
+        if (source.failed()) {
+            err << "rdk-inspect: cannot read " << o.file << ": read error\n";
+        } else {
+            err << o.file << ": offset " << error.offset << ": " << error.message << "\n";
+        }
+        return kExitUsage;
+    }
     if (o.json) {
         out << summaryJson(s).dump(2) << "\n";
     } else {
@@ -324,16 +342,57 @@ int summary(const Options& o, std::ostream& out, std::ostream& err) {
     return kExitClean;
 }
 
+// The preview and the pose keep the scene in memory; its reader and drawing follow the nesting on
+// the call stack, which a thread of its own makes deep enough for any scene the reader takes.
+constexpr size_t kSceneStack = 64u << 20;
+
+// Reads the scene and hands it to `use`, both on that thread. Reports a scene that cannot be read
+// and returns false.
+bool withScene(const Options& o, std::ostream& err, const std::function<void(Scene&)>& use) {
+    ReadError error;
+    bool readable = true;
+    bool read = false;
+    std::exception_ptr thrown;
+    const platform::Status ran = platform::runWithStack(kSceneStack, [&] {
+        try {
+            Scene scene;
+            read = readScene(o.file, scene, error, readable);
+            if (read) {
+                use(scene);
+            }
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+    });
+    if (thrown) {
+        std::rethrow_exception(thrown);
+    }
+    if (!ran.ok()) {
+        err << "rdk-inspect: cannot start reading the scene: " << ran.message() << "\n";
+        return false;
+    }
+    if (!read) {
+        if (readable) {
+            err << o.file << ": offset " << error.offset << ": " << error.message << "\n";
+        } else {
+            err << "rdk-inspect: " << error.message << "\n";
+        }
+        return false;
+    }
+    return true;
+}
+
 int preview(const Options& o, std::ostream& out, std::ostream& err) {
-    Scene scene;
-    if (!load(o, scene, err)) {
+    PreviewStats stats;
+    PreviewImage image;
+    if (!withScene(o, err, [&](Scene& scene) {
+            if (o.time) {
+                poseScene(scene, *o.time);
+            }
+            image = renderPreview(scene, o.width, o.height, &stats);
+        })) {
         return kExitUsage;
     }
-    if (o.time) {
-        poseScene(scene, *o.time);
-    }
-    PreviewStats stats;
-    PreviewImage image = renderPreview(scene, o.width, o.height, &stats);
     std::string reason;
     if (!writePng(o.output, image, reason)) {
         err << "rdk-inspect: cannot write " << o.output << ": " << reason << "\n";
@@ -346,24 +405,22 @@ int preview(const Options& o, std::ostream& out, std::ostream& err) {
 }
 
 int pose(const Options& o, std::ostream& out, std::ostream& err) {
-    Scene scene;
-    if (!load(o, scene, err)) {
-        return kExitUsage;
-    }
-    std::vector<double> times;
-    if (o.time) {
-        times.push_back(*o.time);
-    } else {
-        for (int64_t ms : sceneSampleTimes(scene)) {
-            times.push_back(static_cast<double>(ms) / 1000.0);
+    const bool read = withScene(o, err, [&](Scene& scene) {
+        std::vector<double> times;
+        if (o.time) {
+            times.push_back(*o.time);
+        } else {
+            for (int64_t ms : sceneSampleTimes(scene)) {
+                times.push_back(static_cast<double>(ms) / 1000.0);
+            }
         }
-    }
-    for (double t : times) {
-        for (const PoseEntry& e : scenePose(scene, t)) {
-            writePoseLine(out, t, e.kind, e.path, e.placement);
+        for (double t : times) {
+            for (const PoseEntry& e : scenePose(scene, t)) {
+                writePoseLine(out, t, e.kind, e.path, e.placement);
+            }
         }
-    }
-    return kExitClean;
+    });
+    return read ? kExitClean : kExitUsage;
 }
 
 }  // namespace
@@ -378,16 +435,21 @@ int runInspect(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (parsed != raydeck::tools::kContinue) {
         return parsed;
     }
-    if (o.command == "check") {
-        return check(o, out, err);
+    try {
+        if (o.command == "check") {
+            return check(o, out, err);
+        }
+        if (o.command == "summary") {
+            return summary(o, out, err);
+        }
+        if (o.command == "pose") {
+            return pose(o, out, err);
+        }
+        return preview(o, out, err);
+    } catch (const std::bad_alloc&) {
+        err << "rdk-inspect: " << o.file << ": not enough memory to read it\n";
+        return kExitUsage;
     }
-    if (o.command == "summary") {
-        return summary(o, out, err);
-    }
-    if (o.command == "pose") {
-        return pose(o, out, err);
-    }
-    return preview(o, out, err);
 }
 
 }  // namespace rdk

@@ -489,6 +489,10 @@ class Parser {
             if (!token(element, elementLink, "opening brace without a shader type", part)) {
                 return false;
             }
+            if (element.size() >= kMaxStatementParts) {
+                return fail(element[0].offset, "an array element of more than " +
+                                                   std::to_string(kMaxStatementParts) + " parts");
+            }
             element.push_back(std::move(part));
         }
         if (!out.items.empty() && !out.numbers.empty()) {
@@ -589,6 +593,10 @@ class Parser {
                 part.v.offset = part.offset;
                 part.v.numbers.push_back(part.n);
                 part.v.link = true;
+            }
+            if (parts.size() >= kMaxStatementParts) {
+                return fail(start, "a statement of more than " +
+                                       std::to_string(kMaxStatementParts) + " parts");
             }
             parts.push_back(std::move(part));
         }
@@ -735,13 +743,13 @@ bool readFileBytes(const std::string& path, std::vector<char>& out, std::string&
         return false;
     }
     bool opened = false;
-    const platform::Status status = platform::readWholeFile(wide, out, opened);
+    const platform::Status status = platform::readWholeFile(wide, out, opened, kMaxSceneBytes);
     if (!opened) {
         reason = std::strerror(status.sysError() != 0 ? status.sysError() : ENOENT);
         return false;
     }
     if (!status.ok()) {
-        reason = "read error";
+        reason = status.sysError() == EFBIG ? status.message() : "read error";
         return false;
     }
     return true;

@@ -116,6 +116,15 @@ struct HeaderLine {
     std::string text;  // without the line feed
 };
 
+// The longest word, text or printed line the readers take, and the most parts in a statement or
+// array element: beyond these a statement is refused, so that one statement cannot take memory
+// without bound.
+constexpr size_t kMaxWordBytes = 16u << 20;
+constexpr size_t kMaxStatementParts = 4096;
+
+// The largest scene the in-memory reader takes (the preview holds it whole).
+constexpr uint64_t kMaxSceneBytes = uint64_t{4} << 30;
+
 struct ReadError {
     uint64_t offset = 0;
     std::string message;
@@ -146,7 +155,8 @@ bool parseScene(std::string_view text, Scene& scene, ReadError& error);
 // `readable` false; a parse fault gives false with `readable` true.
 bool readScene(const std::string& path, Scene& scene, ReadError& error, bool& readable);
 
-// Reads a whole file into memory; false when it cannot be opened or read.
+// Reads a whole file into memory; false when it cannot be opened or read, or holds more than
+// kMaxSceneBytes.
 bool readFileBytes(const std::string& path, std::vector<char>& out, std::string& reason);
 
 // True when a file at the UTF-8 path can be opened for reading (`\` counts as a separator).

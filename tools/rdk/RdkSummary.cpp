@@ -1,6 +1,10 @@
-// RdkSummary: one walk over the tree; material, light and texture facts are read from the
+// RdkSummary: follows the stream's blocks; material, light and texture facts are read from the
 // shaders that the plug-in writes ("trv_diffuse", "trv_advanced", "texture2_rgb", the lights').
+// Textures are found again by a hash of their path, so that each is looked up on disk once.
 #include "tools/rdk/RdkSummary.h"
+
+#include <unordered_map>
+#include <unordered_set>
 
 namespace rdk {
 namespace {
@@ -12,188 +16,279 @@ bool isAbsolute(const std::string& path) {
     return path.size() >= 2 && path[1] == ':';
 }
 
-const Node* surfaceShader(const Node& material) {
-    for (const Node& child : material.children) {
-        if (!child.isBlock() && child.name == "surface" &&
-            child.value.kind == Value::Kind::shader) {
-            return child.value.shader.get();
+size_t componentCount(const StreamValue& v) {
+    return v.isArray() ? static_cast<size_t>(v.array.components) : 0;
+}
+
+class Summarizer : public SceneEvents {
+  public:
+    Summarizer(Summary& s, std::string folder, bool lookUp)
+        : s_(s), folder_(std::move(folder)), lookUp_(lookUp) {}
+
+    void blockStart(const BlockStart& b) override {
+        Block block;
+        if (ignored_ > 0 || (b.captured && b.inArray)) {
+            // Shaders inside arrays are parameters of other shaders, not materials' own.
+            ++ignored_;
+            block.kind = Block::ignored;
+            blocks_.push_back(std::move(block));
+            return;
+        }
+        const std::string& k = b.name;
+        block.name = b.args.empty() ? std::string() : b.args[0];
+        if (b.captured || k == "shader") {
+            block.kind = Block::shader;
+            block.type = b.captured ? block.name : b.args.size() >= 2 ? b.args[1] : block.name;
+            if (b.captured && b.valueOf == "surface" && !blocks_.empty() &&
+                blocks_.back().kind == Block::material && !blocks_.back().hasSurface) {
+                blocks_.back().hasSurface = true;
+                blocks_.back().type = block.type;
+                block.surface = true;
+            }
+        } else if (k == "group") {
+            ++s_.groups;
+        } else if (k == "object") {
+            ++s_.objects;
+            block.kind = Block::object;
+        } else if (k == "geometry") {
+            block.kind = Block::geometry;
+        } else if (k == "material") {
+            block.kind = Block::material;
+            block.type = "(none)";
+            block.light.name = block.name;
+            // The object a material belongs to, as long as no shader stands between them.
+            for (auto it = blocks_.rbegin(); it != blocks_.rend(); ++it) {
+                if (it->kind == Block::shader) {
+                    break;
+                }
+                if (it->kind == Block::object) {
+                    block.light.name = it->name;
+                    break;
+                }
+            }
+        } else if (k == "camera") {
+            block.kind = Block::camera;
+        } else if (k == "animation") {
+            block.kind = Block::animation;
+            block.anim.type = block.name;
+            block.anim.name = b.args.size() >= 2 ? b.args[1] : std::string();
+        } else if (k == "light") {
+            LightInfo light;
+            light.name = block.name;
+            light.shaderType = "light";
+            s_.lights.push_back(light);
+        }
+        blocks_.push_back(std::move(block));
+    }
+
+    void blockEnd(uint64_t) override {
+        Block block = std::move(blocks_.back());
+        blocks_.pop_back();
+        if (block.kind == Block::ignored) {
+            --ignored_;
+            return;
+        }
+        switch (block.kind) {
+            case Block::geometry:
+                geometry(block);
+                break;
+            case Block::material:
+                material(block);
+                break;
+            case Block::camera:
+                camera(block);
+                break;
+            case Block::animation:
+                animationDone(block);
+                s_.animationSamples += block.anim.samples;
+                s_.animations.push_back(std::move(block.anim));
+                break;
+            default:
+                break;
         }
     }
-    return nullptr;
-}
 
-std::string shaderType(const Node& shader) {
-    // Captured shaders carry their type as the one argument; named ones as the second.
-    if (shader.captured) {
-        return shader.arg(0);
-    }
-    return shader.args.size() >= 2 ? shader.args[1] : shader.arg(0);
-}
-
-double numberOf(const Node& block, const char* name, double fallback) {
-    const Node* a = block.attribute(name);
-    return a && a->value.isNumbers() ? a->value.number() : fallback;
-}
-
-class Summarizer {
-  public:
-    Summarizer(Summary& s, std::string folder) : s_(s), folder_(std::move(folder)) {}
-
-    void walk(const std::vector<Node>& nodes, const Node* object) {
-        for (const Node& node : nodes) {
-            if (node.isBlock()) {
-                block(node, object);
-            } else if (node.value.kind == Value::Kind::shader && node.value.shader) {
-                shader(*node.value.shader);
-            }
+    void attribute(const Attribute& a) override {
+        if (blocks_.empty() || ignored_ > 0) {
+            return;
+        }
+        Block& b = blocks_.back();
+        switch (b.kind) {
+            case Block::shader:
+                if (a.name == "texture" && !b.textureSeen) {
+                    b.textureSeen = true;
+                    if (a.value.kind == Value::Kind::text) {
+                        texture(a.value.text, b.type);
+                    }
+                }
+                if (b.surface) {
+                    surfaceAttribute(blocks_[blocks_.size() - 2], a);
+                }
+                break;
+            case Block::geometry:
+            case Block::camera:
+            case Block::animation:
+                first(b, a);
+                break;
+            default:
+                break;
         }
     }
 
   private:
-    void block(const Node& node, const Node* object) {
-        const std::string& k = node.name;
-        if (k == "group") {
-            ++s_.groups;
-        } else if (k == "object") {
-            ++s_.objects;
-            object = &node;
-        } else if (k == "geometry") {
-            geometry(node);
-        } else if (k == "material") {
-            material(node, object);
-        } else if (k == "camera") {
-            camera(node);
-        } else if (k == "animation") {
-            animation(node);
-        } else if (k == "light") {
-            LightInfo light;
-            light.name = node.arg(0);
-            light.shaderType = "light";
-            s_.lights.push_back(light);
-        } else if (k == "shader") {
-            shader(node);
-            return;
-        }
-        walk(node.children, object);
-    }
+    struct Block {
+        enum Kind { other, ignored, object, geometry, material, camera, animation, shader };
+        Kind kind = other;
+        std::string name;  // the first argument
+        std::string type;  // geometry's argument; shader's type; material's surface type
+        bool hasSurface = false;
+        bool surface = false;  // a shader that is its material's surface
+        bool textureSeen = false;
+        LightInfo light;
+        bool power = false, color = false, lumen = false;
+        std::vector<Attribute> attributes;  // the first of each name that counts
+        AnimationInfo anim;
 
-    void geometry(const Node& node) {
-        const std::string type = node.arg(0);
-        if (type == "triangles") {
-            ++s_.meshes;
-            const Node* v = node.attribute("vertices");
-            if (v == nullptr) {
-                v = node.attribute("p");
-            }
-            if (v != nullptr) {
-                s_.vertices += v->value.componentCount() / 3;
-            }
-            if (const Node* t = node.attribute("triangles")) {
-                s_.triangles += t->value.componentCount() / 3;
-            }
-        } else if (type == "trv_bezier_curves") {
-            ++s_.curveObjects;
-            if (const Node* n = node.attribute("nvertices")) {
-                s_.curves += n->value.componentCount();
-            }
-            if (const Node* p = node.attribute("p")) {
-                s_.curvePoints += p->value.componentCount() / 3;
-            }
-        }
-    }
-
-    void material(const Node& node, const Node* object) {
-        ++s_.materials;
-        const Node* surface = surfaceShader(node);
-        const std::string type = surface ? shaderType(*surface) : std::string("(none)");
-        ++s_.materialsByShader[type];
-        if (surface != nullptr && (type == "trv_point_light" || type == "trv_mesh_light")) {
-            LightInfo light;
-            light.name = object ? object->arg(0) : node.arg(0);
-            light.shaderType = type;
-            light.power = numberOf(*surface, "power", 0);
-            if (const Node* c = surface->attribute("color")) {
-                for (size_t i = 0; i < 3; ++i) {
-                    light.color[i] = c->value.number(i);
+        const Attribute* find(const char* name) const {
+            for (const Attribute& a : attributes) {
+                if (a.name == name) {
+                    return &a;
                 }
             }
-            if (const Node* l = surface->attribute("lumen")) {
-                light.lumen = l->value.kind == Value::Kind::boolean && l->value.on;
-            }
-            s_.lights.push_back(light);
+            return nullptr;
         }
-        walk(node.children, object);
+    };
+
+    static void first(Block& b, const Attribute& a) {
+        static const char* const counted[] = {"vertices",   "p",        "triangles", "nvertices",
+                                              "projection", "fov",      "transform", "folder",
+                                              "start_time", "duration", "matrices",  "timestamps"};
+        for (const char* name : counted) {
+            if (a.name == name) {
+                if (b.find(name) == nullptr) {
+                    Attribute kept;
+                    kept.name = a.name;
+                    kept.offset = a.offset;
+                    kept.value = a.value;
+                    b.attributes.push_back(std::move(kept));
+                }
+                return;
+            }
+        }
     }
 
-    void shader(const Node& node) {
-        const std::string type = shaderType(node);
-        if (const Node* t = node.attribute("texture")) {
-            if (t->value.kind == Value::Kind::text) {
-                texture(t->value.text, type);
+    static double numberOf(const Block& b, const char* name, double fallback) {
+        const Attribute* a = b.find(name);
+        return a && a->value.isNumbers() ? a->value.number() : fallback;
+    }
+
+    // The light parameters of a material's surface shader: the first of each.
+    static void surfaceAttribute(Block& material, const Attribute& a) {
+        if (a.name == "power" && !material.power) {
+            material.power = true;
+            material.light.power = a.value.isNumbers() ? a.value.number() : 0;
+        } else if (a.name == "color" && !material.color) {
+            material.color = true;
+            for (size_t i = 0; i < 3; ++i) {
+                material.light.color[i] = a.value.number(i);
+            }
+        } else if (a.name == "lumen" && !material.lumen) {
+            material.lumen = true;
+            material.light.lumen = a.value.kind == Value::Kind::boolean && a.value.on;
+        }
+    }
+
+    void geometry(const Block& b) {
+        if (b.name == "triangles") {
+            ++s_.meshes;
+            const Attribute* v = b.find("vertices");
+            if (v == nullptr) {
+                v = b.find("p");
+            }
+            if (v != nullptr) {
+                s_.vertices += componentCount(v->value) / 3;
+            }
+            if (const Attribute* t = b.find("triangles")) {
+                s_.triangles += componentCount(t->value) / 3;
+            }
+        } else if (b.name == "trv_bezier_curves") {
+            ++s_.curveObjects;
+            if (const Attribute* n = b.find("nvertices")) {
+                s_.curves += componentCount(n->value);
+            }
+            if (const Attribute* p = b.find("p")) {
+                s_.curvePoints += componentCount(p->value) / 3;
             }
         }
-        walk(node.children, nullptr);
+    }
+
+    void material(Block& b) {
+        ++s_.materials;
+        ++s_.materialsByShader[b.type];
+        if (b.hasSurface && (b.type == "trv_point_light" || b.type == "trv_mesh_light")) {
+            b.light.shaderType = b.type;
+            s_.lights.push_back(b.light);
+        }
+    }
+
+    void camera(const Block& b) {
+        CameraInfo c;
+        c.name = b.name;
+        if (const Attribute* p = b.find("projection")) {
+            c.projection = p->value.text;
+        }
+        c.fov = numberOf(b, "fov", 0);
+        c.hasTransform = b.find("transform") != nullptr;
+        s_.cameras.push_back(c);
+    }
+
+    void animationDone(Block& b) {
+        AnimationInfo& a = b.anim;
+        if (const Attribute* f = b.find("folder")) {
+            a.folder = f->value.text;
+        }
+        a.startTime = numberOf(b, "start_time", 0);
+        a.duration = numberOf(b, "duration", 0);
+        if (const Attribute* m = b.find("matrices")) {
+            a.samples = componentCount(m->value) / 16;
+        } else if (const Attribute* t = b.find("timestamps")) {
+            a.samples = componentCount(t->value);
+        }
     }
 
     void texture(const std::string& path, const std::string& type) {
         if (type == "trv_envmap") {
-            for (const std::string& e : s_.environmentMaps) {
-                if (e == path) {
-                    return;
-                }
+            if (environmentMaps_.insert(path).second) {
+                s_.environmentMaps.push_back(path);
             }
-            s_.environmentMaps.push_back(path);
             return;
         }
-        for (TextureUse& use : s_.textures) {
-            if (use.path == path) {
-                ++use.uses;
-                return;
-            }
+        auto found = textures_.find(path);
+        if (found != textures_.end()) {
+            ++s_.textures[found->second].uses;
+            return;
         }
         TextureUse use;
         use.path = path;
         use.shaderType = type;
         use.uses = 1;
-        if (fileReadable(path)) {
+        if (lookUp_ && fileReadable(path)) {
             use.resolved = path;
-        } else if (!isAbsolute(path) && !folder_.empty() && fileReadable(folder_ + "/" + path)) {
+        } else if (lookUp_ && !isAbsolute(path) && !folder_.empty() &&
+                   fileReadable(folder_ + "/" + path)) {
             use.resolved = folder_ + "/" + path;
         }
-        s_.textures.push_back(use);
-    }
-
-    void camera(const Node& node) {
-        CameraInfo c;
-        c.name = node.arg(0);
-        if (const Node* p = node.attribute("projection")) {
-            c.projection = p->value.text;
-        }
-        c.fov = numberOf(node, "fov", 0);
-        c.hasTransform = node.attribute("transform") != nullptr;
-        s_.cameras.push_back(c);
-    }
-
-    void animation(const Node& node) {
-        AnimationInfo a;
-        a.type = node.arg(0);
-        a.name = node.arg(1);
-        if (const Node* f = node.attribute("folder")) {
-            a.folder = f->value.text;
-        }
-        a.startTime = numberOf(node, "start_time", 0);
-        a.duration = numberOf(node, "duration", 0);
-        if (const Node* m = node.attribute("matrices")) {
-            a.samples = m->value.componentCount() / 16;
-        } else if (const Node* t = node.attribute("timestamps")) {
-            a.samples = t->value.componentCount();
-        }
-        s_.animationSamples += a.samples;
-        s_.animations.push_back(a);
+        textures_.emplace(path, s_.textures.size());
+        s_.textures.push_back(std::move(use));
     }
 
     Summary& s_;
     std::string folder_;
+    bool lookUp_;
+    std::vector<Block> blocks_;
+    int ignored_ = 0;
+    std::unordered_map<std::string, size_t> textures_;
+    std::unordered_set<std::string> environmentMaps_;
 };
 
 }  // namespace
@@ -206,10 +301,11 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
-Summary summarize(const Scene& scene, const std::string& sceneFolder) {
-    Summary s;
-    Summarizer(s, sceneFolder).walk(scene.nodes, nullptr);
-    return s;
+bool summarize(ByteSource& source, const std::string& sceneFolder, Summary& out, ReadError& error,
+               bool lookUp) {
+    out = Summary();
+    Summarizer summarizer(out, sceneFolder, lookUp);
+    return streamScene(source, summarizer, error);
 }
 
 }  // namespace rdk

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/rdk/RdkReader.h"
+#include "tools/rdk/RdkStream.h"
 
 namespace rdk {
 
@@ -62,9 +62,12 @@ struct Summary {
     size_t curvePoints = 0;
 };
 
-// `sceneFolder` is the folder of the scene file: relative texture paths are looked up there
-// as well as as given (relative to the working folder).
-Summary summarize(const Scene& scene, const std::string& sceneFolder);
+// Reads the scene text from `source` into `out`. `sceneFolder` is the folder of the scene file:
+// relative texture paths are looked up there as well as as given (relative to the working
+// folder); without `lookUp` textures are listed but not looked up. False with `error` when the
+// text does not read as a scene.
+bool summarize(ByteSource& source, const std::string& sceneFolder, Summary& out, ReadError& error,
+               bool lookUp = true);
 
 // The folder part of a path ("" for a bare file name); `/` and `\` both separate.
 std::string folderOf(const std::string& path);

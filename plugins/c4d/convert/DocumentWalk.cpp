@@ -1,6 +1,7 @@
 // The conversion driver and the object walk.
 #include "plugins/c4d/convert/DocumentWalk.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "plugins/c4d/convert/mesh.h"
 #include "plugins/c4d/host/AtomArray.h"
 #include "plugins/c4d/host/Filename.h"
+#include "plugins/c4d/host/HostContext.h"
 #include "plugins/c4d/host/HostInterface.h"
 #include "plugins/c4d/host/HostNumbers.h"
 #include "trvScene_api.h"
@@ -113,6 +115,17 @@ int32_t countSiblings(host::BaseObject first) {
     return n;
 }
 
+// The walk's progress in the host's status bar too, where artists look; only when the whole
+// percentage moves, so that a document of many small objects does not flood the host.
+void showProgress(PluginContext& context, const std::string& name) {
+    const int percent =
+        std::max(0, std::min(100, static_cast<int>(context.progressTotal * 100.0f)));
+    if (percent != context.statusPercent) {
+        context.statusPercent = percent;
+        host::statusProgress(name, percent);
+    }
+}
+
 }  // namespace
 
 std::string sceneNameFromFileName(const std::string& fileName) {
@@ -128,7 +141,7 @@ std::string documentSceneName(const host::BaseDocument& document) {
     return "untitled";
 }
 
-void walkObject(PluginContext& context, const host::BaseObject& object, TextureTagList textureTags,
+void walkObject(PluginContext& context, const host::BaseObject& object, TextureTagList& textureTags,
                 bool editorVisible, bool renderVisible, float share, bool selected) {
     trv::trvSceneapi_oo& builder = *context.builder;
     trvScene_api* api = builder.backend();
@@ -152,6 +165,7 @@ void walkObject(PluginContext& context, const host::BaseObject& object, TextureT
     state->name = nodeName(object);
 
     api->progress(state->name.c_str(), context.progressTotal);
+    showProgress(context, state->name);
 
     editorVisible = inheritVisibility(object, host::objectParam::kEditorVisibility, editorVisible);
     renderVisible = inheritVisibility(object, host::objectParam::kRenderVisibility, renderVisible);
@@ -170,6 +184,13 @@ void walkObject(PluginContext& context, const host::BaseObject& object, TextureT
         api->transform(m.m);
     }
 
+    // One list serves the whole walk: each level appends its own tags and takes them off again
+    // on the way out, so depth costs no copies.
+    struct OwnTags {
+        TextureTagList& list;
+        const size_t size;
+        ~OwnTags() { list.resize(size); }
+    } ownTags{textureTags, textureTags.size()};
     for (host::BaseTag tag = object.firstTag(); tag; tag = tag.next()) {
         scanTag(tag, nullptr, nullptr, nullptr, textureTags);
     }
@@ -219,6 +240,7 @@ void walkObject(PluginContext& context, const host::BaseObject& object, TextureT
     context.progressTotal += delta;
     if (delta > kProgressEpsilon) {
         api->progress(state->name.c_str(), context.progressTotal);
+        showProgress(context, state->name);
     }
 }
 
@@ -274,9 +296,9 @@ void convertDocument(PluginContext& context, const host::BaseDocument& document)
 
     const host::BaseObject first = host::BaseObject::firstIn(doc);
     const int32_t n = countSiblings(first);
+    TextureTagList textureTags(1);
     for (host::BaseObject object = first; object; object = object.next()) {
-        walkObject(context, object, TextureTagList(1), true, true, 1.0f / static_cast<float>(n),
-                   false);
+        walkObject(context, object, textureTags, true, true, 1.0f / static_cast<float>(n), false);
     }
 
     builder.endGroup();

@@ -23,8 +23,9 @@ namespace raydeck::c4d {
 void convertDocument(PluginContext& context, const host::BaseDocument& document);
 
 // Writes one object as a group (transform, converter output, host-built geometry, children,
-// animation) and advances context.progressTotal by exactly `share`. Takes the list.
-void walkObject(PluginContext& context, const host::BaseObject& object, TextureTagList textureTags,
+// animation) and advances context.progressTotal by exactly `share`. The object's texture tags
+// are appended to `textureTags` for its subtree and taken off again before it returns.
+void walkObject(PluginContext& context, const host::BaseObject& object, TextureTagList& textureTags,
                 bool editorVisible, bool renderVisible, float share, bool selected);
 
 // A document file name cut before its last "." (the whole text without a dot).

@@ -169,7 +169,16 @@ bool readShader(const PluginContext& context, const host::BaseShader& shader,
                 full = path.utf8();
                 file = path.file().utf8();
             }
-            record.textureFile = findTextureFile(context.documentFolder, full, file);
+            std::string key = context.documentFolder;
+            key.append(1, '\0').append(full).append(1, '\0').append(file);
+            auto found = context.textureSearches.find(key);
+            if (found == context.textureSearches.end()) {
+                found = context.textureSearches
+                            .emplace(std::move(key),
+                                     findTextureFile(context.documentFolder, full, file))
+                            .first;
+            }
+            record.textureFile = found->second;
             return false;
         }
         case host::kShaderGradientA:

@@ -55,6 +55,78 @@ struct MeshScratch {
     std::vector<int32_t> piece;
     // A selection's inclusive polygon ranges, clamped to the object and merged.
     std::vector<std::pair<int32_t, int32_t>> ranges;
+
+    // Bytes the arrays hold, used or not.
+    size_t heldBytes() const {
+        return bytes(positions) + bytes(normals) + bytes(uvs) + bytes(triangles) + bytes(corners) +
+               bytes(pointRemap) + bytes(pointStamp) + bytes(claimed) + bytes(piece) + bytes(ranges);
+    }
+
+    // After a command: gives the largest arrays back until at most `keepBytes` stay. What stays
+    // is warm for the next command, whose first mesh then costs no page faults on it.
+    void trim(size_t keepBytes) {
+        while (heldBytes() > keepBytes) {
+            releaseLargest();
+        }
+    }
+
+  private:
+    template <typename V>
+    static size_t bytes(const V& v) {
+        return v.capacity() * sizeof(typename V::value_type);
+    }
+    template <typename V>
+    static void release(V& v) {
+        V().swap(v);
+    }
+    void releaseLargest() {
+        size_t largest = 0;
+        int which = -1;
+        const size_t sizes[] = {bytes(positions),  bytes(normals), bytes(uvs),
+                                bytes(triangles),  bytes(corners), bytes(pointRemap),
+                                bytes(pointStamp), bytes(claimed), bytes(piece), bytes(ranges)};
+        for (int i = 0; i < 10; ++i) {
+            if (sizes[i] > largest) {
+                largest = sizes[i];
+                which = i;
+            }
+        }
+        switch (which) {
+            case 0:
+                release(positions);
+                break;
+            case 1:
+                release(normals);
+                break;
+            case 2:
+                release(uvs);
+                break;
+            case 3:
+                release(triangles);
+                break;
+            case 4:
+                release(corners);
+                break;
+            case 5:
+            case 6:
+                // The remap is sized by its stamps, and their generation starts again with them.
+                release(pointRemap);
+                release(pointStamp);
+                generation = 0;
+                break;
+            case 7:
+                release(claimed);
+                break;
+            case 8:
+                release(piece);
+                break;
+            case 9:
+                release(ranges);
+                break;
+            default:
+                break;
+        }
+    }
 };
 
 }  // namespace raydeck::c4d

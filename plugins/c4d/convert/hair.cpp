@@ -54,7 +54,7 @@ void readHairTag(const PluginContext& context, const host::BaseTag& tag, Materia
 }  // namespace
 
 void convertHairObject(PluginContext& context, const host::BaseObject& object,
-                       TextureTagList textureTags) {
+                       const TextureTagList& textureTags) {
     const host::HairAccess access(object, context.document);
     const host::HairGuides guides = access.generateGuides();
     const host::Matrix minv = affineInverse(object.matrix());

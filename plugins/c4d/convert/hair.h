@@ -9,6 +9,6 @@ namespace raydeck::c4d {
 
 // Writes the hair object's guides as curves with their material. Consumes the list.
 void convertHairObject(PluginContext& context, const host::BaseObject& object,
-                       TextureTagList textureTags);
+                       const TextureTagList& textureTags);
 
 }  // namespace raydeck::c4d

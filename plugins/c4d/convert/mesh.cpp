@@ -289,7 +289,7 @@ void clearScratch(PluginContext& ctx) {
 }  // namespace
 
 void convertPolygonObject(PluginContext& context, const host::BaseObject& object,
-                          TextureTagList textureTags) {
+                          const TextureTagList& textureTags) {
     trvScene_api* api = context.builder ? context.builder->backend() : nullptr;
     if (api == nullptr || !object) {
         return;

@@ -10,6 +10,6 @@ namespace raydeck::c4d {
 // Writes the pieces of a polygon object (type 5100) inside the group the walk opened for it.
 // Consumes the texture-tag list.
 void convertPolygonObject(PluginContext& context, const host::BaseObject& object,
-                          TextureTagList textureTags);
+                          const TextureTagList& textureTags);
 
 }  // namespace raydeck::c4d

@@ -1,5 +1,6 @@
 // The process-wide current host interface and the host services that need no handle: memory,
-// console. c4d_main sets the interface at start-up; unit tests set the simulator's table.
+// console, status bar. c4d_main sets the interface at start-up; unit tests set the simulator's
+// table.
 #ifndef RAYDECK_PLUGINS_C4D_HOST_HOSTCONTEXT_H
 #define RAYDECK_PLUGINS_C4D_HOST_HOSTCONTEXT_H
 
@@ -74,6 +75,21 @@ inline void consolePrint(const std::string& line) {
 constexpr char kConsoleWarningPrefix[] = "Raydeck warning: ";
 inline void consoleWarning(const std::string& text) {
     consolePrint(kConsoleWarningPrefix + text);
+}
+
+// The host's status bar: `text` beside a bar at `percent` (0 to 100); nothing with a host whose
+// table lacks the operation.
+inline void statusProgress(const std::string& text, int percent) {
+    auto fn = hostOp(&RdHostInterface::statusSetProgress);
+    if (fn) {
+        fn(text.c_str(), percent);
+    }
+}
+inline void statusClear() {
+    auto fn = hostOp(&RdHostInterface::statusSetProgress);
+    if (fn) {
+        fn(nullptr, -1);
+    }
 }
 
 // Whether the host library with that id (RD_HOST_LIBRARY_*) is present.

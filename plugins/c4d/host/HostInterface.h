@@ -324,6 +324,10 @@ typedef struct RdHostInterface {
     // (no phong tag, or normals the host would compute): then polygonCreatePhongNormals is the
     // way to them.
     const float* (*polygonGetPhongNormals)(const RdHostNode* obj, int32_t* polygonCount);
+
+    // The host's status bar: shows `text` (UTF-8; null shows none) beside a progress bar at
+    // `percent` (0 to 100); a negative percent clears both. The host copies the text.
+    void (*statusSetProgress)(const char* text, int32_t percent);
 } RdHostInterface;
 
 #ifdef __cplusplus

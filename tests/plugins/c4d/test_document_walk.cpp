@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -140,6 +141,26 @@ TEST_F(DocumentWalk, TwoTopLevelObjectsShareTheProgressEvenly) {
     EXPECT_EQ(progress, (std::vector<std::string>{"progress A 0", "progress A 0.5",
                                                   "progress B 0.5", "progress B 1"}));
     EXPECT_FLOAT_EQ(context_.progressTotal, 1.0f);
+}
+
+TEST_F(DocumentWalk, ProgressReachesTheStatusBarWhenItsPercentageMoves) {
+    load(R"([{"name": "A", "type": 5140}, {"name": "B", "type": 5140}])");
+    convert();
+    std::vector<std::string> shown;
+    for (const auto& update : host_.statusUpdates()) {
+        shown.push_back(update.text + " " + std::to_string(update.percent));
+    }
+    // B's start at 50% is no news.
+    EXPECT_EQ(shown, (std::vector<std::string>{"A 0", "A 50", "B 100"}));
+
+    // A host whose table ends before the status operation shows nothing.
+    RdHostInterface older = *host_.table();
+    older.structSize = offsetof(RdHostInterface, statusSetProgress);
+    raydeck::host::setHostInterface(&older);
+    context_.statusPercent = -1;
+    convert();
+    EXPECT_EQ(host_.statusUpdates().size(), 3u);
+    EXPECT_EQ(count("progress "), 4);
 }
 
 TEST_F(DocumentWalk, VisibilityInheritsThroughTwoAndHidesOnAnyOtherValue) {

@@ -209,6 +209,33 @@ TEST_F(MaterialTest, TextureFileSearch) {
     EXPECT_EQ(findTextureFile(folder, "", ""), "");
 }
 
+// Regression: 5,000 objects sharing one missing texture searched for it 15,000 times.
+TEST_F(MaterialTest, TextureSearchRunsOncePerCommandAndIsForgottenAfterIt) {
+    TempDir dir;
+    const std::string material = R"({"id": "M", "type": 5703, "name": "Wood", "channels": [0],
+        "params": {"8000": {"link": "S"}},
+        "shaders": [{"id": "S", "type": 5833, "params": {"1000": "wood.png"}}]})";
+    load(documentJson("[" + quadObject("A", "{}", textureTag("M")) + "," +
+                          quadObject("B", "{}", textureTag("M")) + "]",
+                      "[" + material + "]"),
+         dir.path());
+    convert("A");
+    EXPECT_EQ(context.textureSearches.size(), 1u);
+    // The file that appears during the command is not looked for again within it ...
+    std::ofstream(dir.path() + "/wood.png") << "png";
+    convert("B");
+    EXPECT_EQ(calls("attribute texture"),
+              (std::vector<std::string>{"attribute texture string wood.png",
+                                        "attribute texture string wood.png"}));
+    // ... but the next command finds it.
+    context.endCommand();
+    EXPECT_TRUE(context.textureSearches.empty());
+    recording.calls.clear();
+    convert("A");
+    EXPECT_EQ(calls("attribute texture"),
+              std::vector<std::string>{"attribute texture string " + dir.path() + "\\wood.png"});
+}
+
 TEST_F(MaterialTest, TextureFileSearchBeyondTwoHundredSixtyUnits) {
     TempDir dir;
     const std::string folder =

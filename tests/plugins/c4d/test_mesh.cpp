@@ -1,5 +1,6 @@
 // Polygon mesh conversion: piece layout, claiming order, normals and UVs, the layer gate, and
 // host data that does not hold together.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -371,6 +372,53 @@ TEST_F(MeshTest, NonFinitePointsAreWrittenAsTheyAre) {
     std::fclose(out);
     EXPECT_NE(text.find("triangles"), std::string::npos) << text;
     EXPECT_NE(text.find("Display color"), std::string::npos) << text;
+}
+
+// After a command the scratch keeps at most its budget, giving back its largest arrays first;
+// what it keeps and what it rebuilds convert to the same calls.
+TEST_F(MeshTest, TrimmedScratchKeepsItsBudgetAndConvertsTheSame) {
+    load(documentJson(twoQuads("[" + texture("RED", "right") +
+                               R"(, {"type": 5673, "name": "right", "selection": [[1, 1]]}])"),
+                      kRed));
+    // The calls without the recording's running shader handle numbers.
+    auto written = [this] {
+        std::vector<std::string> out;
+        for (const std::string& c : recording.calls) {
+            out.push_back(c.rfind("shader 0 #", 0) == 0 ? "shader 0" : c);
+        }
+        recording.calls.clear();
+        return out;
+    };
+    convert("Strip");
+    const std::vector<std::string> first = written();
+    const size_t held = context.meshScratch.heldBytes();
+    ASSERT_GT(held, 0u);
+    const size_t positions =
+        context.meshScratch.positions.capacity() * sizeof(context.meshScratch.positions[0]);
+    // A budget one byte short of everything: the largest array goes, the rest stays warm.
+    size_t largest = 0;
+    for (size_t bytes : {positions, context.meshScratch.normals.capacity() * sizeof(float),
+                         context.meshScratch.uvs.capacity() * sizeof(float),
+                         context.meshScratch.triangles.capacity() * sizeof(int32_t),
+                         context.meshScratch.corners.capacity() * sizeof(int32_t),
+                         context.meshScratch.pointRemap.capacity() * sizeof(int32_t) +
+                             context.meshScratch.pointStamp.capacity() * sizeof(uint32_t),
+                         context.meshScratch.claimed.capacity() * sizeof(uint8_t),
+                         context.meshScratch.piece.capacity() * sizeof(int32_t)}) {
+        largest = std::max(largest, bytes);
+    }
+    context.meshScratch.trim(held - 1);
+    EXPECT_LE(context.meshScratch.heldBytes(), held - 1);
+    EXPECT_GE(context.meshScratch.heldBytes(), held - largest);
+    convert("Strip");
+    EXPECT_EQ(written(), first);
+
+    // The remap and its stamps go together: a remap without stamps would be read past its end.
+    context.meshScratch.trim(0);
+    EXPECT_EQ(context.meshScratch.heldBytes(), 0u);
+    EXPECT_EQ(context.meshScratch.generation, 0u);
+    convert("Strip");
+    EXPECT_EQ(written(), first);
 }
 
 }  // namespace

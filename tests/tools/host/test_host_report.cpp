@@ -5,19 +5,23 @@
 #include <stdlib.h>
 
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/RegistryFile.h"
 #include "tests/support/TempDir.h"
 #include "tools/host/HostReport.h"
+#include "tools/host/ProgressLine.h"
 
 namespace fs = std::filesystem;
 using namespace raydeck::hostsim;
 
 namespace {
 
-std::shared_ptr<const std::vector<char>> bytesOf(const std::string& text) {
-    return std::make_shared<const std::vector<char>>(text.begin(), text.end());
+std::string summaryOf(const std::string& where, const std::string& text, double seconds,
+                      double loadSeconds = -1) {
+    rdk::MemorySource source(text);
+    return exportSummary(where, source, seconds, loadSeconds);
 }
 
 }  // namespace
@@ -34,14 +38,39 @@ TEST(ExportSummary, CountsWhatTheSceneHoldsAndNamesASceneThatDoesNotRead) {
         "    }\n"
         "  }\n"
         "}\n";
-    EXPECT_EQ(exportSummary("q.rdk", bytesOf(scene), 0.25),
+    EXPECT_EQ(summaryOf("q.rdk", scene, 0.25),
               "q.rdk: " + std::to_string(scene.size()) +
                   " bytes, 1 object, 2 triangles, 0 materials, 1 camera, 0 lights in 0.25 s");
-    EXPECT_EQ(exportSummary("x", bytesOf("group \"a\" {\n"), 1),
+    EXPECT_EQ(summaryOf("q.rdk", scene, 0.25, 1.5),
+              "q.rdk: " + std::to_string(scene.size()) +
+                  " bytes, 1 object, 2 triangles, 0 materials, 1 camera, 0 lights in 0.25 s "
+                  "(document loaded in 1.50 s)");
+    // The size counts the whole text, also past the place where reading stopped.
+    EXPECT_EQ(summaryOf("x", "group \"a\" {\n}\n}\n\n\n", 1),
+              "x: 18 bytes in 1.00 s (not read back as a scene: offset 14: closing brace without "
+              "an open block)");
+    EXPECT_EQ(summaryOf("x", "group \"a\" {\n", 1),
               "x: 12 bytes in 1.00 s (not read back as a scene: offset 0: block not closed at the "
               "end of the file)");
-    EXPECT_NE(exportSummary("big", bytesOf(std::string(20 * 1024, '\n')), 0).find("big: 20.0 KiB"),
+    EXPECT_NE(summaryOf("big", std::string(20 * 1024, '\n'), 0).find("big: 20.0 KiB"),
               std::string::npos);
+}
+
+TEST(ProgressLine, RedrawsOneLineOnATerminalAndNothingElsewhere) {
+    std::ostringstream terminal, pipe;
+    {
+        ProgressLine line(terminal, true);
+        line.update("Cube", 42);
+        line.update("Sphere\n", 43);
+        ProgressLine quiet(pipe, false);
+        quiet.update("Cube", 42);
+    }
+    EXPECT_EQ(terminal.str(),
+              "\rraydeck-host: 42% Cube\x1b[K\rraydeck-host: 43% Sphere \x1b[K\r\x1b[K");
+    EXPECT_EQ(pipe.str(), "");
+    // A long name is cut at a whole character: "é" is two bytes.
+    EXPECT_EQ(ProgressLine::format("ab\xc3\xa9", 5, 20), "raydeck-host: 5% ab");
+    EXPECT_EQ(ProgressLine::format("ab\xc3\xa9", 5, 21), "raydeck-host: 5% ab\xc3\xa9");
 }
 
 TEST(OutputProblem, NamesFoldersMissingFoldersAndLeavesNoFileBehind) {

@@ -1,8 +1,10 @@
 // raydeck-host end to end, as a subprocess in a temporary folder of its own, with the tiny test
 // plug-in: bad documents, the command list, export to a file and to standard output, failures
 // the plug-in reports, and usage errors.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "tests/support/DeepDocument.h"
@@ -228,7 +231,8 @@ TEST_F(RaydeckHost, RealPluginRegistersItsCommandsAndExportsTheSample) {
     // The summary counts what went out, to standard output as to a file.
     const std::regex summary(
         "raydeck-host: exported (to standard output|workshop\\.rdk): [0-9.]+ KiB, 7 objects, "
-        "32 triangles, 7 materials, 1 camera, 2 lights in [0-9]+\\.[0-9]{2} s\n");
+        "32 triangles, 7 materials, 1 camera, 2 lights in [0-9]+\\.[0-9]{2} s "
+        "\\(document loaded in [0-9]+\\.[0-9]{2} s\\)\n");
     EXPECT_TRUE(std::regex_match(toStdout.err, summary)) << toStdout.err;
     ProgramRun toFile = host({"export", sample, "-o", "workshop.rdk"}, false);
     EXPECT_EQ(toFile.code, 0) << toFile.err;
@@ -282,6 +286,61 @@ TEST_F(RaydeckHost, ThousandLevelHierarchyExportsOnAOneMebibyteStack) {
         ++groups;
     }
     EXPECT_EQ(groups, size_t(kDepth) + 1);  // the root group and one per level
+}
+
+// Regression: an export to a FIFO blocked forever, because the summary opened the target again
+// to read it back; "-o /dev/stdout" onto a pipe failed likewise.
+TEST_F(RaydeckHost, ExportsToAFifoAndOntoAPipeAreNotReadBack) {
+    const std::string sample = RAYDECK_SOURCE_DIR "/examples/workshop.json";
+    const fs::path fifo = dir() / "scene.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string received;
+    std::thread reader([&] { received = readFile(fifo); });
+    RunOptions options;
+    options.workingFolder = dir().string();
+    options.timeoutSeconds = 60;
+    const ProgramRun r =
+        runProgram(RAYDECK_HOST_EXE, {"export", sample, "-o", fifo.string()}, options);
+    // Should the host never have opened the FIFO, opening it here lets the reader go.
+    const int unblock = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (unblock >= 0) {
+        close(unblock);
+    }
+    reader.join();
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(received.rfind("//---tarvik:dal:7---", 0), 0u);
+    EXPECT_TRUE(std::regex_match(
+        r.err, std::regex("raydeck-host: exported .*scene\\.fifo in [0-9.]+ s \\(document loaded "
+                          "in [0-9.]+ s\\) \\(not a regular file: not read back\\)\n")))
+        << r.err;
+
+    RunOptions piped = options;
+    piped.stdoutPipeBytes = 1 << 20;
+    const ProgramRun p =
+        runProgram(RAYDECK_HOST_EXE, {"export", sample, "-o", "/dev/stdout"}, piped);
+    EXPECT_FALSE(p.timedOut);
+    EXPECT_EQ(p.code, 0) << p.err;
+    EXPECT_EQ(p.out, received);
+}
+
+// Regression: exporting 1,001 nested objects succeeded on a 1 MiB stack, and then raydeck-host died
+// reading the scene back for its summary; rdk-inspect's check and summary of it died too.
+TEST_F(RaydeckHost, DeepExportIsSummarisedAndInspectedOnAOneMebibyteStack) {
+    constexpr int kDepth = 1001;
+    write("deep.json", R"({"format": "raydeck-host-document", "version": 1, "objects": [)" +
+                           nestedInNulls(kDepth - 1, R"({"name": "L", "type": 5140})", "L") + "]}");
+    ProgramRun r = host({"export", "deep.json", "-o", "deep.rdk"}, /*withPlugin=*/false, 1 << 20);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err.rfind("raydeck-host: exported deep.rdk: ", 0), 0u) << r.err;
+    RunOptions options;
+    options.outputFolder = dir().string();
+    options.stackBytes = 1 << 20;
+    for (const char* command : {"check", "summary"}) {
+        const ProgramRun inspect =
+            runProgram(RAYDECK_INSPECT_EXE, {command, (dir() / "deep.rdk").string()}, options);
+        EXPECT_EQ(inspect.code, 0) << command << ": " << inspect.err;
+    }
 }
 
 // Regression: a number too large for a double ended raydeck-host with SIGABRT and no message.

@@ -28,9 +28,8 @@ std::string attr(const std::string& name, const std::string& block) {
 const std::string kTriangle = attr("vertices", floats({0, 0, 0, 1, 0, 0, 0, 1, 0}));
 
 std::vector<rdk::Fault> faultsOf(const std::string& text) {
-    rdk::Scene s;
-    rdktest::parseOk(text, s);
-    return rdk::checkScene(s);
+    rdk::MemorySource source(text);
+    return rdk::checkScene(source).faults;
 }
 
 // The first fault must sit at `offset` and say `message`.
