@@ -485,7 +485,7 @@ void reportAnimation(const std::string& objectName, const AnimationReport& repor
                 " animation samples left out (a flat placement or one beyond the range the "
                 "scene holds): they keep the start time's placement";
     }
-    host::consolePrint("Raydeck warning: \"" + objectName + "\": " + what);
+    host::consoleWarning("\"" + objectName + "\": " + what);
 }
 
 }  // namespace raydeck::c4d
