@@ -1,0 +1,62 @@
+// Interrupts on Windows: a console control handler, which runs on a thread of its own. The
+// temporaries are opened shared for deletion, so they can be removed while the main thread still
+// holds them open: they go when the process ends.
+#include "platform/interrupt.h"
+
+#include <windows.h>
+
+#include <cerrno>
+#include <mutex>
+#include <vector>
+
+#include "platform/backend.h"
+#include "platform/utf.h"
+#include "platform/win32/longpath.h"
+
+namespace platform {
+namespace {
+
+constexpr std::size_t kMaxTargets = 8;
+std::mutex targetsMutex;
+std::vector<std::u16string> targets;  // resolved
+std::string line;
+
+BOOL WINAPI onConsoleControl(DWORD event) {
+    {
+        std::lock_guard<std::mutex> lock(targetsMutex);
+        for (const std::u16string& target : targets) {
+            for (unsigned attempt = 0; attempt < backend::kTemporaryAttempts; ++attempt) {
+                DeleteFileW(win32::extendedPath(win32::temporaryPath(target, attempt)).c_str());
+            }
+        }
+    }
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()),
+              &written, nullptr);
+    // Not ExitProcess: its clean-up would wait for locks that the stopped main thread may hold.
+    TerminateProcess(GetCurrentProcess(), event == CTRL_C_EVENT ? 130 : 143);
+    return TRUE;
+}
+
+}  // namespace
+
+Status exitOnInterrupt(const std::string& program) {
+    line = program + ": interrupted\n";
+    if (!SetConsoleCtrlHandler(onConsoleControl, TRUE)) {
+        return Status(StatusCode::io_error, static_cast<int>(GetLastError()),
+                      "SetConsoleCtrlHandler failed");
+    }
+    return Status::success();
+}
+
+Status removeTemporariesOnInterrupt(const std::string& target) {
+    std::u16string wide;
+    std::lock_guard<std::mutex> lock(targetsMutex);
+    if (targets.size() >= kMaxTargets || !utf8ToUtf16(target, wide).ok()) {
+        return Status(StatusCode::invalid_argument, EINVAL, "cannot watch this target");
+    }
+    targets.push_back(win32::resolvedTarget(wide));
+    return Status::success();
+}
+
+}  // namespace platform
