@@ -7,6 +7,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "platform/interrupt.h"
 #include "tools/CommandLine.h"
 #include "tools/rdk/RdkCheck.h"
 #include "tools/rdk/RdkPreview.h"
@@ -231,11 +232,30 @@ void summaryText(const Summary& s, const std::string& file, std::ostream& out) {
         << " control points\n";
 }
 
+// Every scene the plug-in writes, to a file or into a renderer, states its format version
+// before anything else; text without it (a log, /etc/passwd) is no scene, however it parses.
+bool isScene(const Scene& scene) {
+    for (const Node& node : scene.nodes) {
+        if (node.name == "version" && !node.isBlock()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void reportNoScene(const Options& o, std::ostream& err) {
+    err << "rdk-inspect: " << o.file << " is not a scene file (it states no format version)\n";
+}
+
 // Reads the scene; on failure reports it and answers false.
 bool load(const Options& o, Scene& scene, std::ostream& err) {
     ReadError error;
     bool readable = true;
     if (readScene(o.file, scene, error, readable)) {
+        if (!isScene(scene)) {
+            reportNoScene(o, err);
+            return false;
+        }
         return true;
     }
     if (readable) {
@@ -258,6 +278,9 @@ int check(const Options& o, std::ostream& out, std::ostream& err) {
         }
         // A file that does not parse is a structural fault at the place where reading stopped.
         faults.push_back({error.offset, error.message});
+    } else if (!isScene(scene)) {
+        reportNoScene(o, err);
+        return kExitUsage;
     } else {
         faults = checkScene(scene);
     }
@@ -300,6 +323,8 @@ int preview(const Options& o, std::ostream& out, std::ostream& err) {
     if (!load(o, scene, err)) {
         return kExitUsage;
     }
+    // An interrupt (in the program, not in a test) leaves no half-written picture behind.
+    platform::removeTemporariesOnInterrupt(o.output);
     PreviewStats stats;
     PreviewImage image = renderPreview(scene, o.width, o.height, &stats);
     std::string reason;
