@@ -7,11 +7,11 @@
 
 namespace platform {
 
-// From now on an interrupt (SIGINT or SIGTERM; on Windows Ctrl-C, Ctrl-Break or the console
-// closing) ends the program at once: the temporaries that this process's ReplacingFiles hold for
-// the watched targets are removed, "<program>: interrupted" goes to standard error as one line,
-// and the exit code is 130 for SIGINT (Ctrl-C) and 143 for the others. For programs only: a
-// library leaves its host's signal handling alone.
+// From now on an interrupt (SIGINT or SIGTERM; on Windows Ctrl-C, Ctrl-Break, the console
+// closing, or the stop event of platform::stopChild) ends the program at once: the temporaries that
+// this process's ReplacingFiles hold for the watched targets are removed, "<program>: interrupted"
+// goes to standard error as one line, and the exit code is 130 for SIGINT (Ctrl-C) and 143 for the
+// others. For programs only: a library leaves its host's signal handling alone.
 Status exitOnInterrupt(const std::string& program);
 
 // Adds `target` (UTF-8, as given to ReplacingFile::open) to the watched targets; at most eight.

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/backend.h"
+#include "platform/utf.h"
 #include "platform/win32/longpath.h"
 
 namespace platform {
@@ -84,8 +85,17 @@ std::u16string win32::temporaryPath(const std::u16string& target, unsigned attem
     const std::size_t slash = target.find_last_of(u"\\/");
     const std::u16string folder =
         slash == std::u16string::npos ? std::u16string() : target.substr(0, slash + 1);
-    return folder + backend::temporaryName(target.substr(folder.size()), GetCurrentProcessId(),
-                                           attempt, 255);
+    // At most 255 UTF-8 bytes, which is also at most 255 UTF-16 units: the name then fits
+    // NTFS and also the file systems that keep names as bytes (Wine's, a network share's).
+    const std::u16string name = target.substr(folder.size());
+    std::string narrow;
+    std::u16string shortened;
+    if (utf16ToUtf8(name, narrow).ok() &&
+        utf8ToUtf16(backend::temporaryName(narrow, GetCurrentProcessId(), attempt, 255), shortened)
+            .ok()) {
+        return folder + shortened;
+    }
+    return folder + backend::temporaryName(name, GetCurrentProcessId(), attempt, 255);
 }
 
 namespace {

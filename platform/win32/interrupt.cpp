@@ -1,12 +1,14 @@
-// Interrupts on Windows: a console control handler, which runs on a thread of its own. The
-// temporaries are opened shared for deletion, so they can be removed while the main thread still
-// holds them open: they go when the process ends.
+// Interrupts on Windows: a console control handler, which runs on a thread of its own, and the
+// stop event of platform::stopChild, watched by a thread. The temporaries are opened shared for
+// deletion, so they can be removed while the main thread still holds them open: they go when the
+// process ends.
 #include "platform/interrupt.h"
 
 #include <windows.h>
 
 #include <cerrno>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/backend.h"
@@ -21,7 +23,7 @@ std::mutex targetsMutex;
 std::vector<std::u16string> targets;  // resolved
 std::string line;
 
-BOOL WINAPI onConsoleControl(DWORD event) {
+void endProgram(UINT code) {
     {
         std::lock_guard<std::mutex> lock(targetsMutex);
         for (const std::u16string& target : targets) {
@@ -34,8 +36,20 @@ BOOL WINAPI onConsoleControl(DWORD event) {
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()),
               &written, nullptr);
     // Not ExitProcess: its clean-up would wait for locks that the stopped main thread may hold.
-    TerminateProcess(GetCurrentProcess(), event == CTRL_C_EVENT ? 130 : 143);
+    TerminateProcess(GetCurrentProcess(), code);
+}
+
+BOOL WINAPI onConsoleControl(DWORD event) {
+    endProgram(event == CTRL_C_EVENT ? 130 : 143);
     return TRUE;
+}
+
+// A program without a console gets no console events: platform::stopChild sets this event.
+DWORD WINAPI watchStopEvent(void* event) {
+    if (WaitForSingleObject(static_cast<HANDLE>(event), INFINITE) == WAIT_OBJECT_0) {
+        endProgram(143);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -46,6 +60,15 @@ Status exitOnInterrupt(const std::string& program) {
         return Status(StatusCode::io_error, static_cast<int>(GetLastError()),
                       "SetConsoleCtrlHandler failed");
     }
+    const std::wstring name = L"Local\\raydeck-terminate-" + std::to_wstring(GetCurrentProcessId());
+    const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+    const HANDLE thread =
+        event != nullptr ? CreateThread(nullptr, 0, watchStopEvent, event, 0, nullptr) : nullptr;
+    if (thread == nullptr) {
+        return Status(StatusCode::io_error, static_cast<int>(GetLastError()),
+                      "cannot watch the stop event");
+    }
+    CloseHandle(thread);
     return Status::success();
 }
 
