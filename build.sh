@@ -6,6 +6,8 @@
 #   ./build.sh build   build only
 #   ./build.sh windows       cross-build the Windows binaries into build-windows/
 #   ./build.sh windows-test  run them under Wine (after ./build.sh windows)
+#   ./build.sh package       the Windows build, then raydeck-c4d-plugin-<version>-win64.zip in
+#                            build-windows/ (the plug-in, its icons, INSTALL.txt); lists it
 #   ./build.sh fuzz [TARGET] [SECONDS]   build the libFuzzer targets (clang, ASan+UBSan) in
 #                               build-fuzz and run TARGET (default: each, one after another) for
 #                               SECONDS (default 60)
@@ -22,7 +24,7 @@ packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev l
 # The Windows build: the cross compiler, Wine to run what it makes, dpkg-dev to unpack Debian's
 # source packages of the libraries that Debian builds for Linux only.
 windows_packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev nlohmann-json3-dev
-                  libcli11-dev rapidjson-dev googletest)
+                  libcli11-dev rapidjson-dev googletest unzip)
 # ./build.sh fuzz only: clang and its libFuzzer and sanitizer runtimes.
 fuzz_packages=(clang libclang-rt-14-dev)
 
@@ -183,6 +185,28 @@ windows_build() {
     2>/dev/null | awk '{print "  " $5 "\t" $9}')
 }
 
+# The archive a user unpacks into the host's folder; its listing must hold exactly these files.
+package_files=(INSTALL.txt plugins/raydeck/raydeck_c4d_plugin.cdl64 plugins/raydeck/res/export.png
+               plugins/raydeck/res/render.png plugins/raydeck/res/update.png)
+windows_package() {
+  windows_build
+  cmake --build "$win_dir" --target raydeck_package
+  local zip
+  zip=$(ls "$win_dir"/raydeck-c4d-plugin-*-win64.zip)
+  local listing expected
+  listing=$(unzip -Z1 "$zip" | grep -v '/$' | sort)
+  expected=$(printf '%s\n' "${package_files[@]}" | sort)
+  if [ "$listing" != "$expected" ]; then
+    echo "build.sh: $zip holds:" >&2
+    echo "$listing" >&2
+    echo "build.sh: expected:" >&2
+    echo "$expected" >&2
+    exit 1
+  fi
+  echo "build.sh: $zip ($(wc -c <"$zip") bytes):"
+  unzip -l "$zip" | sed 's/^/  /'
+}
+
 windows_test() {
   if [ ! -e "$win_dir/plugins/c4d/raydeck_c4d_plugin.cdl64" ]; then
     echo "build.sh: no Windows build in $win_dir; run ./build.sh windows first" >&2
@@ -229,6 +253,10 @@ case "$cmd" in
     install_missing "${windows_packages[@]}"
     windows_test
     ;;
+  package)
+    install_missing "${windows_packages[@]}"
+    windows_package
+    ;;
   fuzz)
     # A number alone is the seconds (as before); otherwise the target's name, then the seconds.
     only=
@@ -271,7 +299,7 @@ case "$cmd" in
     fi
     ;;
   *)
-    echo "usage: ./build.sh demo|test|bench|build|fuzz [TARGET] [SECONDS]|windows|windows-test" >&2
+    echo "usage: ./build.sh demo|test|bench|build|fuzz [TARGET] [SECONDS]|windows|windows-test|package" >&2
     exit 2
     ;;
 esac

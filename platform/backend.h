@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -44,6 +45,18 @@ Status systemError(int err);
 // request, also one that arrived before the wait, ends it with `ready` false (POSIX watches the
 // termination pipe; Windows waits in slices that check the request between them).
 Status waitSocket(Socket s, bool write, int timeoutMs, bool& ready);
+
+// A replacing file's temporary: ".<name>.<process id, 8 hex><attempt, 4 hex>.partial" beside the
+// target named `name` (no folder), so that what a killed process left behind says what it is and
+// whose it was. `name` is shortened at a character boundary until the whole holds at most
+// `maxUnits` units of its string type (UTF-8 bytes, UTF-16 units): a target whose own name is as
+// long as the system allows still gets one. Names are tried in attempt order, so that an
+// interrupt can find this process's temporaries without listing the folder.
+constexpr unsigned kTemporaryAttempts = 100;
+std::string temporaryName(const std::string& name, std::int64_t pid, unsigned attempt,
+                          std::size_t maxUnits);
+std::u16string temporaryName(const std::u16string& name, std::int64_t pid, unsigned attempt,
+                             std::size_t maxUnits);
 
 // Puts the file at `temporary` in the place of `target`, durably. 0, or the error number.
 int moveOnto(const std::u16string& temporary, const std::u16string& target);

@@ -4,6 +4,7 @@
 #include "platform/file.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/backend.h"
@@ -34,7 +35,44 @@ int finishWrittenStream(FILE* stream, bool toDisk) {
     return err;
 }
 
+// Whether `unit` may start a character: not a UTF-8 continuation byte, not a low surrogate.
+bool startsCharacter(char unit) {
+    return (static_cast<unsigned char>(unit) & 0xC0) != 0x80;
+}
+bool startsCharacter(char16_t unit) {
+    return unit < 0xDC00 || unit > 0xDFFF;
+}
+
+template <typename Text>
+Text temporaryNameOf(const Text& name, std::int64_t pid, unsigned attempt, std::size_t maxUnits) {
+    char tail[40];
+    std::snprintf(tail, sizeof tail, ".%08x%04x.partial", static_cast<unsigned>(pid & 0xFFFFFFFF),
+                  attempt & 0xFFFF);
+    const Text suffix(tail, tail + std::strlen(tail));
+    std::size_t keep = name.size();
+    if (1 + keep + suffix.size() > maxUnits) {
+        keep = maxUnits > 1 + suffix.size() ? maxUnits - 1 - suffix.size() : 0;
+        while (keep > 0 && !startsCharacter(name[keep])) {
+            --keep;
+        }
+    }
+    Text out(1, '.');
+    out += name.substr(0, keep);
+    out += suffix;
+    return out;
+}
+
 }  // namespace
+
+std::string backend::temporaryName(const std::string& name, std::int64_t pid, unsigned attempt,
+                                   std::size_t maxUnits) {
+    return temporaryNameOf(name, pid, attempt, maxUnits);
+}
+
+std::u16string backend::temporaryName(const std::u16string& name, std::int64_t pid,
+                                      unsigned attempt, std::size_t maxUnits) {
+    return temporaryNameOf(name, pid, attempt, maxUnits);
+}
 
 Status backend::systemError(int err) {
     return Status(StatusCode::io_error, err, std::strerror(err));

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <stdexcept>
 
 #include "platform/file.h"
@@ -17,6 +18,11 @@ namespace {
 // The perror form, with an error number that may have been captured earlier.
 void reportError(const char* prefix, int err) {
     std::fprintf(stderr, "%s: %s\n", prefix, std::strerror(err != 0 ? err : EIO));
+}
+
+// The file as a user names it.
+std::string quotedTarget(const std::string& path) {
+    return path == "-" ? std::string("standard output") : "\"" + path + "\"";
 }
 
 // Standard output, or the new content of the file at `path` (through `replacing`).
@@ -47,30 +53,44 @@ FILE* openScene(const std::string& path, std::unique_ptr<platform::ReplacingFile
 
 }  // namespace
 
-LightFileFactory::LightFileFactory(std::string path) {
+LightFileFactory::LightFileFactory(std::string path)
+    : path_(std::move(path)), uncaught_(std::uncaught_exceptions()) {
     int err = 0;
-    file_ = openScene(path, replacing_, err);
+    file_ = openScene(path_, replacing_, err);
     if (file_ == nullptr) {
         reportError("opening file", err);
-        throw std::runtime_error("could not open file: \"" + path + "\"");
+        throw FileSinkError("could not open file: \"" + path_ + "\"",
+                            "could not open file: " + quotedTarget(path_) + ": " +
+                                std::strerror(err != 0 ? err : EIO));
     }
     backend_ = new trvScene_api_file(file_, true);
 }
 
 LightFileFactory::~LightFileFactory() {
-    if (replacing_ != nullptr && replacing_->replacing()) {
-        // Not closed: the conversion failed or was given up. The writer's last words go to the
-        // temporary, which then goes too.
-        delete backend_;
-        backend_ = nullptr;
-        file_ = nullptr;
-        replacing_->discard();
+    if (std::uncaught_exceptions() > uncaught_) {
+        // The conversion threw: what was written is not a scene.
+        cancel();
         return;
     }
     try {
         close();
     } catch (...) {
-        // A destructor must not throw; callers who care call close() first.
+        // A destructor must not throw; the reason is on stderr, and callers who need it call
+        // close() first.
+    }
+}
+
+void LightFileFactory::cancel() {
+    // The writer's last words go to the temporary, which then goes too.
+    delete backend_;
+    backend_ = nullptr;
+    if (replacing_ != nullptr) {
+        file_ = nullptr;
+        replacing_->discard();
+        replacing_.reset();
+    } else if (file_ != nullptr) {
+        std::fclose(file_);
+        file_ = nullptr;
     }
 }
 
@@ -136,7 +156,8 @@ void LightFileFactory::close() {
     }
     if (failed) {
         reportError("closing file", err);
-        throw std::runtime_error("could not close file");
+        throw FileSinkError("could not close file", "could not close file: " + quotedTarget(path_) +
+                                                        ": " + std::strerror(err != 0 ? err : EIO));
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "raydecklive_link.h"
@@ -18,28 +19,48 @@ class ReplacingFile;
 
 namespace trv {
 
+// What the file factory throws: what() is the fixed text ("could not open file: \"<path>\"",
+// "could not close file"); explanation() is the one line a user needs, with the file and the
+// system's reason ("could not close file: \"<path>\": No space left on device"; standard
+// output is named as such).
+class FileSinkError : public std::runtime_error {
+  public:
+    FileSinkError(const std::string& what, std::string explanation)
+        : std::runtime_error(what), explanation_(std::move(explanation)) {}
+    const std::string& explanation() const { return explanation_; }
+
+  private:
+    std::string explanation_;
+};
+
 // Writes the scene as text to a file, or to standard output for the path "-". A file is written
-// under a temporary name beside it and takes its place only in a successful close(), so an
-// export that fails or is abandoned leaves an older file as it was (platform::ReplacingFile).
+// under a temporary name beside it and takes its place when the factory is closed or destroyed;
+// an export whose conversion threw or was cancelled leaves an older file as it was
+// (platform::ReplacingFile).
 class LightFileFactory : public LightFactory {
   public:
-    // Opens the file (UTF-8 path) and the writer. Throws std::runtime_error
+    // Opens the file (UTF-8 path) and the writer. Throws FileSinkError
     // ("could not open file: \"<path>\"") after an "opening file" diagnostic on stderr.
     explicit LightFileFactory(std::string path);
     LightFileFactory(const LightFileFactory&) = delete;
     LightFileFactory& operator=(const LightFileFactory&) = delete;
 
-    // Never throws. Without a close() before, the scene is abandoned: the temporary is removed
-    // and the target stays as it was (standard output and devices are closed as by close(), a
-    // failure swallowed).
+    // Never throws. Finishes the scene as close() does (a failure is reported on stderr and
+    // swallowed), unless an exception that began after the constructor is unwinding or cancel()
+    // ran: then the scene is abandoned, the temporary removed and the target left as it was.
     ~LightFileFactory() override;                       // 0
     trvScene_api* backend() override;                   // 1
     void beginScene(trvSceneapi_oo& builder) override;  // 2: the file header
     // Deletes the writer, closes the stream and puts the file in place; a second call does
-    // nothing. Throws std::runtime_error("could not close file") after a "closing file"
-    // diagnostic on stderr when any write failed or the file cannot be flushed, closed or put
-    // in place; the target is then as it was before.
+    // nothing. Throws FileSinkError("could not close file") after a "closing file" diagnostic
+    // on stderr when any write failed or the file cannot be flushed, closed or put in place;
+    // the target is then as it was before.
     void close() override;  // 3
+
+    // Abandons the scene of a conversion that did not finish: the temporary goes, the target
+    // stays as it was (standard output and devices are closed). close() and the destructor then
+    // do nothing.
+    void cancel();
 
     // What the writer made finite so far (trvScene_api_file::clampedValues and firstClamped);
     // 0 and "" once closed.
@@ -47,9 +68,11 @@ class LightFileFactory : public LightFactory {
     std::string firstClamped() const;
 
   private:
+    std::string path_;
     trvScene_api_file* backend_ = nullptr;                // owned
     FILE* file_ = nullptr;                                // owned unless replacing_ holds it
     std::unique_ptr<platform::ReplacingFile> replacing_;  // null for standard output
+    int uncaught_ = 0;  // exceptions in flight when the factory was made
 };
 
 // Streams the scene into a running renderer through the renderer's live library.

@@ -1,5 +1,6 @@
 // Wide-character file open on POSIX: the UTF-16 path becomes a UTF-8 native path. Replacing a
-// file: a temporary beside the target (O_EXCL), fsync, rename.
+// file: a temporary beside the target (O_EXCL, private until its permissions are set), fsync,
+// rename.
 #include "platform/file.h"
 
 #include <fcntl.h>
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 
 #include "platform/backend.h"
 #include "platform/posix/path.h"
@@ -68,6 +68,57 @@ int backend::syncToDisk(FILE* stream) {
     return ::fsync(fileno(stream)) == 0 ? 0 : errno != 0 ? errno : EIO;
 }
 
+std::string posix::resolvedTarget(const std::string& native) {
+    struct stat link;
+    struct stat info;
+    // A link to a device or pipe is opened as it is: /dev/stdout on a pipe names no path that
+    // realpath could find.
+    if (::lstat(native.c_str(), &link) != 0 || !S_ISLNK(link.st_mode) ||
+        (::stat(native.c_str(), &info) == 0 && !S_ISREG(info.st_mode))) {
+        return native;
+    }
+    char* resolved = ::realpath(native.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return native;  // a dangling link: opened as such
+    }
+    std::string out = resolved;
+    std::free(resolved);
+    return out;
+}
+
+std::string posix::temporaryPath(const std::string& target, unsigned attempt) {
+    const std::size_t slash = target.find_last_of('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const long max = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    return folder + backend::temporaryName(target.substr(folder.size()), ::getpid(), attempt,
+                                           max > 0 ? static_cast<std::size_t>(max) : 255);
+}
+
+namespace {
+
+// The permissions a file the open would have created gets: 0666 under the umask. The umask is
+// read without changing it where the system says it.
+mode_t newFileMode() {
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status) != nullptr) {
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        }
+        std::fclose(status);
+        if (found) {
+            return static_cast<mode_t>(0666 & ~mask);
+        }
+    }
+    const mode_t mask = ::umask(077);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
 Status ReplacingFile::open(const std::u16string& target) {
     discard();
     std::string native;
@@ -88,18 +139,10 @@ Status ReplacingFile::open(const std::u16string& target) {
         return backend::fileFailure(errno);
     }
     struct stat link;
-    if (::lstat(native.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && exists &&
-        S_ISREG(info.st_mode)) {
-        // Replace the file the link names, so that the link stays. A link to a device or pipe
-        // is opened as it is: /dev/stdout on a pipe names no path that realpath could find.
-        char* resolved = ::realpath(native.c_str(), nullptr);
-        if (resolved == nullptr) {
-            return backend::fileFailure(errno);
-        }
-        native = resolved;
-        std::free(resolved);
-    }
-    if ((exists && !S_ISREG(info.st_mode)) || (!exists && ::lstat(native.c_str(), &link) == 0)) {
+    const bool dangling = !exists && ::lstat(native.c_str(), &link) == 0;
+    // Replace the file a link names, so that the link stays.
+    native = posix::resolvedTarget(native);
+    if ((exists && !S_ISREG(info.st_mode)) || dangling) {
         // A device or pipe holds nothing to keep; a dangling link is followed as open does.
         errno = 0;
         file_ = std::fopen(native.c_str(), "wb+");
@@ -110,20 +153,12 @@ Status ReplacingFile::open(const std::u16string& target) {
         target_ = target;
         return Status::success();
     }
-    const std::size_t slash = native.find_last_of('/');
-    const std::string prefix =
-        (slash == std::string::npos ? std::string() : native.substr(0, slash + 1)) + "." +
-        native.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
-    std::random_device random;
     int fd = -1;
     std::string temporary;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, "%08x%08x.tmp", static_cast<unsigned>(::getpid()),
-                      static_cast<unsigned>(random()));
-        temporary = prefix + suffix;
-        // 0666 under the umask, as a file the open would have created.
-        fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    for (unsigned attempt = 0; attempt < backend::kTemporaryAttempts && fd < 0; ++attempt) {
+        temporary = posix::temporaryPath(native, attempt);
+        // Only the user can read it while it is written; its final permissions come below.
+        fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST) {
             return backend::fileFailure(errno);
         }
@@ -131,10 +166,8 @@ Status ReplacingFile::open(const std::u16string& target) {
     if (fd < 0) {
         return backend::fileFailure(EEXIST);
     }
-    if (exists) {
-        // The new content keeps the older file's permissions.
-        ::fchmod(fd, info.st_mode & 07777);
-    }
+    // The older file's permissions, or those a new file would have had.
+    ::fchmod(fd, exists ? (info.st_mode & 07777) : newFileMode());
     file_ = ::fdopen(fd, "wb+");
     if (file_ == nullptr) {
         const int err = errno;

@@ -16,8 +16,14 @@ int standardError() {
     return _fileno(stderr);
 }
 
+// A duplicate inherits its original's text mode; everything written through one here is data
+// (the tap passes a scene on), so it is binary: no LF becomes CR LF.
 int duplicate(int fd) {
-    return _dup(fd);
+    const int copy = _dup(fd);
+    if (copy >= 0) {
+        _setmode(copy, _O_BINARY);
+    }
+    return copy;
 }
 
 bool replace(int from, int to) {

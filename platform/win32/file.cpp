@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/backend.h"
+#include "platform/utf.h"
 #include "platform/win32/longpath.h"
 
 namespace platform {
@@ -58,11 +59,68 @@ int backend::syncToDisk(FILE* stream) {
     return FlushFileBuffers(handle) ? 0 : errnoOf(GetLastError());
 }
 
-Status ReplacingFile::open(const std::u16string& target) {
+std::u16string win32::resolvedTarget(const std::u16string& target) {
+    const std::wstring path = win32::extendedPath(target);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return target;
+    }
+    // A symbolic link: the file it names, as the POSIX build follows one.
+    const HANDLE handle =
+        CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return target;
+    }
+    wchar_t buffer[32768];
+    const DWORD n = GetFinalPathNameByHandleW(handle, buffer, 32768, FILE_NAME_NORMALIZED);
+    CloseHandle(handle);
+    if (n == 0 || n >= 32768) {
+        return target;
+    }
+    return std::u16string(buffer, buffer + n);
+}
+
+std::u16string win32::temporaryPath(const std::u16string& target, unsigned attempt) {
+    const std::size_t slash = target.find_last_of(u"\\/");
+    const std::u16string folder =
+        slash == std::u16string::npos ? std::u16string() : target.substr(0, slash + 1);
+    // At most 255 UTF-8 bytes, which is also at most 255 UTF-16 units: the name then fits
+    // NTFS and also the file systems that keep names as bytes (Wine's, a network share's).
+    const std::u16string name = target.substr(folder.size());
+    std::string narrow;
+    std::u16string shortened;
+    if (utf16ToUtf8(name, narrow).ok() &&
+        utf8ToUtf16(backend::temporaryName(narrow, GetCurrentProcessId(), attempt, 255), shortened)
+            .ok()) {
+        return folder + shortened;
+    }
+    return folder + backend::temporaryName(name, GetCurrentProcessId(), attempt, 255);
+}
+
+namespace {
+
+// Whether `target` exists and is no file on a disk: a device such as NUL or CON, or a pipe.
+bool isDevice(const std::u16string& target) {
+    const HANDLE handle = CreateFileW(win32::extendedPath(target).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const DWORD type = GetFileType(handle);
+    CloseHandle(handle);
+    return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
+}
+
+}  // namespace
+
+Status ReplacingFile::open(const std::u16string& requested) {
     discard();
-    if (target.empty()) {
+    if (requested.empty()) {
         return backend::fileFailure(ENOENT);
     }
+    const std::u16string target = win32::resolvedTarget(requested);
     const std::wstring wideTarget = win32::extendedPath(target);
     const DWORD attributes = GetFileAttributesW(wideTarget.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -71,7 +129,8 @@ Status ReplacingFile::open(const std::u16string& target) {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return backend::fileFailure(EACCES);  // refused as opening it for writing would be
     }
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+    if ((attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE) != 0) ||
+        isDevice(target)) {
         // A device holds nothing to keep.
         errno = 0;
         file_ = _wfopen(wideTarget.c_str(), L"wb+");
@@ -82,20 +141,15 @@ Status ReplacingFile::open(const std::u16string& target) {
         temporary_.clear();
         return Status::success();
     }
-    const std::size_t slash = target.find_last_of(u"\\/");
-    const std::u16string prefix =
-        (slash == std::u16string::npos ? std::u16string() : target.substr(0, slash + 1)) + u"." +
-        target.substr(slash == std::u16string::npos ? 0 : slash + 1) + u".";
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::u16string temporary;
-    for (DWORD attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt) {
-        wchar_t suffix[32];
-        std::swprintf(suffix, 32, L"%08lx%08lx.tmp",
-                      static_cast<unsigned long>(GetCurrentProcessId()),
-                      static_cast<unsigned long>(GetTickCount() + attempt * 7919u));
-        temporary = prefix + std::u16string(suffix, suffix + std::wcslen(suffix));
-        handle = CreateFileW(win32::extendedPath(temporary).c_str(), GENERIC_READ | GENERIC_WRITE,
-                             0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    for (unsigned attempt = 0;
+         attempt < backend::kTemporaryAttempts && handle == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary = win32::temporaryPath(target, attempt);
+        // Shared for deletion, so that an interrupt can remove it while it is open.
+        handle =
+            CreateFileW(win32::extendedPath(temporary).c_str(), GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
             return backend::fileFailure(errnoOf(GetLastError()));
         }

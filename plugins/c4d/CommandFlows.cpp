@@ -105,12 +105,23 @@ bool exportFlow(PluginContext& context, const host::BaseDocument& document) {
     }
 
     trv::LightFileFactory factory(path);
+    // Until the conversion has finished, leaving this flow keeps the older file.
+    struct CancelUnlessFinished {
+        trv::LightFileFactory& factory;
+        bool finished = false;
+        ~CancelUnlessFinished() {
+            if (!finished) {
+                factory.cancel();
+            }
+        }
+    } guard{factory};
     {
         ScopedBuilder builder(context, factory);
         if (builder->backend() != nullptr) {
             writeScene(context, document, *builder, true);
         }
     }
+    guard.finished = true;
     const size_t clamped = factory.clampedValues();
     const std::string where = factory.firstClamped();
     // Explicitly, so that a failed write or close reaches the user instead of vanishing in the

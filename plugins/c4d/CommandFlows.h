@@ -20,8 +20,8 @@ enum class LiveCommand { Render, Update };
 void setImportOptions(trv::DefaultRTModule& module, bool adjustCameraAndEnvironment);
 
 // Export: save dialog, then the scene file. Answers whether a sink was created. Throws the file
-// sink's std::runtime_error when the file cannot be opened or closed; the builder is gone and
-// context.builder is null by then.
+// sink's trv::FileSinkError when the file cannot be opened or closed; the builder is gone and
+// context.builder is null by then. A conversion that throws leaves an older file as it was.
 bool exportFlow(PluginContext& context, const host::BaseDocument& document);
 
 // Render / Update: streams into a renderer. Answers true. When no renderer can be reached the
@@ -35,7 +35,8 @@ bool liveFlow(PluginContext& context, const host::BaseDocument& document, LiveCo
               trv::RepeatLinkFactory& factory);
 
 // Runs a flow at the command edge: whatever it throws is reported on the host console as
-// "Raydeck <command>: <reason>" and goes no further.
+// "Raydeck <command>: <reason>" and goes no further; for the file sink's failures the reason
+// names the file and what the system said.
 template <typename Flow>
 void runAtCommandEdge(const char* command, Flow&& flow) noexcept;
 
@@ -46,6 +47,9 @@ template <typename Flow>
 void runAtCommandEdge(const char* command, Flow&& flow) noexcept {
     try {
         flow();
+    } catch (const trv::FileSinkError& e) {
+        // The host's console shows only this line: it names the file and the system's reason.
+        reportFailure(command, e.explanation());
     } catch (const std::exception& e) {
         reportFailure(command, e.what());
     } catch (...) {

@@ -1,6 +1,12 @@
-// The child that test_child starts: `exit N` ends with N; `args` prints its arguments one a line;
-// `env NAME` prints the variable (or "unset"); `wait` waits for a termination request and exits
-// with 7 (or 9 after a minute); `stop PID` asks process PID to end, as platform::stopChild does.
+// The child that the platform suites start: `exit N` ends with N; `args` prints its arguments one
+// a line; `env NAME` prints the variable (or "unset"); `wait` waits for a termination request and
+// exits with 7 (or 9 after a minute); `stop PID` asks process PID to end, as platform::stopChild
+// does; `take` and `tap` write data through a takeover of standard output, the second with a tap
+// in front of it; `interrupt FILE` writes FILE through a replacing file and waits, exiting on an
+// interrupt; `hold FILE SECONDS` keeps FILE open (as another program may) for that long. Started
+// without arguments (as platform::startProcess starts programs) it writes
+// "started" into the file RAYDECK_CHILD_HELPER_MARK names.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -8,7 +14,53 @@
 
 #include "platform/child.h"
 #include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/interrupt.h"
 #include "platform/program.h"
+#include "platform/stdstream.h"
+#include "platform/utf.h"
+
+namespace {
+
+// Bytes that newline translation would change: LF, CR LF, a lone CR, and a Ctrl-Z.
+const char kData[] = "DATA\n\x01\r\n\r\x1a|";
+
+int take(bool tapped) {
+    std::printf("before|");  // still buffered: must land in standard output before the data
+    platform::StandardOutputTap* tap = nullptr;
+    if (tapped && !platform::tapStandardOutput([](const char*, std::size_t) {}, tap).ok()) {
+        return 3;
+    }
+    FILE* data = nullptr;
+    if (!platform::takeStandardOutput(data).ok() || data == nullptr) {
+        return 4;
+    }
+    std::fwrite(kData, 1, sizeof kData - 1, data);
+    std::printf("after");  // to standard error now
+    std::fflush(stdout);
+    if (std::fclose(data) != 0) {
+        return 5;
+    }
+    return tapped && !platform::untapStandardOutput(tap).ok() ? 6 : 0;
+}
+
+int interrupt(const std::string& target) {
+    std::u16string wide;
+    platform::ReplacingFile file;
+    if (!platform::exitOnInterrupt("child_helper").ok() ||
+        !platform::removeTemporariesOnInterrupt(target).ok() ||
+        !platform::utf8ToUtf16(target, wide).ok() || !file.open(wide).ok()) {
+        return 3;
+    }
+    std::fputs("half a scene", file.stream());
+    std::fflush(file.stream());
+    std::printf("waiting\n");
+    std::fflush(stdout);
+    platform::sleepMs(60000);
+    return 9;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args = platform::commandLineArguments(argc, argv);
@@ -40,6 +92,35 @@ int main(int argc, char** argv) {
             platform::sleepMs(10);
         }
         return platform::terminationRequested() ? 7 : 9;
+    }
+    std::string mark;
+    if (args.size() == 1 && platform::getEnvironment("RAYDECK_CHILD_HELPER_MARK", mark)) {
+        std::u16string wide;
+        FILE* file = nullptr;
+        if (!platform::utf8ToUtf16(mark, wide).ok() || !platform::openFile(wide, u"wb", file).ok()) {
+            return 3;
+        }
+        std::fputs("started", file);
+        return std::fclose(file) == 0 ? 0 : 4;
+    }
+    if (what == "hold" && args.size() > 3) {
+        std::u16string wide;
+        FILE* file = nullptr;
+        if (!platform::utf8ToUtf16(args[2], wide).ok() ||
+            !platform::openFile(wide, u"rb", file).ok()) {
+            return 3;
+        }
+        std::printf("holding\n");
+        std::fflush(stdout);
+        platform::sleepMs(static_cast<std::uint32_t>(std::atoi(args[3].c_str())) * 1000u);
+        std::fclose(file);
+        return 0;
+    }
+    if (what == "take" || what == "tap") {
+        return take(what == "tap");
+    }
+    if (what == "interrupt" && args.size() > 2) {
+        return interrupt(args[2]);
     }
     return 2;
 }

@@ -1,10 +1,11 @@
 // platform::ReplacingFile on POSIX: the target changes only in a successful commit; a failed
-// write (file-size limit, full device), a discard or a destructor leaves it byte-identical and
-// no temporary behind; permissions, symbolic links, devices and folders.
+// write (file-size limit, full device), a discard, a destructor or an interrupt leaves it
+// byte-identical and no temporary behind; permissions, symbolic links, devices and folders.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/interrupt.h"
 #include "platform/process.h"
 #include "platform/utf.h"
 #include "tests/support/FileText.h"
@@ -147,4 +149,55 @@ TEST(ReplacingFile, LinksDevicesFoldersAndMissingFolders) {
     EXPECT_EQ(st.code(), platform::StatusCode::not_found);
     st = file.open(u"");
     EXPECT_EQ(st.code(), platform::StatusCode::not_found);
+}
+
+// The temporary used to be created 0666 (under the umask) and narrowed only afterwards; it is
+// now private from the start and then gets what a new file would have had.
+TEST(ReplacingFile, ANewFileGetsThePermissionsTheUmaskLeaves) {
+    TempDir dir;
+    for (const mode_t mask : {022, 077, 0}) {
+        const mode_t before = ::umask(mask);
+        const std::string target = dir.path() + "/new" + std::to_string(mask) + ".rdk";
+        platform::ReplacingFile file;
+        const bool opened = file.open(wide(target)).ok();
+        const bool committed = opened && file.commit().ok();
+        ::umask(before);
+        ASSERT_TRUE(committed);
+        struct stat info;
+        ASSERT_EQ(::stat(target.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0666u & ~mask) << mask;
+    }
+}
+
+// SIGINT ends with 130 and removes the temporary, also one made beside the file a symbolic link
+// names, in another folder.
+TEST(ReplacingFile, SigintRemovesTheTemporaryBesideTheLinkedFile) {
+    TempDir dir;
+    const std::string real = dir.path() + "/real", links = dir.path() + "/links";
+    fs::create_directory(real);
+    fs::create_directory(links);
+    std::ofstream(real + "/scene.rdk") << kOlder;
+    fs::create_symlink(real + "/scene.rdk", links + "/scene.rdk");
+    RunOptions options;
+    options.outputFolder = dir.path();
+    const ProgramRun run = runInChild(
+        [&links] {
+            const std::string target = links + "/scene.rdk";
+            platform::ReplacingFile file;
+            if (!platform::exitOnInterrupt("interrupted-test").ok() ||
+                !platform::removeTemporariesOnInterrupt(target).ok() ||
+                !file.open(wide(target)).ok()) {
+                return 3;
+            }
+            std::fputs("half a scene", file.stream());
+            std::fflush(file.stream());
+            std::raise(SIGINT);
+            return 9;
+        },
+        options);
+    ASSERT_TRUE(run.exited) << "ended by signal " << run.signal;
+    EXPECT_EQ(run.code, 130);
+    EXPECT_EQ(run.err, "interrupted-test: interrupted\n");
+    EXPECT_TRUE(holdsOnly(real, "scene.rdk", kOlder));
+    EXPECT_EQ(namesIn(links), std::vector<std::string>{"scene.rdk"});
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows build under Wine: the portable unit suites, then end to end with raydeck-host.exe
 # and the real plug-in DLL: commands; Export of the sample and the test documents compared byte
-# for byte with the Linux build (paths aside); Render and Update through the Windows stand-ins
-# with the installation imported into Wine's registry by regedit; a failed launch.
+# for byte with the Linux build (paths aside), also through standard output; a device and a
+# missing folder as the target; the version resources; Render and Update through the Windows
+# stand-ins with the installation imported into Wine's registry by regedit; a failed launch.
 # Usage: run-wine-tests.sh <repository> <Windows build folder> <Linux build folder>
 set -euo pipefail
 top=$1
@@ -97,6 +98,59 @@ done
 # A non-ASCII output name arrives intact through the wide command line.
 whost export "$top/examples/workshop.json" -o "$work/Gr$(printf '\xc3\xbc')n.rdk" 2>/dev/null &&
   [ -s "$work/Gr$(printf '\xc3\xbc')n.rdk" ] || fail "export to a non-ASCII file name"
+# Standard output is binary: the scene's bytes arrive as the file export writes them (a text-mode
+# descriptor used to turn every LF, inside packed arrays too, into CR LF).
+if whost export "$top/examples/workshop.json" -o - >"$work/stdout.rdk" 2>"$work/stdout.err" &&
+    cmp -s <(normalise "$work/stdout.rdk") <(normalise "$work/workshop.linux.rdk") &&
+    wine "$win/tools/rdk/rdk-inspect.exe" check "$(winepath -w "$work/stdout.rdk")" >/dev/null 2>&1; then
+  echo "ok   export -o -: the Linux bytes on standard output, and rdk-inspect.exe passes them"
+else
+  fail "export -o - differs from the file export (or rdk-inspect.exe rejects it)"
+fi
+# A device is written directly.
+whost export "$top/examples/workshop.json" -o NUL >/dev/null 2>"$work/nul.err" ||
+  { fail "export -o NUL"; cat "$work/nul.err"; }
+# A failure names the file and the system's reason in the console line.
+code=0
+whost export "$top/examples/workshop.json" -o "$(winepath -w "$work")\\missing\\x.rdk" \
+  >/dev/null 2>"$work/missing.err" || code=$?
+if [ "$code" -eq 1 ] && grep -q 'Raydeck Export: could not open file: ".*missing.x\.rdk": No such file or directory' \
+    "$work/missing.err"; then
+  echo "ok   a failed export names the file and the reason"
+else
+  fail "a failed export: exit $code, $(cat "$work/missing.err")"
+fi
+# A target that another program holds open cannot be replaced: the older file stays, and the
+# console line names the file and the reason (it used to say only "could not close file").
+printf 'the older scene\n' >"$work/held.rdk"
+wine "$win/tests/windows/raydeck_test_child.exe" hold "$(winepath -w "$work/held.rdk")" 15 \
+  >"$work/hold.out" 2>&1 &
+holder=$!
+for _ in $(seq 200); do grep -q holding "$work/hold.out" 2>/dev/null && break; sleep 0.1; done
+code=0
+whost export "$top/examples/workshop.json" -o "$(winepath -w "$work/held.rdk")" >/dev/null \
+  2>"$work/held.err" || code=$?
+if [ "$code" -eq 1 ] && [ "$(cat "$work/held.rdk")" = "the older scene" ] &&
+    grep -q 'Raydeck Export: could not close file: ".*held\.rdk": Permission denied' "$work/held.err"; then
+  echo "ok   an export onto a file held open keeps it and names it and the reason"
+else
+  fail "an export onto a file held open: exit $code, $(cat "$work/held.err")"
+fi
+wait "$holder" || true
+# One version: the tools' --version and the binaries' version resources.
+version=$("$lin/tools/host/raydeck-host" --version | cut -d' ' -f2)
+for exe in tools/host/raydeck-host.exe tools/rdk/rdk-inspect.exe; do
+  name=$(basename "$exe" .exe)
+  [ "$(wine "$win/$exe" --version | tr -d '\r')" = "$name $version" ] || fail "$name.exe --version"
+done
+for bin in plugins/c4d/raydeck_c4d_plugin.cdl64 tools/host/raydeck-host.exe \
+           tools/rdk/rdk-inspect.exe tools/live/raydeck-renderer.exe; do
+  strings -el "$win/$bin" | grep -qx "$version" && strings -el "$win/$bin" | grep -qx FileVersion ||
+    fail "$bin has no version resource of $version"
+done
+strings -a "$win/tools/host/raydeck-host.exe" | grep -q '<activeCodePage.*>UTF-8<' ||
+  fail "raydeck-host.exe has no manifest with UTF-8 as its code page"
+echo "ok   version $version in --version and the version resources"
 # Model files need Assimp, which the Windows build has not: refused with a message (exit 2).
 printf 'v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n' >"$work/triangle.obj"
 code=0

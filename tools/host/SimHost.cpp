@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <limits>
 
+#include "platform/file.h"
+#include "platform/utf.h"
 #include "plugins/c4d/host/CommandData.h"
 #include "plugins/c4d/host/HostNumbers.h"
 
@@ -328,16 +330,19 @@ int32_t bitmapInit(RdHostBitmap* b, const RdHostFilename* file) {
     if (!b || !file) {
         return RD_HOST_IMAGE_NOT_EXISTING;
     }
-    std::string path = fname(file)->path();
-    std::replace(path.begin(), path.end(), '\\', '/');
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // By its UTF-16 name: a narrow name on Windows is in the ANSI code page, which may not hold
+    // the plug-in's folder.
+    std::u16string wide;
+    FILE* in = nullptr;
+    if (!platform::utf8ToUtf16(fname(file)->path(), wide).ok() ||
+        !platform::openFile(wide, u"rb", in).ok()) {
         return RD_HOST_IMAGE_NOT_EXISTING;
     }
     unsigned char head[24] = {0};
-    in.read(reinterpret_cast<char*>(head), sizeof head);
+    const std::size_t got = std::fread(head, 1, sizeof head, in);
+    std::fclose(in);
     static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    if (in.gcount() < 24 || std::memcmp(head, signature, 8) != 0 ||
+    if (got < 24 || std::memcmp(head, signature, 8) != 0 ||
         std::memcmp(head + 12, "IHDR", 4) != 0) {
         return RD_HOST_IMAGE_WRONG_TYPE;
     }

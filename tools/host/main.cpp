@@ -18,6 +18,7 @@
 
 #include "platform/dynlib.h"
 #include "platform/file.h"
+#include "platform/interrupt.h"
 #include "platform/process.h"
 #include "platform/processinfo.h"
 #include "platform/program.h"
@@ -72,14 +73,25 @@ const char* const kFooter =
     "error) or nothing was exported; 2 bad usage, a bad document or a plug-in that cannot be\n"
     "loaded.\n";
 
+const char* const kLiveFooter =
+    "The renderer is found through the registry: on Windows the installation's keys, elsewhere\n"
+    "the .reg file that RAYDECK_REGISTRY names (default ~/.config/raydeck/registry.reg).\n"
+    "Running renderers announce themselves in the folder RAYDECK_RUNTIME_DIR names (default:\n"
+    "$XDG_RUNTIME_DIR/raydeck, else <temp>/raydeck-<uid>); tools/live/README.md lists every\n"
+    "setting.\n";
+
 std::string defaultPlugin() {
     std::string exe;
     if (platform::executablePath(exe).ok()) {
         const size_t slash = exe.find_last_of("/\\");
         if (slash != std::string::npos) {
-            std::string beside = exe.substr(0, slash + 1) + "raydeck_c4d_plugin.cdl64";
-            if (rdk::fileReadable(beside)) {
-                return beside;
+            // Beside the program, or where `cmake --install` puts it (bin/../lib/raydeck/).
+            const std::string folder = exe.substr(0, slash + 1);
+            for (const char* place : {"", "../lib/raydeck/"}) {
+                const std::string candidate = folder + place + "raydeck_c4d_plugin.cdl64";
+                if (rdk::fileReadable(candidate)) {
+                    return candidate;
+                }
             }
         }
     }
@@ -99,8 +111,10 @@ int parseCommandLine(const std::vector<std::string>& args, Options& o) {
     CLI::App app(kAbout, "raydeck-host");
     app.set_version_flag("--version", "raydeck-host " RAYDECK_VERSION);
     app.footer(kFooter);
-    app.add_option("--plugin", o.plugin,
-                   "the plug-in file (default: the one beside this program, else the build's)")
+    app.add_option(
+           "--plugin", o.plugin,
+           "the plug-in file (default: the one beside this program or in ../lib/raydeck, else "
+           "the build's)")
         ->type_name("FILE");
     app.require_subcommand(0, 1);  // none is reported below, an unknown one as unexpected
     app.fallthrough();             // --plugin also after the command
@@ -118,8 +132,9 @@ int parseCommandLine(const std::vector<std::string>& args, Options& o) {
     CLI::Option* cancelled =
         exportCommand->add_flag("--cancel", cancel, "answer the save dialog with cancel (exit 1)");
     out->excludes(cancelled);
-    for (CLI::App* command : {exportCommand, app.add_subcommand("render", "run the Render command"),
-                              app.add_subcommand("update", "run the Update command")}) {
+    CLI::App* render = app.add_subcommand("render", "run the Render command");
+    CLI::App* update = app.add_subcommand("update", "run the Update command");
+    for (CLI::App* command : {exportCommand, render, update}) {
         command->add_option("DOCUMENT", o.document, "host document file or model file")->required();
     }
     CLI::App* poseCommand = app.add_subcommand(
@@ -131,6 +146,13 @@ int parseCommandLine(const std::vector<std::string>& args, Options& o) {
             ->add_option("--time", poseTime,
                          "the time in seconds (default: every time the export samples)")
             ->type_name("T");
+    // The documents' mapping shows once, in --help; the live commands say how the renderer is
+    // found.
+    for (CLI::App* command : app.get_subcommands({})) {
+        command->footer("");
+    }
+    render->footer(kLiveFooter);
+    update->footer(kLiveFooter);
     const int code = raydeck::tools::parseCommandLine(app, args, std::cout, std::cerr);
     if (code != raydeck::tools::kContinue) {
         return code;
@@ -466,10 +488,15 @@ int run(int argc, char** argv) {
     if (!args.empty() && args[0] == raydeck::hostsim::kModelImportChildCommand) {
         return raydeck::hostsim::runModelImportChild({args.begin() + 1, args.end()});
     }
+    platform::exitOnInterrupt("raydeck-host");
     Options o;
     const int parsed = parseCommandLine(args, o);
     if (parsed != raydeck::tools::kContinue) {
         return parsed;
+    }
+    if (o.output && *o.output != "-") {
+        // An interrupted export leaves no half-written temporary beside the target.
+        platform::removeTemporariesOnInterrupt(*o.output);
     }
     if (o.plugin.empty()) {
         o.plugin = defaultPlugin();

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "platform/interrupt.h"
 #include "platform/thread.h"
 #include "tools/CommandLine.h"
 #include "tools/rdk/RdkCheck.h"
@@ -265,6 +266,59 @@ void summaryText(const Summary& s, const std::string& file, std::ostream& out) {
         << " control points\n";
 }
 
+// Every scene the plug-in writes, to a file or into a renderer, states its format version
+// before anything else; text without it (a log, /etc/passwd) is no scene, however it parses.
+bool isScene(const Scene& scene) {
+    for (const Node& node : scene.nodes) {
+        if (node.name == "version" && !node.isBlock()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The same for the streaming commands: a top-level version statement within the file's first
+// kVersionScanBytes (it stands in the first lines of every scene written).
+class VersionScan : public SceneEvents {
+  public:
+    void blockStart(const BlockStart&) override { ++depth_; }
+    void blockEnd(uint64_t) override { --depth_; }
+    void attribute(const Attribute& a) override {
+        if (depth_ == 0 && a.name == "version") {
+            version = true;
+        }
+    }
+    bool version = false;
+
+  private:
+    int depth_ = 0;
+};
+
+constexpr size_t kVersionScanBytes = 64u << 10;
+
+// Whether the file reads as text, to its end or to the scan's end, without a version statement.
+// A text that stops reading before one is left to the command, which says where it stops.
+bool statesNoVersion(const Options& o) {
+    std::FILE* file = nullptr;
+    std::string reason;
+    if (!openSceneFile(o.file, file, reason)) {
+        return false;  // the command reports it
+    }
+    std::string head(kVersionScanBytes, '\0');
+    head.resize(std::fread(&head[0], 1, head.size(), file));
+    const bool whole = std::feof(file) != 0;
+    std::fclose(file);
+    MemorySource source(head);
+    VersionScan scan;
+    ReadError error;
+    const bool read = streamScene(source, scan, error);
+    return !scan.version && (read || !whole);
+}
+
+void reportNoScene(const Options& o, std::ostream& err) {
+    err << "rdk-inspect: " << o.file << " is not a scene file (it states no format version)\n";
+}
+
 // Opens the scene for streaming; on failure reports it and answers false.
 bool open(const Options& o, std::FILE*& file, std::ostream& err) {
     std::string reason;
@@ -285,6 +339,10 @@ struct Closer {
 };
 
 int check(const Options& o, std::ostream& out, std::ostream& err) {
+    if (statesNoVersion(o)) {
+        reportNoScene(o, err);
+        return kExitUsage;
+    }
     std::FILE* file = nullptr;
     if (!open(o, file, err)) {
         return kExitUsage;
@@ -318,6 +376,10 @@ int check(const Options& o, std::ostream& out, std::ostream& err) {
 }
 
 int summary(const Options& o, std::ostream& out, std::ostream& err) {
+    if (statesNoVersion(o)) {
+        reportNoScene(o, err);
+        return kExitUsage;
+    }
     std::FILE* file = nullptr;
     if (!open(o, file, err)) {
         return kExitUsage;
@@ -352,12 +414,14 @@ bool withScene(const Options& o, std::ostream& err, const std::function<void(Sce
     ReadError error;
     bool readable = true;
     bool read = false;
+    bool noScene = false;
     std::exception_ptr thrown;
     const platform::Status ran = platform::runWithStack(kSceneStack, [&] {
         try {
             Scene scene;
             read = readScene(o.file, scene, error, readable);
-            if (read) {
+            noScene = read && !isScene(scene);
+            if (read && !noScene) {
                 use(scene);
             }
         } catch (...) {
@@ -379,10 +443,16 @@ bool withScene(const Options& o, std::ostream& err, const std::function<void(Sce
         }
         return false;
     }
+    if (noScene) {
+        reportNoScene(o, err);
+        return false;
+    }
     return true;
 }
 
 int preview(const Options& o, std::ostream& out, std::ostream& err) {
+    // An interrupt (in the program, not in a test) leaves no half-written picture behind.
+    platform::removeTemporariesOnInterrupt(o.output);
     PreviewStats stats;
     PreviewImage image;
     if (!withScene(o, err, [&](Scene& scene) {

@@ -59,7 +59,8 @@ struct MeshScratch {
     // Bytes the arrays hold, used or not.
     size_t heldBytes() const {
         return bytes(positions) + bytes(normals) + bytes(uvs) + bytes(triangles) + bytes(corners) +
-               bytes(pointRemap) + bytes(pointStamp) + bytes(claimed) + bytes(piece) + bytes(ranges);
+               bytes(pointRemap) + bytes(pointStamp) + bytes(claimed) + bytes(piece) +
+               bytes(ranges);
     }
 
     // After a command: gives the largest arrays back until at most `keepBytes` stay. What stays
@@ -82,9 +83,9 @@ struct MeshScratch {
     void releaseLargest() {
         size_t largest = 0;
         int which = -1;
-        const size_t sizes[] = {bytes(positions),  bytes(normals), bytes(uvs),
-                                bytes(triangles),  bytes(corners), bytes(pointRemap),
-                                bytes(pointStamp), bytes(claimed), bytes(piece), bytes(ranges)};
+        const size_t sizes[] = {
+            bytes(positions),  bytes(normals),    bytes(uvs),     bytes(triangles), bytes(corners),
+            bytes(pointRemap), bytes(pointStamp), bytes(claimed), bytes(piece),     bytes(ranges)};
         for (int i = 0; i < 10; ++i) {
             if (sizes[i] > largest) {
                 largest = sizes[i];

@@ -1,4 +1,5 @@
-// trv::LightFileFactory: opening, the scene header, standard output, and close failures.
+// trv::LightFileFactory: opening, the scene header, standard output, close failures, and what
+// its destruction leaves: the scene, unless an exception unwinds or the export was cancelled.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,6 +7,8 @@
 #include <functional>
 #include <sstream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "tests/support/FileText.h"
 #include "tests/support/Folders.h"
@@ -153,9 +156,9 @@ TEST(FileFactory, DestructorSwallowsACloseFailure) {
     EXPECT_NE(testing::internal::GetCapturedStderr().find("closing file"), std::string::npos);
 }
 
-// A conversion that threw or was given up used to leave a partial scene in place of the older
-// file (the destructor closed whatever had been written).
-TEST(FileFactory, AbandonedExportLeavesTheOlderFileAndNoTemporary) {
+// A conversion that threw used to leave a partial scene in place of the older file (the
+// destructor closed whatever had been written).
+TEST(FileFactory, ExportThatThrowsOrIsCancelledLeavesTheOlderFileAndNoTemporary) {
     TempDir dir;
     const std::string path = dir.path() + "/scene.rdk";
     const std::string older = kHeader + "the older scene\n";
@@ -167,16 +170,80 @@ TEST(FileFactory, AbandonedExportLeavesTheOlderFileAndNoTemporary) {
     } catch (const std::runtime_error&) {
     }
     {
+        trv::LightFileFactory f(path);
+        writeScene(f, 20000);
+        f.cancel();
+        EXPECT_EQ(f.backend(), nullptr);
+        EXPECT_NO_THROW(f.close());  // nothing left to close
+    }
+    {
         trv::LightFileFactory never(dir.path() + "/new.rdk");  // a new file that never appears
         writeScene(never, 1);
+        never.cancel();
     }
     EXPECT_TRUE(holdsOnly(dir.path(), "scene.rdk", older));
+}
 
-    // The same export closed explicitly replaces the older file.
+// Destroying the factory closes the file: a caller that never calls close() used to get no
+// scene at all (the destructor discarded it).
+TEST(FileFactory, DestroyedWithoutCloseTheSceneIsInPlace) {
+    TempDir dir;
+    const std::string path = dir.path() + "/scene.rdk";
+    std::ofstream(path, std::ios::binary) << kHeader + "the older scene\n";
     {
         trv::LightFileFactory f(path);
         writeScene(f, 1);
-        f.close();
+    }
+    {
+        trv::LightFileFactory f(dir.path() + "/new.rdk");
+        writeScene(f, 2);
     }
     EXPECT_NE(readFile(path).find("group0"), std::string::npos);
+    EXPECT_NE(readFile(dir.path() + "/new.rdk").find("group1"), std::string::npos);
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"new.rdk", "scene.rdk"}));
+
+    // Made and destroyed while an older exception unwinds (in a destructor): that exception is
+    // not this scene's failure.
+    struct ExportsWhileUnwinding {
+        std::string path;
+        ~ExportsWhileUnwinding() {
+            trv::LightFileFactory f(path);
+            writeScene(f, 1);
+        }
+    };
+    try {
+        ExportsWhileUnwinding exporter{dir.path() + "/unwinding.rdk"};
+        throw std::runtime_error("elsewhere");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_NE(readFile(dir.path() + "/unwinding.rdk").find("group0"), std::string::npos);
+}
+
+// The host's console shows one line: it must name the file and the system's reason, while
+// what() stays the fixed text.
+TEST(FileFactory, FailuresExplainFileAndReason) {
+    TempDir dir;
+    const std::string missing = dir.path() + "/no/x.rdk";
+    testing::internal::CaptureStderr();
+    try {
+        trv::LightFileFactory f(missing);
+        ADD_FAILURE() << "opened " << missing;
+    } catch (const trv::FileSinkError& e) {
+        EXPECT_STREQ(e.what(), ("could not open file: \"" + missing + "\"").c_str());
+        EXPECT_EQ(e.explanation(),
+                  "could not open file: \"" + missing + "\": No such file or directory");
+    }
+    if (std::filesystem::exists("/dev/full")) {
+        trv::LightFileFactory f("/dev/full");
+        writeScene(f, 1);
+        try {
+            f.close();
+            ADD_FAILURE() << "closed /dev/full";
+        } catch (const trv::FileSinkError& e) {
+            EXPECT_STREQ(e.what(), "could not close file");
+            EXPECT_EQ(e.explanation(),
+                      "could not close file: \"/dev/full\": No space left on device");
+        }
+    }
+    testing::internal::GetCapturedStderr();
 }

@@ -158,7 +158,9 @@ TEST_F(CommandFlows, ExportIntoMissingFolderIsReportedOnTheConsole) {
     EXPECT_TRUE(command.execute(doc()));
     EXPECT_EQ(context_.builder, nullptr);
     ASSERT_EQ(host_.consoleLines().size(), 1u);
-    EXPECT_EQ(host_.consoleLines()[0], "Raydeck Export: could not open file: \"" + out + "\"");
+    // The one line the host shows names the file and the reason.
+    EXPECT_EQ(host_.consoleLines()[0],
+              "Raydeck Export: could not open file: \"" + out + "\": No such file or directory");
 }
 
 TEST_F(CommandFlows, ExportToAFullDeviceReportsTheFailedClose) {
@@ -170,7 +172,8 @@ TEST_F(CommandFlows, ExportToAFullDeviceReportsTheFailedClose) {
     EXPECT_TRUE(command.execute(doc()));
     EXPECT_EQ(context_.builder, nullptr);
     ASSERT_EQ(host_.consoleLines().size(), 1u);
-    EXPECT_EQ(host_.consoleLines()[0], "Raydeck Export: could not close file");
+    EXPECT_EQ(host_.consoleLines()[0],
+              "Raydeck Export: could not close file: \"/dev/full\": No space left on device");
 }
 
 // Render asks any version 7 to 8 renderer for the whole document and adjusts its camera and

@@ -61,7 +61,9 @@ TEST(HostWriteFailures, ExportUnderAFileSizeLimitExitsOneAndKeepsTheOlderFile) {
     const ProgramRun r = host({"export", kSample, "-o", "scene.rdk"}, dir.path(), limited);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.code, 1) << r.err;
-    EXPECT_EQ(r.err, "closing file: File too large\nRaydeck Export: could not close file\n");
+    EXPECT_EQ(r.err,
+              "closing file: File too large\nRaydeck Export: could not close file: "
+              "\"scene.rdk\": File too large\n");
     EXPECT_TRUE(holdsOnly(dir.path(), "scene.rdk", kOlder, {".stderr", ".stdout"}));
 
     // Without an older file nothing is left either.
@@ -81,7 +83,9 @@ TEST(HostWriteFailures, ExportOntoAFullFilesystemExitsOneAndKeepsTheOlderFile) {
     const ProgramRun r = host({"export", kSample, "-o", tmpfs.path() + "/scene.rdk"}, dir.path());
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_EQ(r.err,
-              "closing file: No space left on device\nRaydeck Export: could not close file\n");
+              "closing file: No space left on device\nRaydeck Export: could not close "
+              "file: \"" +
+                  tmpfs.path() + "/scene.rdk\": No space left on device\n");
     EXPECT_TRUE(holdsOnly(tmpfs.path(), "scene.rdk", kOlder));
 }
 
@@ -96,7 +100,9 @@ TEST(HostWriteFailures, ExportIntoAPipeClosedEarlyExitsOne) {
     const ProgramRun r = host({"export", "grid.json", "-o", "-"}, dir.path(), head);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.code, 1) << r.err;
-    EXPECT_EQ(r.err, "closing file: Broken pipe\nRaydeck Export: could not close file\n");
+    EXPECT_EQ(r.err,
+              "closing file: Broken pipe\nRaydeck Export: could not close file: standard "
+              "output: Broken pipe\n");
     EXPECT_EQ(r.out.size(), 100u);
 }
 

@@ -216,6 +216,23 @@ TEST_F(RaydeckHost, HelpAndVersionPrintOnStandardOutputAndExitWithZero) {
     EXPECT_TRUE(fs::exists(dir() / "car.rdk"));
 }
 
+// The documents' mapping used to be repeated in every command's help; the live commands did not
+// say how the renderer is found.
+TEST_F(RaydeckHost, SharedHelpOnceAndLiveCommandsNameTheirSettings) {
+    const std::string mapping = "node transform";
+    EXPECT_NE(host({"--help"}).out.find(mapping), std::string::npos);
+    for (const char* command : {"commands", "export", "render", "update"}) {
+        SCOPED_TRACE(command);
+        const ProgramRun help = host({command, "--help"});
+        EXPECT_EQ(help.code, 0);
+        EXPECT_EQ(help.out.find(mapping), std::string::npos) << help.out;
+        const bool live = std::string(command) == "render" || std::string(command) == "update";
+        for (const char* setting : {"RAYDECK_REGISTRY", "RAYDECK_RUNTIME_DIR"}) {
+            EXPECT_EQ(help.out.find(setting) != std::string::npos, live) << setting;
+        }
+    }
+}
+
 TEST_F(RaydeckHost, RealPluginRegistersItsCommandsAndExportsTheSample) {
     ProgramRun commands = host({"commands"}, /*withPlugin=*/false);
     ASSERT_EQ(commands.code, 0) << commands.err;

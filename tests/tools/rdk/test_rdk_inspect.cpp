@@ -193,6 +193,28 @@ TEST_F(RdkInspect, BadUsageAndUnreadableFilesExitTwo) {
     EXPECT_EQ(version.out, "rdk-inspect " RAYDECK_VERSION "\n");
 }
 
+// `summary /etc/passwd` used to print zeros and exit 0.
+TEST_F(RdkInspect, TextThatIsNoSceneIsRefusedWithTwo) {
+    write("passwd", "root:x:0:0:root:/root:/bin/bash\n");
+    write("empty.rdk", "");
+    for (const char* name : {"passwd", "empty.rdk"}) {
+        for (std::vector<std::string> args :
+             {std::vector<std::string>{"summary"}, {"check"}, {"check", "--json"}, {"preview"}}) {
+            args.insert(args.begin() + 1, path(name));
+            if (args[0] == "preview") {
+                args.insert(args.end(), {"-o", path("p.png")});
+            }
+            SCOPED_TRACE(args[0] + " " + name);
+            const Outcome r = inspect(args);
+            EXPECT_EQ(r.code, 2);
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err, "rdk-inspect: " + path(name) +
+                                 " is not a scene file (it states no format version)\n");
+        }
+    }
+    EXPECT_FALSE(std::ifstream(path("p.png")).good());
+}
+
 // Reads an 8-bit RGB PNG back.
 bool readPng(const std::string& file, int& w, int& h, std::vector<uint8_t>& rgb) {
     png_image image{};
