@@ -319,8 +319,13 @@ void reportNoScene(const Options& o, std::ostream& err) {
     err << "rdk-inspect: " << o.file << " is not a scene file (it states no format version)\n";
 }
 
-// Opens the scene for streaming; on failure reports it and answers false.
+// Opens the scene for streaming; on failure, or when the text is no scene, reports it and
+// answers false.
 bool open(const Options& o, std::FILE*& file, std::ostream& err) {
+    if (statesNoVersion(o)) {
+        reportNoScene(o, err);
+        return false;
+    }
     std::string reason;
     if (openSceneFile(o.file, file, reason)) {
         return true;
@@ -339,10 +344,6 @@ struct Closer {
 };
 
 int check(const Options& o, std::ostream& out, std::ostream& err) {
-    if (statesNoVersion(o)) {
-        reportNoScene(o, err);
-        return kExitUsage;
-    }
     std::FILE* file = nullptr;
     if (!open(o, file, err)) {
         return kExitUsage;
@@ -376,10 +377,6 @@ int check(const Options& o, std::ostream& out, std::ostream& err) {
 }
 
 int summary(const Options& o, std::ostream& out, std::ostream& err) {
-    if (statesNoVersion(o)) {
-        reportNoScene(o, err);
-        return kExitUsage;
-    }
     std::FILE* file = nullptr;
     if (!open(o, file, err)) {
         return kExitUsage;
