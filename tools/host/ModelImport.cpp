@@ -8,8 +8,14 @@
 
 #include <algorithm>
 #include <assimp/Importer.hpp>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 
 #include "platform/thread.h"
@@ -175,11 +181,78 @@ RdHostVector colour(const aiColor3D& c) {
 
 // Counts of what a host document cannot hold, reported once per kind.
 struct Skipped {
-    size_t bones = 0, morphs = 0, colours = 0, uvChannels = 0, lines = 0, points = 0, embedded = 0,
+    size_t bones = 0, morphs = 0, colours = 0, uvChannels = 0, lines = 0, points = 0,
            directional = 0, ambient = 0, animations = 0, meshAnimations = 0, unknownChannels = 0,
            badFaces = 0, nonFiniteFaces = 0, nonFiniteNormals = 0, orthographic = 0,
-           textureRotations = 0, ambiguousChannels = 0;
+           textureRotations = 0, ambiguousChannels = 0, rawTexels = 0, unwritable = 0,
+           embeddedWritten = 0, embeddedMissing = 0;
 };
+
+// ---- embedded images ------------------------------------------------------------------------
+
+namespace fs = std::filesystem;
+
+// Writes `bytes` to `file` unless it already holds exactly them, so that a re-export leaves the
+// file as it was; a new file goes in under its final name only when complete.
+bool writeOnce(const fs::path& file, const char* bytes, size_t size) {
+    std::error_code ec;
+    if (fs::is_regular_file(file, ec) && fs::file_size(file, ec) == size && !ec) {
+        std::ifstream in(file, std::ios::binary);
+        std::string have(size, '\0');
+        if (in.read(&have[0], static_cast<std::streamsize>(size)) &&
+            std::memcmp(have.data(), bytes, size) == 0) {
+            return true;
+        }
+    }
+    fs::path part = file;
+    part += ".part";
+    {
+        std::ofstream out(part, std::ios::binary | std::ios::trunc);
+        if (!out.write(bytes, static_cast<std::streamsize>(size)) || !out.flush()) {
+            out.close();
+            fs::remove(part, ec);
+            return false;
+        }
+    }
+    fs::rename(part, file, ec);
+    if (ec) {
+        fs::remove(part, ec);
+        return false;
+    }
+    return true;
+}
+
+// The per-user folder for the images of models whose own folder is not writable; the model's
+// folder is part of the name, so that models of the same name elsewhere keep theirs apart.
+fs::path userImageFolder(const std::string& modelFolder, const std::string& modelName) {
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    const char* home = std::getenv("HOME");
+    fs::path base;
+    if (cache != nullptr && cache[0] == '/') {
+        base = fs::u8path(cache);
+    } else if (home != nullptr && home[0] != '\0') {
+        base = fs::u8path(home) / ".cache";
+    } else {
+        return fs::path();
+    }
+    char tag[17];
+    std::snprintf(tag, sizeof tag, "%016llx",
+                  static_cast<unsigned long long>(std::hash<std::string>()(modelFolder)));
+    return base / "raydeck" / "embedded-textures" / tag / fs::u8path(modelName + ".textures");
+}
+
+// "png" from a format hint; "bin" when the hint says nothing usable as a file name suffix.
+std::string imageSuffix(const char* hint) {
+    std::string s;
+    for (const char* c = hint; *c != '\0' && s.size() < 8; ++c) {
+        const char l = static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+        if (!((l >= 'a' && l <= 'z') || (l >= '0' && l <= '9'))) {
+            return "bin";
+        }
+        s += l;
+    }
+    return s.empty() ? "bin" : s;
+}
 
 std::string plural(size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -187,8 +260,11 @@ std::string plural(size_t n, const char* one, const char* many) {
 
 class Importer {
   public:
-    Importer(const aiScene& scene, SimDocument& doc, size_t mendedFaces)
-        : scene_(scene), doc_(doc) {
+    // Embedded images go to "<model file name>.textures" in `imageBase` (the model's folder when
+    // empty), or to the per-user folder when that cannot be written.
+    Importer(const aiScene& scene, SimDocument& doc, size_t mendedFaces,
+             const std::string& imageBase = std::string())
+        : scene_(scene), doc_(doc), imageBase_(imageBase.empty() ? doc.folder : imageBase) {
         skipped_.badFaces = mendedFaces;
     }
 
@@ -258,7 +334,18 @@ class Importer {
         add(s.nonFiniteNormals,
             plural(s.nonFiniteNormals, "polygon's non-finite normals (face normals instead)",
                    "polygons' non-finite normals (face normals instead)"));
-        add(s.embedded, plural(s.embedded, "embedded texture", "embedded textures"));
+        add(s.rawTexels, plural(s.rawTexels, "embedded texture given as raw texels",
+                                "embedded textures given as raw texels"));
+        add(s.embeddedMissing, plural(s.embeddedMissing, "embedded texture the file does not hold",
+                                      "embedded textures the file does not hold"));
+        add(s.unwritable, plural(s.unwritable, "embedded texture that could not be written to",
+                                 "embedded textures that could not be written to") +
+                              " " + imageFolder_);
+        if (!userFolder_.empty()) {
+            w.push_back("wrote " +
+                        plural(s.embeddedWritten, "embedded texture", "embedded textures") +
+                        " to " + userFolder_ + " (" + besideFolder_ + " is not writable)");
+        }
         add(s.textureRotations,
             plural(s.textureRotations, "texture transform's rotation (the texture tag has none)",
                    "texture transforms' rotations (the texture tag has none)"));
@@ -325,20 +412,69 @@ class Importer {
             skipped_.textureRotations += uvTransform.mRotation != 0;
         }
         if (hasTexture && path.length > 0) {
-            if (path.data[0] == '*') {
-                ++skipped_.embedded;
-            } else {
+            const std::string file =
+                path.data[0] == '*' ? embeddedImage(path.C_Str()) : std::string(path.C_Str());
+            if (!file.empty()) {
                 auto s = std::make_unique<SimShader>();
                 s->kind = NodeKind::Shader;
                 s->document = &doc_;
                 s->type = hn::kShaderBitmap;
                 s->id = m->id + "S1";
-                s->params[hn::shaderParam::kBitmapFile] = textValue(path.C_Str());
+                s->params[hn::shaderParam::kBitmapFile] = textValue(file);
                 m->params[hn::standardMaterialParam::kColorShader] = linkValue(s.get());
                 m->shaders.push_back(std::move(s));
             }
         }
         return m;
+    }
+
+    // The file that holds the embedded image `ref` ("*0"), written on first use; empty when it
+    // cannot be written (counted for the warnings).
+    std::string embeddedImage(const std::string& ref) {
+        const auto known = embeddedFiles_.find(ref);
+        if (known != embeddedFiles_.end()) {
+            return known->second;
+        }
+        std::string& file = embeddedFiles_[ref];
+        const aiTexture* t = scene_.GetEmbeddedTexture(ref.c_str());
+        const std::string index = ref.substr(1);
+        if (t == nullptr || t->pcData == nullptr || index.empty() ||
+            index.find_first_not_of("0123456789") != std::string::npos) {
+            ++skipped_.embeddedMissing;
+            return file;
+        }
+        if (t->mHeight != 0) {
+            ++skipped_.rawTexels;  // pixels, not an image file: nothing to write as they are
+            return file;
+        }
+        const std::string name = "image" + index + "." + imageSuffix(t->achFormatHint);
+        const char* bytes = reinterpret_cast<const char*>(t->pcData);
+        std::error_code ec;
+        if (imageFolder_.empty()) {
+            const fs::path beside =
+                fs::u8path(imageBase_) / fs::u8path(doc_.fileName + ".textures");
+            besideFolder_ = beside.u8string();
+            fs::create_directories(beside, ec);
+            imageFolder_ = besideFolder_;
+            if (!writeOnce(beside / name, bytes, t->mWidth)) {
+                const fs::path user = userImageFolder(doc_.folder, doc_.fileName);
+                if (!user.empty()) {
+                    imageFolder_ = userFolder_ = user.u8string();
+                    fs::create_directories(user, ec);
+                }
+            } else {
+                ++skipped_.embeddedWritten;
+                return file = (beside / name).u8string();
+            }
+        }
+        const fs::path target = fs::u8path(imageFolder_) / name;
+        if (writeOnce(target, bytes, t->mWidth)) {
+            ++skipped_.embeddedWritten;  // written: counted for the per-user folder's warning
+            file = target.u8string();
+        } else {
+            ++skipped_.unwritable;
+        }
+        return file;
     }
 
     std::unique_ptr<SimObject> newObject(int32_t type, const std::string& name) {
@@ -951,7 +1087,11 @@ class Importer {
 
     const aiScene& scene_;
     SimDocument& doc_;
-    std::vector<Mapping> mapping_;  // per material
+    std::vector<Mapping> mapping_;           // per material
+    std::string imageBase_;                  // the folder that takes "<model>.textures"
+    std::string imageFolder_;                // where embedded images go, once the first is written
+    std::string besideFolder_, userFolder_;  // the latter set when the former failed
+    std::map<std::string, std::string> embeddedFiles_;  // "*0" -> the file written
     std::multimap<std::string, const aiCamera*> cameras_;
     std::multimap<std::string, const aiLight*> lights_;
     std::multimap<std::string, const aiNodeAnim*> channels_;  // equal names in file order
@@ -1245,7 +1385,9 @@ std::unique_ptr<SimDocument> importOnThisStack(const std::string& path, std::str
     }
     auto doc = std::make_unique<SimDocument>();
     documentNameAndFolder(path, doc->fileName, doc->folder);
-    Importer run(*scene, *doc, mended);
+    // Where the images a model embeds go instead of beside it (tests of read-only model sets).
+    const char* imageBase = std::getenv("RAYDECK_EMBEDDED_TEXTURES");
+    Importer run(*scene, *doc, mended, imageBase != nullptr ? imageBase : "");
     run.run();
     const std::string base = doc->fileName;
     for (const std::string& w : run.warnings()) {

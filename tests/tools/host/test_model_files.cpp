@@ -111,11 +111,13 @@ class ReadBound {
 // Every point and area light object carries the plug-in's proxy shape: 8 triangles.
 constexpr size_t kLightProxyTriangles = 8;
 
-// Runs `exe args` in `folder`, standard output and error into files there; kills it after
-// kRunSeconds.
-ProgramRun runTool(const std::string& exe, std::vector<std::string> args, const fs::path& folder) {
+// Runs `exe args` in `folder` (with `environment` on top of the test's), standard output and
+// error into files there; kills it after kRunSeconds.
+ProgramRun runTool(const std::string& exe, std::vector<std::string> args, const fs::path& folder,
+                   std::vector<std::string> environment = {}) {
     RunOptions options;
     options.workingFolder = folder.string();
+    options.environment = std::move(environment);
     options.timeoutSeconds = kRunSeconds;
 #ifdef RAYDECK_SANITIZED
     // The tools' own leak checks with the suppression above.
@@ -134,9 +136,15 @@ ProgramRun runTool(const std::string& exe, std::vector<std::string> args, const 
     return run;
 }
 
-ProgramRun host(std::vector<std::string> args, const fs::path& folder) {
+// The simulator with the images that models embed written into `folder`, never beside the
+// installed (read-only for everyone but root) test models.
+ProgramRun host(std::vector<std::string> args, const fs::path& folder,
+                std::vector<std::string> environment = {}) {
     args.insert(args.begin(), {"--plugin", RAYDECK_PLUGIN});
-    return runTool(RAYDECK_HOST_EXE, std::move(args), folder);
+    if (environment.empty()) {
+        environment.push_back("RAYDECK_EMBEDDED_TEXTURES=" + (folder / "embedded").string());
+    }
+    return runTool(RAYDECK_HOST_EXE, std::move(args), folder, std::move(environment));
 }
 
 ProgramRun inspect(std::vector<std::string> args, const fs::path& folder) {
@@ -441,6 +449,7 @@ TEST_P(AssimpTestModel, ExportsAndChecksCleanWithTheSourcesTriangles) {
     ASSERT_FALSE(dir.path().empty());
     const nlohmann::json summary = exportChecked(model.path, dir.path());
     ASSERT_TRUE(summary.is_object());
+    EXPECT_FALSE(fs::exists(model.path + ".textures")) << "written beside the installed model";
     const size_t proxies = lightProxies(summary);
     EXPECT_EQ(proxies, ref.lights);
     EXPECT_EQ(summary.value("triangles", size_t{0}),
@@ -761,6 +770,89 @@ TEST_F(NamedModel, CamerasWithoutGeometryExportNoStandInMesh) {
     EXPECT_EQ(s["cameras"].size(), 3u);
     EXPECT_EQ(s["triangles"], 0);
     EXPECT_EQ(reference(std::string(kModelRoot) + "/Collada/cameras.dae").triangles, 0u);
+}
+
+// ---- images a model embeds --------------------------------------------------------------------
+
+namespace {
+
+// The installed textured box as a GLB, copied into `folder`; empty when the set is missing.
+std::string copyTexturedGlb(const fs::path& folder) {
+    const fs::path source = fs::path(kModelRoot) / "glTF2/BoxTextured-glTF-Binary/BoxTextured.glb";
+    std::error_code ec;
+    fs::copy_file(source, folder / "BoxTextured.glb", ec);
+    return ec ? std::string() : (folder / "BoxTextured.glb").string();
+}
+
+std::vector<std::string> filesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+TEST(EmbeddedTextures, GlbImageIsWrittenOnceBesideTheModelAndFoundByTheScene) {
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const fs::path folder = dir.path();
+    const std::string glb = copyTexturedGlb(folder);
+    if (glb.empty()) {
+        GTEST_SKIP() << "the Assimp test models are not installed (" << kModelRoot << ")";
+    }
+    const fs::path image = folder / "BoxTextured.glb.textures" / "image0.png";
+    std::string first;
+    for (int pass = 0; pass < 2; ++pass) {
+        // Nothing that redirects the images: they go beside the model.
+        const ProgramRun r =
+            host({"export", glb, "-o", "scene.rdk"}, folder, {"RAYDECK_EMBEDDED_TEXTURES="});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err.find("embedded"), std::string::npos) << r.err;
+        EXPECT_EQ(filesIn(folder / "BoxTextured.glb.textures"),
+                  std::vector<std::string>{"image0.png"});
+        const std::string bytes = readFile(image);
+        EXPECT_EQ(bytes.compare(0, 4, "\x89PNG"), 0);
+        if (pass == 0) {
+            first = bytes;
+        } else {
+            EXPECT_EQ(bytes, first);
+        }
+        const nlohmann::json s = summaryOf(folder / "scene.rdk", folder);
+        ASSERT_EQ(s["textures"].size(), 1u) << s.dump();
+        EXPECT_EQ(s["textures"][0].value("path", ""), image.string());
+        EXPECT_TRUE(s["textures"][0].value("found", false));
+    }
+}
+
+// A folder beside the model that cannot be made (here a file stands in its way) sends the images
+// to the per-user folder, which the warning names.
+TEST(EmbeddedTextures, UnwritableFolderSendsTheImagesToTheUsersFolderWithAWarning) {
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const fs::path folder = dir.path();
+    const std::string glb = copyTexturedGlb(folder);
+    if (glb.empty()) {
+        GTEST_SKIP() << "the Assimp test models are not installed (" << kModelRoot << ")";
+    }
+    std::ofstream(folder / "BoxTextured.glb.textures") << "in the way";
+    const ProgramRun r =
+        host({"export", glb, "-o", "scene.rdk"}, folder,
+             {"RAYDECK_EMBEDDED_TEXTURES=", "XDG_CACHE_HOME=" + (folder / "cache").string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string users = (folder / "cache" / "raydeck" / "embedded-textures").string();
+    EXPECT_NE(r.err.find("BoxTextured.glb: wrote 1 embedded texture to " + users),
+              std::string::npos)
+        << r.err;
+    const nlohmann::json s = summaryOf(folder / "scene.rdk", folder);
+    ASSERT_EQ(s["textures"].size(), 1u) << s.dump();
+    const std::string path = s["textures"][0].value("path", "");
+    EXPECT_EQ(path.rfind(users, 0), 0u) << path;
+    EXPECT_TRUE(s["textures"][0].value("found", false));
+    EXPECT_NE(r.err.find(fs::path(path).parent_path().string()), std::string::npos) << r.err;
 }
 
 // ---- faults of the import that the test set showed --------------------------------------------

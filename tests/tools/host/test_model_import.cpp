@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -663,6 +665,79 @@ TEST_F(ModelImport, TextureTransformBecomesTheTagsOffsetAndLength) {
     EXPECT_EQ(warnings_, std::vector<std::string>{
                              "tt.gltf: skipped 1 texture transform's rotation (the texture tag "
                              "has none)"});
+}
+
+// Images held in the file (here as data URIs, which the reader embeds like a GLB's) are written
+// once each beside the model, named by their index and format, and the bitmap shaders name
+// those files; two materials sharing an image share its file, and a second import writes
+// nothing new.
+TEST_F(ModelImport, EmbeddedImagesAreWrittenOnceBesideTheModelAndNamed) {
+    const std::string gltf = write("two.gltf", R"({"asset": {"version": "2.0"}, "scene": 0,
+      "scenes": [{"nodes": [0, 1, 2]}],
+      "nodes": [{"name": "A", "mesh": 0}, {"name": "B", "mesh": 1}, {"name": "C", "mesh": 2}],
+      "meshes": [{"primitives": [{"attributes": {"POSITION": 0}, "material": 0}]},
+                 {"primitives": [{"attributes": {"POSITION": 0}, "material": 1}]},
+                 {"primitives": [{"attributes": {"POSITION": 0}, "material": 2}]}],
+      "materials": [{"pbrMetallicRoughness": {"baseColorTexture": {"index": 0}}},
+                    {"pbrMetallicRoughness": {"baseColorTexture": {"index": 1}}},
+                    {"pbrMetallicRoughness": {"baseColorTexture": {"index": 0}}}],
+      "textures": [{"source": 0}, {"source": 1}],
+      "images": [{"uri": "data:image/png;base64,SU1BR0UtQQ=="},
+                 {"uri": "data:image/jpeg;base64,SU1BR0UtQkI="}],
+      "buffers": [{"byteLength": 36, "uri": "data:application/octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA"}],
+      "bufferViews": [{"buffer": 0, "byteLength": 36}],
+      "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3",
+                     "min": [0, 0, 0], "max": [1, 1, 0]}]})");
+    const fs::path images = dir_ / "two.gltf.textures";
+    auto shaderFiles = [](const SimDocument& doc) {
+        std::vector<std::string> files;
+        for (const auto& m : doc.materials) {
+            files.push_back(m->shaders.empty() ? std::string()
+                                               : m->shaders[0]->params.at(1000).text);
+        }
+        return files;
+    };
+    auto listing = [&images] {
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::directory_iterator(images)) {
+            std::ifstream in(e.path(), std::ios::binary);
+            files[e.path().filename().string()] =
+                std::string(std::istreambuf_iterator<char>(in), {});
+        }
+        return files;
+    };
+    const std::map<std::string, std::string> expected{{"image0.png", "IMAGE-A"},
+                                                      {"image1.jpg", "IMAGE-BB"}};
+    for (int pass = 0; pass < 2; ++pass) {
+        auto doc = load(gltf);
+        ASSERT_TRUE(doc) << error_;
+        EXPECT_TRUE(warnings_.empty()) << warnings_[0];
+        const std::string a = (images / "image0.png").string(),
+                          b = (images / "image1.jpg").string();
+        // The reader adds a default material after the file's own.
+        EXPECT_EQ(shaderFiles(*doc), (std::vector<std::string>{a, b, a, ""})) << "pass " << pass;
+        EXPECT_EQ(listing(), expected) << "pass " << pass;
+    }
+}
+
+// A file that already holds other bytes under an image's name is replaced, not kept: the scene
+// must show the model's image.
+TEST_F(ModelImport, EmbeddedImageReplacesStaleBytesUnderItsName) {
+    const std::string gltf = write("one.gltf", R"({"asset": {"version": "2.0"}, "scene": 0,
+      "scenes": [{"nodes": [0]}], "nodes": [{"name": "A", "mesh": 0}],
+      "meshes": [{"primitives": [{"attributes": {"POSITION": 0}, "material": 0}]}],
+      "materials": [{"pbrMetallicRoughness": {"baseColorTexture": {"index": 0}}}],
+      "textures": [{"source": 0}], "images": [{"uri": "data:image/png;base64,SU1BR0UtQQ=="}],
+      "buffers": [{"byteLength": 36, "uri": "data:application/octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA"}],
+      "bufferViews": [{"buffer": 0, "byteLength": 36}],
+      "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3",
+                     "min": [0, 0, 0], "max": [1, 1, 0]}]})");
+    fs::create_directories(dir_ / "one.gltf.textures");
+    write("one.gltf.textures/image0.png", "IMAGE-Z");  // same size, other bytes
+    ASSERT_TRUE(load(gltf)) << error_;
+    std::ifstream in(dir_ / "one.gltf.textures" / "image0.png", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "IMAGE-A");
+    EXPECT_FALSE(fs::exists(dir_ / "one.gltf.textures" / "image0.png.part"));
 }
 
 // The import joins identical vertices itself: a binary STL gives every triangle corners of its
