@@ -84,7 +84,7 @@ class Reader {
     std::vector<T> array() {
         const uint64_t n = count(sizeof(T));
         std::vector<T> v;
-        if (take(n * sizeof(T))) {
+        if (n > 0 && take(n * sizeof(T))) {
             v.resize(n);
             std::memcpy(v.data(), in_.data() + pos_ - n * sizeof(T), n * sizeof(T));
         }

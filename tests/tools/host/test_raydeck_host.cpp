@@ -347,12 +347,13 @@ TEST_F(RaydeckHost, DeepExportIsSummarisedAndInspectedOnAOneMebibyteStack) {
     constexpr int kDepth = 1001;
     write("deep.json", R"({"format": "raydeck-host-document", "version": 1, "objects": [)" +
                            nestedInNulls(kDepth - 1, R"({"name": "L", "type": 5140})", "L") + "]}");
-    ProgramRun r = host({"export", "deep.json", "-o", "deep.rdk"}, /*withPlugin=*/false, 1 << 20);
+    ProgramRun r = host({"export", "deep.json", "-o", "deep.rdk"}, /*withPlugin=*/false,
+                        kThousandLevelStackBytes);
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err.rfind("raydeck-host: exported deep.rdk: ", 0), 0u) << r.err;
     RunOptions options;
     options.outputFolder = dir().string();
-    options.stackBytes = 1 << 20;
+    options.stackBytes = kThousandLevelStackBytes;
     for (const char* command : {"check", "summary"}) {
         const ProgramRun inspect =
             runProgram(RAYDECK_INSPECT_EXE, {command, (dir() / "deep.rdk").string()}, options);
