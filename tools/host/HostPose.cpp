@@ -12,18 +12,6 @@ namespace raydeck::hostsim {
 
 namespace {
 
-// a * b (b applied first).
-RdHostMatrix product(const RdHostMatrix& a, const RdHostMatrix& b) {
-    auto apply = [&a](const RdHostVector& p) {
-        return RdHostVector{a.v1.x * p.x + a.v2.x * p.y + a.v3.x * p.z,
-                            a.v1.y * p.x + a.v2.y * p.y + a.v3.y * p.z,
-                            a.v1.z * p.x + a.v2.z * p.y + a.v3.z * p.z};
-    };
-    const RdHostVector o = apply(b.off);
-    return RdHostMatrix{
-        {a.off.x + o.x, a.off.y + o.y, a.off.z + o.z}, apply(b.v1), apply(b.v2), apply(b.v3)};
-}
-
 std::string nameOf(const SimObject& o, const char* fallback) {
     return o.name.empty() ? fallback : o.name;
 }
@@ -109,7 +97,7 @@ void writeDocumentPose(SimDocument& doc, double seconds, double evaluate, std::o
     while (!pending.empty()) {
         const Visit v = pending.back();
         pending.pop_back();
-        const RdHostMatrix world = product(v.parent, v.object->matrix);
+        const RdHostMatrix world = placementProduct(v.parent, v.object->matrix);
         if (v.object->type == host::kObjectCamera) {
             writeLine(out, seconds, "camera", nameOf(*v.object, "Camera"), world);
         }
@@ -125,7 +113,7 @@ void writeDocumentPose(SimDocument& doc, double seconds, double evaluate, std::o
     while (!pending.empty()) {
         const Visit v = pending.back();
         pending.pop_back();
-        const RdHostMatrix world = product(v.parent, v.object->matrix);
+        const RdHostMatrix world = placementProduct(v.parent, v.object->matrix);
         const std::string name = nameOf(*v.object, "object");
         const std::string path = v.prefix.empty() ? name : v.prefix + "/" + name;
         writeLine(out, seconds, "object", path, world);

@@ -87,6 +87,17 @@ RdHostMatrix rotationMatrix(const RdHostVector& a, int32_t order) {
     return out;
 }
 
+RdHostMatrix placementProduct(const RdHostMatrix& a, const RdHostMatrix& b) {
+    auto apply = [&a](const RdHostVector& p) {
+        return RdHostVector{a.v1.x * p.x + a.v2.x * p.y + a.v3.x * p.z,
+                            a.v1.y * p.x + a.v2.y * p.y + a.v3.y * p.z,
+                            a.v1.z * p.x + a.v2.z * p.y + a.v3.z * p.z};
+    };
+    const RdHostVector o = apply(b.off);
+    return RdHostMatrix{
+        {a.off.x + o.x, a.off.y + o.y, a.off.z + o.z}, apply(b.v1), apply(b.v2), apply(b.v3)};
+}
+
 RdHostMatrix composeMatrix(const RdHostVector& position, const RdHostVector& rotation,
                            const RdHostVector& scale, int32_t order) {
     RdHostMatrix m = rotationMatrix(rotation, order);

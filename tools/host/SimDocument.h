@@ -203,6 +203,8 @@ RdHostMatrix rotationMatrix(const RdHostVector& angles, int32_t order);
 // translation(position) * rotation(rotation, order) * scale(scale).
 RdHostMatrix composeMatrix(const RdHostVector& position, const RdHostVector& rotation,
                            const RdHostVector& scale, int32_t order);
+// a * b for host placements (b applied first).
+RdHostMatrix placementProduct(const RdHostMatrix& a, const RdHostMatrix& b);
 
 }  // namespace raydeck::hostsim
 

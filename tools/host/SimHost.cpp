@@ -633,18 +633,6 @@ RdHostNode* objectGetFirstTrack(const RdHostNode* n) {
     return o && !o->tracks.empty() ? handle(o->tracks.front().get()) : nullptr;
 }
 
-// a * b for host placements (b applied first).
-RdHostMatrix placementProduct(const RdHostMatrix& a, const RdHostMatrix& b) {
-    auto apply = [&a](const RdHostVector& p) {
-        return RdHostVector{a.v1.x * p.x + a.v2.x * p.y + a.v3.x * p.z,
-                            a.v1.y * p.x + a.v2.y * p.y + a.v3.y * p.z,
-                            a.v1.z * p.x + a.v2.z * p.y + a.v3.z * p.z};
-    };
-    const RdHostVector o = apply(b.off);
-    return RdHostMatrix{
-        {a.off.x + o.x, a.off.y + o.y, a.off.z + o.z}, apply(b.v1), apply(b.v2), apply(b.v3)};
-}
-
 // The document's objects are linked downwards only: the object's ancestors are found by a
 // search from the top, which keeps its placement on the way (caches below the object that built
 // them). Iterative, as hierarchies may be deeper than the stack.
