@@ -1,21 +1,103 @@
-// trvSceneFormat: how the scene text spells single values, detects names that need the hex
-// form, hex-encodes bytes and lays out the header of a packed array block; and the reading half
-// that undoes the last two for the readers of scene text (tools/rdk, tools/live). Pure
+// trvSceneFormat: the words of the scene text (block keywords, the statement words the readers
+// look for, the light shaders' types), how it spells single values, detects names that need the
+// hex form, hex-encodes bytes and lays out the header of a packed array block; and the reading
+// half that undoes the last two for the readers of scene text (tools/rdk, tools/live). Pure
 // functions over caller buffers: no output, no allocation, no dependence on the process locale.
 //
-// A new statement of the format touches: the writer (trvScene_api_file.cpp, and a spelling
-// helper here when it has a new kind of value), the readers (tools/rdk/RdkReader.cpp, and
-// tools/live/SceneScanner.cpp when it can stand before the first group or is a progress line),
-// the check and summary (tools/rdk/RdkCheck.cpp, RdkSummary.cpp), and the golden files under
-// tests/data/sceneapi.
+// A new statement of the format touches: its word below (a block keyword also in
+// kBlockKeywords), the writer (trvScene_api_file.cpp, and a spelling helper here when it has a
+// new kind of value), the readers (tools/rdk/RdkReader.cpp, and tools/live/SceneScanner.cpp when
+// it can stand before the first group or is a progress line), the check and summary
+// (tools/rdk/RdkCheck.cpp, RdkSummary.cpp), and the golden files under tests/data/sceneapi. A
+// new light shader: its type below and in kLightShaders, and the light converter.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "platform/hex.h"
 
 namespace trvFormat {
+
+// --- Words
+
+// The words that open a block ("group \"name\" {"), the prefixes that stand before some of
+// them, and the statements the readers look for. The writer writes them from here and the
+// readers compare with them, so that both halves change together. Each is a literal, so its
+// data() ends in a NUL for interfaces that take a C string.
+namespace keyword {
+constexpr std::string_view group = "group";
+constexpr std::string_view object = "object";
+constexpr std::string_view geometry = "geometry";
+constexpr std::string_view animation = "animation";
+constexpr std::string_view load = "load";
+constexpr std::string_view options = "options";
+constexpr std::string_view camera = "camera";
+constexpr std::string_view image = "image";
+constexpr std::string_view output = "output";
+constexpr std::string_view light = "light";
+constexpr std::string_view accel = "accel";
+constexpr std::string_view matrix = "matrix";
+constexpr std::string_view material = "material";  // also the line that names a material
+constexpr std::string_view shader = "shader";
+
+constexpr std::string_view define = "#define";  // a block defined for use by name
+constexpr std::string_view modify = "#modify";  // before a camera section that changes one
+
+// Lines whose text is verbatim, and the statements read on their own.
+constexpr std::string_view print = "#print";
+constexpr std::string_view error = "#error";
+constexpr std::string_view comment = "//";
+constexpr std::string_view version = "version";
+constexpr std::string_view progress = "progress";
+}  // namespace keyword
+
+constexpr std::string_view kBlockKeywords[] = {
+    keyword::group,   keyword::object, keyword::geometry, keyword::animation, keyword::load,
+    keyword::options, keyword::camera, keyword::image,    keyword::output,    keyword::light,
+    keyword::accel,   keyword::matrix, keyword::material, keyword::shader};
+
+// True for the keywords that open a block (any other word before a brace names a shader type).
+constexpr bool isBlockKeyword(std::string_view word) {
+    for (std::string_view k : kBlockKeywords) {
+        if (word == k) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The length of the verbatim line keyword (#print, #error) that `text` starts with, or 0.
+constexpr size_t verbatimKeywordLength(std::string_view text) {
+    for (std::string_view k : {keyword::print, keyword::error}) {
+        if (text.substr(0, k.size()) == k) {
+            return k.size();
+        }
+    }
+    return 0;
+}
+constexpr size_t kLongestVerbatimKeyword = 6;
+
+// The surface shaders of the light proxies: a point light's and an area light's.
+namespace lightShader {
+constexpr std::string_view point = "trv_point_light";
+constexpr std::string_view mesh = "trv_mesh_light";
+}  // namespace lightShader
+
+constexpr std::string_view kLightShaders[] = {lightShader::point, lightShader::mesh};
+
+// True for the shader types of kLightShaders.
+constexpr bool isLightShader(std::string_view type) {
+    for (std::string_view k : kLightShaders) {
+        if (type == k) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// --- Values
 
 // Room that any single value text needs (the widest is a double of 1e308 with 16 decimals).
 constexpr size_t kMaxValueText = 512;

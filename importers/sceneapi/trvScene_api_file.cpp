@@ -14,6 +14,8 @@
 
 namespace {
 
+namespace kw = trvFormat::keyword;
+
 constexpr size_t kWorkBuffer = 1u << 20;  // each of the two work areas
 constexpr int32_t kCaptureLimit = 0x7FFFFFFF - 2;
 
@@ -469,8 +471,9 @@ void trvScene_api_file::endBlock() {
     put(Pen::indented, "}\n");
 }
 
-void trvScene_api_file::openBlock(const char* keyword, const char* name) {
-    put(Pen::indented, keyword);
+void trvScene_api_file::openBlock(std::initializer_list<std::string_view> head, const char* name) {
+    putIndented(head);
+    put(Pen::indented, " ", 1);
     quoted(name, Pen::indented);
     put(Pen::plain, " {\n");
     ++depth_;
@@ -495,9 +498,9 @@ void trvScene_api_file::closeStyledBlock() {
 bool trvScene_api_file::beginGroup(const char* name, bool plain) {
     put(Pen::plain, "\n", 1);
     if (!plain) {
-        put(Pen::indented, "#define ");
+        putIndented({kw::define, " "});
     }
-    openBlock("group ", name);
+    openBlock({kw::group}, name);
     enterStyle(true);
     return true;
 }
@@ -507,7 +510,11 @@ void trvScene_api_file::endGroup() {
 }
 
 bool trvScene_api_file::beginObject(const char* name, bool plain) {
-    openBlock(plain ? "object " : "#define object ", name);
+    if (plain) {
+        openBlock({kw::object}, name);
+    } else {
+        openBlock({kw::define, " ", kw::object}, name);
+    }
     enterStyle(true);
     section_ = kSectionObject;
     return true;
@@ -519,7 +526,7 @@ void trvScene_api_file::endObject() {
 }
 
 bool trvScene_api_file::beginGeometry(const char* type) {
-    openBlock("geometry ", type);
+    openBlock({kw::geometry}, type);
     enterStyle(false);
     return true;
 }
@@ -529,7 +536,7 @@ void trvScene_api_file::endGeometry() {
 }
 
 bool trvScene_api_file::beginAnimation(const char* type, const char* name) {
-    put(Pen::indented, "animation ");
+    putIndented({kw::animation, " "});
     quoted(type, Pen::indented);
     put(Pen::plain, " ", 1);
     quoted(name, Pen::indented);
@@ -545,7 +552,7 @@ int trvScene_api_file::endAnimation() {
 }
 
 bool trvScene_api_file::beginLoad(const char* module) {
-    openBlock("load ", module);
+    openBlock({kw::load}, module);
     return true;
 }
 
@@ -559,7 +566,7 @@ bool trvScene_api_file::beginSection(int kind) {
     }
     // Sections stand at top level: they go to the stream even if a capture was left open.
     capturing_ = false;
-    put(Pen::indented, kind == kSectionOptions ? "\noptions {\n" : "\nimage {\n");
+    putIndented({"\n", kind == kSectionOptions ? kw::options : kw::image, " {\n"});
     directiveStyle_ = true;
     section_ = kind;
     ++depth_;
@@ -592,11 +599,11 @@ bool trvScene_api_file::beginCamera(const char* name) {
     }
     capturing_ = false;
     if (name != nullptr) {
-        put(Pen::indented, "\ncamera ");
+        putIndented({"\n", kw::camera, " "});
         quoted(name, Pen::indented);
         put(Pen::plain, " {\n");
     } else {
-        put(Pen::indented, "\ncamera {\n");
+        putIndented({"\n", kw::camera, " {\n"});
     }
     directiveStyle_ = true;
     section_ = kSectionCamera;
@@ -621,12 +628,12 @@ bool trvScene_api_file::modify(const char* name) {
     if (section_ != 0) {
         return false;
     }
-    put(Pen::indented, "#modify ");
+    putIndented({kw::modify, " "});
     return beginCamera(name);
 }
 
 bool trvScene_api_file::beginOutput(const char* a, const char* b, const char* c) {
-    put(Pen::indented, "output ");
+    putIndented({kw::output, " "});
     quoted(a, Pen::indented);
     put(Pen::plain, " ", 1);
     quoted(b, Pen::indented);
@@ -645,7 +652,7 @@ void trvScene_api_file::endOutput() {
 
 bool trvScene_api_file::beginLight(const char* name) {
     put(Pen::plain, "\n", 1);
-    openBlock("light ", name);
+    openBlock({kw::light}, name);
     return true;
 }
 
@@ -654,7 +661,7 @@ void trvScene_api_file::endLight() {
 }
 
 bool trvScene_api_file::beginAccel(const char* name) {
-    openBlock("\naccel ", name);
+    openBlock({"\n", kw::accel}, name);
     enterStyle(false);
     return true;
 }
@@ -664,7 +671,7 @@ void trvScene_api_file::endAccel() {
 }
 
 bool trvScene_api_file::beginMatrix(const char* name) {
-    openBlock("#define matrix ", name);
+    openBlock({kw::define, " ", kw::matrix}, name);
     return true;
 }
 
@@ -674,14 +681,14 @@ void trvScene_api_file::endMatrix() {
 
 bool trvScene_api_file::beginMaterial(const char* name, bool plain) {
     if (!plain) {
-        put(Pen::indented, "\n#define ");
+        putIndented({"\n", kw::define, " "});
     }
-    openBlock("material ", name);
+    openBlock({kw::material}, name);
     return true;
 }
 
 bool trvScene_api_file::useMaterial(const char* name) {
-    put(Pen::indented, "material ");
+    putIndented({kw::material, " "});
     quoted(name, Pen::indented);
     put(Pen::plain, "\n", 1);
     return true;
@@ -768,7 +775,7 @@ bool trvScene_api_file::beginShader(const char* name, const char* type) {
     enterStyle(false);
     if (name != nullptr) {
         capturing_ = false;
-        put(Pen::indented, "#define shader ");
+        putIndented({kw::define, " ", kw::shader, " "});
         quoted(name, Pen::indented);
         put(Pen::plain, " ", 1);
         quoted(type, Pen::indented);
@@ -795,7 +802,8 @@ bool trvScene_api_file::beginShaderId(const char* type, unsigned id) {
     capturing_ = false;
     char number[trvFormat::kMaxValueText];
     size_t n = trvFormat::spellInt(static_cast<int>(id), number);
-    putIndented({"#define shader ", std::string_view(number, n), " ", orEmpty(type), " {\n"});
+    putIndented({kw::define, " ", kw::shader, " ", std::string_view(number, n), " ", orEmpty(type),
+                 " {\n"});
     ++depth_;
     return true;
 }
@@ -994,11 +1002,11 @@ void trvScene_api_file::setFlags(int flags) {
 void trvScene_api_file::version(int version) {
     char number[trvFormat::kMaxValueText];
     size_t n = trvFormat::spellInt(version == -1 ? 8 : version, number);
-    putIndented({"version ", std::string_view(number, n), "\n\n"});
+    putIndented({kw::version, " ", std::string_view(number, n), "\n\n"});
 }
 
 void trvScene_api_file::progress(const char* text, float fraction) {
-    put(Pen::indented, "progress ");
+    putIndented({kw::progress, " "});
     quoted(text, Pen::indented);
     char number[trvFormat::kMaxValueText];
     size_t n = trvFormat::spellFixed(fraction, 3, number);
@@ -1037,11 +1045,11 @@ bool trvScene_api_file::render() {
 }
 
 void trvScene_api_file::print(const char* text) {
-    putIndented({"#print \"", orEmpty(text)});
+    putIndented({kw::print, " \"", orEmpty(text)});
     put(Pen::plain, "\"\n");
 }
 
 void trvScene_api_file::error(const char* text) {
-    putIndented({"#error \"", orEmpty(text)});
+    putIndented({kw::error, " \"", orEmpty(text)});
     put(Pen::plain, "\"\n");
 }

@@ -144,8 +144,9 @@ class trvScene_api_file : public trvScene_api {
     void matrixLine(const char* keyword, const double* m16);
     void vectorLine(const char* keyword, double x, double y, double z);
     void endBlock();
-    // keyword (indented), the quoted name, " {" and a line feed; one level deeper.
-    void openBlock(const char* keyword, const char* name);
+    // The head pieces with the keyword last (indented), a blank, the quoted name, " {" and a
+    // line feed; one level deeper.
+    void openBlock(std::initializer_list<std::string_view> head, const char* name);
     // Blocks that set their own attribute style save the one around them, and restore it on end.
     void enterStyle(bool directive);
     void leaveStyle();

@@ -3,11 +3,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "trvSceneFormat.h"
 
 namespace raydeck::live {
 namespace {
+
+namespace kw = trvFormat::keyword;
 
 // Only the beginning of a line is ever read (keywords and names); the rest is not kept.
 constexpr std::size_t kLineKeep = 64 * 1024;
@@ -40,8 +43,15 @@ bool readName(const std::string& line, std::size_t& at, std::string& out) {
     return true;
 }
 
-bool startsWith(const std::string& line, const char* prefix) {
-    return line.compare(0, std::strlen(prefix), prefix) == 0;
+bool startsWith(const std::string& line, std::string_view prefix) {
+    return line.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The line starts with the keyword and a blank; the position after them, or 0.
+std::size_t afterKeyword(const std::string& line, std::string_view keyword) {
+    return startsWith(line, keyword) && line.size() > keyword.size() && line[keyword.size()] == ' '
+               ? keyword.size() + 1
+               : 0;
 }
 
 }  // namespace
@@ -93,7 +103,8 @@ void SceneScanner::feed(const char* data, std::size_t size) {
 // Lines whose text is written verbatim (messages and comments): quotes and bytes in them mean
 // nothing.
 bool SceneScanner::verbatimLine() const {
-    return startsWith(line_, "#print ") || startsWith(line_, "#error ") || startsWith(line_, "//");
+    return afterKeyword(line_, kw::print) > 0 || afterKeyword(line_, kw::error) > 0 ||
+           startsWith(line_, kw::comment);
 }
 
 void SceneScanner::textByte(char c) {
@@ -118,13 +129,12 @@ void SceneScanner::endOfLine() {
         --depth_;
     }
     std::string name;
-    if (opens && depth_ == 0 && !modelSet_ && startsWith(line_, "group ")) {
-        std::size_t at = 6;
+    std::size_t at = 0;
+    if (opens && depth_ == 0 && !modelSet_ && (at = afterKeyword(line_, kw::group)) > 0) {
         if (readName(line_, at, name)) {
             modelSet_ = name;
         }
-    } else if (startsWith(line_, "progress ") && onProgress_) {
-        std::size_t at = 9;
+    } else if (onProgress_ && (at = afterKeyword(line_, kw::progress)) > 0) {
         if (readName(line_, at, name) && at < line_.size() && line_[at] == ' ') {
             char* stop = nullptr;
             double fraction = std::strtod(line_.c_str() + at + 1, &stop);

@@ -6,11 +6,25 @@
 #include <algorithm>
 #include <cmath>
 
+#include "trvSceneFormat.h"
+
 namespace rdk {
+
+namespace kw = trvFormat::keyword;
 namespace {
 
 std::string quote(const std::string& name) {
     return "\"" + name + "\"";
+}
+
+// What marks a shader as a light's, whatever its type is called: the light shaders' type ending
+// and the attribute only they carry.
+constexpr std::string_view kLightTypeEnding = "_light";
+constexpr std::string_view kLightOnlyAttribute = "lumen";
+
+bool endsWith(const std::string& text, std::string_view ending) {
+    return text.size() >= ending.size() &&
+           text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
 }
 
 const char* const kKeptArrays[] = {
@@ -36,11 +50,16 @@ class Checker : public SceneEvents {
         }
         Block block;
         block.offset = b.offset;
-        if (!b.captured && b.name == "geometry") {
+        if (!b.captured && b.name == kw::geometry) {
             block.kind = Block::geometry;
             block.type = b.args.empty() ? std::string() : b.args[0];
-        } else if (!b.captured && b.name == "animation") {
+        } else if (!b.captured && b.name == kw::animation) {
             block.kind = Block::animation;
+        } else if (b.name == kw::shader) {
+            // Captured: the type is its only text; defined: the name, then the type.
+            block.kind = Block::shader;
+            const size_t typeAt = b.captured ? 0 : 1;
+            block.type = typeAt < b.args.size() ? b.args[typeAt] : std::string();
         }
         blocks_.push_back(std::move(block));
     }
@@ -56,17 +75,21 @@ class Checker : public SceneEvents {
             }
         } else if (block.kind == Block::animation) {
             animation(block);
+        } else if (block.kind == Block::shader) {
+            shader(block);
         }
     }
 
     void attribute(const Attribute& a) override {
         if (blocks_.empty()) {
-            if (topLevel(a.offset, false) && a.name == "version") {
+            if (topLevel(a.offset, false) && a.name == kw::version) {
                 versionSearch_ = false;
                 if (!a.value.isNumbers() || a.value.numberCount != 1) {
                     add(a.offset, "version line without a single number");
                 }
             }
+        } else if (blocks_.back().kind == Block::shader) {
+            blocks_.back().emits = blocks_.back().emits || a.name == kLightOnlyAttribute;
         } else if (blocks_.back().kind != Block::other) {
             keep(blocks_.back(), a);
         }
@@ -107,10 +130,11 @@ class Checker : public SceneEvents {
 
   private:
     struct Block {
-        enum Kind { other, geometry, animation };
+        enum Kind { other, geometry, animation, shader };
         Kind kind = other;
         uint64_t offset = 0;
         std::string type;
+        bool emits = false;             // shader: it carries the light shaders' own attribute
         std::vector<Attribute> arrays;  // the first of each name in kKeptArrays
 
         const Attribute* find(const std::string& name) const {
@@ -390,6 +414,21 @@ class Checker : public SceneEvents {
                                     std::to_string(curves) + " curves");
             }
         }
+    }
+
+    // A light shader that the summary and the preview do not know would go uncounted and be drawn
+    // as a surface: name it.
+    void shader(const Block& node) {
+        if (trvFormat::isLightShader(node.type) ||
+            !(node.emits || endsWith(node.type, kLightTypeEnding))) {
+            return;
+        }
+        std::string known;
+        for (std::string_view type : trvFormat::kLightShaders) {
+            known += (known.empty() ? "" : ", ") + quote(std::string(type));
+        }
+        add(node.offset,
+            "light shader " + quote(node.type) + " is not one this reader knows (" + known + ")");
     }
 
     void animation(const Block& node) {

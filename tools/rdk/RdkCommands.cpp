@@ -20,8 +20,11 @@
 #include "tools/rdk/RdkReader.h"
 #include "tools/rdk/RdkStream.h"
 #include "tools/rdk/RdkSummary.h"
+#include "trvSceneFormat.h"
 
 namespace rdk {
+
+namespace kw = trvFormat::keyword;
 namespace {
 
 const char* const kAbout = "Reads a scene file (.rdk) and summarises, checks or previews it.";
@@ -270,7 +273,7 @@ void summaryText(const Summary& s, const std::string& file, std::ostream& out) {
 // before anything else; text without it (a log, /etc/passwd) is no scene, however it parses.
 bool isScene(const Scene& scene) {
     for (const Node& node : scene.nodes) {
-        if (node.name == "version" && !node.isBlock()) {
+        if (node.name == kw::version && !node.isBlock()) {
             return true;
         }
     }
@@ -284,7 +287,7 @@ class VersionScan : public SceneEvents {
     void blockStart(const BlockStart&) override { ++depth_; }
     void blockEnd(uint64_t) override { --depth_; }
     void attribute(const Attribute& a) override {
-        if (depth_ == 0 && a.name == "version") {
+        if (depth_ == 0 && a.name == kw::version) {
             version = true;
         }
     }

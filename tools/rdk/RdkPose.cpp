@@ -8,7 +8,11 @@
 #include <cstdlib>
 #include <set>
 
+#include "trvSceneFormat.h"
+
 namespace rdk {
+
+namespace kw = trvFormat::keyword;
 
 Placement Placement::fromScene(const double* m) {
     Placement p;
@@ -52,7 +56,7 @@ Placement operator*(const Placement& a, const Placement& b) {
 namespace {
 
 bool isAnimation(const Node& n) {
-    return n.isBlock("animation");
+    return n.isBlock(kw::animation);
 }
 
 double startMs(const Node& block) {
@@ -129,7 +133,7 @@ void setTransform(Node& block, const Placement& p) {
 void poseGroups(const Node& group, const Placement& parent, const std::string& prefix, double ms,
                 std::vector<PoseEntry>& out) {
     for (const Node& c : group.children) {
-        if (!c.isBlock("group")) {
+        if (!c.isBlock(kw::group)) {
             continue;
         }
         const Placement world = parent * transformOf(c) * groupChange(c, ms);
@@ -141,7 +145,7 @@ void poseGroups(const Node& group, const Placement& parent, const std::string& p
 
 void poseGroupTransforms(Node& group, double ms) {
     for (Node& c : group.children) {
-        if (c.isBlock("group")) {
+        if (c.isBlock(kw::group)) {
             setTransform(c, transformOf(c) * groupChange(c, ms));
             poseGroupTransforms(c, ms);
         }
@@ -153,7 +157,7 @@ void poseGroupTransforms(Node& group, double ms) {
 template <typename F>
 void forEachCamera(const std::vector<Node>& nodes, double ms, F f) {
     for (size_t i = 0; i < nodes.size(); ++i) {
-        if (!nodes[i].isBlock("camera")) {
+        if (!nodes[i].isBlock(kw::camera)) {
             continue;
         }
         Placement change;
@@ -174,7 +178,7 @@ std::vector<PoseEntry> scenePose(const Scene& scene, double seconds) {
         out.push_back(PoseEntry{"camera", camera.arg(0), flip() * change * transformOf(camera)});
     });
     for (const Node& n : scene.nodes) {
-        if (n.isBlock("group")) {
+        if (n.isBlock(kw::group)) {
             poseGroups(n, transformOf(n) * groupChange(n, ms), "", ms, out);
         }
     }
@@ -187,7 +191,7 @@ void poseScene(Scene& scene, double seconds) {
         setTransform(scene.nodes[i], change * transformOf(scene.nodes[i]));
     });
     for (Node& n : scene.nodes) {
-        if (n.isBlock("group")) {
+        if (n.isBlock(kw::group)) {
             setTransform(n, transformOf(n) * groupChange(n, ms));
             poseGroupTransforms(n, ms);
         }

@@ -17,8 +17,11 @@
 #include "platform/file.h"
 #include "platform/utf.h"
 #include "tools/rdk/RdkMath.h"
+#include "trvSceneFormat.h"
 
 namespace rdk {
+
+namespace kw = trvFormat::keyword;
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -67,7 +70,7 @@ Look lookOf(const Node* material) {
         return look;
     }
     const std::string type = surface->arg(0);
-    const bool light = type == "trv_point_light" || type == "trv_mesh_light";
+    const bool light = trvFormat::isLightShader(type);
     const char* names[] = {"diffuse", "kd", "color"};
     for (const char* name : names) {
         for (const Node& c : surface->children) {
@@ -101,7 +104,7 @@ class Collector {
   private:
     void defines(const std::vector<Node>& nodes) {
         for (const Node& n : nodes) {
-            if (n.isBlock("material") && n.define) {
+            if (n.isBlock(kw::material) && n.define) {
                 materials_.emplace(n.arg(0), &n);
             }
             if (n.isBlock()) {
@@ -125,22 +128,22 @@ class Collector {
                 }
                 continue;
             }
-            if (n.name == "camera") {
+            if (n.name == kw::camera) {
                 if (camera == nullptr) {
                     camera = &n;
                 }
-            } else if (n.name == "group") {
+            } else if (n.name == kw::group) {
                 walk(n.children, world);
-            } else if (n.name == "object") {
+            } else if (n.name == kw::object) {
                 object(n, world);
             }
         }
     }
 
     void object(const Node& obj, const Mat4& parent) {
-        const Node* material = obj.block("material");
+        const Node* material = obj.block(kw::material);
         if (material == nullptr) {
-            if (const Node* use = obj.attribute("material")) {
+            if (const Node* use = obj.attribute(kw::material)) {
                 auto it = materials_.find(use->value.text);
                 if (it != materials_.end()) {
                     material = it->second;
@@ -157,11 +160,11 @@ class Collector {
         }
         Mat4 world = local * parent;
         for (const Node& n : obj.children) {
-            if (n.isBlock("geometry") && !look.hidden) {
+            if (n.isBlock(kw::geometry) && !look.hidden) {
                 drawables.push_back({&n, world, look});
-            } else if (n.isBlock("object")) {
+            } else if (n.isBlock(kw::object)) {
                 object(n, world);
-            } else if (n.isBlock("group")) {
+            } else if (n.isBlock(kw::group)) {
                 walk(n.children, world);
             }
         }

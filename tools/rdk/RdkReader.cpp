@@ -1,19 +1,21 @@
 // RdkReader: a recursive-descent reader of the scene text. Statements end at a line feed or a
 // comma; blocks and captured shaders nest in braces, arrays in brackets; packed array blocks
 // are recognised by their 01 02 03 header right after the opening bracket and skipped by length.
+// Words, block heads and attribute values are taken apart by RdkLexer, as the stream does.
 #include "tools/rdk/RdkReader.h"
 
-#include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "platform/file.h"
 #include "platform/utf.h"
 #include "tools/host/DocumentLimits.h"
+#include "tools/rdk/RdkLexer.h"
 #include "trvSceneFormat.h"
 
 namespace rdk {
+
+namespace kw = trvFormat::keyword;
 
 double PackedArray::number(size_t index) const {
     switch (kind) {
@@ -104,58 +106,8 @@ const Node* Node::block(std::string_view keyword) const {
 
 namespace {
 
-bool isDelimiter(char c) {
-    switch (c) {
-        case ' ':
-        case '\t':
-        case '\r':
-        case '\n':
-        case ',':
-        case '{':
-        case '}':
-        case '[':
-        case ']':
-        case '"':
-            return true;
-        default:
-            return false;
-    }
-}
-
-// Keywords that open a block of the format (all others before a brace name a shader type).
-bool isBlockKeyword(std::string_view w) {
-    static const char* const keywords[] = {"group",   "object", "geometry", "animation", "load",
-                                           "options", "camera", "image",    "output",    "light",
-                                           "accel",   "matrix", "material", "shader"};
-    for (const char* k : keywords) {
-        if (w == k) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool parseNumber(const char* b, const char* e, double& out) {
-    if (b == e) {
-        return false;
-    }
-    // from_chars does not take a leading '+'; the writer never writes one, but be lenient.
-    if (*b == '+' && e - b > 1) {
-        ++b;
-    }
-    auto r = std::from_chars(b, e, out);
-    return r.ec == std::errc() && r.ptr == e;
-}
-
-// One piece of a statement.
-struct Part {
-    enum Type { word, number, text, value };
-    Type type = word;
-    uint64_t offset = 0;
-    std::string s;  // word or text
-    double n = 0;
-    Value v;  // value parts (arrays, shaders, bytes, booleans)
-};
+using lex::isDelimiter;
+using Part = lex::BasicPart<Value>;
 
 class Parser {
   public:
@@ -262,7 +214,7 @@ class Parser {
             return;
         }
         Node& prefix = out[before - 1];
-        if (prefix.isBlock() || prefix.name != "#modify" || !prefix.args.empty() ||
+        if (prefix.isBlock() || prefix.name != kw::modify || !prefix.args.empty() ||
             prefix.value.kind != Value::Kind::none) {
             return;
         }
@@ -350,43 +302,10 @@ class Parser {
         while (p_ < end_ && !isDelimiter(*p_)) {
             ++p_;
         }
-        const char* e = p_;
         part.offset = at(b);
-        if (parseNumber(b, e, part.n)) {
-            part.type = Part::number;
-            return true;
+        if (!lex::wordPart(b, p_, part)) {
+            return fail(b, "odd number of hex digits");
         }
-        const size_t n = static_cast<size_t>(e - b);
-        if (n >= 2 && (b[0] == 'x' || b[0] == 'b') && b[1] == 'X') {
-            bool hex = true;
-            for (const char* q = b + 2; q < e; ++q) {
-                hex = hex && trvFormat::hexDigitValue(*q) >= 0;
-            }
-            const bool bytes = b[0] == 'b';
-            if (hex && (bytes || n > 2)) {
-                if ((n - 2) % 2 != 0) {
-                    return fail(b, "odd number of hex digits");
-                }
-                std::string decoded;
-                decoded.reserve((n - 2) / 2);
-                for (const char* q = b + 2; q < e; q += 2) {
-                    decoded.push_back(static_cast<char>(trvFormat::hexDigitValue(q[0]) * 16 +
-                                                        trvFormat::hexDigitValue(q[1])));
-                }
-                if (bytes) {
-                    part.type = Part::value;
-                    part.v.kind = Value::Kind::bytes;
-                    part.v.offset = part.offset;
-                    part.v.text = std::move(decoded);
-                } else {
-                    part.type = Part::text;
-                    part.s = std::move(decoded);
-                }
-                return true;
-            }
-        }
-        part.type = Part::word;
-        part.s.assign(b, e);
         return true;
     }
 
@@ -394,7 +313,7 @@ class Parser {
     bool capturedShader(const std::string& type, uint64_t offset, bool link, Value& out) {
         auto node = std::make_shared<Node>();
         node->kind = Node::Kind::block;
-        node->name = "shader";
+        node->name = kw::shader;
         node->captured = true;
         node->offset = offset;
         node->args.push_back(type);
@@ -440,7 +359,7 @@ class Parser {
                 Value v;
                 if (q.type == Part::value) {
                     v = std::move(q.v);
-                } else if (q.s == "on" || q.s == "off") {
+                } else if (lex::isOnOff(q.s)) {
                     v.kind = Value::Kind::boolean;
                     v.on = q.s == "on";
                 } else {
@@ -508,9 +427,8 @@ class Parser {
         }
         const char kind = p_[3];
         if (!trvFormat::isPackedKind(kind)) {
-            return fail(header, std::string("unknown packed block kind 0x") +
-                                    "0123456789abcdef"[(kind >> 4) & 15] +
-                                    "0123456789abcdef"[kind & 15]);
+            return fail(header, "unknown packed block kind " +
+                                    lex::hexByte(static_cast<unsigned char>(kind)));
         }
         const uint32_t count =
             trvFormat::packedCount(reinterpret_cast<const unsigned char*>(p_ + 4));
@@ -546,9 +464,9 @@ class Parser {
 
     // One statement: an attribute line, or a block with its children.
     bool statement(std::vector<Node>& out) {
-        if (end_ - p_ >= 6 &&
-            (std::memcmp(p_, "#print", 6) == 0 || std::memcmp(p_, "#error", 6) == 0)) {
-            return printLine(out, 6);
+        if (const size_t n = trvFormat::verbatimKeywordLength(
+                std::string_view(p_, static_cast<size_t>(end_ - p_)))) {
+            return printLine(out, n);
         }
         const char* start = p_;
         std::vector<Part> parts;
@@ -572,7 +490,7 @@ class Parser {
             if (linkMark(c, link)) {
                 continue;
             }
-            if (c == '{' && opensBlock(parts)) {
+            if (c == '{' && lex::opensBlock(parts)) {
                 ++p_;
                 return block(out, parts, at(start));
             }
@@ -606,35 +524,18 @@ class Parser {
         return true;
     }
 
-    static bool opensBlock(const std::vector<Part>& parts) {
-        if (parts.empty() || parts[0].type != Part::word) {
-            return false;
-        }
-        const std::string& w = parts[0].s;
-        return w == "#define" || w == "#modify" || isBlockKeyword(w);
-    }
-
     bool block(std::vector<Node>& out, std::vector<Part>& parts, uint64_t offset) {
+        lex::BlockHead head;
+        if (!lex::blockHead(parts, head)) {
+            return fail(offset, "block without a keyword");
+        }
         Node node;
         node.kind = Node::Kind::block;
         node.offset = offset;
-        size_t i = 0;
-        for (; i < parts.size() && parts[i].type == Part::word; ++i) {
-            if (parts[i].s == "#define") {
-                node.define = true;
-            } else if (parts[i].s == "#modify") {
-                node.modify = true;
-            } else {
-                break;
-            }
-        }
-        if (i == parts.size() || parts[i].type != Part::word) {
-            return fail(offset, "block without a keyword");
-        }
-        node.name = parts[i++].s;
-        for (; i < parts.size(); ++i) {
-            node.args.push_back(partText(parts[i]));
-        }
+        node.define = head.define;
+        node.modify = head.modify;
+        node.name = std::move(head.name);
+        node.args = std::move(head.args);
         if (!items(node.children, true, offset, node.endOffset, nullptr, nullptr)) {
             return false;
         }
@@ -642,70 +543,12 @@ class Parser {
         return true;
     }
 
-    static std::string partText(const Part& part) {
-        if (part.type == Part::number) {
-            char buffer[64];
-            int n = std::snprintf(buffer, sizeof buffer, "%g", part.n);
-            return std::string(buffer, static_cast<size_t>(n));
-        }
-        return part.s;
-    }
-
     static Node attributeNode(std::vector<Part>& parts, uint64_t offset) {
         Node node;
         node.offset = offset;
-        const size_t n = parts.size();
-        size_t i = 0;
-        if (parts[0].type == Part::text) {
-            node.name = parts[0].s;
-            i = 1;
-        } else {
-            // Directive lines name the attribute verbatim, blanks included: the name is every
-            // leading word up to the first value ("visible to the eye on").
-            for (; i < n && parts[i].type == Part::word; ++i) {
-                const bool lastIsBool =
-                    i == n - 1 && i > 0 && (parts[i].s == "on" || parts[i].s == "off");
-                if (lastIsBool) {
-                    break;
-                }
-                if (!node.name.empty()) {
-                    node.name += ' ';
-                }
-                node.name += parts[i].s;
-            }
-        }
-        if (i == n) {
-            return node;
-        }
-        // The value is the trailing run of numbers, or else the last part; texts before it are
-        // the attribute's arguments.
-        size_t valueStart = n - 1;
-        if (parts[n - 1].type == Part::number) {
-            while (valueStart > i && parts[valueStart - 1].type == Part::number) {
-                --valueStart;
-            }
-        }
-        for (size_t a = i; a < valueStart; ++a) {
-            node.args.push_back(partText(parts[a]));
-        }
-        Part& last = parts[n - 1];
-        Value& v = node.value;
-        if (last.type == Part::number) {
-            v.kind = Value::Kind::numbers;
-            v.offset = parts[valueStart].offset;
-            for (size_t a = valueStart; a < n; ++a) {
-                v.numbers.push_back(parts[a].n);
-            }
-        } else if (last.type == Part::value) {
-            v = std::move(last.v);
-        } else if (last.type == Part::word && (last.s == "on" || last.s == "off")) {
-            v.kind = Value::Kind::boolean;
-            v.on = last.s == "on";
-            v.offset = last.offset;
-        } else {
-            v.kind = Value::Kind::text;
-            v.text = last.s;
-            v.offset = last.offset;
+        const size_t value = lex::splitAttribute(parts, node.name, node.args);
+        if (value < parts.size()) {
+            lex::attributeValue(parts, value, node.value);
         }
         return node;
     }

@@ -1,9 +1,9 @@
-// RdkStream: the same grammar as RdkReader's tree reader, driven by a loop over a stack of open
-// constructs (blocks, statements, text arrays) instead of by recursion, over a window of the
-// text that slides as it is consumed.
+// RdkStream: the same grammar as RdkReader's tree reader (words, block heads and attribute values
+// taken apart by the same RdkLexer), driven by a loop over a stack of open constructs (blocks,
+// statements, text arrays) instead of by recursion, over a window of the text that slides as it
+// is consumed.
 #include "tools/rdk/RdkStream.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -11,9 +11,12 @@
 #include "platform/file.h"
 #include "platform/utf.h"
 #include "tools/host/DocumentLimits.h"
+#include "tools/rdk/RdkLexer.h"
 #include "trvSceneFormat.h"
 
 namespace rdk {
+
+namespace kw = trvFormat::keyword;
 
 size_t MemorySource::read(char* buffer, size_t size) {
     const size_t n = std::min(size, bytes_.size());
@@ -58,99 +61,11 @@ namespace {
 
 constexpr size_t kChunk = 1u << 20;
 
-bool isDelimiter(char c) {
-    switch (c) {
-        case ' ':
-        case '\t':
-        case '\r':
-        case '\n':
-        case ',':
-        case '{':
-        case '}':
-        case '[':
-        case ']':
-        case '"':
-            return true;
-        default:
-            return false;
-    }
-}
-
-bool isBlockKeyword(std::string_view w) {
-    static const char* const keywords[] = {"group",   "object", "geometry", "animation", "load",
-                                           "options", "camera", "image",    "output",    "light",
-                                           "accel",   "matrix", "material", "shader"};
-    for (const char* k : keywords) {
-        if (w == k) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool parseNumber(const char* b, const char* e, double& out) {
-    if (b == e) {
-        return false;
-    }
-    if (*b == '+' && e - b > 1) {
-        ++b;
-    }
-    auto r = std::from_chars(b, e, out);
-    return r.ec == std::errc() && r.ptr == e;
-}
-
-// True for the decimal spellings the writer uses ("-1.5", "2e-05", "0"), decided without a
-// conversion; anything else (inf, nan, a word, what may overflow) is left to parseNumber.
-bool isPlainDecimal(const char* b, const char* e) {
-    const char* p = b;
-    if (p < e && (*p == '-' || *p == '+')) {
-        ++p;
-    }
-    const char* digits = p;
-    while (p < e && *p >= '0' && *p <= '9') {
-        ++p;
-    }
-    size_t mantissa = static_cast<size_t>(p - digits);
-    if (p < e && *p == '.') {
-        const char* fraction = ++p;
-        while (p < e && *p >= '0' && *p <= '9') {
-            ++p;
-        }
-        mantissa += static_cast<size_t>(p - fraction);
-    }
-    if (mantissa == 0) {
-        return false;
-    }
-    if (p < e && (*p == 'e' || *p == 'E')) {
-        ++p;
-        if (p < e && (*p == '-' || *p == '+')) {
-            ++p;
-        }
-        const char* exponent = p;
-        while (p < e && *p >= '0' && *p <= '9') {
-            ++p;
-        }
-        // Three exponent digits may leave a double's range, which parseNumber refuses.
-        if (p == exponent || p - exponent > 2) {
-            return false;
-        }
-    }
-    return p == e && mantissa <= 300;
-}
-
-std::string hexByte(unsigned char c) {
-    const char* digits = "0123456789abcdef";
-    return std::string("0x") + digits[c >> 4] + digits[c & 15];
-}
-
-struct Part {
-    enum Type { word, number, text, value };
-    Type type = word;
-    uint64_t offset = 0;
-    std::string s;
-    double n = 0;
-    std::unique_ptr<StreamValue> v;  // value parts only: most parts are words and numbers
-};
+using lex::hexByte;
+using lex::isDelimiter;
+using lex::isPlainDecimal;
+// Value parts only carry a value: most parts are words and numbers.
+using Part = lex::BasicPart<std::unique_ptr<StreamValue>>;
 
 // Adds one component to an array's marks.
 void markNumber(ArrayInfo& a, uint64_t i, double x, uint64_t offset) {
@@ -356,9 +271,12 @@ class Streamer {
             return comment(f);
         }
         f.headerOpen = false;
-        if (at(0) == '#' && fill(6) &&
-            (std::memcmp(here(), "#print", 6) == 0 || std::memcmp(here(), "#error", 6) == 0)) {
-            return printLine();
+        if (at(0) == '#') {
+            fill(trvFormat::kLongestVerbatimKeyword);
+            if (const size_t n =
+                    trvFormat::verbatimKeywordLength(std::string_view(here(), len_ - pos_))) {
+                return printLine(n);
+            }
         }
         Frame statement;
         statement.kind = Frame::statement;
@@ -409,11 +327,11 @@ class Streamer {
 
     // "#print" and "#error": the text between the double quotes, to the first double quote that
     // ends a line.
-    bool printLine() {
+    bool printLine(size_t keywordLength) {
         Attribute a;
         a.offset = offset();
-        a.name.assign(here(), 6);
-        size_t b = 6;
+        a.name.assign(here(), keywordLength);
+        size_t b = keywordLength;
         while (at(b) == ' ') {
             ++b;
         }
@@ -475,7 +393,7 @@ class Streamer {
             advance(1);
             return true;
         }
-        if (c == '{' && opensBlock(f.parts)) {
+        if (c == '{' && lex::opensBlock(f.parts)) {
             advance(1);
             return startBlock();
         }
@@ -485,37 +403,19 @@ class Streamer {
         return token(f, f.link, "opening brace without a block keyword or shader type");
     }
 
-    static bool opensBlock(const std::vector<Part>& parts) {
-        if (parts.empty() || parts[0].type != Part::word) {
-            return false;
-        }
-        const std::string& w = parts[0].s;
-        return w == "#define" || w == "#modify" || isBlockKeyword(w);
-    }
-
     bool startBlock() {
         Frame statement = std::move(frames_.back());
         frames_.pop_back();
-        std::vector<Part>& parts = statement.parts;
         BlockStart b;
         b.offset = statement.start;
-        size_t i = 0;
-        for (; i < parts.size() && parts[i].type == Part::word; ++i) {
-            if (parts[i].s == "#define") {
-                b.define = true;
-            } else if (parts[i].s == "#modify") {
-                b.modify = true;
-            } else {
-                break;
-            }
-        }
-        if (i == parts.size() || parts[i].type != Part::word) {
+        lex::BlockHead head;
+        if (!lex::blockHead(statement.parts, head)) {
             return fail(b.offset, "block without a keyword");
         }
-        b.name = parts[i++].s;
-        for (; i < parts.size(); ++i) {
-            b.args.push_back(partText(parts[i]));
-        }
+        b.define = head.define;
+        b.modify = head.modify;
+        b.name = std::move(head.name);
+        b.args = std::move(head.args);
         Frame block;
         block.kind = Frame::block;
         block.openOffset = b.offset;
@@ -547,7 +447,7 @@ class Streamer {
             advance(1);
             BlockStart b;
             b.offset = type.offset;
-            b.name = "shader";
+            b.name = kw::shader;
             b.captured = true;
             b.args.push_back(type.s);
             b.inArray = f.kind == Frame::array;
@@ -621,51 +521,10 @@ class Streamer {
             part.type = Part::number;
             return true;
         }
-        if (parseNumber(b, e, part.n)) {
-            part.type = Part::number;
-            return true;
+        if (!lex::wordPart(b, e, part)) {
+            return fail(part.offset, "odd number of hex digits");
         }
-        if (n >= 2 && (b[0] == 'x' || b[0] == 'b') && b[1] == 'X') {
-            bool hex = true;
-            for (const char* q = b + 2; q < e; ++q) {
-                hex = hex && trvFormat::hexDigitValue(*q) >= 0;
-            }
-            const bool bytes = b[0] == 'b';
-            if (hex && (bytes || n > 2)) {
-                if ((n - 2) % 2 != 0) {
-                    return fail(part.offset, "odd number of hex digits");
-                }
-                std::string decoded;
-                decoded.reserve((n - 2) / 2);
-                for (const char* q = b + 2; q < e; q += 2) {
-                    decoded.push_back(static_cast<char>(trvFormat::hexDigitValue(q[0]) * 16 +
-                                                        trvFormat::hexDigitValue(q[1])));
-                }
-                if (bytes) {
-                    part.type = Part::value;
-                    part.v = std::make_unique<StreamValue>();
-                    part.v->kind = Value::Kind::bytes;
-                    part.v->offset = part.offset;
-                    part.v->text = std::move(decoded);
-                } else {
-                    part.type = Part::text;
-                    part.s = std::move(decoded);
-                }
-                return true;
-            }
-        }
-        part.type = Part::word;
-        part.s.assign(b, e);
         return true;
-    }
-
-    static std::string partText(const Part& part) {
-        if (part.type == Part::number) {
-            char buffer[64];
-            int n = std::snprintf(buffer, sizeof buffer, "%g", part.n);
-            return std::string(buffer, static_cast<size_t>(n));
-        }
-        return part.s;
     }
 
     // The attribute name that the parts read so far give.
@@ -698,56 +557,9 @@ class Streamer {
         }
         Attribute a;
         a.offset = statement.start;
-        const size_t n = parts.size();
-        size_t i = 0;
-        if (parts[0].type == Part::text) {
-            a.name = parts[0].s;
-            i = 1;
-        } else {
-            for (; i < n && parts[i].type == Part::word; ++i) {
-                const bool lastIsBool =
-                    i == n - 1 && i > 0 && (parts[i].s == "on" || parts[i].s == "off");
-                if (lastIsBool) {
-                    break;
-                }
-                if (!a.name.empty()) {
-                    a.name += ' ';
-                }
-                a.name += parts[i].s;
-            }
-        }
-        if (i < n) {
-            size_t valueStart = n - 1;
-            if (parts[n - 1].type == Part::number) {
-                while (valueStart > i && parts[valueStart - 1].type == Part::number) {
-                    --valueStart;
-                }
-            }
-            for (size_t k = i; k < valueStart; ++k) {
-                a.args.push_back(partText(parts[k]));
-            }
-            Part& last = parts[n - 1];
-            StreamValue& v = a.value;
-            if (last.type == Part::number) {
-                v.kind = Value::Kind::numbers;
-                v.offset = parts[valueStart].offset;
-                for (size_t k = valueStart; k < n; ++k) {
-                    if (v.numbers.size() < StreamValue::kKeptNumbers) {
-                        v.numbers.push_back(parts[k].n);
-                    }
-                }
-                v.numberCount = n - valueStart;
-            } else if (last.type == Part::value) {
-                v = std::move(*last.v);
-            } else if (last.type == Part::word && (last.s == "on" || last.s == "off")) {
-                v.kind = Value::Kind::boolean;
-                v.on = last.s == "on";
-                v.offset = last.offset;
-            } else {
-                v.kind = Value::Kind::text;
-                v.text = std::move(last.s);
-                v.offset = last.offset;
-            }
+        const size_t value = lex::splitAttribute(parts, a.name, a.args);
+        if (value < parts.size()) {
+            lex::attributeValue(parts, value, a.value);
         }
         events_.attribute(a);
         return true;

@@ -1,12 +1,17 @@
 // RdkSummary: follows the stream's blocks; material, light and texture facts are read from the
-// shaders that the plug-in writes ("trv_diffuse", "trv_advanced", "texture2_rgb", the lights').
+// shaders that the plug-in writes ("trv_diffuse", "trv_advanced", "texture2_rgb", and the light
+// shaders of trvSceneFormat.h).
 // Textures are found again by a hash of their path, so that each is looked up on disk once.
 #include "tools/rdk/RdkSummary.h"
 
 #include <unordered_map>
 #include <unordered_set>
 
+#include "trvSceneFormat.h"
+
 namespace rdk {
+
+namespace kw = trvFormat::keyword;
 namespace {
 
 bool isAbsolute(const std::string& path) {
@@ -36,7 +41,7 @@ class Summarizer : public SceneEvents {
         }
         const std::string& k = b.name;
         block.name = b.args.empty() ? std::string() : b.args[0];
-        if (b.captured || k == "shader") {
+        if (b.captured || k == kw::shader) {
             block.kind = Block::shader;
             block.type = b.captured ? block.name : b.args.size() >= 2 ? b.args[1] : block.name;
             if (b.captured && b.valueOf == "surface" && !blocks_.empty() &&
@@ -45,14 +50,14 @@ class Summarizer : public SceneEvents {
                 blocks_.back().type = block.type;
                 block.surface = true;
             }
-        } else if (k == "group") {
+        } else if (k == kw::group) {
             ++s_.groups;
-        } else if (k == "object") {
+        } else if (k == kw::object) {
             ++s_.objects;
             block.kind = Block::object;
-        } else if (k == "geometry") {
+        } else if (k == kw::geometry) {
             block.kind = Block::geometry;
-        } else if (k == "material") {
+        } else if (k == kw::material) {
             block.kind = Block::material;
             block.type = "(none)";
             block.light.name = block.name;
@@ -66,16 +71,16 @@ class Summarizer : public SceneEvents {
                     break;
                 }
             }
-        } else if (k == "camera") {
+        } else if (k == kw::camera) {
             block.kind = Block::camera;
-        } else if (k == "animation") {
+        } else if (k == kw::animation) {
             block.kind = Block::animation;
             block.anim.type = block.name;
             block.anim.name = b.args.size() >= 2 ? b.args[1] : std::string();
-        } else if (k == "light") {
+        } else if (k == kw::light) {
             LightInfo light;
             light.name = block.name;
-            light.shaderType = "light";
+            light.shaderType = kw::light;
             s_.lights.push_back(light);
         }
         blocks_.push_back(std::move(block));
@@ -225,7 +230,7 @@ class Summarizer : public SceneEvents {
     void material(Block& b) {
         ++s_.materials;
         ++s_.materialsByShader[b.type];
-        if (b.hasSurface && (b.type == "trv_point_light" || b.type == "trv_mesh_light")) {
+        if (b.hasSurface && trvFormat::isLightShader(b.type)) {
             b.light.shaderType = b.type;
             s_.lights.push_back(b.light);
         }

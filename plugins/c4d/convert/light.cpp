@@ -1,15 +1,25 @@
 // Lights: a host light becomes an ordinary scene object with an emitting octahedron proxy in the
-// light's local space: a "trv_mesh_light" sized to the area of an area light, hidden from camera,
-// reflections and shadows, or a "trv_point_light" on a unit octahedron for every other type.
+// light's local space: a mesh light shader sized to the area of an area light, hidden from
+// camera, reflections and shadows, or a point light shader on a unit octahedron for every other
+// type.
 #include "plugins/c4d/convert/light.h"
 
 #include <cstdint>
+#include <string_view>
 
 #include "plugins/c4d/convert/SceneValues.h"
 #include "plugins/c4d/host/HostNumbers.h"
+#include "trvSceneFormat.h"
 #include "trvScene_api.h"
 
 namespace raydeck::c4d {
+namespace {
+
+// A candela is a lumen per steradian, and a point light shines over the whole sphere: 4π sr.
+// The value is the one this converter has always used (stored scenes keep their powers).
+constexpr double kSteradiansOfSphere = 12.566;
+
+}  // namespace
 
 void convertLight(PluginContext& context, const std::string& nodeName,
                   const host::BaseObject& object) {
@@ -49,7 +59,7 @@ void convertLight(PluginContext& context, const std::string& nodeName,
         object.getFloat(host::lightParam::kIntensity, value);
         float intensity = static_cast<float>(value);
         if (unit == host::lightParam::kUnitCandela) {
-            intensity = static_cast<float>(intensity * 12.566);
+            intensity = static_cast<float>(intensity * kSteradiansOfSphere);
         }
         power = truncateToInt32(intensity);
     } else {
@@ -75,7 +85,9 @@ void convertLight(PluginContext& context, const std::string& nodeName,
                           static_cast<float>(color.z)};
     const int32_t lumenFlag = lumen ? 1 : 0;
     const int32_t off = 0;
-    api->beginShader(nullptr, area ? "trv_mesh_light" : "trv_point_light");
+    const std::string_view shaderType =
+        area ? trvFormat::lightShader::mesh : trvFormat::lightShader::point;
+    api->beginShader(nullptr, shaderType.data());
     api->attribute("power", trvType::int_, &power);
     api->attribute("color", trvType::vec3f, rgb);
     api->attribute("lumen", trvType::bool_, &lumenFlag);

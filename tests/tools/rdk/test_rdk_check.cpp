@@ -187,6 +187,32 @@ TEST(RdkCheck, AnimationNeedsOneTimestampPerFiniteMatrix) {
                 "\"matrices\" element 1 is not finite");
 }
 
+// A material named "m" whose surface shader is `shader`.
+std::string lightScene(const std::string& shader) {
+    return rdktest::fileStart() + "group \"root\" {\nobject \"o\" {\nmaterial \"m\" {\nsurface " +
+           shader + "\n}\n}\n}\n";
+}
+
+TEST(RdkCheck, RenamedLightShaderIsNamedNotPassedAsClean) {
+    // Summary counts no light for it and the preview draws it as a surface.
+    const std::string renamed = lightScene("\"trv_spot_light\" {\n\"power\" 100,\n}");
+    expectFault(renamed, renamed.find("\"trv_spot_light\""),
+                "light shader \"trv_spot_light\" is not one this reader knows "
+                "(\"trv_point_light\", \"trv_mesh_light\")");
+    // A light shader by its attributes, whatever its type is called; defined shaders too.
+    const std::string byAttribute = lightScene("\"trv_emitter\" {\n\"lumen\" off,\n}");
+    expectFault(byAttribute, byAttribute.find("\"trv_emitter\""), "\"trv_emitter\"");
+    const std::string defined =
+        rdktest::fileStart() + "#define shader \"s\" \"trv_area_light\" {\n}\n";
+    expectFault(defined, defined.find("#define"), "\"trv_area_light\"");
+
+    for (const char* known : {"\"trv_point_light\"", "\"trv_mesh_light\""}) {
+        EXPECT_TRUE(faultsOf(lightScene(std::string(known) + " {\n\"lumen\" on,\n}")).empty())
+            << known;
+    }
+    EXPECT_TRUE(faultsOf(lightScene("\"trv_diffuse\" {\n\"diffuse\" 1 1 1,\n}")).empty());
+}
+
 TEST(RdkCheck, FaultsComeInFileOrder) {
     const std::string tris = ints({0, 1, 9});
     const std::string text =

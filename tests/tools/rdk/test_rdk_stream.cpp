@@ -198,6 +198,74 @@ TEST(RdkStream, IndicesBeforeTheirDataStillPointAtAnOffendingElement) {
               "\"triangles\" index 9 at element 4 is outside \"vertices\" (3 entries)");
 }
 
+// Each statement as "name|args|kind|value", blocks as "{name|args|define modify".
+class StatementLog : public rdk::SceneEvents {
+  public:
+    void blockStart(const rdk::BlockStart& b) override {
+        lines.push_back("{" + b.name + "|" + join(b.args) + "|" + std::to_string(b.define) +
+                        std::to_string(b.modify));
+    }
+    void attribute(const rdk::Attribute& a) override {
+        lines.push_back(a.name + "|" + join(a.args) + "|" +
+                        valueText(a.value.kind, a.value.text, a.value.on, a.value.numbers));
+    }
+    static std::string join(const std::vector<std::string>& parts) {
+        std::string out;
+        for (const std::string& p : parts) {
+            out += p + ";";
+        }
+        return out;
+    }
+    static std::string valueText(rdk::Value::Kind kind, const std::string& text, bool on,
+                                 const std::vector<double>& numbers) {
+        std::string out = std::to_string(static_cast<int>(kind)) + "|" + text + (on ? "|on" : "");
+        for (double n : numbers) {
+            out += " " + std::to_string(n);
+        }
+        return out;
+    }
+    std::vector<std::string> lines;
+};
+
+void logTree(const std::vector<rdk::Node>& nodes, std::vector<std::string>& lines) {
+    for (const rdk::Node& n : nodes) {
+        if (n.isBlock()) {
+            lines.push_back("{" + n.name + "|" + StatementLog::join(n.args) + "|" +
+                            std::to_string(n.define) + std::to_string(n.modify));
+            logTree(n.children, lines);
+        } else {
+            lines.push_back(
+                n.name + "|" + StatementLog::join(n.args) + "|" +
+                StatementLog::valueText(n.value.kind, n.value.text, n.value.on, n.value.numbers));
+        }
+    }
+}
+
+TEST(RdkStream, BothReadersTakeStatementsApartAlike) {
+    const std::string text = rdktest::fileStart() +
+                             "#define object \"o\" {\n"
+                             "visible to the eye on\n"
+                             "progress \"Cube\" 1.000\n"
+                             "\"color\" 1 0.5 -2e-05,\n"
+                             "\"name\" xX41,\n"
+                             "icon bX0102\n"
+                             "\"mode\" 7 fast\n"
+                             "set transform 1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1\n"
+                             "animation \"linear\" 2 {\n}\n"
+                             "}\n";
+    rdk::MemorySource source(text);
+    StatementLog streamed;
+    rdk::ReadError error;
+    ASSERT_TRUE(rdk::streamScene(source, streamed, error)) << error.message;
+    rdk::Scene tree;
+    rdktest::parseOk(text, tree);
+    std::vector<std::string> treeLines;
+    logTree(tree.nodes, treeLines);
+    EXPECT_EQ(streamed.lines, treeLines);
+    ASSERT_GE(treeLines.size(), 4u);
+    EXPECT_EQ(treeLines[3], "visible to the eye||2||on");  // the name runs to the final on/off
+}
+
 TEST(RdkStream, SummaryCountsEachTextureUseOnceAndLooksEachPathUpOnce) {
     TempDir dir;
     ASSERT_FALSE(dir.path().empty());
