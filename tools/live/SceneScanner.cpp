@@ -2,7 +2,6 @@
 #include "tools/live/SceneScanner.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 
 #include "trvSceneFormat.h"

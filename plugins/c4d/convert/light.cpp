@@ -15,8 +15,8 @@
 namespace raydeck::c4d {
 namespace {
 
-// A candela is a lumen per steradian, and a point light shines over the whole sphere: 4π sr.
-// The value is the one this converter has always used (stored scenes keep their powers).
+// A candela is a lumen per steradian, and the light is taken to shine over the whole sphere:
+// 4π sr. 12.566 is 4π to three decimals, kept so that exported powers stay as they were.
 constexpr double kSteradiansOfSphere = 12.566;
 
 }  // namespace
