@@ -37,8 +37,9 @@ void ProgressLine::update(const std::string& text, int percent) {
     if (!terminal_) {
         return;
     }
+    std::lock_guard<std::mutex> lock(mutex_);
     if (percent < 0) {
-        clear();
+        clearLocked();
         return;
     }
     out_ << '\r' << format(text, percent, kWidth) << "\x1b[K" << std::flush;
@@ -46,6 +47,11 @@ void ProgressLine::update(const std::string& text, int percent) {
 }
 
 void ProgressLine::clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    clearLocked();
+}
+
+void ProgressLine::clearLocked() {
     if (shown_) {
         out_ << "\r\x1b[K" << std::flush;
         shown_ = false;

@@ -1,8 +1,10 @@
-// ProgressLine: the plug-in's progress, as the host's status bar gets it, drawn by raydeck-host as
-// one line that redraws itself on a terminal. Off a terminal it draws nothing, so that logs and
-// pipes get no carriage returns.
+// ProgressLine: the plug-in's progress, as the host's status bar gets it, and during Render and
+// Update the renderer's import, drawn by raydeck-host as one line that redraws itself on a
+// terminal. Off a terminal it draws nothing, so that logs and pipes get no carriage returns. Safe
+// to call from two threads (the command's and the renderer watcher's).
 #pragma once
 
+#include <mutex>
 #include <ostream>
 #include <string>
 
@@ -25,6 +27,9 @@ class ProgressLine {
     static std::string format(const std::string& text, int percent, size_t width);
 
   private:
+    void clearLocked();
+
+    std::mutex mutex_;
     std::ostream& out_;
     bool terminal_;
     bool shown_ = false;

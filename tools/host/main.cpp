@@ -32,6 +32,7 @@
 #include "tools/host/HostReport.h"
 #include "tools/host/ModelImport.h"
 #include "tools/host/ProgressLine.h"
+#include "tools/host/RendererProgress.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
 #include "tools/live/LiveAnnouncement.h"
@@ -413,9 +414,20 @@ int runCommand(raydeck::hostsim::SimHost& host, const Options& o,
     host.setStatusListener([&progress](const raydeck::hostsim::SimHost::StatusUpdate& update) {
         progress.update(update.text, update.percent);
     });
+    // During Render and Update, the renderer's import too, as its log tells it.
+    std::optional<raydeck::hostsim::RendererProgress> renderer;
+    if (o.action != "export" && platform::standardErrorIsTerminal()) {
+        renderer.emplace(raydeck::live::runtimeFolder(),
+                         [&progress](const std::string& name, int percent) {
+                             progress.update("the renderer imports " + name, percent);
+                         });
+    }
     const bool threw =
         o.output && *o.output == "-" ? executeTapped(host, *reg, written) : execute(host, *reg);
     host.setStatusListener(nullptr);
+    if (renderer) {
+        renderer->stop();
+    }
     progress.clear();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -36,23 +36,7 @@ host::Matrix axisRotation(int axis, double t) {
     return m;
 }
 
-host::Vector apply3(const host::Matrix& m, const host::Vector& p) {
-    return host::Vector(m.v1.x * p.x + m.v2.x * p.y + m.v3.x * p.z,
-                        m.v1.y * p.x + m.v2.y * p.y + m.v3.y * p.z,
-                        m.v1.z * p.x + m.v2.z * p.y + m.v3.z * p.z);
-}
-
 }  // namespace
-
-host::Matrix affineProduct(const host::Matrix& a, const host::Matrix& b) {
-    host::Matrix out;
-    out.v1 = apply3(a, b.v1);
-    out.v2 = apply3(a, b.v2);
-    out.v3 = apply3(a, b.v3);
-    const host::Vector o = apply3(a, b.off);
-    out.off = host::Vector(a.off.x + o.x, a.off.y + o.y, a.off.z + o.z);
-    return out;
-}
 
 host::Matrix affineInverse(const host::Matrix& m) {
     host::Matrix inv;
@@ -101,7 +85,7 @@ bool invertAffine(const host::Matrix& m, host::Matrix& inverse) {
     inv.v1 = host::Vector(bc.x / det, ca.x / det, ab.x / det);
     inv.v2 = host::Vector(bc.y / det, ca.y / det, ab.y / det);
     inv.v3 = host::Vector(bc.z / det, ca.z / det, ab.z / det);
-    const host::Vector o = apply3(inv, m.off);
+    const host::Vector o = linearApply(inv, m.off);
     inv.off = host::Vector(-o.x, -o.y, -o.z);
     if (!isFinite(inv)) {
         return false;

@@ -391,10 +391,15 @@ void writeAnimationBlock(trvScene_api& api, const TrackSamples& samples,
     api.endAnimation();
 }
 
-void writeAnimation(PluginContext& context, const std::string& objectName, const TrackList& tracks,
-                    const std::string& channel, const host::Vector& position,
-                    const host::Vector& rotation, const host::Vector& scale, int rotationOrder,
-                    bool cameraMode, const host::Matrix* parentPlacement, AnimationReport* report) {
+namespace {
+
+// One channel's blocks, sampled into `samples`: the object's channels share it, so that only the
+// first touches fresh memory (a long track's samples are tens of megabytes).
+void writeChannel(PluginContext& context, const std::string& objectName, const TrackList& tracks,
+                  const std::string& channel, const host::Vector& position,
+                  const host::Vector& rotation, const host::Vector& scale, int rotationOrder,
+                  bool cameraMode, const host::Matrix* parentPlacement, AnimationReport* report,
+                  TrackSamples& samples) {
     if (tracks.empty() || context.builder == nullptr || context.builder->backend() == nullptr) {
         return;
     }
@@ -425,7 +430,6 @@ void writeAnimation(PluginContext& context, const std::string& objectName, const
     }
     // Kept whole however long the object's name is.
     const std::string folder = objectName + "/" + channel;
-    TrackSamples samples;
     for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
         try {
             if (!sampleTrack(context.document, it->track, placement, samples)) {
@@ -446,6 +450,17 @@ void writeAnimation(PluginContext& context, const std::string& objectName, const
     }
 }
 
+}  // namespace
+
+void writeAnimation(PluginContext& context, const std::string& objectName, const TrackList& tracks,
+                    const std::string& channel, const host::Vector& position,
+                    const host::Vector& rotation, const host::Vector& scale, int rotationOrder,
+                    bool cameraMode, const host::Matrix* parentPlacement, AnimationReport* report) {
+    TrackSamples samples;
+    writeChannel(context, objectName, tracks, channel, position, rotation, scale, rotationOrder,
+                 cameraMode, parentPlacement, report, samples);
+}
+
 void writeObjectAnimation(PluginContext& context, const host::BaseObject& object,
                           const std::string& objectName, const host::Vector& position,
                           const host::Vector& rotation, const host::Vector& scale,
@@ -458,12 +473,13 @@ void writeObjectAnimation(PluginContext& context, const host::BaseObject& object
     AnimationReport own;
     AnimationReport* into = report != nullptr ? report : &own;
     const std::string prefix = cameraMode ? "Camera " : "";
-    writeAnimation(context, objectName, scaleTracks, prefix + "Scale", position, rotation, scale,
-                   rotationOrder, cameraMode, parentPlacement, into);
-    writeAnimation(context, objectName, rotationTracks, prefix + "Rotation", position, rotation,
-                   scale, rotationOrder, cameraMode, parentPlacement, into);
-    writeAnimation(context, objectName, positionTracks, prefix + "Position", position, rotation,
-                   scale, rotationOrder, cameraMode, parentPlacement, into);
+    TrackSamples samples;
+    writeChannel(context, objectName, scaleTracks, prefix + "Scale", position, rotation, scale,
+                 rotationOrder, cameraMode, parentPlacement, into, samples);
+    writeChannel(context, objectName, rotationTracks, prefix + "Rotation", position, rotation,
+                 scale, rotationOrder, cameraMode, parentPlacement, into, samples);
+    writeChannel(context, objectName, positionTracks, prefix + "Position", position, rotation,
+                 scale, rotationOrder, cameraMode, parentPlacement, into, samples);
     if (report == nullptr) {
         reportAnimation(objectName, own);
     }

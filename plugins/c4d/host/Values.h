@@ -26,6 +26,24 @@ struct Matrix {
     RdHostMatrix raw() const { return RdHostMatrix{off.raw(), v1.raw(), v2.raw(), v3.raw()}; }
 };
 
+// gcd(k, 1000) for k in 0..999 (gcd(0, 1000) = 1000).
+struct GcdWith1000 {
+    int16_t value[1000];
+    constexpr GcdWith1000() : value() {
+        for (int k = 0; k < 1000; ++k) {
+            int a = 1000, b = k;
+            while (b != 0) {
+                const int r = a % b;
+                a = b;
+                b = r;
+            }
+            value[k] = static_cast<int16_t>(a);
+        }
+    }
+    constexpr int32_t operator[](int64_t k) const { return value[k]; }
+};
+inline constexpr GcdWith1000 kGcdWith1000{};
+
 // A host time: the fraction num / den seconds.
 struct HostTime {
     double num = 0.0, den = 1.0;
@@ -51,15 +69,9 @@ struct HostTime {
         if (std::fabs(n) < 0.001) {
             return HostTime(0.0, 1.0);
         }
-        // gcd(|n|, 1000) by Euclid in integers: |n| <= 1e18 < 2^63 is exact as a double and
-        // here, so the divisor is the one fmod would find, at a fraction of the cost.
-        int32_t a = 1000;
-        int32_t b = static_cast<int32_t>(static_cast<int64_t>(std::fabs(n)) % 1000);
-        while (b != 0) {
-            const int32_t r = a % b;
-            a = b;
-            b = r;
-        }
+        // gcd(|n|, 1000) = gcd(|n| mod 1000, 1000), looked up: |n| <= 1e18 < 2^63 is exact as
+        // a double and here. Animation sampling asks this for every sample.
+        const int32_t a = kGcdWith1000[static_cast<int64_t>(std::fabs(n)) % 1000];
         return HostTime(n / a, d / a);
     }
 };

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -12,6 +15,7 @@
 #include "tests/support/TempDir.h"
 #include "tools/host/HostReport.h"
 #include "tools/host/ProgressLine.h"
+#include "tools/host/RendererProgress.h"
 
 namespace fs = std::filesystem;
 using namespace raydeck::hostsim;
@@ -71,6 +75,64 @@ TEST(ProgressLine, RedrawsOneLineOnATerminalAndNothingElsewhere) {
     // A long name is cut at a whole character: "é" is two bytes.
     EXPECT_EQ(ProgressLine::format("ab\xc3\xa9", 5, 20), "raydeck-host: 5% ab");
     EXPECT_EQ(ProgressLine::format("ab\xc3\xa9", 5, 21), "raydeck-host: 5% ab\xc3\xa9");
+}
+
+TEST(RendererProgress, ReadsImportLinesAndNothingElse) {
+    std::string name;
+    int percent = -1;
+    EXPECT_TRUE(RendererProgress::parseImportLine(
+        "2026-01-01 10:00:00 raydeck-renderer: importing \"Cube \"7\"\" 0.425", name, percent));
+    EXPECT_EQ(name, "Cube \"7\"");
+    EXPECT_EQ(percent, 43);
+    EXPECT_TRUE(RendererProgress::parseImportLine("t raydeck-renderer: importing \"\" 3.000", name,
+                                                  percent));
+    EXPECT_EQ(percent, 100);  // never past the end
+    for (const char* line : {"t raydeck-renderer: scene complete: model set \"a\", 3 bytes",
+                             "t raydeck-renderer: importing \"Cube\" ", "importing \"Cube\" 0.5",
+                             "t raydeck-renderer: importing \"Cube\" -0.5",
+                             "t raydeck-renderer: importing \"Cube\" 0.5x"}) {
+        EXPECT_FALSE(RendererProgress::parseImportLine(line, name, percent)) << line;
+    }
+}
+
+// Render and Update were silent on the terminal: the renderer's import showed only in its log.
+TEST(RendererProgress, FollowsTheLogsFromWhereTheyStoodAndNewOnesFromTheirStart) {
+    TempDir dir;
+    const fs::path folder = fs::u8path(dir.path());
+    const fs::path old = folder / "100.log";
+    std::ofstream(old) << "t raydeck-renderer: importing \"Earlier\" 1.000\n";
+    std::mutex mutex;
+    std::vector<std::pair<std::string, int>> seen;
+    RendererProgress watch(dir.path(), [&](const std::string& name, int percent) {
+        std::lock_guard<std::mutex> lock(mutex);
+        seen.emplace_back(name, percent);
+    });
+    std::ofstream(old, std::ios::app) << "t raydeck-renderer: importing \"Cube\" 0.500\n";
+    std::ofstream(folder / "200.log") << "t raydeck-renderer: started\n"
+                                      << "t raydeck-renderer: importing \"Sphere\" 1.000\n";
+    std::ofstream(folder / "notes.txt") << "t raydeck-renderer: importing \"No\" 1.000\n";
+    // The watcher's own thread finds both.
+    for (int i = 0; i < 100; ++i) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (seen.size() >= 2) {
+                break;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    watch.stop();
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, int>>{{"Cube", 50}, {"Sphere", 100}}));
+
+    // A line still being written is read once it ends.
+    seen.clear();
+    std::ofstream(old, std::ios::app) << "t raydeck-renderer: importing \"Half\" 0.2";
+    watch.poll();
+    EXPECT_TRUE(seen.empty());
+    std::ofstream(old, std::ios::app) << "50\n";
+    watch.poll();
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, int>>{{"Half", 25}}));
 }
 
 TEST(OutputProblem, NamesFoldersMissingFoldersAndLeavesNoFileBehind) {
