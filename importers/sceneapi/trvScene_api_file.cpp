@@ -49,12 +49,14 @@ trvScene_api_file::trvScene_api_file(FILE* stream, bool packArrays)
     styleStack_.reserve(32);
     captureFlagStack_.reserve(32);
     targetStack_.reserve(32);
+    allCaptures_.reserve(32);
 }
 
 trvScene_api_file::~trvScene_api_file() {
     std::setlocale(LC_NUMERIC, savedNumericLocale_.c_str());
-    for (trvCapturedShader& capture : allCaptures_) {
-        std::free(capture.text);
+    for (trvCapturedShader* capture : allCaptures_) {
+        std::free(capture->text);
+        delete capture;
     }
 }
 
@@ -93,8 +95,8 @@ bool trvScene_api_file::atLineStart() const {
 
 void trvScene_api_file::appendCapture(trvCapturedShader* t, const char* data, size_t length,
                                       bool raw) {
-    if (length == 0 || t->placed) {
-        return;  // a placed capture's text is gone: nothing can read what would be added
+    if (length == 0) {
+        return;
     }
     const int64_t need = static_cast<int64_t>(t->length) + static_cast<int64_t>(length) + 1;
     if (need > kCaptureLimit) {
@@ -268,26 +270,18 @@ void trvScene_api_file::byteBlock(const void* bytes, int length) {
 }
 
 bool trvScene_api_file::placeable(trvCapturedShader* handle) {
-    // Producers place each capture once, into the stream or into one other capture, never into
-    // itself; its text is freed right after (see retire()). Copies of copies into captures would
-    // double with every call and fill any memory within a few hundred calls; a second placement
-    // would find no text. Both are refused.
-    if (handle->placed) {
+    if (!capturing_ || captureTarget_ == nullptr) {
+        return true;  // into the stream: one copy per call
+    }
+    // Into a capture the text is copied, and copies of copies double with every call: a capture
+    // placed into itself, or one capture into others again and again, fills any memory within
+    // a few hundred calls. Producers place a capture into at most one other, never into itself,
+    // so that is what is allowed.
+    if (handle == captureTarget_ || handle->placed) {
         return false;
     }
-    if (capturing_ && handle == captureTarget_) {
-        return false;
-    }
-    return true;
-}
-
-void trvScene_api_file::retire(trvCapturedShader* handle) {
-    // The handle stays valid until the writer is destroyed; only its record is kept for that.
     handle->placed = true;
-    std::free(handle->text);
-    handle->text = nullptr;
-    handle->length = 0;
-    handle->capacity = -1;
+    return true;
 }
 
 void trvScene_api_file::capturedText(trvCapturedShader* handle) {
@@ -343,7 +337,6 @@ bool trvScene_api_file::scalarValue(int type, const void* value) {
             int32_t saved = depth_;
             depth_ = 2;
             capturedText(handle);
-            retire(handle);
             depth_ = saved;
             return true;
         }
@@ -766,7 +759,6 @@ void trvScene_api_file::shader(int kind, trvShaderHandle handle) {
     }
     kindWord(kind, true);
     capturedText(handle);
-    retire(handle);
     put(Pen::indented, "\n", 1);
 }
 
@@ -791,8 +783,9 @@ bool trvScene_api_file::beginShader(const char* name, const char* type) {
         ++depth_;
         return true;
     }
-    allCaptures_.push_back(trvCapturedShader{nullptr, 0, -1, false, false});
-    captureTarget_ = &allCaptures_.back();
+    trvCapturedShader* capture = new trvCapturedShader{nullptr, 0, -1, false, false};
+    allCaptures_.push_back(capture);
+    captureTarget_ = capture;
     capturing_ = true;
     push(depthStack_, depth_);
     depth_ = 0;  // the captured text is indented relative to itself
@@ -876,7 +869,6 @@ bool trvScene_api_file::attributeShader(const char* name, trvShaderHandle handle
     quoted(name, Pen::indented);
     put(Pen::plain, " ! ");
     capturedText(handle);
-    retire(handle);
     put(Pen::indented, ",\n");
     return true;
 }

@@ -1,12 +1,10 @@
 // trvScene_api_file: the file sink of trvScene_api. Turns each call into the scene text format
 // on a stdio stream it does not own; anonymous shaders are captured into buffers that the writer
-// owns: a capture's text is freed once it is placed, its small record (the handle) stays until the
-// writer is destroyed. Holds the "C" numeric locale for its whole life.
+// owns until it is destroyed. Holds the "C" numeric locale for its whole life.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-#include <deque>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -21,7 +19,7 @@ struct trvCapturedShader {
     int32_t length;    // bytes in text
     int32_t capacity;  // bytes reserved; -1 while nothing is allocated
     bool rawBytes;     // bytes were appended by length: emit by length, not as a C string
-    bool placed;       // already written into the stream or another capture: text freed
+    bool placed;       // already copied into another capture (see placeable())
 };
 
 class trvScene_api_file : public trvScene_api {
@@ -136,7 +134,6 @@ class trvScene_api_file : public trvScene_api {
     // Whether `handle` may be written where the output goes now; marks it placed when that is a
     // capture.
     bool placeable(trvCapturedShader* handle);
-    void retire(trvCapturedShader* handle);
     void kindWord(int kind, bool trailingBlank);
     bool value(int type, const void* value);
     bool scalarValue(int type, const void* value);
@@ -177,7 +174,7 @@ class trvScene_api_file : public trvScene_api {
     std::vector<uint8_t> styleStack_;
     std::vector<uint8_t> captureFlagStack_;
     std::vector<trvCapturedShader*> targetStack_;
-    std::deque<trvCapturedShader> allCaptures_;  // stable addresses: the handles
+    std::vector<trvCapturedShader*> allCaptures_;
     std::unique_ptr<char[]> formatBuffer_;
     std::unique_ptr<char[]> indentBuffer_;
     std::string savedNumericLocale_;
