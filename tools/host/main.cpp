@@ -30,7 +30,7 @@
 #include "tools/CommandLine.h"
 #include "tools/host/HostPose.h"
 #include "tools/host/HostReport.h"
-#include "tools/host/ModelImport.h"
+#include "tools/host/HostFile.h"
 #include "tools/host/ProgressLine.h"
 #include "tools/host/SimDocument.h"
 #include "tools/host/SimHost.h"
