@@ -20,9 +20,10 @@
 //   channel                          1000|1001|1002]) with linear keys; quaternions become
 //                                    rotation angles of the object's rotation order (0)
 // What a host document cannot hold (bones, morph targets, vertex colours, further UV channels,
-// lines and points, faces with a corner at a non-finite position, embedded raw pixels,
-// directional and ambient lights, further animations, texture rotations) is skipped with one
-// warning per kind; embedded images are written once to "<model file name>.textures/" beside the
+// lines and points, faces with a corner at a non-finite position, directional and ambient
+// lights, further animations, texture rotations) is skipped with one warning per kind; embedded
+// images (named "*0" or, in FBX, by a file name; raw pixels as PNG) are written once each, as
+// "image<index>.<format>", to "<model file name>.textures/" beside the
 // model (RAYDECK_EMBEDDED_TEXTURES names another folder for it; a per-user folder, named in a
 // warning, when it cannot be written) and the bitmap shaders name those files; non-finite
 // normals are replaced by the face's normal, with a warning. Faces whose indices name no vertex

@@ -1,5 +1,7 @@
 // The model import's materials: colours, the diffuse texture as a bitmap shader, texture tags
 // with the texture transform, and embedded images written once beside the model.
+#include <png.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -79,6 +81,27 @@ std::string imageSuffix(const char* hint) {
     return s.empty() ? "bin" : s;
 }
 
+// A raw-pixel embedded image (BGRA texels, row by row) as a PNG file's bytes; false when libpng
+// refuses it.
+bool encodePng(const aiTexture& t, std::string& out) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = t.mWidth;
+    image.height = t.mHeight;
+    image.format = PNG_FORMAT_BGRA;  // aiTexel's byte order
+    png_alloc_size_t size = 0;
+    if (png_image_write_to_memory(&image, nullptr, &size, 0, t.pcData, 0, nullptr) == 0 ||
+        size == 0) {
+        png_image_free(&image);
+        return false;
+    }
+    out.resize(size);
+    const bool ok = png_image_write_to_memory(&image, &out[0], &size, 0, t.pcData, 0, nullptr) != 0;
+    png_image_free(&image);
+    out.resize(ok ? size : 0);
+    return ok;
+}
+
 }  // namespace
 
 std::unique_ptr<SimMaterial> Importer::material(const aiMaterial& src, unsigned index) {
@@ -124,8 +147,11 @@ std::unique_ptr<SimMaterial> Importer::material(const aiMaterial& src, unsigned 
         skipped_.textureRotations += uvTransform.mRotation != 0;
     }
     if (hasTexture && path.length > 0) {
-        const std::string file =
-            path.data[0] == '*' ? embeddedImage(path.C_Str()) : std::string(path.C_Str());
+        // An embedded image is named by its index ("*0") or, in FBX, by its own file name; a
+        // file name that no embedded image bears is a file to find.
+        const bool embedded =
+            path.data[0] == '*' || scene_.GetEmbeddedTexture(path.C_Str()) != nullptr;
+        const std::string file = embedded ? embeddedImage(path.C_Str()) : path.C_Str();
         if (!file.empty()) {
             auto s = std::make_unique<SimShader>();
             s->kind = NodeKind::Shader;
@@ -140,34 +166,56 @@ std::unique_ptr<SimMaterial> Importer::material(const aiMaterial& src, unsigned 
     return m;
 }
 
-// The file that holds the embedded image `ref` ("*0"), written on first use; empty when it
-// cannot be written (counted for the warnings).
+// The file that holds the embedded image `ref` ("*0", or the file name it bears), written on
+// first use as "image<index>" with the suffix of its format (raw pixels as PNG); empty when it
+// cannot be written (counted for the warnings). Each image is written once, however many
+// materials and names refer to it.
 std::string Importer::embeddedImage(const std::string& ref) {
     const auto known = embeddedFiles_.find(ref);
     if (known != embeddedFiles_.end()) {
         return known->second;
     }
     std::string& file = embeddedFiles_[ref];
-    const aiTexture* t = scene_.GetEmbeddedTexture(ref.c_str());
-    const std::string index = ref.substr(1);
-    if (t == nullptr || t->pcData == nullptr || index.empty() ||
-        index.find_first_not_of("0123456789") != std::string::npos) {
+    const auto [t, at] = scene_.GetEmbeddedTextureAndIndex(ref.c_str());
+    const bool badIndex =
+        ref[0] == '*' &&
+        (ref.size() == 1 || ref.find_first_not_of("0123456789", 1) != std::string::npos);
+    if (t == nullptr || t->pcData == nullptr || at < 0 || badIndex) {
         ++skipped_.embeddedMissing;
         return file;
     }
-    if (t->mHeight != 0) {
-        ++skipped_.rawTexels;  // pixels, not an image file: nothing to write as they are
+    if (const auto same = imageFiles_.find(at); same != imageFiles_.end()) {
+        return file = same->second;
+    }
+    std::string& written = imageFiles_[at];
+    const std::string index = std::to_string(at);
+    std::string name, png;
+    const char* bytes = reinterpret_cast<const char*>(t->pcData);
+    size_t size = t->mWidth;
+    if (t->mHeight == 0) {
+        name = "image" + index + "." + imageSuffix(t->achFormatHint);
+    } else if (encodePng(*t, png)) {
+        name = "image" + index + ".png";
+        bytes = png.data();
+        size = png.size();
+    } else {
+        ++skipped_.unencodablePixels;
         return file;
     }
-    const std::string name = "image" + index + "." + imageSuffix(t->achFormatHint);
-    const char* bytes = reinterpret_cast<const char*>(t->pcData);
+    file = writeImage(name, bytes, size);
+    written = file;
+    return file;
+}
+
+// Writes one embedded image to the images' folder, choosing that folder on the first write.
+std::string Importer::writeImage(const std::string& name, const char* bytes, size_t size) {
     std::error_code ec;
     if (imageFolder_.empty()) {
         const fs::path beside = fs::u8path(imageBase_) / fs::u8path(doc_.fileName + ".textures");
         besideFolder_ = beside.u8string();
         fs::create_directories(beside, ec);
         imageFolder_ = besideFolder_;
-        if (!writeOnce(beside / name, bytes, t->mWidth)) {
+        if (!writeOnce(beside / name, bytes, size)) {
             const fs::path user = userImageFolder(doc_.folder, doc_.fileName);
             if (!user.empty()) {
                 imageFolder_ = userFolder_ = user.u8string();
@@ -175,17 +223,16 @@ std::string Importer::embeddedImage(const std::string& ref) {
             }
         } else {
             ++skipped_.embeddedWritten;
-            return file = (beside / name).u8string();
+            return (beside / name).u8string();
         }
     }
     const fs::path target = fs::u8path(imageFolder_) / name;
-    if (writeOnce(target, bytes, t->mWidth)) {
+    if (writeOnce(target, bytes, size)) {
         ++skipped_.embeddedWritten;  // written: counted for the per-user folder's warning
-        file = target.u8string();
-    } else {
-        ++skipped_.unwritable;
+        return target.u8string();
     }
-    return file;
+    ++skipped_.unwritable;
+    return std::string();
 }
 
 void Importer::textureTags(SimObject& o, const std::vector<MeshPart>& parts) {

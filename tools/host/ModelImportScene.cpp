@@ -81,8 +81,9 @@ std::vector<std::string> Importer::warnings() const {
     add(s.nonFiniteNormals,
         plural(s.nonFiniteNormals, "polygon's non-finite normals (face normals instead)",
                "polygons' non-finite normals (face normals instead)"));
-    add(s.rawTexels, plural(s.rawTexels, "embedded texture given as raw texels",
-                            "embedded textures given as raw texels"));
+    add(s.unencodablePixels,
+        plural(s.unencodablePixels, "embedded raw-pixel texture that cannot be encoded as PNG",
+               "embedded raw-pixel textures that cannot be encoded as PNG"));
     add(s.embeddedMissing, plural(s.embeddedMissing, "embedded texture the file does not hold",
                                   "embedded textures the file does not hold"));
     add(s.unwritable, plural(s.unwritable, "embedded texture that could not be written to",

@@ -105,7 +105,7 @@ struct Skipped {
     size_t bones = 0, morphs = 0, colours = 0, uvChannels = 0, lines = 0, points = 0,
            directional = 0, ambient = 0, animations = 0, meshAnimations = 0, unknownChannels = 0,
            badFaces = 0, nonFiniteFaces = 0, nonFiniteNormals = 0, orthographic = 0,
-           textureRotations = 0, ambiguousChannels = 0, rawTexels = 0, unwritable = 0,
+           textureRotations = 0, ambiguousChannels = 0, unencodablePixels = 0, unwritable = 0,
            embeddedWritten = 0, embeddedMissing = 0;
 };
 
@@ -149,6 +149,7 @@ class Importer {
     // Materials and textures.
     std::unique_ptr<SimMaterial> material(const aiMaterial& src, unsigned index);
     std::string embeddedImage(const std::string& ref);
+    std::string writeImage(const std::string& name, const char* bytes, size_t size);
     void textureTags(SimObject& o, const std::vector<MeshPart>& parts);
 
     // Meshes.
@@ -168,6 +169,7 @@ class Importer {
     std::string imageFolder_;                // where embedded images go, once the first is written
     std::string besideFolder_, userFolder_;  // the latter set when the former failed
     std::map<std::string, std::string> embeddedFiles_;  // "*0" -> the file written
+    std::map<int, std::string> imageFiles_;             // embedded image index -> the same
     std::multimap<std::string, const aiCamera*> cameras_;
     std::multimap<std::string, const aiLight*> lights_;
     std::multimap<std::string, const aiNodeAnim*> channels_;  // equal names in file order

@@ -872,6 +872,61 @@ TEST(EmbeddedTextures, GlbImageIsWrittenOnceBesideTheModelAndFoundByTheScene) {
     }
 }
 
+// FBX embeds an image under its own file name, and 3D GameStudio's MDL gives one as raw pixels:
+// both were left out (the FBX's name was searched for beside the model, the pixels skipped).
+// Each is written once as a file the scene finds, the pixels as a PNG of the texture's size.
+TEST(EmbeddedTextures, FbxImageUnderAFileNameAndRawPixelsAreWrittenAndFound) {
+    const struct {
+        const char* relative;
+        const char* suffix;  // of the written image
+    } models[] = {{"FBX/embedded_ascii/box_embedded_texture_fragmented.fbx", ""},
+                  {"MDL/MDL3 (3DGS A4)/minigun.MDL", ".png"}};
+    for (const auto& m : models) {
+        SCOPED_TRACE(m.relative);
+        const fs::path source = fs::path(kModelRoot) / m.relative;
+        if (!fs::exists(source)) {
+            GTEST_SKIP() << "the Assimp test models are not installed (" << kModelRoot << ")";
+        }
+        Assimp::Importer importer;
+        const aiScene* src = readSource(importer, source.string());
+        ASSERT_NE(src, nullptr);
+        ASSERT_EQ(src->mNumTextures, 1u);
+        TempDir dir;
+        ASSERT_FALSE(dir.path().empty());
+        const fs::path folder = dir.path();
+        const fs::path model = folder / source.filename();
+        fs::copy_file(source, model);
+        const ProgramRun r = host({"export", model.string(), "-o", "scene.rdk"}, folder,
+                                  {"RAYDECK_EMBEDDED_TEXTURES="});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err.find("embedded texture"), std::string::npos) << r.err;
+        const fs::path images = folder / (source.filename().string() + ".textures");
+        const std::vector<std::string> written = filesIn(images);
+        ASSERT_EQ(written.size(), 1u);
+        EXPECT_EQ(written[0].rfind("image0.", 0), 0u) << written[0];
+        const rapidjson::Document s = summaryOf(folder / "scene.rdk", folder);
+        ASSERT_EQ(count(at(s, "textures")), 1u) << dump(s);
+        EXPECT_EQ(text(at(front(at(s, "textures")), "path")), (images / written[0]).string());
+        EXPECT_TRUE(flag(at(front(at(s, "textures")), "found")));
+        const aiTexture& t = *src->mTextures[0];
+        if (t.mHeight == 0) {
+            EXPECT_EQ(readFile(images / written[0]),
+                      std::string(reinterpret_cast<const char*>(t.pcData), t.mWidth));
+            continue;
+        }
+        EXPECT_EQ(fs::path(written[0]).extension().string(), m.suffix);
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        ASSERT_NE(png_image_begin_read_from_file(&image, (images / written[0]).c_str()), 0);
+        EXPECT_EQ(image.width, t.mWidth);
+        EXPECT_EQ(image.height, t.mHeight);
+        image.format = PNG_FORMAT_BGRA;
+        std::vector<png_byte> pixels(PNG_IMAGE_SIZE(image));
+        ASSERT_NE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr), 0);
+        EXPECT_EQ(std::memcmp(pixels.data(), t.pcData, pixels.size()), 0);
+    }
+}
+
 // A folder beside the model that cannot be made (here a file stands in its way) sends the images
 // to the per-user folder, which the warning names.
 TEST(EmbeddedTextures, UnwritableFolderSendsTheImagesToTheUsersFolderWithAWarning) {
