@@ -25,4 +25,9 @@ Status reportWriteFailuresAsErrors();
 // not trust, such as a file reader in a child process of its own.
 Status limitOwnMemory(unsigned long long bytes);
 
+// Has this process's allocator keep the memory it frees for its next allocations, large blocks
+// included, instead of handing it back and faulting fresh pages in again. For a child process
+// that does one large job and ends. Where the allocator offers no such setting it does nothing.
+Status keepFreedMemory();
+
 }  // namespace platform

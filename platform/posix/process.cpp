@@ -5,6 +5,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "platform/backend.h"
@@ -193,6 +195,18 @@ Status limitOwnMemory(unsigned long long bytes) {
     if (::setrlimit(RLIMIT_AS, &bound) != 0) {
         return backend::systemError(errno);
     }
+    return Status::success();
+}
+
+Status keepFreedMemory() {
+#ifdef __GLIBC__
+    // One arena for every thread; no mapping of its own for a large block (a mapping is handed
+    // back when freed); no trimming of the heap's top; the heap grown 64 MiB at a time.
+    if (::mallopt(M_ARENA_MAX, 1) == 0 || ::mallopt(M_MMAP_MAX, 0) == 0 ||
+        ::mallopt(M_TRIM_THRESHOLD, INT_MAX) == 0 || ::mallopt(M_TOP_PAD, 64 << 20) == 0) {
+        return Status(StatusCode::invalid_argument, EINVAL, "the allocator refused a setting");
+    }
+#endif
     return Status::success();
 }
 

@@ -57,4 +57,9 @@ Status limitOwnMemory(unsigned long long bytes) {
     return Status::success();
 }
 
+Status keepFreedMemory() {
+    // The process heap keeps what it frees by itself.
+    return Status::success();
+}
+
 }  // namespace platform

@@ -1,57 +1,49 @@
 // Which reader a host file goes to, decided by its content; the same in every build, whether or
 // not it can read model files.
-#include <nlohmann/json.hpp>
+#include "tools/host/HostFile.h"
 
-#include "tools/host/ModelImport.h"
+#include "rapidjson/encodedstream.h"
+#include "rapidjson/memorystream.h"
+#include "rapidjson/reader.h"
 
 namespace raydeck::hostsim {
 
 namespace {
 
 // Reads only as far as the top-level keys decide; everything else is skipped as it streams by.
-class TopLevelKeys : public nlohmann::json_sax<nlohmann::json> {
+class TopLevelKeys : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TopLevelKeys> {
   public:
     enum class Seen { Nothing, Format, Asset };
     Seen seen = Seen::Nothing;
     bool objectStarted = false;
-    bool parseFailed = false;
 
-    bool null() override { return true; }
-    bool boolean(bool) override { return true; }
-    bool number_integer(number_integer_t) override { return true; }
-    bool number_unsigned(number_unsigned_t) override { return true; }
-    bool number_float(number_float_t, const string_t&) override { return true; }
-    bool string(string_t&) override { return true; }
-    bool binary(binary_t&) override { return true; }
-    bool start_object(std::size_t) override {
+    bool Default() { return true; }
+    bool StartObject() {
         if (depth_ == 0) {
             objectStarted = true;
         }
         ++depth_;
         return true;
     }
-    bool key(string_t& k) override {
+    bool Key(const char* text, rapidjson::SizeType length, bool) {
+        const std::string k(text, length);
         if (depth_ == 1 && (k == "format" || k == "asset")) {
             seen = k == "format" ? Seen::Format : Seen::Asset;
             return false;  // decided: stop reading
         }
         return true;
     }
-    bool end_object() override {
+    bool EndObject(rapidjson::SizeType) {
         --depth_;
         return true;
     }
-    bool start_array(std::size_t) override {
+    bool StartArray() {
         ++depth_;
         return true;
     }
-    bool end_array() override {
+    bool EndArray(rapidjson::SizeType) {
         --depth_;
         return true;
-    }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-        parseFailed = true;
-        return false;
     }
 
   private:
@@ -61,19 +53,25 @@ class TopLevelKeys : public nlohmann::json_sax<nlohmann::json> {
 }  // namespace
 
 FileKind classifyFileContent(const std::string& content) {
-    TopLevelKeys sax;
-    nlohmann::json::sax_parse(content, &sax, nlohmann::json::input_format_t::json,
-                              /*strict=*/true, /*ignore_comments=*/true);
-    if (sax.seen == TopLevelKeys::Seen::Format) {
+    TopLevelKeys keys;
+    rapidjson::MemoryStream bytes(content.data(), content.size());
+    rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> in(bytes);  // BOM
+    rapidjson::Reader reader;
+    const rapidjson::ParseResult parsed =
+        reader.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseCommentsFlag |
+                     rapidjson::kParseValidateEncodingFlag>(in, keys);
+    if (keys.seen == TopLevelKeys::Seen::Format) {
         return FileKind::HostDocument;
     }
-    if (sax.seen == TopLevelKeys::Seen::Asset) {
+    if (keys.seen == TopLevelKeys::Seen::Asset) {
         return FileKind::Model;
     }
-    if (!sax.parseFailed) {
+    // The reader takes a NUL byte for the end of the text; in JSON it is an error wherever it is.
+    const bool parseFailed = !parsed || content.find('\0') != std::string::npos;
+    if (!parseFailed) {
         return FileKind::HostDocument;  // JSON, but not glTF: the loader names what is missing
     }
-    return sax.objectStarted ? FileKind::JsonOrModel : FileKind::Model;
+    return keys.objectStarted ? FileKind::JsonOrModel : FileKind::Model;
 }
 
 std::unique_ptr<SimDocument> loadHostFile(const std::string& path, std::string& error,

@@ -1,6 +1,5 @@
 // Model files as host documents: any file the Assimp library reads (OBJ, glTF 2, FBX, Collada,
-// 3DS, PLY, STL, ...) becomes the same in-memory SimDocument that the JSON loader builds, and
-// loadHostFile decides by content which of the two readers a file goes to.
+// 3DS, PLY, STL, ...) becomes the same in-memory SimDocument that the JSON loader builds.
 //
 // Mapping (the source's units as they are; its right-handed coordinates mirrored in z into the
 // host's left-handed ones, points, normals, transforms, cameras and animation alike):
@@ -21,20 +20,21 @@
 //   channel                          1000|1001|1002]) with linear keys; quaternions become
 //                                    rotation angles of the object's rotation order (0)
 // What a host document cannot hold (bones, morph targets, vertex colours, further UV channels,
-// lines and points, faces with a corner at a non-finite position, embedded raw pixels,
-// directional and ambient lights, further animations, texture rotations) is skipped with one
-// warning per kind; embedded images are written once to "<model file name>.textures/" beside the
+// lines and points, faces with a corner at a non-finite position, directional and ambient
+// lights, further animations, texture rotations) is skipped with one warning per kind; embedded
+// images (named "*0" or, in FBX, by a file name; raw pixels as PNG) are written once each, as
+// "image<index>.<format>", to "<model file name>.textures/" beside the
 // model (RAYDECK_EMBEDDED_TEXTURES names another folder for it; a per-user folder, named in a
 // warning, when it cannot be written) and the bitmap shaders name those files; non-finite
 // normals are replaced by the face's normal, with a warning. Faces whose indices name no vertex
 // are dropped before Assimp's checks, so that the rest is imported.
+// loadHostFile (HostFile.h) sends a model file here by its content.
 //
 // Usage:
 //   std::string error;
 //   std::vector<std::string> warnings;
-//   auto doc = raydeck::hostsim::loadHostFile("model.obj", error, warnings);
-//   // null and `error` set on a bad document or an unreadable model; warnings are
-//   // "model.obj: skipped ..." lines
+//   auto doc = raydeck::hostsim::importModelFile("model.obj", error, warnings);
+//   // null and `error` set on an unreadable model; warnings are "model.obj: skipped ..." lines
 #ifndef RAYDECK_TOOLS_HOST_MODELIMPORT_H
 #define RAYDECK_TOOLS_HOST_MODELIMPORT_H
 
@@ -45,17 +45,6 @@
 #include "tools/host/SimDocument.h"
 
 namespace raydeck::hostsim {
-
-// How a file's content is read.
-enum class FileKind {
-    HostDocument,  // JSON with a "format" member, or JSON that is no glTF: the JSON loader
-    Model,         // anything else: Assimp
-    JsonOrModel,   // broken JSON: Assimp if it reads it, else the JSON loader's error
-};
-
-// Decides by content: JSON whose top-level object has "format" is a host document (also when it
-// breaks off later, so that its JSON error is reported); a top-level "asset" marks glTF.
-FileKind classifyFileContent(const std::string& content);
 
 // Bounds of a model import in a child process (importModelBounded).
 struct ImportBounds {
@@ -72,14 +61,6 @@ struct ImportBounds {
 // ("<path>: cannot read the model: <reason>") when Assimp cannot read it.
 std::unique_ptr<SimDocument> importModelFile(const std::string& path, std::string& error,
                                              std::vector<std::string>& warnings);
-
-// Reads a host document file or a model file, decided by content. A folder, an empty file and a
-// file that cannot be opened or read are refused with that reason (the system's, where it has
-// one) before either reader sees them.
-// Model files are imported under `bounds` (in this process when its childProgram is empty).
-std::unique_ptr<SimDocument> loadHostFile(const std::string& path, std::string& error,
-                                          std::vector<std::string>& warnings,
-                                          const ImportBounds& bounds = ImportBounds());
 
 // The bounds with RAYDECK_IMPORT_SECONDS and RAYDECK_IMPORT_MEMORY_MIB (positive decimal
 // numbers) in place of the defaults; childProgram empty.

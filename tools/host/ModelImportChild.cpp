@@ -61,39 +61,43 @@ class Writer {
     std::ostream* stream_;
 };
 
-// Reads what Writer wrote; every read checks the bytes left, so that a short or damaged file is
-// an error, never a read past its end.
+// Reads what Writer wrote, from a stream of `size` bytes; every read checks the bytes left, so
+// that a short or damaged file is an error, never a read past its end. Arrays go from the
+// stream straight into their vectors: a large document is not held twice.
 class Reader {
   public:
-    explicit Reader(const std::string& in) : in_(in) {}
+    Reader(std::istream& in, uint64_t size) : in_(in), size_(size) {}
     bool ok() const { return ok_; }
-    bool atEnd() const { return pos_ == in_.size(); }
+    bool atEnd() const { return pos_ == size_; }
     template <typename T>
     T pod() {
         T v{};
-        if (take(sizeof v)) {
-            std::memcpy(&v, in_.data() + pos_ - sizeof v, sizeof v);
+        if (!take(&v, sizeof v)) {
+            v = T{};
         }
         return v;
     }
     std::string text() {
         const uint64_t n = count(1);
-        return take(n) ? in_.substr(pos_ - n, n) : std::string();
+        std::string s(n, '\0');
+        return n > 0 && take(&s[0], n) ? s : std::string();
     }
     template <typename T>
     std::vector<T> array() {
         const uint64_t n = count(sizeof(T));
         std::vector<T> v;
-        if (n > 0 && take(n * sizeof(T))) {
+        if (n > 0) {
             v.resize(n);
-            std::memcpy(v.data(), in_.data() + pos_ - n * sizeof(T), n * sizeof(T));
+            if (!take(v.data(), n * sizeof(T))) {
+                v.clear();
+            }
         }
         return v;
     }
     // An element count whose elements (at least `size` bytes each) fit in what is left.
     uint64_t count(uint64_t size) {
         const uint64_t n = pod<uint64_t>();
-        if (!ok_ || n > (in_.size() - pos_) / size) {
+        if (!ok_ || n > (size_ - pos_) / size) {
             ok_ = false;
             return 0;
         }
@@ -101,16 +105,18 @@ class Reader {
     }
 
   private:
-    bool take(uint64_t n) {
-        if (!ok_ || n > in_.size() - pos_) {
+    bool take(void* to, uint64_t n) {
+        if (!ok_ || n > size_ - pos_ ||
+            !in_.read(static_cast<char*>(to), static_cast<std::streamsize>(n))) {
             ok_ = false;
             return false;
         }
         pos_ += n;
         return true;
     }
-    const std::string& in_;
-    size_t pos_ = 0;
+    std::istream& in_;
+    const uint64_t size_;
+    uint64_t pos_ = 0;
     bool ok_ = true;
 };
 
@@ -394,21 +400,6 @@ std::string abnormalEnd(int code) {
     return s.str();
 }
 
-// The whole file in one read into a string of its size.
-bool readWhole(const std::string& path, std::string& out) {
-    std::ifstream in(std::filesystem::u8path(path), std::ios::binary | std::ios::ate);
-    if (!in) {
-        return false;
-    }
-    const std::streamoff size = in.tellg();
-    if (size < 0) {
-        return false;
-    }
-    out.resize(static_cast<size_t>(size));
-    in.seekg(0);
-    return static_cast<bool>(in.read(&out[0], size));
-}
-
 // A private temporary folder, removed with what it holds however the import ends.
 class ScratchFolder {
   public:
@@ -504,14 +495,17 @@ bool encodeImportResult(const SimDocument* doc, const std::string& error,
     return encode(doc, error, warnings, out, nullptr);
 }
 
-std::unique_ptr<SimDocument> decodeImportResult(const std::string& bytes, std::string& error,
-                                                std::vector<std::string>& warnings) {
-    if (bytes.size() < sizeof kMagic || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
+namespace {
+
+std::unique_ptr<SimDocument> decode(std::istream& in, uint64_t size, std::string& error,
+                                    std::vector<std::string>& warnings) {
+    std::array<char, sizeof kMagic> magic;
+    std::memcpy(magic.data(), kMagic, sizeof kMagic);
+    Reader r(in, size);
+    if (r.pod<std::array<char, sizeof kMagic>>() != magic) {
         error = "not an import result";
         return nullptr;
     }
-    Reader r(bytes);
-    r.pod<std::array<char, sizeof kMagic>>();
     std::string given = r.text();
     std::vector<std::string> said;
     for (uint64_t i = 0, n = r.count(8); i < n && r.ok(); ++i) {
@@ -563,6 +557,14 @@ std::unique_ptr<SimDocument> decodeImportResult(const std::string& bytes, std::s
     return doc;
 }
 
+}  // namespace
+
+std::unique_ptr<SimDocument> decodeImportResult(const std::string& bytes, std::string& error,
+                                                std::vector<std::string>& warnings) {
+    std::istringstream in(bytes);
+    return decode(in, bytes.size(), error, warnings);
+}
+
 ImportBounds importBoundsFromEnvironment() {
     ImportBounds b;
     b.seconds = boundFromEnvironment("RAYDECK_IMPORT_SECONDS", b.seconds);
@@ -576,6 +578,10 @@ int runModelImportChild(const std::vector<std::string>& args) {
         return 3;
     }
     const std::string& path = args[0];
+    // The child ends after one import: the memory a reader frees is worth more to the import's
+    // next allocation than to the system (page faults were a third of a large mesh's import).
+    // Best effort: an import without it is only slower.
+    platform::keepFreedMemory();
     uint64_t mib = 0;
     for (char c : args[2]) {
         mib = mib * 10 + static_cast<uint64_t>(c - '0');
@@ -658,12 +664,15 @@ std::unique_ptr<SimDocument> importModelBounded(const std::string& path, const I
         error = failed + abnormalEnd(code);
         return nullptr;
     }
-    std::string bytes, decodeError;
-    if (!readWhole(result, bytes)) {
+    std::string decodeError;
+    std::error_code ec;
+    const uint64_t size = std::filesystem::file_size(std::filesystem::u8path(result), ec);
+    std::ifstream in(std::filesystem::u8path(result), std::ios::binary);
+    if (ec || !in) {
         error = failed + "it left no result";
         return nullptr;
     }
-    auto doc = decodeImportResult(bytes, decodeError, warnings);
+    auto doc = decode(in, size, decodeError, warnings);
     if (!doc) {
         error = code == 2 ? decodeError : failed + decodeError;
     }

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "tests/support/TempDir.h"
-#include "tools/host/ModelImport.h"
+#include "tools/host/HostFile.h"
 
 namespace fs = std::filesystem;
 using namespace raydeck::hostsim;

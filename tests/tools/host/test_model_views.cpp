@@ -125,6 +125,24 @@ TEST_F(ModelViews, ReaderCrashesEndInOneLineNamingTheFileWithExitTwo) {
     }
 }
 
+// A 3MF object made of itself sends Assimp's 3MF reader into recursion without end. Whatever ends
+// it (the stack, the memory bound, the sanitizer, the time bound), the user reads one line.
+TEST_F(ModelViews, ThreeMfObjectThatIsItsOwnComponentEndsInOneLineWithExitTwo) {
+    const std::string model = (kData / "reader-crash.3mf").string();
+    const ProgramRun r = host({"export", model, "-o", "scene.rdk"},
+                              {"RAYDECK_IMPORT_MEMORY_MIB=256", "RAYDECK_IMPORT_SECONDS=60"});
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.code, 2) << r.err;
+#ifdef RAYDECK_SANITIZED
+    EXPECT_EQ(r.err.rfind(model + ": the model reader failed: it ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+#else
+    EXPECT_EQ(r.err, model + ": the model reader failed: it crashed (SIGSEGV)\n");
+#endif
+    EXPECT_FALSE(fs::exists(folder() / "scene.rdk"));
+    EXPECT_TRUE(scratchEmpty());
+}
+
 TEST_F(ModelViews, ReaderThatLoopsIsEndedAtTheTimeBound) {
     for (const char* name : {"reader-loop.smd", "reader-loop.ply"}) {
         const std::string model = (kData / name).string();
