@@ -61,6 +61,9 @@ class TopLevelKeys : public nlohmann::json_sax<nlohmann::json> {
 }  // namespace
 
 FileKind classifyFileContent(const std::string& content) {
+    if (jsonInAnotherEncoding(content) != nullptr) {
+        return FileKind::JsonOrModel;  // JSON in another encoding, which the loader names
+    }
     TopLevelKeys sax;
     nlohmann::json::sax_parse(content, &sax, nlohmann::json::input_format_t::json,
                               /*strict=*/true, /*ignore_comments=*/true);
