@@ -19,12 +19,12 @@ build_dir=${BUILD_DIR:-build}
 jobs=${JOBS:-2}
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libtinyxml2-dev
-          nlohmann-json3-dev locales g++-mingw-w64-x86-64-posix libassimp-dev libpng-dev
-          assimp-testmodels libcli11-dev rapidjson-dev)
+          locales g++-mingw-w64-x86-64-posix libassimp-dev libpng-dev assimp-testmodels
+          libcli11-dev rapidjson-dev)
 # The Windows build: the cross compiler, Wine to run what it makes, dpkg-dev to unpack Debian's
 # source packages of the libraries that Debian builds for Linux only.
-windows_packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev nlohmann-json3-dev
-                  libcli11-dev rapidjson-dev googletest unzip)
+windows_packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev libcli11-dev
+                  rapidjson-dev googletest unzip)
 # ./build.sh fuzz only: clang and its libFuzzer and sanitizer runtimes.
 fuzz_packages=(clang libclang-rt-14-dev)
 
@@ -109,7 +109,7 @@ apt_source() {
 }
 
 # TinyXML-2, zlib and libpng from Debian's source packages, GoogleTest from the googletest
-# package's sources, nlohmann-json's headers as Debian installs them: all into one prefix.
+# package's sources, the header-only libraries as Debian installs them: all into one prefix.
 windows_deps() {
   local deps="$top/$win_dir/deps" prefix="$top/$win_dir/deps/prefix"
   local cross=(-DCMAKE_TOOLCHAIN_FILE="$win_toolchain" -DCMAKE_BUILD_TYPE=Release
@@ -147,15 +147,9 @@ windows_deps() {
     cmake --build "$deps/build-googletest" -j"$jobs" --target install >/dev/null
     touch "$prefix/.googletest"
   fi
-  if [ ! -e "$prefix/.nlohmann_json" ]; then
-    # Header-only: the installed headers and their CMake package, relocated into the prefix.
-    mkdir -p "$prefix/share/cmake"
-    cp -r /usr/include/nlohmann "$prefix/include/"
-    cp -r /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
-    touch "$prefix/.nlohmann_json"
-  fi
   if [ ! -e "$prefix/.cli11" ]; then
-    # Header-only too: the command-line parser of the tools.
+    # Header-only: the installed headers and their CMake package, relocated into the prefix;
+    # the command-line parser of the tools.
     mkdir -p "$prefix/share/cmake"
     cp -r /usr/include/CLI "$prefix/include/"
     cp -r /usr/share/cmake/CLI11 "$prefix/share/cmake/"

@@ -53,6 +53,9 @@ class TopLevelKeys : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TopL
 }  // namespace
 
 FileKind classifyFileContent(const std::string& content) {
+    if (jsonInAnotherEncoding(content) != nullptr) {
+        return FileKind::JsonOrModel;  // JSON in another encoding, which the loader names
+    }
     TopLevelKeys keys;
     rapidjson::MemoryStream bytes(content.data(), content.size());
     rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> in(bytes);  // BOM

@@ -1,5 +1,6 @@
 // The document model: track values, evaluation, the host's placement math and the freeing of deep
-// hierarchies. Reading document files is DocumentReader.cpp.
+// hierarchies. Reading document files is DocumentReader.cpp, with the members of the format in
+// DocumentMembers.cpp.
 #include "tools/host/SimDocument.h"
 
 #include <algorithm>

@@ -176,14 +176,22 @@ class SimDocument {
     std::map<std::string, SimNode*> links;
 };
 
-// Loads a document from JSON text (comments allowed) in one streaming pass (DocumentReader.cpp).
+// Loads a document from JSON text (comments allowed; a UTF-8 byte-order mark is read as nothing)
+// in one streaming pass (DocumentReader.cpp; the members it knows are in DocumentMembers.cpp).
 // fileName and folder are the defaults of "file" and "folder"; errorName names the text in
 // messages. Null with `error` set on a bad document: "<errorName>: <json path>: <reason>", or
-// "<errorName>: not JSON: <reason> (at <json path>)" when the text is not JSON. Objects nest at
-// most kMaxObjectDepth levels (DocumentLimits.h).
+// "<errorName>: not JSON: <reason> (at <json path>)" when the text is not JSON. A member the
+// format does not know is refused at its path with the nearest known name. Objects nest at most
+// kMaxObjectDepth levels (DocumentLimits.h).
 std::unique_ptr<SimDocument> loadDocumentText(const std::string& text, const std::string& fileName,
                                               const std::string& folder, std::string& error,
                                               const std::string& errorName = "");
+// The encoding that a byte-order mark at the start of `text` names when the loader does not read
+// it ("UTF-16 (little-endian)", ...), or null (no mark, or UTF-8's).
+const char* foreignByteOrderMark(const std::string& text);
+// The same encoding when the text behind that mark starts a JSON object (its first character
+// other than blanks is '{'), else null: what the content test sends to the document loader.
+const char* jsonInAnotherEncoding(const std::string& text);
 // Loads a document file; "file"/"folder" default to the file's own name and folder. A file that
 // cannot be read is refused as readDocumentFile says.
 std::unique_ptr<SimDocument> loadDocumentFile(const std::string& path, std::string& error);

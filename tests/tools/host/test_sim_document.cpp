@@ -521,3 +521,80 @@ TEST(SimDocumentReading, EmptyUvwListsReserveNoMoreThanTheirTextIsWorth) {
 }
 
 }  // namespace
+
+// A misspelt member loaded as nothing: "objets" exported an empty scene and "polygon" a mesh
+// without faces. A member the format does not name is refused at its path, with the nearest
+// name the format has there.
+TEST(SimDocumentReading, UnknownMemberIsRefusedWithTheNearestKnownName) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"("objets": [{"name": "A", "type": 5100}])",
+         "/objets: unknown member; did you mean \"objects\"?"},
+        {R"("objects": [{"points": [[0,0,0]], "polygon": [[0,0,0]]}])",
+         "/objects/0/polygon: unknown member; did you mean \"polygons\"?"},
+        {R"("objects": [{"name": "A", "children": [{"nmae": "B"}]}])",
+         "/objects/0/children/0/nmae: unknown member; did you mean \"name\"?"},
+        {R"("objects": [{"tags": [{"type": 5671, "uvws": []}]}])",
+         "/objects/0/tags/0/uvws: unknown member; did you mean \"uvw\"?"},
+        {R"("objects": [{"tags": [{"type": 5612, "normal": []}]}])",
+         "/objects/0/tags/0/normal: unknown member; did you mean \"normals\"?"},
+        {R"("objects": [{"tracks": [{"id": 1, "keys": [{"time": 0, "valeu": 1}]}]}])",
+         "/objects/0/tracks/0/keys/0/valeu: unknown member; did you mean \"value\"?"},
+        {R"("objects": [{"hair": {"segments": 1, "guides": [{"point": []}]}}])",
+         "/objects/0/hair/guides/0/point: unknown member; did you mean \"points\"?"},
+        {R"("materials": [{"params": {"1": {"lnk": "M"}}}])",
+         "/materials/0/params/1/lnk: unknown member; did you mean \"link\"?"},
+        {R"("materials": [{"shaders": [{"ID": "S"}]}])",
+         "/materials/0/shaders/0/ID: unknown member; did you mean \"id\"?"},
+        {R"("services": {"hiar": false})",
+         "/services/hiar: unknown member; did you mean \"hair\"?"},
+        {R"("time": {"num": 1, "den": 30, "dem": 30})",
+         "/time/dem: unknown member; did you mean \"den\"?"},
+        // The first fault is the one reported, and a wrong format outranks it.
+        {R"("file": 1, "objets": [])", "/file: expected a string"},
+    };
+    for (const auto& [body, message] : cases) {
+        EXPECT_EQ(loadError(wrap(body)), "doc.json: " + message) << body;
+    }
+    EXPECT_EQ(loadError(R"({"objets": [], "format": "other", "version": 1})"),
+              "doc.json: /format: expected \"raydeck-host-document\"");
+}
+
+TEST(SimDocumentReading, ByteOrderMarkIsReadForUtf8AndNamedForOtherEncodings) {
+    const std::string utf8Mark = "\xEF\xBB\xBF";
+    std::string error;
+    auto doc = loadDocumentText(utf8Mark + wrap(R"("objects": [{"name": "A"}])"), "doc.c4d", "/d",
+                                error, "doc.json");
+    ASSERT_TRUE(doc) << error;
+    EXPECT_EQ(doc->objects.at(0)->name, "A");
+    // Positions count from after the mark, as an editor shows them.
+    EXPECT_NE(loadError(utf8Mark + R"({"format": x})").find("at line 1, column 12"),
+              std::string::npos);
+    const std::vector<std::pair<std::string, std::string>> foreign = {
+        {std::string("\xFF\xFE{\0", 4), "UTF-16 (little-endian)"},
+        {std::string("\xFE\xFF\0{", 4), "UTF-16 (big-endian)"},
+        {std::string("\xFF\xFE\0\0{\0\0\0", 8), "UTF-32 (little-endian)"},
+        {std::string("\0\0\xFE\xFF\0\0\0{", 8), "UTF-32 (big-endian)"},
+    };
+    for (const auto& [text, name] : foreign) {
+        EXPECT_EQ(loadError(text),
+                  "doc.json: not JSON: the text starts with the byte-order mark of " + name +
+                      "; save the document as UTF-8");
+        EXPECT_STREQ(foreignByteOrderMark(text), name.c_str());
+        EXPECT_STREQ(jsonInAnotherEncoding(text), name.c_str());
+    }
+    EXPECT_EQ(foreignByteOrderMark(utf8Mark + "{}"), nullptr);
+    EXPECT_EQ(foreignByteOrderMark("{}"), nullptr);
+    // A model file in UTF-16 stays the model reader's: only an object is taken for JSON.
+    EXPECT_EQ(jsonInAnotherEncoding(std::string("\xFF\xFE \0\n\0<\0", 8)), nullptr);
+    EXPECT_STREQ(jsonInAnotherEncoding(std::string("\xFE\xFF\0 \0{", 6)), "UTF-16 (big-endian)");
+}
+
+// The refused version is spelled as the file wrote it (it once went through a second JSON
+// library for that).
+TEST(SimDocumentReading, RefusedVersionIsSpelledAsWritten) {
+    for (const auto& [version, spelled] : std::vector<std::pair<std::string, std::string>>{
+             {"2.5", "2.5"}, {"2.0", "2.0"}, {"-3", "-3"}, {"\"1\"", "\"1\""}, {"null", "null"}}) {
+        EXPECT_EQ(loadError(R"({"format": "raydeck-host-document", "version": )" + version + "}"),
+                  "doc.json: /version: unsupported version " + spelled + "; expected 1");
+    }
+}

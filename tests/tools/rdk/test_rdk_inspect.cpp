@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "rapidjson/document.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TempDir.h"
 #include "tools/rdk/RdkCommands.h"
@@ -96,35 +96,36 @@ class RdkInspect : public ::testing::Test {
 TEST_F(RdkInspect, SummaryOfAnExportedSceneCountsWhatThePlugInWrote) {
     Outcome r = inspect({"summary", path("probe.rdk"), "--json"});
     ASSERT_EQ(r.code, 0) << r.err;
-    nlohmann::json j = nlohmann::json::parse(r.out);
-    EXPECT_EQ(j["groups"], 6);  // the root and one per object
-    EXPECT_EQ(j["objects"], 4);
-    EXPECT_EQ(j["meshes"], 3);
-    EXPECT_EQ(j["triangles"], 12 + 1 + 8);  // cube, marker, light octahedron
-    EXPECT_EQ(j["vertices"], 8 + 3 + 6);
-    EXPECT_EQ(j["materials"]["count"], 4);
-    EXPECT_EQ(j["materials"]["byShader"]["trv_advanced"], 2);
-    EXPECT_EQ(j["materials"]["byShader"]["trv_point_light"], 1);
-    EXPECT_EQ(j["materials"]["byShader"]["trv_diffuse"], 1);
-    ASSERT_EQ(j["textures"].size(), 2u);
+    rapidjson::Document j;
+    ASSERT_FALSE(j.Parse(r.out.c_str()).HasParseError()) << r.out;
+    EXPECT_EQ(j["groups"].GetInt(), 6);  // the root and one per object
+    EXPECT_EQ(j["objects"].GetInt(), 4);
+    EXPECT_EQ(j["meshes"].GetInt(), 3);
+    EXPECT_EQ(j["triangles"].GetInt(), 12 + 1 + 8);  // cube, marker, light octahedron
+    EXPECT_EQ(j["vertices"].GetInt(), 8 + 3 + 6);
+    EXPECT_EQ(j["materials"]["count"].GetInt(), 4);
+    EXPECT_EQ(j["materials"]["byShader"]["trv_advanced"].GetInt(), 2);
+    EXPECT_EQ(j["materials"]["byShader"]["trv_point_light"].GetInt(), 1);
+    EXPECT_EQ(j["materials"]["byShader"]["trv_diffuse"].GetInt(), 1);
+    ASSERT_EQ(j["textures"].Size(), 2u);
     int found = 0;
-    for (const auto& t : j["textures"]) {
-        found += t["found"].get<bool>() ? 1 : 0;
-        if (t["path"].get<std::string>().find("missing.png") != std::string::npos) {
-            EXPECT_FALSE(t["found"].get<bool>());
+    for (const auto& t : j["textures"].GetArray()) {
+        found += t["found"].GetBool() ? 1 : 0;
+        if (std::string(t["path"].GetString()).find("missing.png") != std::string::npos) {
+            EXPECT_FALSE(t["found"].GetBool());
         }
     }
     EXPECT_EQ(found, 1);
-    ASSERT_EQ(j["cameras"].size(), 1u);
-    EXPECT_EQ(j["cameras"][0]["name"], "Cam");
-    EXPECT_NEAR(j["cameras"][0]["fov"].get<double>(), 50.0, 1e-3);
-    EXPECT_EQ(j["animations"]["blocks"], 1);
-    EXPECT_EQ(j["animations"]["samples"], 30);  // 1 s at 30 samples per second
-    ASSERT_EQ(j["lights"].size(), 1u);
-    EXPECT_EQ(j["lights"][0]["name"], "Lamp");
-    EXPECT_EQ(j["lights"][0]["power"], 100);
-    EXPECT_EQ(j["curves"]["curves"], 2);
-    EXPECT_EQ(j["curves"]["points"], 6);
+    ASSERT_EQ(j["cameras"].Size(), 1u);
+    EXPECT_STREQ(j["cameras"][0u]["name"].GetString(), "Cam");
+    EXPECT_NEAR(j["cameras"][0u]["fov"].GetDouble(), 50.0, 1e-3);
+    EXPECT_EQ(j["animations"]["blocks"].GetInt(), 1);
+    EXPECT_EQ(j["animations"]["samples"].GetInt(), 30);  // 1 s at 30 samples per second
+    ASSERT_EQ(j["lights"].Size(), 1u);
+    EXPECT_STREQ(j["lights"][0u]["name"].GetString(), "Lamp");
+    EXPECT_EQ(j["lights"][0u]["power"].GetDouble(), 100);
+    EXPECT_EQ(j["curves"]["curves"].GetInt(), 2);
+    EXPECT_EQ(j["curves"]["points"].GetInt(), 6);
 
     Outcome text = inspect({"summary", path("probe.rdk")});
     EXPECT_EQ(text.code, 0);
@@ -135,8 +136,9 @@ TEST_F(RdkInspect, SummaryOfAnExportedSceneCountsWhatThePlugInWrote) {
 TEST_F(RdkInspect, CheckPassesTheExportAndReportsACutFileAtItsEnd) {
     Outcome clean = inspect({"check", path("probe.rdk"), "--json"});
     EXPECT_EQ(clean.code, 0) << clean.out;
-    nlohmann::json j = nlohmann::json::parse(clean.out);
-    EXPECT_TRUE(j["ok"].get<bool>());
+    rapidjson::Document j;
+    ASSERT_FALSE(j.Parse(clean.out.c_str()).HasParseError()) << clean.out;
+    EXPECT_TRUE(j["ok"].GetBool());
 
     // Cut inside the last packed block of the cube: the block runs past the end.
     std::ifstream in(path("probe.rdk"), std::ios::binary);
@@ -146,10 +148,11 @@ TEST_F(RdkInspect, CheckPassesTheExportAndReportsACutFileAtItsEnd) {
     write("cut.rdk", bytes.substr(0, block + 12));
     Outcome cut = inspect({"check", path("cut.rdk"), "--json"});
     EXPECT_EQ(cut.code, 1);
-    nlohmann::json c = nlohmann::json::parse(cut.out);
-    EXPECT_FALSE(c["ok"].get<bool>());
-    EXPECT_EQ(c["offset"], block);
-    EXPECT_NE(c["message"].get<std::string>().find("past the end"), std::string::npos);
+    rapidjson::Document c;
+    ASSERT_FALSE(c.Parse(cut.out.c_str()).HasParseError()) << cut.out;
+    EXPECT_FALSE(c["ok"].GetBool());
+    EXPECT_EQ(c["offset"].GetUint64(), block);
+    EXPECT_NE(std::string(c["message"].GetString()).find("past the end"), std::string::npos);
 
     Outcome text = inspect({"check", path("cut.rdk")});
     EXPECT_EQ(text.code, 1);
