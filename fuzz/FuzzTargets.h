@@ -17,7 +17,7 @@ int sceneFile(const std::uint8_t* data, std::size_t size);
 // The renderers' query XML: an instance list and scene descriptions (NUL-separated), through
 // the instance list and the choice.
 int queryXml(const std::uint8_t* data, std::size_t size);
-// A `.reg` file: keys opened and values read through the registry functions.
+// A `.reg` text: keys found and values read as the registry functions read them.
 int registryFile(const std::uint8_t* data, std::size_t size);
 // A decoded sequence of scene interface calls on the scene text writer.
 int sceneWriter(const std::uint8_t* data, std::size_t size);

@@ -1,65 +1,50 @@
-// Fuzz target: a `.reg` file through the POSIX registry: the installation's keys and values are
-// opened and read, and also a key and value named on the file's first line when it is a comment
-// of the form ";<root>\<key path>|<value name>" (root 0 current user, 1 local machine).
-#include "platform/registry.h"
-
-#include <cstdlib>
+// Fuzz target: a `.reg` text as the POSIX registry reads its file, straight from the input: the
+// installation's keys and values are found and read, and also a key and value named on the
+// text's first line when it is a comment of the form ";<root>\<key path>|<value name>" (root 0
+// current user, 1 local machine).
 #include <string>
 
 #include "fuzz/FuzzTargets.h"
-#include "fuzz/Scratch.h"
+#include "platform/regfile.h"
 #include "platform/utf.h"
 
 namespace raydeck::fuzz {
 
 namespace {
 
-// The file that stands for the registry, named by RAYDECK_REGISTRY; rewritten for every input.
-const std::string& registryFile() {
-    static const std::string path = [] {
-        const std::string p = (scratchFolder() / "registry.reg").string();
-        setenv("RAYDECK_REGISTRY", p.c_str(), 1);
-        return p;
-    }();
-    return path;
-}
-
-void readValues(platform::RegistryKey key, const std::u16string& extra) {
+void readValues(const platform::regfile::Values& key, const std::u16string& extra) {
     for (const std::u16string& name :
          {std::u16string(u"BinName"), std::u16string(u"BinFolder"),
           std::u16string(u"RaydeckActivePath"), std::u16string(u"RaydeckVersion"),
           std::u16string(u"LiveLinkPort"), std::u16string(), extra}) {
         for (std::size_t bytes : {std::size_t(8), std::size_t(520), std::size_t(1) << 16}) {
             std::u16string text;
-            (void)platform::readRegistryString(key, name, bytes, text);
+            (void)platform::regfile::readString(key, name, bytes, text);
         }
         std::uint32_t number = 0;
-        (void)platform::readRegistryDword(key, name, number);
+        (void)platform::regfile::readDword(key, name, number);
     }
 }
 
-void openAndRead(platform::RegistryRoot root, const std::u16string& path,
-                 const std::u16string& value) {
-    platform::RegistryKey key = nullptr;
-    if (platform::openRegistryKey(root, path, key).ok()) {
-        readValues(key, value);
-        (void)platform::closeRegistryKey(key);
+void openAndRead(const platform::regfile::Keys& keys, platform::RegistryRoot root,
+                 const std::u16string& path, const std::u16string& value) {
+    const platform::regfile::Values* key = nullptr;
+    if (platform::regfile::findKey(keys, root, path, key).ok()) {
+        readValues(*key, value);
     }
 }
 
 }  // namespace
 
 int registryFile(const std::uint8_t* data, std::size_t size) {
-    if (!writeScratchFile(registryFile(), data, size)) {
-        return 0;
-    }
     const std::string text(reinterpret_cast<const char*>(data), size);
+    const platform::regfile::Keys keys = platform::regfile::parse(text);
     for (auto root :
          {platform::RegistryRoot::current_user, platform::RegistryRoot::local_machine}) {
         for (const char16_t* key :
              {u"SOFTWARE\\Tarvik", u"SOFTWARE\\Tarvik\\", u"SOFTWARE\\Tarvik\\Raydeck 7",
               u"software\\tarvik\\raydeck 8"}) {
-            openAndRead(root, key, u"");
+            openAndRead(keys, root, key, u"");
         }
     }
     // The first line, when it is a comment, names one more key and value.
@@ -71,7 +56,8 @@ int registryFile(const std::uint8_t* data, std::size_t size) {
         std::u16string valueName;
         if (platform::utf8ToUtf16(first.substr(2, bar - 2), keyPath).ok() &&
             platform::utf8ToUtf16(first.substr(bar + 1), valueName).ok()) {
-            openAndRead(first[1] == '1' ? platform::RegistryRoot::local_machine
+            openAndRead(keys,
+                        first[1] == '1' ? platform::RegistryRoot::local_machine
                                         : platform::RegistryRoot::current_user,
                         keyPath, valueName);
         }

@@ -1,6 +1,6 @@
 // What each system's backend (posix/, win32/) provides to the code that platform/ shares between
 // them: the C runtime's numbered descriptors as taking over and tapping standard output use them
-// (descriptor.cpp), the steps of a replacing file that differ (file.cpp), and the wait on a
+// (descriptor.cpp), the system calls of a replacing file (file.cpp), and the wait on a
 // socket (socket.cpp). The logic around them (stdstream.cpp, stdtap.cpp, file.cpp, socket.cpp)
 // exists once. For platform/ only.
 #pragma once
@@ -39,8 +39,12 @@ std::FILE* openWriteStream(int fd);
 int syncToDisk(std::FILE* stream);
 // A failed file operation's status: not_found for ENOENT, else io_error; 0 counts as EIO.
 Status fileFailure(int err);
-// A failed operation's status: io_error with the system's error number and its text.
+// A failed operation's status: io_error with the system's error number and its text; 0 counts as
+// EIO.
 Status systemError(int err);
+// A failed call's status: `what`, then the text of the C runtime's error number `err` (none for
+// 0), which the status keeps as its number.
+Status failure(StatusCode code, int err, const std::string& what);
 // Waits until the socket can be read (or accepts) or, with `write`, be written. A termination
 // request, also one that arrived before the wait, ends it with `ready` false (POSIX watches the
 // termination pipe; Windows waits in slices that check the request between them).
@@ -58,6 +62,31 @@ std::string temporaryName(const std::string& name, std::int64_t pid, unsigned at
 std::u16string temporaryName(const std::u16string& name, std::int64_t pid, unsigned attempt,
                              std::size_t maxUnits);
 
+// What the replace policy (ReplacingFile::open, file.cpp) needs to know of a target.
+struct TargetFacts {
+    // The path the content goes to, in the system's own form: the file a symbolic link names
+    // (POSIX: also a dangling one's name), else the target. POSIX gives its native bytes as
+    // UTF-16, `\` included, so that only the backend turns it back.
+    std::u16string resolved;
+    bool exists = false;        // something is there (a link followed)
+    bool folder = false;        // ... and it is a folder
+    bool device = false;        // ... and it holds nothing to keep: a device, a pipe
+    bool danglingLink = false;  // a symbolic link that names nothing (POSIX only)
+    int writeRefusal = 0;       // the error number that opening it for writing would give, or 0
+    unsigned mode = 0;          // POSIX: the permissions the replacement gets; unused on Windows
+};
+// Examines `target` (a caller's UTF-16 path, `\` a separator); invalid_argument for a path that
+// is no valid UTF-16.
+Status examineTarget(const std::u16string& target, TargetFacts& out);
+// The temporary number `attempt` of this process beside the resolved target.
+std::u16string temporaryPath(const std::u16string& resolved, unsigned attempt);
+// Creates the file `path` for reading and writing only when nothing has that name, as a binary
+// stream, private to the user until it has `mode` (POSIX). 0, EEXIST when the name is taken, or
+// the error number.
+int createExclusive(const std::u16string& path, unsigned mode, std::FILE*& out);
+// Opens the resolved path as it is ("wb+"), for a device, a pipe or a dangling link. 0, or the
+// error number.
+int openDirectly(const std::u16string& resolved, std::FILE*& out);
 // Puts the file at `temporary` in the place of `target`, durably. 0, or the error number.
 int moveOnto(const std::u16string& temporary, const std::u16string& target);
 void removeFile(const std::u16string& path);

@@ -1,6 +1,7 @@
-// What the file facilities do alike on every system: the test that a file opens, finishing a
-// replacing file's stream, and the order in which commit and discard take their steps. The steps
-// themselves are the backend's.
+// What the file facilities do alike on every system: the test that a file opens, the replace
+// policy (what is refused, what is written directly, the tries at a temporary name), finishing a
+// replacing file's stream, and the order in which commit and discard take their steps. The
+// system calls themselves are the backend's.
 #include "platform/file.h"
 
 #include <cerrno>
@@ -75,7 +76,14 @@ std::u16string backend::temporaryName(const std::u16string& name, std::int64_t p
 }
 
 Status backend::systemError(int err) {
+    if (err == 0) {
+        err = EIO;
+    }
     return Status(StatusCode::io_error, err, std::strerror(err));
+}
+
+Status backend::failure(StatusCode code, int err, const std::string& what) {
+    return Status(code, err, err != 0 ? what + ": " + std::strerror(err) : what);
 }
 
 Status backend::fileFailure(int err) {
@@ -93,6 +101,51 @@ bool fileOpensForReading(const std::u16string& path) {
     }
     std::fclose(file);
     return true;
+}
+
+Status ReplacingFile::open(const std::u16string& target) {
+    discard();
+    if (target.empty()) {
+        return backend::fileFailure(ENOENT);
+    }
+    backend::TargetFacts facts;
+    const Status examined = backend::examineTarget(target, facts);
+    if (!examined.ok()) {
+        return examined;
+    }
+    if (facts.folder) {
+        return backend::fileFailure(EISDIR);
+    }
+    // A file the user may not write stays refused, although its folder would take a new one.
+    if (facts.writeRefusal != 0) {
+        return backend::fileFailure(facts.writeRefusal);
+    }
+    if (facts.device || facts.danglingLink) {
+        // A device or pipe holds nothing to keep; a dangling link is followed as open does.
+        const int err = backend::openDirectly(facts.resolved, file_);
+        if (err != 0) {
+            return backend::fileFailure(err);
+        }
+        target_ = facts.resolved;
+        return Status::success();
+    }
+    FILE* file = nullptr;
+    std::u16string temporary;
+    for (unsigned attempt = 0; attempt < backend::kTemporaryAttempts && file == nullptr;
+         ++attempt) {
+        temporary = backend::temporaryPath(facts.resolved, attempt);
+        const int err = backend::createExclusive(temporary, facts.mode, file);
+        if (err != 0 && err != EEXIST) {
+            return backend::fileFailure(err);
+        }
+    }
+    if (file == nullptr) {
+        return backend::fileFailure(EEXIST);
+    }
+    file_ = file;
+    target_ = facts.resolved;
+    temporary_ = temporary;
+    return Status::success();
 }
 
 ReplacingFile::~ReplacingFile() {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/status.h"
@@ -15,14 +16,15 @@
 namespace platform {
 
 // fopen with a UTF-16 path and a UTF-16 stdio mode ("wb+", "r", "a", ...). On failure `out` is
-// null and sysError() holds the errno of the failed open.
+// null and the message is the system's text for the failed open.
 Status openFile(const std::u16string& path, const std::u16string& mode, FILE*& out);
 
 // Reads the whole file at `path` into `out` (a std::string or std::vector<char>): as many bytes
 // as its size says at once, then on to the end (a pipe, a file that grew meanwhile). `opened`
 // tells which step failed: when false, the status is openFile's; when true, io_error with the
-// failed read's error number (0 when the system gave none), or EFBIG when the file holds more than
-// `maxBytes` (a device such as /dev/zero never ends).
+// failed read's system text ("read error" when the system gave none), or "larger than <maxBytes>
+// bytes" (EFBIG) when the file holds more than `maxBytes` (a device such as /dev/zero never
+// ends).
 template <typename Bytes>
 Status readWholeFile(const std::u16string& path, Bytes& out, bool& opened, std::uint64_t maxBytes);
 
@@ -39,7 +41,7 @@ Status fileSize(const std::u16string& path, std::uint64_t& size);
 // or a cancelled conversion never leaves a truncated or partial file behind. A target that
 // exists and is no regular file (a device such as /dev/null, a pipe) holds nothing to keep and
 // is written directly. A target that is a symbolic link keeps the link: the file it names is
-// replaced. Statuses carry the error number; their messages never name the temporary.
+// replaced. Statuses carry the system's text; their messages never name the temporary.
 class ReplacingFile {
   public:
     ReplacingFile() = default;
@@ -107,7 +109,10 @@ Status readWholeFile(const std::u16string& path, Bytes& out, bool& opened, std::
     const bool failed = std::ferror(file) != 0;
     const int err = errno;
     std::fclose(file);
-    return failed ? Status(StatusCode::io_error, err, "read failed") : Status::success();
+    if (!failed) {
+        return Status::success();
+    }
+    return Status(StatusCode::io_error, err, err != 0 ? std::strerror(err) : "read error");
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
-// platform::Status: the result of every platform facility. Carries the system's error number
-// (errno on POSIX, the C runtime's errno or GetLastError() on Windows) so callers can report the
-// reason in the perror form they need.
+// platform::Status: the result of every platform facility. Its message is the whole reason, as a
+// user reads it: the backend formats it from the system's own source (strerror for errno,
+// FormatMessage for GetLastError and WSAGetLastError), so callers print message() and never
+// decode a number.
 #pragma once
 
 #include <string>
@@ -24,7 +25,9 @@ class Status {
 
     bool ok() const { return code_ == StatusCode::ok; }
     StatusCode code() const { return code_; }
-    // errno-style number of the failure; 0 when the failure has none (e.g. bad input text).
+    // The system's number behind the failure (0 when it has none, e.g. bad input text). Its
+    // meaning depends on the call that failed (errno, GetLastError, WSAGetLastError): platform/
+    // and its own tests read it, callers print message().
     int sysError() const { return sysError_; }
     const std::string& message() const { return message_; }
 

@@ -15,9 +15,14 @@ namespace trv {
 
 namespace {
 
-// The perror form, with an error number that may have been captured earlier.
-void reportError(const char* prefix, int err) {
-    std::fprintf(stderr, "%s: %s\n", prefix, std::strerror(err != 0 ? err : EIO));
+// The perror form, with a reason that may have been captured earlier.
+void reportError(const char* prefix, const std::string& why) {
+    std::fprintf(stderr, "%s: %s\n", prefix, why.c_str());
+}
+
+// The system's text for an error number a stdio call left; 0 counts as EIO.
+std::string systemText(int err) {
+    return std::strerror(err != 0 ? err : EIO);
 }
 
 // The file as a user names it.
@@ -25,9 +30,10 @@ std::string quotedTarget(const std::string& path) {
     return path == "-" ? std::string("standard output") : "\"" + path + "\"";
 }
 
-// Standard output, or the new content of the file at `path` (through `replacing`).
+// Standard output, or the new content of the file at `path` (through `replacing`); null, with
+// the reason in `why`, on failure.
 FILE* openScene(const std::string& path, std::unique_ptr<platform::ReplacingFile>& replacing,
-                int& err) {
+                std::string& why) {
     FILE* file = nullptr;
     platform::Status st;
     if (path == "-") {
@@ -36,7 +42,7 @@ FILE* openScene(const std::string& path, std::unique_ptr<platform::ReplacingFile
         std::u16string widePath;
         st = platform::utf8ToUtf16(path, widePath);
         if (!st.ok()) {
-            err = EINVAL;
+            why = systemText(EINVAL);
             return nullptr;
         }
         replacing = std::make_unique<platform::ReplacingFile>();
@@ -47,7 +53,9 @@ FILE* openScene(const std::string& path, std::unique_ptr<platform::ReplacingFile
             replacing.reset();
         }
     }
-    err = st.ok() ? 0 : st.sysError();
+    if (!st.ok()) {
+        why = st.message();
+    }
     return file;
 }
 
@@ -55,13 +63,12 @@ FILE* openScene(const std::string& path, std::unique_ptr<platform::ReplacingFile
 
 LightFileFactory::LightFileFactory(std::string path)
     : path_(std::move(path)), uncaught_(std::uncaught_exceptions()) {
-    int err = 0;
-    file_ = openScene(path_, replacing_, err);
+    std::string why;
+    file_ = openScene(path_, replacing_, why);
     if (file_ == nullptr) {
-        reportError("opening file", err);
-        throw FileSinkError("could not open file: \"" + path_ + "\"",
-                            "could not open file: " + quotedTarget(path_) + ": " +
-                                std::strerror(err != 0 ? err : EIO));
+        reportError("opening file", why);
+        lastError_ = "could not open file: " + quotedTarget(path_) + ": " + why;
+        throw FileSinkError("could not open file: \"" + path_ + "\"", lastError_);
     }
     backend_ = new trvScene_api_file(file_, true);
 }
@@ -115,12 +122,12 @@ void LightFileFactory::beginScene(trvSceneapi_oo&) {
 
 void LightFileFactory::close() {
     bool failed = false;
-    int err = 0;
+    std::string why;
     if (backend_ != nullptr) {
         // A full disk shows only in the writes, not necessarily in fclose.
         failed = backend_->writeFailed();
         if (failed) {
-            err = errno;
+            why = systemText(errno);
         }
         delete backend_;
         backend_ = nullptr;
@@ -134,7 +141,7 @@ void LightFileFactory::close() {
             const platform::Status st = replacing_->commit();
             if (!st.ok()) {
                 failed = true;
-                err = st.sysError();
+                why = st.message();
             }
         }
         replacing_.reset();
@@ -146,18 +153,22 @@ void LightFileFactory::close() {
         // well.
         if (std::ferror(file) != 0 || std::fflush(file) != 0) {
             failed = true;
-            err = errno != 0 ? errno : err;
+            if (errno != 0 || why.empty()) {
+                why = systemText(errno);
+            }
         }
         errno = 0;
         if (std::fclose(file) != 0) {
             failed = true;
-            err = errno != 0 ? errno : err;
+            if (errno != 0 || why.empty()) {
+                why = systemText(errno);
+            }
         }
     }
     if (failed) {
-        reportError("closing file", err);
-        throw FileSinkError("could not close file", "could not close file: " + quotedTarget(path_) +
-                                                        ": " + std::strerror(err != 0 ? err : EIO));
+        reportError("closing file", why);
+        lastError_ = "could not close file: " + quotedTarget(path_) + ": " + why;
+        throw FileSinkError("could not close file", lastError_);
     }
 }
 

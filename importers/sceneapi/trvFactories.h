@@ -22,7 +22,7 @@ namespace trv {
 // What the file factory throws: what() is the fixed text ("could not open file: \"<path>\"",
 // "could not close file"); explanation() is the one line a user needs, with the file and the
 // system's reason ("could not close file: \"<path>\": No space left on device"; standard
-// output is named as such).
+// output is named as such), the same line the factory keeps as its lastError().
 class FileSinkError : public std::runtime_error {
   public:
     FileSinkError(const std::string& what, std::string explanation)
@@ -67,12 +67,17 @@ class LightFileFactory : public LightFactory {
     size_t clampedValues() const;
     std::string firstClamped() const;
 
+    // The one line that explains the last failure, as the live factory keeps its own: the file,
+    // and the reason the system gave. Empty while nothing failed.
+    const std::string& lastError() const { return lastError_; }
+
   private:
     std::string path_;
     trvScene_api_file* backend_ = nullptr;                // owned
     FILE* file_ = nullptr;                                // owned unless replacing_ holds it
     std::unique_ptr<platform::ReplacingFile> replacing_;  // null for standard output
     int uncaught_ = 0;  // exceptions in flight when the factory was made
+    std::string lastError_;
 };
 
 // Streams the scene into a running renderer through the renderer's live library.
@@ -84,7 +89,8 @@ class RepeatLinkFactory : public LightFactory {
 
     ~RepeatLinkFactory() override;  // 0
     // Connects when not yet connected; null on failure, with lastError() set to
-    // "Failed to connect. " and the reason. Each call after a failure tries again.
+    // "Failed to connect. " and the reason. Each call after a failure tries again. Failures are
+    // reported by lastError() alone, as the file factory's are also kept there; nothing throws.
     trvScene_api* backend() override;                   // 1
     void beginScene(trvSceneapi_oo& builder) override;  // 2: nothing
     // Disconnects and unloads the live library when connected; otherwise nothing. When the

@@ -2,8 +2,7 @@
 // stream is opened lazily by the first statement that writes and is never closed here.
 #include "trvLog.h"
 
-#include <cerrno>
-#include <cstring>
+#include <cstdio>
 
 #include "Installation.h"
 #include "platform/clock.h"
@@ -42,8 +41,7 @@ FILE* openLogStream() {
     const platform::Status st = platform::openFile(path, size >= kTruncateBytes ? u"w" : u"a", f);
     if (!st.ok()) {
         std::fputs("could not open log file:\n", stderr);
-        const char* why = st.sysError() != 0 ? std::strerror(st.sysError()) : st.message().c_str();
-        std::fprintf(stderr, "opening log: %s\n", why);
+        std::fprintf(stderr, "opening log: %s\n", st.message().c_str());
         return nullptr;
     }
     return f;

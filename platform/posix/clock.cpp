@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/backend.h"
+
 namespace platform {
 
 Status sleepMs(std::uint32_t milliseconds) {
@@ -35,7 +37,7 @@ Status localTimeText(std::string& out) {
     struct tm parts;
     if (::localtime_r(&now, &parts) == nullptr) {
         const int err = errno;
-        return Status(StatusCode::io_error, err, "local time not available");
+        return backend::failure(StatusCode::io_error, err, "local time not available");
     }
     char buf[200];
     if (std::strftime(buf, sizeof buf, "%H:%M:%S", &parts) == 0) {

@@ -1,6 +1,6 @@
-// Wide-character file open on POSIX: the UTF-16 path becomes a UTF-8 native path. Replacing a
-// file: a temporary beside the target (O_EXCL, private until its permissions are set), fsync,
-// rename.
+// Wide-character file open on POSIX: the UTF-16 path becomes a UTF-8 native path. A replacing
+// file's system calls: what the target is (stat, access, a link resolved, the mode to keep), a
+// temporary made with O_EXCL and private until its permissions are set, fsync, rename.
 #include "platform/file.h"
 
 #include <fcntl.h>
@@ -119,73 +119,79 @@ mode_t newFileMode() {
 
 }  // namespace
 
-Status ReplacingFile::open(const std::u16string& target) {
-    discard();
+namespace {
+
+// A native path carried as UTF-16 (TargetFacts::resolved, a temporary): its bytes, unchanged.
+bool nativeBytes(const std::u16string& path, std::string& out) {
+    return utf16ToUtf8(path, out).ok();
+}
+
+}  // namespace
+
+Status backend::examineTarget(const std::u16string& target, TargetFacts& out) {
+    out = TargetFacts();
     std::string native;
-    Status st = posix::nativePath(target, native);
+    const Status st = posix::nativePath(target, native);
     if (!st.ok()) {
         return Status(StatusCode::invalid_argument, EINVAL, st.message());
     }
-    if (native.empty()) {
-        return backend::fileFailure(ENOENT);
-    }
     struct stat info;
-    bool exists = ::stat(native.c_str(), &info) == 0;
-    if (exists && S_ISDIR(info.st_mode)) {
-        return backend::fileFailure(EISDIR);
-    }
-    // A file the user may not write stays refused, although its folder would take a new one.
-    if (exists && ::access(native.c_str(), W_OK) != 0) {
-        return backend::fileFailure(errno);
+    out.exists = ::stat(native.c_str(), &info) == 0;
+    out.folder = out.exists && S_ISDIR(info.st_mode);
+    out.device = out.exists && !out.folder && !S_ISREG(info.st_mode);
+    if (out.exists && ::access(native.c_str(), W_OK) != 0) {
+        out.writeRefusal = errno != 0 ? errno : EACCES;
     }
     struct stat link;
-    const bool dangling = !exists && ::lstat(native.c_str(), &link) == 0;
+    out.danglingLink = !out.exists && ::lstat(native.c_str(), &link) == 0;
+    // The older file's permissions, or those a new file would have had.
+    out.mode = out.exists ? static_cast<unsigned>(info.st_mode & 07777) : newFileMode();
     // Replace the file a link names, so that the link stays.
-    native = posix::resolvedTarget(native);
-    if ((exists && !S_ISREG(info.st_mode)) || dangling) {
-        // A device or pipe holds nothing to keep; a dangling link is followed as open does.
-        errno = 0;
-        file_ = std::fopen(native.c_str(), "wb+");
-        if (file_ == nullptr) {
-            return backend::fileFailure(errno);
-        }
-        temporary_.clear();
-        target_ = target;
+    if (utf8ToUtf16(posix::resolvedTarget(native), out.resolved).ok()) {
         return Status::success();
     }
-    int fd = -1;
-    std::string temporary;
-    for (unsigned attempt = 0; attempt < backend::kTemporaryAttempts && fd < 0; ++attempt) {
-        temporary = posix::temporaryPath(native, attempt);
-        // Only the user can read it while it is written; its final permissions come below.
-        fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0 && errno != EEXIST) {
-            return backend::fileFailure(errno);
-        }
+    return Status(StatusCode::invalid_argument, EINVAL, "the resolved path is not valid UTF-8");
+}
+
+std::u16string backend::temporaryPath(const std::u16string& resolved, unsigned attempt) {
+    std::string native;
+    std::u16string out;
+    if (nativeBytes(resolved, native)) {
+        utf8ToUtf16(posix::temporaryPath(native, attempt), out);
     }
+    return out;
+}
+
+int backend::createExclusive(const std::u16string& path, unsigned mode, FILE*& out) {
+    out = nullptr;
+    std::string native;
+    if (path.empty() || !nativeBytes(path, native)) {
+        return EINVAL;
+    }
+    // Only the user can read it while it is written; its final permissions come next.
+    const int fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
-        return backend::fileFailure(EEXIST);
+        return errno != 0 ? errno : EIO;
     }
-    // The older file's permissions, or those a new file would have had.
-    ::fchmod(fd, exists ? (info.st_mode & 07777) : newFileMode());
-    file_ = ::fdopen(fd, "wb+");
-    if (file_ == nullptr) {
-        const int err = errno;
+    ::fchmod(fd, static_cast<mode_t>(mode));
+    out = ::fdopen(fd, "wb+");
+    if (out == nullptr) {
+        const int err = errno != 0 ? errno : EIO;
         ::close(fd);
-        ::unlink(temporary.c_str());
-        return backend::fileFailure(err);
+        ::unlink(native.c_str());
+        return err;
     }
-    std::u16string wideTemporary;
-    std::u16string wideTarget;
-    if (!utf8ToUtf16(temporary, wideTemporary).ok() || !utf8ToUtf16(native, wideTarget).ok()) {
-        std::fclose(file_);
-        file_ = nullptr;
-        ::unlink(temporary.c_str());
-        return backend::fileFailure(EINVAL);
+    return 0;
+}
+
+int backend::openDirectly(const std::u16string& resolved, FILE*& out) {
+    std::string native;
+    if (!nativeBytes(resolved, native)) {
+        return EINVAL;
     }
-    temporary_ = wideTemporary;
-    target_ = wideTarget;
-    return Status::success();
+    errno = 0;
+    out = std::fopen(native.c_str(), "wb+");
+    return out != nullptr ? 0 : errno != 0 ? errno : EIO;
 }
 
 int backend::moveOnto(const std::u16string& temporary, const std::u16string& target) {

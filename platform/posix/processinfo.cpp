@@ -11,6 +11,8 @@
 #include <malloc.h>
 #endif
 
+#include "platform/backend.h"
+
 namespace platform {
 
 bool standardErrorIsTerminal() {
@@ -21,7 +23,7 @@ Status residentBytes(std::uint64_t& bytes) {
     bytes = 0;
     std::FILE* statm = std::fopen("/proc/self/statm", "r");
     if (statm == nullptr) {
-        return Status(StatusCode::not_found, errno, "cannot open /proc/self/statm");
+        return backend::failure(StatusCode::not_found, errno, "cannot open /proc/self/statm");
     }
     unsigned long long total = 0, resident = 0;
     const int read = std::fscanf(statm, "%llu %llu", &total, &resident);

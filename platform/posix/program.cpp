@@ -18,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/backend.h"
 #include "platform/posix/termination.h"
 
 namespace platform {
@@ -49,7 +50,8 @@ Status executablePath(std::string& out) {
     char self[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self);
     if (n <= 0 || static_cast<size_t>(n) >= sizeof self) {
-        return Status(StatusCode::io_error, n < 0 ? errno : ENAMETOOLONG, "readlink failed");
+        return backend::failure(StatusCode::io_error, n < 0 ? errno : ENAMETOOLONG,
+                                "readlink failed");
     }
     out.assign(self, static_cast<size_t>(n));
     return Status::success();
@@ -142,14 +144,14 @@ bool getEnvironment(const std::string& name, std::string& out) {
 
 Status setEnvironment(const std::string& name, const std::string& value) {
     if (::setenv(name.c_str(), value.c_str(), 1) != 0) {
-        return Status(StatusCode::invalid_argument, errno, "setenv failed");
+        return backend::failure(StatusCode::invalid_argument, errno, "setenv failed");
     }
     return Status::success();
 }
 
 Status unsetEnvironment(const std::string& name) {
     if (::unsetenv(name.c_str()) != 0) {
-        return Status(StatusCode::invalid_argument, errno, "unsetenv failed");
+        return backend::failure(StatusCode::invalid_argument, errno, "unsetenv failed");
     }
     return Status::success();
 }
@@ -165,7 +167,7 @@ Status makeTempFolder(const std::string& prefix, std::string& out) {
         (std::filesystem::path(systemTempFolder()) / (prefix + "XXXXXX")).string();
     if (::mkdtemp(&pattern[0]) == nullptr) {
         out.clear();
-        return Status(StatusCode::io_error, errno, "mkdtemp failed");
+        return backend::failure(StatusCode::io_error, errno, "mkdtemp failed");
     }
     out = pattern;
     return Status::success();
@@ -174,13 +176,13 @@ Status makeTempFolder(const std::string& prefix, std::string& out) {
 Status catchTermination() {
     if (terminationPipe[0] < 0 && ::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         terminationPipe[0] = terminationPipe[1] = -1;
-        return Status(StatusCode::io_error, errno, "pipe failed");
+        return backend::failure(StatusCode::io_error, errno, "pipe failed");
     }
     struct sigaction action {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     if (::sigaction(SIGTERM, &action, nullptr) != 0 || ::sigaction(SIGINT, &action, nullptr) != 0) {
-        return Status(StatusCode::io_error, errno, "sigaction failed");
+        return backend::failure(StatusCode::io_error, errno, "sigaction failed");
     }
     return Status::success();
 }

@@ -17,8 +17,8 @@
 namespace platform {
 namespace {
 
-Status failure(const char* what) {
-    return Status(StatusCode::io_error, errno, what);
+Status socketFailure(const char* what) {
+    return backend::failure(StatusCode::io_error, errno, what);
 }
 
 sockaddr_in loopback(int port) {
@@ -39,7 +39,7 @@ Status backend::waitSocket(Socket s, bool write, int timeoutMs, bool& ready) {
                    {posix::terminationDescriptor(), POLLIN, 0}};
     const int r = ::poll(p, 2, timeoutMs);
     if (r < 0 && errno != EINTR) {
-        return failure("poll failed");
+        return socketFailure("poll failed");
     }
     ready = r > 0 && p[0].revents != 0 && !terminationRequested();
     return Status::success();
@@ -49,7 +49,7 @@ Status listenLoopback(int port, Socket& out, int& boundPort) {
     out = kNoSocket;
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        return failure("socket failed");
+        return socketFailure("socket failed");
     }
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -57,7 +57,7 @@ Status listenLoopback(int port, Socket& out, int& boundPort) {
     socklen_t len = sizeof addr;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        const Status s = failure("bind or listen failed");
+        const Status s = socketFailure("bind or listen failed");
         ::close(fd);
         return s;
     }
@@ -69,14 +69,14 @@ Status listenLoopback(int port, Socket& out, int& boundPort) {
 Status acceptConnection(Socket listener, Socket& out) {
     const int fd = ::accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
     out = fd < 0 ? kNoSocket : fd;
-    return fd < 0 ? failure("accept failed") : Status::success();
+    return fd < 0 ? socketFailure("accept failed") : Status::success();
 }
 
 Status connectLoopback(int port, int waitMs, Socket& out) {
     out = kNoSocket;
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        return failure("socket failed");
+        return socketFailure("socket failed");
     }
     sockaddr_in addr = loopback(port);
     int r = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
@@ -91,7 +91,7 @@ Status connectLoopback(int port, int waitMs, Socket& out) {
     }
     if (error != 0) {
         ::close(fd);
-        return Status(StatusCode::io_error, error, "connect failed");
+        return backend::failure(StatusCode::io_error, error, "connect failed");
     }
     out = fd;
     return Status::success();
@@ -107,7 +107,7 @@ Status sendSome(Socket s, const char* data, std::size_t size, std::size_t& done)
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
         return Status::success();
     }
-    return failure("send failed");
+    return socketFailure("send failed");
 }
 
 Status receiveSome(Socket s, char* data, std::size_t size, std::size_t& done) {
@@ -117,7 +117,7 @@ Status receiveSome(Socket s, char* data, std::size_t size, std::size_t& done) {
         n = ::recv(static_cast<int>(s), data, size, 0);
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
-        return failure("recv failed");
+        return socketFailure("recv failed");
     }
     done = static_cast<size_t>(n);
     return Status::success();
@@ -125,14 +125,14 @@ Status receiveSome(Socket s, char* data, std::size_t size, std::size_t& done) {
 
 Status shutdownSending(Socket s) {
     return ::shutdown(static_cast<int>(s), SHUT_WR) == 0 ? Status::success()
-                                                         : failure("shutdown failed");
+                                                         : socketFailure("shutdown failed");
 }
 
 Status closeSocket(Socket s) {
     if (s == kNoSocket) {
         return Status::success();
     }
-    return ::close(static_cast<int>(s)) == 0 ? Status::success() : failure("close failed");
+    return ::close(static_cast<int>(s)) == 0 ? Status::success() : socketFailure("close failed");
 }
 
 }  // namespace platform

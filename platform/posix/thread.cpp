@@ -3,13 +3,15 @@
 
 #include <pthread.h>
 
+#include "platform/backend.h"
+
 namespace platform {
 
 Status runWithStack(std::size_t stackBytes, const std::function<void()>& work) {
     pthread_attr_t attr;
     int err = pthread_attr_init(&attr);
     if (err != 0) {
-        return Status(StatusCode::io_error, err, "pthread_attr_init failed");
+        return backend::failure(StatusCode::io_error, err, "pthread_attr_init failed");
     }
     pthread_t thread;
     err = pthread_attr_setstacksize(&attr, stackBytes);
@@ -24,7 +26,7 @@ Status runWithStack(std::size_t stackBytes, const std::function<void()>& work) {
     }
     pthread_attr_destroy(&attr);
     if (err != 0) {
-        return Status(StatusCode::io_error, err, "pthread_create failed");
+        return backend::failure(StatusCode::io_error, err, "pthread_create failed");
     }
     pthread_join(thread, nullptr);
     return Status::success();

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/error.h"
+
 namespace platform {
 
 Status sleepMs(std::uint32_t milliseconds) {
@@ -18,8 +20,7 @@ Status localTimeText(std::string& out) {
     out.clear();
     char buf[200];
     if (GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, "HH':'mm':'ss", buf, sizeof buf) == 0) {
-        return Status(StatusCode::io_error, static_cast<int>(GetLastError()),
-                      "GetTimeFormatA failed");
+        return win32::lastErrorStatus(StatusCode::io_error, "GetTimeFormatA failed");
     }
     out = buf;
     return Status::success();

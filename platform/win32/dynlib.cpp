@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "platform/win32/error.h"
+
 namespace platform {
 
 Status loadLibrary(const std::u16string& path, LibraryHandle& out) {
@@ -14,8 +16,7 @@ Status loadLibrary(const std::u16string& path, LibraryHandle& out) {
     std::replace(p.begin(), p.end(), L'/', L'\\');
     HMODULE module = LoadLibraryW(p.c_str());
     if (module == nullptr) {
-        return Status(StatusCode::not_found, static_cast<int>(GetLastError()),
-                      "LoadLibraryW failed");
+        return win32::lastErrorStatus(StatusCode::not_found, "LoadLibraryW failed");
     }
     out = reinterpret_cast<LibraryHandle>(module);
     return Status::success();
@@ -29,8 +30,7 @@ Status findSymbol(LibraryHandle library, const char* name, void*& out) {
     }
     FARPROC proc = GetProcAddress(reinterpret_cast<HMODULE>(library), name);
     if (proc == nullptr) {
-        return Status(StatusCode::not_found, static_cast<int>(GetLastError()),
-                      "GetProcAddress failed");
+        return win32::lastErrorStatus(StatusCode::not_found, "GetProcAddress failed");
     }
     out = reinterpret_cast<void*>(proc);
     return Status::success();
@@ -41,7 +41,7 @@ Status freeLibrary(LibraryHandle library) {
         return Status(StatusCode::invalid_argument, ERROR_INVALID_PARAMETER, "no library");
     }
     if (!FreeLibrary(reinterpret_cast<HMODULE>(library))) {
-        return Status(StatusCode::io_error, static_cast<int>(GetLastError()), "FreeLibrary failed");
+        return win32::lastErrorStatus(StatusCode::io_error, "FreeLibrary failed");
     }
     return Status::success();
 }

@@ -1,5 +1,6 @@
-// Wide-character file open on Windows (_wfopen, long paths through the \\?\ prefix). Replacing a
-// file: a temporary beside the target (CREATE_NEW), FlushFileBuffers, MoveFileExW.
+// Wide-character file open on Windows (_wfopen, long paths through the \\?\ prefix). A replacing
+// file's system calls: what the target is (attributes, a link resolved), a temporary made with
+// CREATE_NEW, FlushFileBuffers, MoveFileExW.
 #include "platform/file.h"
 
 #include <fcntl.h>
@@ -115,62 +116,54 @@ bool isDevice(const std::u16string& target) {
 
 }  // namespace
 
-Status ReplacingFile::open(const std::u16string& requested) {
-    discard();
-    if (requested.empty()) {
-        return backend::fileFailure(ENOENT);
+Status backend::examineTarget(const std::u16string& target, TargetFacts& out) {
+    out = TargetFacts();
+    // A symbolic link: the file it names is replaced and the link stays, as on POSIX. A dangling
+    // one names no file that could be found, and is replaced itself.
+    out.resolved = win32::resolvedTarget(target);
+    const DWORD attributes = GetFileAttributesW(win32::extendedPath(out.resolved).c_str());
+    out.exists = attributes != INVALID_FILE_ATTRIBUTES;
+    out.folder = out.exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // Refused as opening it for writing would be.
+    if (out.exists && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        out.writeRefusal = EACCES;
     }
-    const std::u16string target = win32::resolvedTarget(requested);
-    const std::wstring wideTarget = win32::extendedPath(target);
-    const DWORD attributes = GetFileAttributesW(wideTarget.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return backend::fileFailure(EISDIR);
-    }
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        return backend::fileFailure(EACCES);  // refused as opening it for writing would be
-    }
-    if ((attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE) != 0) ||
-        isDevice(target)) {
-        // A device holds nothing to keep.
-        errno = 0;
-        file_ = _wfopen(wideTarget.c_str(), L"wb+");
-        if (file_ == nullptr) {
-            return backend::fileFailure(errno);
-        }
-        target_ = target;
-        temporary_.clear();
-        return Status::success();
-    }
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    std::u16string temporary;
-    for (unsigned attempt = 0;
-         attempt < backend::kTemporaryAttempts && handle == INVALID_HANDLE_VALUE; ++attempt) {
-        temporary = win32::temporaryPath(target, attempt);
-        // Shared for deletion, so that an interrupt can remove it while it is open.
-        handle =
-            CreateFileW(win32::extendedPath(temporary).c_str(), GENERIC_READ | GENERIC_WRITE,
-                        FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
-            return backend::fileFailure(errnoOf(GetLastError()));
-        }
-    }
+    out.device =
+        (out.exists && (attributes & FILE_ATTRIBUTE_DEVICE) != 0) || isDevice(out.resolved);
+    return Status::success();
+}
+
+std::u16string backend::temporaryPath(const std::u16string& resolved, unsigned attempt) {
+    return win32::temporaryPath(resolved, attempt);
+}
+
+int backend::createExclusive(const std::u16string& path, unsigned, FILE*& out) {
+    out = nullptr;
+    // Shared for deletion, so that an interrupt can remove it while it is open.
+    const HANDLE handle =
+        CreateFileW(win32::extendedPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        return backend::fileFailure(EEXIST);
+        return errnoOf(GetLastError());
     }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_RDWR);
-    file_ = fd >= 0 ? _fdopen(fd, "w+b") : nullptr;
-    if (file_ == nullptr) {
+    out = fd >= 0 ? _fdopen(fd, "w+b") : nullptr;
+    if (out == nullptr) {
         if (fd >= 0) {
             _close(fd);
         } else {
             CloseHandle(handle);
         }
-        DeleteFileW(win32::extendedPath(temporary).c_str());
-        return backend::fileFailure(EIO);
+        DeleteFileW(win32::extendedPath(path).c_str());
+        return EIO;
     }
-    target_ = target;
-    temporary_ = temporary;
-    return Status::success();
+    return 0;
+}
+
+int backend::openDirectly(const std::u16string& resolved, FILE*& out) {
+    errno = 0;
+    out = _wfopen(win32::extendedPath(resolved).c_str(), L"wb+");
+    return out != nullptr ? 0 : errno != 0 ? errno : EIO;
 }
 
 int backend::moveOnto(const std::u16string& temporary, const std::u16string& target) {
@@ -189,10 +182,8 @@ Status fileSize(const std::u16string& path, std::uint64_t& size) {
     const std::wstring p = win32::extendedPath(path);
     WIN32_FILE_ATTRIBUTE_DATA info;
     if (!GetFileAttributesExW(p.c_str(), GetFileExInfoStandard, &info)) {
-        const DWORD err = GetLastError();
-        const bool missing = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
-        return Status(missing ? StatusCode::not_found : StatusCode::io_error,
-                      missing ? ENOENT : EIO, "file attributes not available");
+        // In the C runtime's words, as the open and the POSIX build report a file.
+        return backend::fileFailure(errnoOf(GetLastError()));
     }
     size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     return Status::success();

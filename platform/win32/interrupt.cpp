@@ -13,6 +13,7 @@
 
 #include "platform/backend.h"
 #include "platform/utf.h"
+#include "platform/win32/error.h"
 #include "platform/win32/longpath.h"
 
 namespace platform {
@@ -57,16 +58,14 @@ DWORD WINAPI watchStopEvent(void* event) {
 Status exitOnInterrupt(const std::string& program) {
     line = program + ": interrupted\n";
     if (!SetConsoleCtrlHandler(onConsoleControl, TRUE)) {
-        return Status(StatusCode::io_error, static_cast<int>(GetLastError()),
-                      "SetConsoleCtrlHandler failed");
+        return win32::lastErrorStatus(StatusCode::io_error, "SetConsoleCtrlHandler failed");
     }
     const std::wstring name = L"Local\\raydeck-terminate-" + std::to_wstring(GetCurrentProcessId());
     const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
     const HANDLE thread =
         event != nullptr ? CreateThread(nullptr, 0, watchStopEvent, event, 0, nullptr) : nullptr;
     if (thread == nullptr) {
-        return Status(StatusCode::io_error, static_cast<int>(GetLastError()),
-                      "cannot watch the stop event");
+        return win32::lastErrorStatus(StatusCode::io_error, "cannot watch the stop event");
     }
     CloseHandle(thread);
     return Status::success();

@@ -3,6 +3,8 @@
 #include "platform/processinfo.h"
 
 #include <windows.h>
+
+#include "platform/win32/error.h"
 // After windows.h, which psapi.h needs.
 #include <malloc.h>
 #include <psapi.h>
@@ -19,8 +21,7 @@ Status residentBytes(std::uint64_t& bytes) {
     PROCESS_MEMORY_COUNTERS counters;
     counters.cb = sizeof counters;
     if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
-        return Status(StatusCode::io_error, static_cast<int>(GetLastError()),
-                      "GetProcessMemoryInfo failed");
+        return win32::lastErrorStatus(StatusCode::io_error, "GetProcessMemoryInfo failed");
     }
     bytes = counters.WorkingSetSize;
     return Status::success();

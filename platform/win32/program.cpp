@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <random>
 
+#include "platform/backend.h"
 #include "platform/utf.h"
+#include "platform/win32/error.h"
 #include "platform/win32/longpath.h"
 
 namespace platform {
@@ -43,7 +45,7 @@ std::string narrow(const wchar_t* text, size_t size) {
 }
 
 Status lastError(const char* what) {
-    return Status(StatusCode::io_error, static_cast<int>(GetLastError()), what);
+    return win32::lastErrorStatus(StatusCode::io_error, what);
 }
 
 std::wstring tempFolder() {
@@ -108,15 +110,14 @@ Status processStartTime(std::int64_t id, std::int64_t& unixSeconds) {
     }
     HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
     if (h == nullptr) {
-        return Status(StatusCode::not_found, static_cast<int>(GetLastError()),
-                      "OpenProcess failed");
+        return win32::lastErrorStatus(StatusCode::not_found, "OpenProcess failed");
     }
     FILETIME created, exited, kernel, user;
     const BOOL ok = GetProcessTimes(h, &created, &exited, &kernel, &user);
     const DWORD error = GetLastError();
     CloseHandle(h);
     if (!ok) {
-        return Status(StatusCode::not_found, static_cast<int>(error), "GetProcessTimes failed");
+        return win32::systemStatus(StatusCode::not_found, error, "GetProcessTimes failed");
     }
     // 100 ns units since 1601.
     const unsigned long long t =
@@ -128,6 +129,7 @@ Status processStartTime(std::int64_t id, std::int64_t& unixSeconds) {
 Status checkPrivateFolder(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(wide(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Says all a user needs, in the same words as the POSIX build.
         return Status(StatusCode::not_found, static_cast<int>(GetLastError()),
                       path + " does not exist");
     }
@@ -157,13 +159,13 @@ Status setEnvironment(const std::string& name, const std::string& value) {
     }
     const errno_t err = _wputenv_s(wide(name).c_str(), wide(value).c_str());
     return err == 0 ? Status::success()
-                    : Status(StatusCode::invalid_argument, err, "_wputenv_s failed");
+                    : backend::failure(StatusCode::invalid_argument, err, "_wputenv_s failed");
 }
 
 Status unsetEnvironment(const std::string& name) {
     const errno_t err = _wputenv_s(wide(name).c_str(), L"");
     return err == 0 ? Status::success()
-                    : Status(StatusCode::invalid_argument, err, "_wputenv_s failed");
+                    : backend::failure(StatusCode::invalid_argument, err, "_wputenv_s failed");
 }
 
 Status perUserTempFolder(const std::string& name, std::string& out) {

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "platform/win32/error.h"
+
 namespace platform {
 namespace {
 
@@ -14,10 +16,9 @@ HKEY rootKey(RegistryRoot root) {
 }
 
 Status fromError(LONG err, const char* what) {
-    if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) {
-        return Status(StatusCode::not_found, static_cast<int>(err), what);
-    }
-    return Status(StatusCode::io_error, static_cast<int>(err), what);
+    const bool missing = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
+    return win32::systemStatus(missing ? StatusCode::not_found : StatusCode::io_error,
+                               static_cast<unsigned long>(err), what);
 }
 
 std::wstring wideName(const std::u16string& s) {

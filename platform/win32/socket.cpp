@@ -13,6 +13,7 @@
 
 #include "platform/backend.h"
 #include "platform/program.h"
+#include "platform/win32/error.h"
 
 namespace platform {
 namespace {
@@ -28,7 +29,7 @@ bool started() {
 }
 
 Status failure(const char* what) {
-    return Status(StatusCode::io_error, WSAGetLastError(), what);
+    return win32::socketStatus(StatusCode::io_error, what);
 }
 
 sockaddr_in loopback(int port) {
@@ -162,7 +163,8 @@ Status connectLoopback(int port, int waitMs, Socket& out) {
     }
     if (error != 0) {
         ::closesocket(s);
-        return Status(StatusCode::io_error, error, "connect failed");
+        return win32::systemStatus(StatusCode::io_error, static_cast<unsigned long>(error),
+                                   "connect failed");
     }
     out = static_cast<Socket>(s);
     return Status::success();

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/error.h"
+
 namespace platform {
 
 Status runWithStack(std::size_t stackBytes, const std::function<void()>& work) {
@@ -14,8 +16,7 @@ Status runWithStack(std::size_t stackBytes, const std::function<void()>& work) {
         },
         const_cast<std::function<void()>*>(&work), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (thread == nullptr) {
-        return Status(StatusCode::io_error, static_cast<int>(GetLastError()),
-                      "CreateThread failed");
+        return win32::lastErrorStatus(StatusCode::io_error, "CreateThread failed");
     }
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);

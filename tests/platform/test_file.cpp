@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -62,7 +63,7 @@ TEST(File, FailuresCarryTheSystemError) {
     FILE* f = reinterpret_cast<FILE*>(1);
     platform::Status st = platform::openFile(wide(dir.path() + "/missing/x"), u"r", f);
     EXPECT_EQ(st.code(), platform::StatusCode::not_found);
-    EXPECT_EQ(st.sysError(), ENOENT);
+    EXPECT_EQ(st.message(), std::strerror(ENOENT));
     EXPECT_EQ(f, nullptr);
 
     st = platform::openFile(u"", u"wb+", f);
@@ -85,7 +86,7 @@ TEST(File, FolderOpenedForReadingCountedAsAFile) {
     FILE* f = reinterpret_cast<FILE*>(1);
     platform::Status st = platform::openFile(wide(dir.path()), u"r", f);
     EXPECT_FALSE(st.ok());
-    EXPECT_EQ(st.sysError(), EISDIR);
+    EXPECT_EQ(st.message(), std::strerror(EISDIR));
     EXPECT_EQ(f, nullptr);
 }
 
@@ -116,14 +117,14 @@ TEST(File, WholeFileReadsStopAtTheirLimit) {
     const platform::Status tooLarge = platform::readWholeFile(wide(path), text, opened, 9);
     EXPECT_TRUE(opened);
     EXPECT_FALSE(tooLarge.ok());
-    EXPECT_EQ(tooLarge.sysError(), EFBIG);
+    EXPECT_EQ(tooLarge.message(), "larger than 9 bytes");
     EXPECT_TRUE(text.empty());
     // A device without an end, where there is one: its size says nothing.
     if (std::filesystem::exists("/dev/zero")) {
         std::vector<char> bytes;
         const platform::Status endless =
             platform::readWholeFile(wide("/dev/zero"), bytes, opened, 1 << 20);
-        EXPECT_EQ(endless.sysError(), EFBIG);
+        EXPECT_EQ(endless.message(), "larger than 1048576 bytes");
         EXPECT_TRUE(bytes.empty());
     }
 }

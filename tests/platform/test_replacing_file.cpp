@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -106,7 +107,7 @@ TEST(ReplacingFile, FileSizeLimitKeepsTheOlderFileByteIdentical) {
                 std::fwrite(block.data(), 1, block.size(), file.stream());
             }
             const platform::Status st = file.commit();
-            return st.ok() ? 102 : st.sysError() == EFBIG ? 0 : 103;
+            return st.ok() ? 102 : st.message() == std::strerror(EFBIG) ? 0 : 103;
         },
         options);
     ASSERT_TRUE(run.exited) << "ended by signal " << run.signal;
@@ -137,13 +138,13 @@ TEST(ReplacingFile, LinksDevicesFoldersAndMissingFolders) {
         EXPECT_FALSE(file.replacing());
         std::fputs("lost", file.stream());
         const platform::Status st = file.commit();
-        EXPECT_EQ(st.sysError(), ENOSPC);
+        EXPECT_EQ(st.message(), std::strerror(ENOSPC));
         EXPECT_TRUE(fs::is_character_file("/dev/full"));
     }
 
     platform::ReplacingFile file;
     platform::Status st = file.open(wide(dir.path()));
-    EXPECT_EQ(st.sysError(), EISDIR);
+    EXPECT_EQ(st.message(), std::strerror(EISDIR));
     EXPECT_EQ(file.stream(), nullptr);
     st = file.open(wide(dir.path() + "/no/such/folder/x.rdk"));
     EXPECT_EQ(st.code(), platform::StatusCode::not_found);

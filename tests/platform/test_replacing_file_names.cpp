@@ -1,10 +1,12 @@
 // platform::ReplacingFile on every system: the temporary's name (its target's and its process's,
-// and short enough for a target of the longest legal name), devices written directly, and an
-// interrupt that removes the temporary. Runs under Wine too.
+// and short enough for a target of the longest legal name), devices written directly, what is
+// refused, and an interrupt that removes the temporary. Runs under Wine too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -91,6 +93,48 @@ TEST(ReplacingFileNames, DevicesAreWrittenDirectly) {
     EXPECT_FALSE(file.replacing());
     std::fputs("gone", file.stream());
     EXPECT_TRUE(file.commit().ok());
+}
+
+// The policy around the system calls exists once: a folder, and a file that opening for writing
+// refuses, are refused alike; a taken temporary name is skipped, and when all a hundred are taken
+// the open fails and the older file stays.
+TEST(ReplacingFileNames, RefusalsAndTakenNamesAreAlikeOnEverySystem) {
+    TempDir dir;
+    const std::string target = dir.path() + "/scene.rdk";
+    platform::ReplacingFile file;
+    EXPECT_EQ(file.open(wide(dir.path())).message(), std::strerror(EISDIR));
+    std::ofstream(fs::u8path(target), std::ios::binary) << kOlder;
+    fs::permissions(fs::u8path(target),
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    FILE* probe = nullptr;
+    const platform::Status direct = platform::openFile(wide(target), u"r+b", probe);
+    if (probe != nullptr) {
+        std::fclose(probe);  // a user the system lets write anything
+    } else {
+        EXPECT_EQ(file.open(wide(target)).message(), direct.message());
+        EXPECT_EQ(names(dir.path()), std::vector<std::string>{"scene.rdk"});
+    }
+    fs::permissions(fs::u8path(target), fs::perms::owner_write, fs::perm_options::add);
+
+    const auto taken = [&](unsigned attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, ".scene.rdk.%08x%04x.partial",
+                      static_cast<unsigned>(platform::currentProcessId()), attempt);
+        std::ofstream(fs::u8path(dir.path() + "/" + name)) << "another's";
+    };
+    taken(0);
+    ASSERT_TRUE(file.open(wide(target)).ok());
+    std::fputs("new", file.stream());
+    ASSERT_TRUE(file.commit().ok());
+    EXPECT_EQ(readFile(fs::u8path(target)), "new");
+    for (unsigned attempt = 1; attempt < 100; ++attempt) {
+        taken(attempt);
+    }
+    EXPECT_EQ(file.open(wide(target)).message(), std::strerror(EEXIST));
+    EXPECT_EQ(file.stream(), nullptr);
+    EXPECT_EQ(readFile(fs::u8path(target)), "new");
+    EXPECT_EQ(names(dir.path()).size(), 101u);
 }
 
 // Ctrl-C or a kill during an export used to leave its temporary, up to the scene's size, beside

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/stream.h"
+#include "platform/functionstream.h"
 
 TEST(FunctionStream, EveryByteArrivesByTheClose) {
     std::string got;

@@ -126,18 +126,18 @@ bool readDocumentFile(const std::string& path, std::string& content, std::string
     // By its UTF-16 name, so that names outside the ANSI code page open on Windows too.
     std::u16string wide;
     bool opened = false;
-    int err = EINVAL;
+    std::string why = std::strerror(EINVAL);
     bool read = false;
     if (platform::utf8ToUtf16(path, wide).ok()) {
         const platform::Status status =
             platform::readWholeFile(wide, content, opened, kMaxDocumentBytes);
         read = status.ok();
-        err = status.sysError();
+        why = status.message();
     }
     if (!read) {
         error = path +
                 (opened ? ": cannot read the document file" : ": cannot open the document file") +
-                (err != 0 ? std::string(": ") + std::strerror(err) : std::string());
+                (why.empty() ? std::string() : ": " + why);
         return false;
     }
     if (content.empty()) {

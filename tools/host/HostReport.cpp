@@ -124,7 +124,7 @@ std::string outputProblem(const std::string& path) {
     }
     const platform::Status opened = platform::openFile(wide, existed ? u"r+b" : u"wb", f);
     if (!opened.ok()) {
-        return opened.sysError() != 0 ? std::strerror(opened.sysError()) : opened.message();
+        return opened.message();
     }
     std::fclose(f);
     if (!existed) {

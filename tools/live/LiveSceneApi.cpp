@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/stream.h"
+#include "platform/functionstream.h"
 #include "tools/live/LiveProtocol.h"
 
 namespace raydeck::live {

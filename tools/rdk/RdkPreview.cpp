@@ -593,7 +593,7 @@ bool writePng(const std::string& path, const PreviewImage& image, std::string& r
     platform::ReplacingFile file;
     platform::Status status = file.open(wide);
     if (!status.ok()) {
-        reason = std::strerror(status.sysError() != 0 ? status.sysError() : EIO);
+        reason = status.message();
         return false;
     }
     std::vector<png_bytep> rows(static_cast<size_t>(image.height));
@@ -614,7 +614,7 @@ bool writePng(const std::string& path, const PreviewImage& image, std::string& r
     status = file.commit();
     if (!status.ok()) {
         ok = false;
-        reason = std::strerror(status.sysError() != 0 ? status.sysError() : EIO);
+        reason = status.message();
     }
     return ok;
 }

@@ -588,11 +588,11 @@ bool readFileBytes(const std::string& path, std::vector<char>& out, std::string&
     bool opened = false;
     const platform::Status status = platform::readWholeFile(wide, out, opened, kMaxSceneBytes);
     if (!opened) {
-        reason = std::strerror(status.sysError() != 0 ? status.sysError() : ENOENT);
+        reason = status.message();
         return false;
     }
     if (!status.ok()) {
-        reason = status.sysError() == EFBIG ? status.message() : "read error";
+        reason = status.message();
         return false;
     }
     return true;

@@ -43,15 +43,12 @@ bool openSceneFile(const std::string& path, std::FILE*& file, std::string& reaso
             std::fclose(file);
             file = nullptr;
         }
-        reason =
-            opened.ok()
-                ? std::string(std::strerror(EISDIR))
-                : std::string(std::strerror(opened.sysError() != 0 ? opened.sysError() : ENOENT));
+        reason = opened.ok() ? std::string(std::strerror(EISDIR)) : opened.message();
         return false;
     }
     const platform::Status opened = platform::openFile(wide, u"rb", file);
     if (!opened.ok()) {
-        reason = std::strerror(opened.sysError() != 0 ? opened.sysError() : ENOENT);
+        reason = opened.message();
         return false;
     }
     return true;

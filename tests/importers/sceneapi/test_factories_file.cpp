@@ -243,7 +243,20 @@ TEST(FileFactory, FailuresExplainFileAndReason) {
             EXPECT_STREQ(e.what(), "could not close file");
             EXPECT_EQ(e.explanation(),
                       "could not close file: \"/dev/full\": No space left on device");
+            // The same line stays with the factory, where the live factory keeps its own.
+            EXPECT_EQ(f.lastError(), e.explanation());
         }
     }
     testing::internal::GetCapturedStderr();
+}
+
+// A factory that never failed has nothing to explain; the one that did says so once more than
+// the exception, for a caller that only holds the factory.
+TEST(FileFactory, LastErrorIsEmptyUntilAFailure) {
+    TempDir dir;
+    trv::LightFileFactory f(dir.path() + "/scene.rdk");
+    writeScene(f, 1);
+    EXPECT_EQ(f.lastError(), "");
+    f.close();
+    EXPECT_EQ(f.lastError(), "");
 }

@@ -1,6 +1,6 @@
 // A stdio stream on a function, on Windows, where the C runtime has no custom streams: the
 // stream writes into an anonymous pipe, and a thread hands what it reads to the function.
-#include "platform/stream.h"
+#include "platform/functionstream.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -9,6 +9,8 @@
 #include <map>
 #include <mutex>
 #include <thread>
+
+#include "platform/backend.h"
 
 namespace platform {
 namespace {
@@ -45,14 +47,14 @@ Status openFunctionStream(StreamWrite write, void* context, FILE*& out) {
     out = nullptr;
     int fds[2];
     if (_pipe(fds, kPipeBytes, _O_BINARY | _O_NOINHERIT) != 0) {
-        return Status(StatusCode::io_error, errno, "_pipe failed");
+        return backend::failure(StatusCode::io_error, errno, "_pipe failed");
     }
     FILE* stream = _fdopen(fds[1], "wb");
     if (stream == nullptr) {
         const int err = errno;
         _close(fds[0]);
         _close(fds[1]);
-        return Status(StatusCode::io_error, err, "_fdopen failed");
+        return backend::failure(StatusCode::io_error, err, "_fdopen failed");
     }
     try {
         std::lock_guard<std::mutex> lock(pumpsMutex);
@@ -84,7 +86,8 @@ Status closeFunctionStream(FILE* stream) {
     if (thread.joinable()) {
         thread.join();
     }
-    return closed == 0 ? Status::success() : Status(StatusCode::io_error, err, "fclose failed");
+    return closed == 0 ? Status::success()
+                       : backend::failure(StatusCode::io_error, err, "fclose failed");
 }
 
 }  // namespace platform

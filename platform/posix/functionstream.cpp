@@ -1,8 +1,10 @@
 // A stdio stream on a function: glibc's fopencookie.
-#include "platform/stream.h"
+#include "platform/functionstream.h"
 
 #include <cerrno>
 #include <new>
+
+#include "platform/backend.h"
 
 namespace platform {
 namespace {
@@ -38,7 +40,7 @@ Status openFunctionStream(StreamWrite write, void* context, FILE*& out) {
     if (out == nullptr) {
         const int err = errno;
         delete target;
-        return Status(StatusCode::io_error, err, "fopencookie failed");
+        return backend::failure(StatusCode::io_error, err, "fopencookie failed");
     }
     return Status::success();
 }
@@ -47,8 +49,9 @@ Status closeFunctionStream(FILE* stream) {
     if (stream == nullptr) {
         return Status::success();
     }
-    return std::fclose(stream) == 0 ? Status::success()
-                                    : Status(StatusCode::io_error, errno, "fclose failed");
+    return std::fclose(stream) == 0
+               ? Status::success()
+               : backend::failure(StatusCode::io_error, errno, "fclose failed");
 }
 
 }  // namespace platform

@@ -1,4 +1,5 @@
-// UTF-8 <-> UTF-16 conversion, strict decoding (POSIX has no system converter we can rely on).
+// UTF-8 <-> UTF-16 conversion, strict decoding, the same on every system: one converter, so that
+// what counts as invalid text and the message that says where do not depend on the build.
 #include "platform/utf.h"
 
 namespace platform {
