@@ -2,17 +2,20 @@
 #include "tools/rdk/RdkCommands.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <new>
-#include <nlohmann/json.hpp>
 #include <optional>
 
 #include "platform/interrupt.h"
 #include "platform/thread.h"
+#include "platform/utf.h"
+#include "rapidjson/prettywriter.h"
+#include "rapidjson/stringbuffer.h"
 #include "tools/CommandLine.h"
 #include "tools/rdk/RdkCheck.h"
 #include "tools/rdk/RdkPose.h"
@@ -160,54 +163,242 @@ int parseArgs(std::vector<std::string> args, Options& o, std::ostream& out, std:
     return raydeck::tools::kContinue;
 }
 
-nlohmann::json summaryJson(const Summary& s) {
-    nlohmann::json j;
-    j["groups"] = s.groups;
-    j["objects"] = s.objects;
-    j["meshes"] = s.meshes;
-    j["triangles"] = s.triangles;
-    j["vertices"] = s.vertices;
-    j["materials"] = {{"count", s.materials}, {"byShader", s.materialsByShader}};
-    nlohmann::json textures = nlohmann::json::array();
-    for (const TextureUse& t : s.textures) {
-        textures.push_back({{"path", t.path},
-                            {"shader", t.shaderType},
-                            {"uses", t.uses},
-                            {"found", !t.resolved.empty()},
-                            {"resolved", t.resolved}});
+// The JSON reports: keys in name order, two spaces a level, numbers in their shortest round-trip
+// spelling with ".0" on whole values, as the reports have always been spelt.
+using JsonWriter = rapidjson::PrettyWriter<rapidjson::StringBuffer>;
+
+// The length of the well-formed UTF-8 sequence at `at`; 0 when it is not one (stray, overlong,
+// surrogate or beyond U+10FFFF).
+size_t utf8SequenceLength(const std::string& text, size_t at) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[at + k]); };
+    const unsigned char lead = byte(0);
+    const size_t n = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (n == 0 || lead > 0xF4 || at + n > text.size()) {
+        return 0;
     }
-    j["textures"] = textures;
-    j["environmentMaps"] = s.environmentMaps;
-    nlohmann::json cameras = nlohmann::json::array();
-    for (const CameraInfo& c : s.cameras) {
-        cameras.push_back({{"name", c.name},
-                           {"projection", c.projection},
-                           {"fov", c.fov},
-                           {"hasTransform", c.hasTransform}});
+    for (size_t k = 1; k < n; ++k) {
+        if ((byte(k) & 0xC0) != 0x80) {
+            return 0;
+        }
     }
-    j["cameras"] = cameras;
-    nlohmann::json anims = nlohmann::json::array();
+    const unsigned char second = byte(1);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) ||
+        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second >= 0x90)) {
+        return 0;
+    }
+    return n;
+}
+
+void jsonString(JsonWriter& w, const std::string& text) {
+    // Control bytes escaped, and a byte that is not UTF-8 as U+FFFD, so that a name or path of any
+    // bytes still makes JSON that every reader takes.
+    std::string q = "\"";
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            q += '\\';
+            q += static_cast<char>(c);
+        } else if (c < 0x20) {
+            static const char* const kShort = "btn\0fr";
+            if (c >= '\b' && c <= '\r' && c != 0x0b) {
+                q += '\\';
+                q += kShort[c - '\b'];
+            } else {
+                char u[8];
+                std::snprintf(u, sizeof u, "\\u%04x", c);
+                q += u;
+            }
+        } else if (c >= 0x80) {
+            const size_t n = utf8SequenceLength(text, i);
+            if (n == 0) {
+                q += "\xEF\xBF\xBD";
+                ++i;
+                continue;
+            }
+            q.append(text, i, n);
+            i += n;
+            continue;
+        } else {
+            q += static_cast<char>(c);
+        }
+        ++i;
+    }
+    q += '"';
+    w.RawValue(q.data(), q.size(), rapidjson::kStringType);
+}
+
+void jsonNumber(JsonWriter& w, double v) {
+    if (!std::isfinite(v)) {
+        w.Null();
+        return;
+    }
+    char digits[40];
+    int precision = 0;  // the fewest significant digits that read back as the same value
+    for (; precision < 17; ++precision) {
+        std::snprintf(digits, sizeof digits, "%.*e", precision, v);
+        if (std::strtod(digits, nullptr) == v) {
+            break;
+        }
+    }
+    const int exponent = std::atoi(std::strchr(digits, 'e') + 1);
+    if (v == 0 || (exponent >= -4 && exponent < 15)) {
+        w.Double(v);  // plain decimal spelling
+        return;
+    }
+    // Outside that range: d.ddde+XX, at least two exponent digits.
+    std::string mantissa(digits, std::strchr(digits, 'e'));
+    char tail[16];
+    std::snprintf(tail, sizeof tail, "e%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
+    const std::string text = mantissa + tail;
+    w.RawValue(text.data(), text.size(), rapidjson::kNumberType);
+}
+
+void jsonKey(JsonWriter& w, const char* key) {
+    w.Key(key);
+}
+
+std::string summaryJson(const Summary& s) {
+    rapidjson::StringBuffer buffer;
+    JsonWriter w(buffer);
+    w.SetIndent(' ', 2);
+    w.StartObject();
+    jsonKey(w, "animations");
+    w.StartObject();
+    jsonKey(w, "blocks");
+    w.Uint64(s.animations.size());
+    jsonKey(w, "list");
+    w.StartArray();
     for (const AnimationInfo& a : s.animations) {
-        anims.push_back({{"type", a.type},
-                         {"name", a.name},
-                         {"folder", a.folder},
-                         {"samples", a.samples},
-                         {"startTime", a.startTime},
-                         {"duration", a.duration}});
+        w.StartObject();
+        jsonKey(w, "duration");
+        jsonNumber(w, a.duration);
+        jsonKey(w, "folder");
+        jsonString(w, a.folder);
+        jsonKey(w, "name");
+        jsonString(w, a.name);
+        jsonKey(w, "samples");
+        w.Uint64(a.samples);
+        jsonKey(w, "startTime");
+        jsonNumber(w, a.startTime);
+        jsonKey(w, "type");
+        jsonString(w, a.type);
+        w.EndObject();
     }
-    j["animations"] = {
-        {"blocks", s.animations.size()}, {"samples", s.animationSamples}, {"list", anims}};
-    nlohmann::json lights = nlohmann::json::array();
+    w.EndArray();
+    jsonKey(w, "samples");
+    w.Uint64(s.animationSamples);
+    w.EndObject();
+    jsonKey(w, "cameras");
+    w.StartArray();
+    for (const CameraInfo& c : s.cameras) {
+        w.StartObject();
+        jsonKey(w, "fov");
+        jsonNumber(w, c.fov);
+        jsonKey(w, "hasTransform");
+        w.Bool(c.hasTransform);
+        jsonKey(w, "name");
+        jsonString(w, c.name);
+        jsonKey(w, "projection");
+        jsonString(w, c.projection);
+        w.EndObject();
+    }
+    w.EndArray();
+    jsonKey(w, "curves");
+    w.StartObject();
+    jsonKey(w, "curves");
+    w.Uint64(s.curves);
+    jsonKey(w, "objects");
+    w.Uint64(s.curveObjects);
+    jsonKey(w, "points");
+    w.Uint64(s.curvePoints);
+    w.EndObject();
+    jsonKey(w, "environmentMaps");
+    w.StartArray();
+    for (const std::string& map : s.environmentMaps) {
+        jsonString(w, map);
+    }
+    w.EndArray();
+    jsonKey(w, "groups");
+    w.Uint64(s.groups);
+    jsonKey(w, "lights");
+    w.StartArray();
     for (const LightInfo& l : s.lights) {
-        lights.push_back({{"name", l.name},
-                          {"shader", l.shaderType},
-                          {"power", l.power},
-                          {"color", {l.color[0], l.color[1], l.color[2]}},
-                          {"lumen", l.lumen}});
+        w.StartObject();
+        jsonKey(w, "color");
+        w.StartArray();
+        for (double channel : l.color) {
+            jsonNumber(w, channel);
+        }
+        w.EndArray();
+        jsonKey(w, "lumen");
+        w.Bool(l.lumen);
+        jsonKey(w, "name");
+        jsonString(w, l.name);
+        jsonKey(w, "power");
+        jsonNumber(w, l.power);
+        jsonKey(w, "shader");
+        jsonString(w, l.shaderType);
+        w.EndObject();
     }
-    j["lights"] = lights;
-    j["curves"] = {{"objects", s.curveObjects}, {"curves", s.curves}, {"points", s.curvePoints}};
-    return j;
+    w.EndArray();
+    jsonKey(w, "materials");
+    w.StartObject();
+    jsonKey(w, "byShader");
+    w.StartObject();
+    for (const auto& [type, count] : s.materialsByShader) {  // a std::map: in name order
+        w.Key(type.data(), static_cast<rapidjson::SizeType>(type.size()));
+        w.Uint64(count);
+    }
+    w.EndObject();
+    jsonKey(w, "count");
+    w.Uint64(s.materials);
+    w.EndObject();
+    jsonKey(w, "meshes");
+    w.Uint64(s.meshes);
+    jsonKey(w, "objects");
+    w.Uint64(s.objects);
+    jsonKey(w, "textures");
+    w.StartArray();
+    for (const TextureUse& t : s.textures) {
+        w.StartObject();
+        jsonKey(w, "found");
+        w.Bool(!t.resolved.empty());
+        jsonKey(w, "path");
+        jsonString(w, t.path);
+        jsonKey(w, "resolved");
+        jsonString(w, t.resolved);
+        jsonKey(w, "shader");
+        jsonString(w, t.shaderType);
+        jsonKey(w, "uses");
+        w.Uint64(t.uses);
+        w.EndObject();
+    }
+    w.EndArray();
+    jsonKey(w, "triangles");
+    w.Uint64(s.triangles);
+    jsonKey(w, "vertices");
+    w.Uint64(s.vertices);
+    w.EndObject();
+    return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+std::string checkJson(const CheckResult& result) {
+    rapidjson::StringBuffer buffer;
+    JsonWriter w(buffer);
+    w.SetIndent(' ', 2);
+    w.StartObject();
+    jsonKey(w, "faults");
+    w.Uint64(result.total);
+    if (!result.faults.empty()) {
+        jsonKey(w, "message");
+        jsonString(w, result.faults[0].message);
+        jsonKey(w, "offset");
+        w.Uint64(result.faults[0].offset);
+    }
+    jsonKey(w, "ok");
+    w.Bool(result.faults.empty());
+    w.EndObject();
+    return std::string(buffer.GetString(), buffer.GetSize());
 }
 
 std::string number(double v) {
@@ -360,14 +551,7 @@ int check(const Options& o, std::ostream& out, std::ostream& err) {
     }
     const std::vector<Fault>& faults = result.faults;
     if (o.json) {
-        nlohmann::json j;
-        j["ok"] = faults.empty();
-        j["faults"] = result.total;
-        if (!faults.empty()) {
-            j["offset"] = faults[0].offset;
-            j["message"] = faults[0].message;
-        }
-        out << j.dump(2) << "\n";
+        out << checkJson(result) << "\n";
     } else if (faults.empty()) {
         out << o.file << ": clean\n";
     } else {
@@ -397,7 +581,7 @@ int summary(const Options& o, std::ostream& out, std::ostream& err) {
         return kExitUsage;
     }
     if (o.json) {
-        out << summaryJson(s).dump(2) << "\n";
+        out << summaryJson(s) << "\n";
     } else {
         summaryText(s, o.file, out);
     }

@@ -133,6 +133,21 @@ TEST_F(RdkInspect, SummaryOfAnExportedSceneCountsWhatThePlugInWrote) {
     EXPECT_NE(text.out.find("textures: 2 (1 found, 1 missing)"), std::string::npos);
 }
 
+// A name that is not UTF-8 ended the whole tool with an uncaught exception while it spelt JSON.
+TEST_F(RdkInspect, SummaryJsonOfANameThatIsNotUtf8AbortedTheTool) {
+    write("odd.rdk",
+          "version 8\ncamera \"C\xff\x01\" {\nprojection \"perspective\"\nfov 1e20\n}\n");
+    Outcome r = inspect({"summary", path("odd.rdk"), "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    rapidjson::Document j;
+    ASSERT_FALSE(j.Parse(r.out.c_str()).HasParseError()) << r.out;
+    EXPECT_STREQ(j["cameras"][0u]["name"].GetString(), "C\xEF\xBF\xBD\x01");  // U+FFFD
+    // The spelling the reports have always had: whole values with ".0", exponents as e+XX.
+    EXPECT_NE(r.out.find("\"fov\": 1e+20,"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"name\": \"C\xEF\xBF\xBD\\u0001\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"list\": [],"), std::string::npos) << r.out;
+}
+
 TEST_F(RdkInspect, CheckPassesTheExportAndReportsACutFileAtItsEnd) {
     Outcome clean = inspect({"check", path("probe.rdk"), "--json"});
     EXPECT_EQ(clean.code, 0) << clean.out;
