@@ -9,8 +9,9 @@
 //   BM_ShaderCaptures 100,000 textured mesh pieces' shaders through the scene text writer as the
 //                    material writer makes them (a texture shader placed into a material shader,
 //                    placed into the material); captures_held_mb is the heap the writer still
-//                    holds for them after the last piece (each capture's text is freed once
-//                    placed).
+//                    holds for them after the last piece (each capture keeps its text until the
+//                    writer ends, as a handle may be placed again; a finished one is fitted to
+//                    its length).
 // Times are the medians of five runs each; every run converts the whole document through the
 // plug-in's document walk into the scene text writer on a scratch file.
 #include <benchmark/benchmark.h>

@@ -808,11 +808,26 @@ bool trvScene_api_file::beginShaderId(const char* type, unsigned id) {
     return true;
 }
 
+void trvScene_api_file::fitCapture(trvCapturedShader* capture) {
+    // Small slack is left: shrinking costs a call for nothing.
+    if (capture == nullptr || capture->text == nullptr ||
+        capture->capacity - capture->length < 64) {
+        return;
+    }
+    char* text =
+        static_cast<char*>(std::realloc(capture->text, static_cast<size_t>(capture->length) + 2));
+    if (text != nullptr) {  // a failed shrink keeps the larger buffer, which is as good
+        capture->text = text;
+        capture->capacity = capture->length;
+    }
+}
+
 void trvScene_api_file::endShader() {
     --depth_;
     if (capturing_) {
         put(Pen::indented, "}", 1);
         pop(depthStack_, depth_);
+        fitCapture(captureTarget_);
     } else {
         put(Pen::indented, "}\n");
     }

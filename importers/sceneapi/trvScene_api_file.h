@@ -123,6 +123,9 @@ class trvScene_api_file : public trvScene_api {
     void putNumber(Pen pen, long long value);
     void sink(const char* data, size_t length, bool raw);
     void appendCapture(trvCapturedShader* target, const char* data, size_t length, bool raw);
+    // Gives back a finished capture's spare room: its text stays until the writer ends, and with
+    // many pieces the room that growing it left would be most of what the writer holds.
+    static void fitCapture(trvCapturedShader* capture);
     bool atLineStart() const;
     bool indentOn() const { return (flagsWord_ & trvOutputFlag::no_indent) == 0; }
 
