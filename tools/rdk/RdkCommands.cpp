@@ -253,152 +253,139 @@ void jsonNumber(JsonWriter& w, double v) {
     w.RawValue(text.data(), text.size(), rapidjson::kNumberType);
 }
 
-void jsonKey(JsonWriter& w, const char* key) {
-    w.Key(key);
-}
+// One JSON report: members are written in name order by the callers, one call a member.
+class JsonReport {
+  public:
+    JsonReport() : w_(buffer_) {
+        w_.SetIndent(' ', 2);
+        w_.StartObject();
+    }
+    void count(const char* key, std::uint64_t v) {
+        w_.Key(key);
+        w_.Uint64(v);
+    }
+    void number(const char* key, double v) {
+        w_.Key(key);
+        jsonNumber(w_, v);
+    }
+    void text(const char* key, const std::string& v) {
+        w_.Key(key);
+        jsonString(w_, v);
+    }
+    void flag(const char* key, bool v) {
+        w_.Key(key);
+        w_.Bool(v);
+    }
+    // A member holding an object or an array whose members or elements `body` writes.
+    template <typename Body>
+    void object(const char* key, Body body) {
+        w_.Key(key);
+        w_.StartObject();
+        body();
+        w_.EndObject();
+    }
+    template <typename Items, typename Item>
+    void array(const char* key, const Items& items, Item item) {
+        w_.Key(key);
+        w_.StartArray();
+        for (const auto& element : items) {
+            item(element);
+        }
+        w_.EndArray();
+    }
+    // An object element of an array.
+    template <typename Body>
+    void element(Body body) {
+        w_.StartObject();
+        body();
+        w_.EndObject();
+    }
+    JsonWriter& writer() { return w_; }
+    std::string finish() {
+        w_.EndObject();
+        return std::string(buffer_.GetString(), buffer_.GetSize());
+    }
+
+  private:
+    rapidjson::StringBuffer buffer_;
+    JsonWriter w_;
+};
 
 std::string summaryJson(const Summary& s) {
-    rapidjson::StringBuffer buffer;
-    JsonWriter w(buffer);
-    w.SetIndent(' ', 2);
-    w.StartObject();
-    jsonKey(w, "animations");
-    w.StartObject();
-    jsonKey(w, "blocks");
-    w.Uint64(s.animations.size());
-    jsonKey(w, "list");
-    w.StartArray();
-    for (const AnimationInfo& a : s.animations) {
-        w.StartObject();
-        jsonKey(w, "duration");
-        jsonNumber(w, a.duration);
-        jsonKey(w, "folder");
-        jsonString(w, a.folder);
-        jsonKey(w, "name");
-        jsonString(w, a.name);
-        jsonKey(w, "samples");
-        w.Uint64(a.samples);
-        jsonKey(w, "startTime");
-        jsonNumber(w, a.startTime);
-        jsonKey(w, "type");
-        jsonString(w, a.type);
-        w.EndObject();
-    }
-    w.EndArray();
-    jsonKey(w, "samples");
-    w.Uint64(s.animationSamples);
-    w.EndObject();
-    jsonKey(w, "cameras");
-    w.StartArray();
-    for (const CameraInfo& c : s.cameras) {
-        w.StartObject();
-        jsonKey(w, "fov");
-        jsonNumber(w, c.fov);
-        jsonKey(w, "hasTransform");
-        w.Bool(c.hasTransform);
-        jsonKey(w, "name");
-        jsonString(w, c.name);
-        jsonKey(w, "projection");
-        jsonString(w, c.projection);
-        w.EndObject();
-    }
-    w.EndArray();
-    jsonKey(w, "curves");
-    w.StartObject();
-    jsonKey(w, "curves");
-    w.Uint64(s.curves);
-    jsonKey(w, "objects");
-    w.Uint64(s.curveObjects);
-    jsonKey(w, "points");
-    w.Uint64(s.curvePoints);
-    w.EndObject();
-    jsonKey(w, "environmentMaps");
-    w.StartArray();
-    for (const std::string& map : s.environmentMaps) {
-        jsonString(w, map);
-    }
-    w.EndArray();
-    jsonKey(w, "groups");
-    w.Uint64(s.groups);
-    jsonKey(w, "lights");
-    w.StartArray();
-    for (const LightInfo& l : s.lights) {
-        w.StartObject();
-        jsonKey(w, "color");
-        w.StartArray();
-        for (double channel : l.color) {
-            jsonNumber(w, channel);
-        }
-        w.EndArray();
-        jsonKey(w, "lumen");
-        w.Bool(l.lumen);
-        jsonKey(w, "name");
-        jsonString(w, l.name);
-        jsonKey(w, "power");
-        jsonNumber(w, l.power);
-        jsonKey(w, "shader");
-        jsonString(w, l.shaderType);
-        w.EndObject();
-    }
-    w.EndArray();
-    jsonKey(w, "materials");
-    w.StartObject();
-    jsonKey(w, "byShader");
-    w.StartObject();
-    for (const auto& [type, count] : s.materialsByShader) {  // a std::map: in name order
-        w.Key(type.data(), static_cast<rapidjson::SizeType>(type.size()));
-        w.Uint64(count);
-    }
-    w.EndObject();
-    jsonKey(w, "count");
-    w.Uint64(s.materials);
-    w.EndObject();
-    jsonKey(w, "meshes");
-    w.Uint64(s.meshes);
-    jsonKey(w, "objects");
-    w.Uint64(s.objects);
-    jsonKey(w, "textures");
-    w.StartArray();
-    for (const TextureUse& t : s.textures) {
-        w.StartObject();
-        jsonKey(w, "found");
-        w.Bool(!t.resolved.empty());
-        jsonKey(w, "path");
-        jsonString(w, t.path);
-        jsonKey(w, "resolved");
-        jsonString(w, t.resolved);
-        jsonKey(w, "shader");
-        jsonString(w, t.shaderType);
-        jsonKey(w, "uses");
-        w.Uint64(t.uses);
-        w.EndObject();
-    }
-    w.EndArray();
-    jsonKey(w, "triangles");
-    w.Uint64(s.triangles);
-    jsonKey(w, "vertices");
-    w.Uint64(s.vertices);
-    w.EndObject();
-    return std::string(buffer.GetString(), buffer.GetSize());
+    JsonReport j;
+    j.object("animations", [&] {
+        j.count("blocks", s.animations.size());
+        j.array("list", s.animations, [&](const AnimationInfo& a) {
+            j.element([&] {
+                j.number("duration", a.duration);
+                j.text("folder", a.folder);
+                j.text("name", a.name);
+                j.count("samples", a.samples);
+                j.number("startTime", a.startTime);
+                j.text("type", a.type);
+            });
+        });
+        j.count("samples", s.animationSamples);
+    });
+    j.array("cameras", s.cameras, [&](const CameraInfo& c) {
+        j.element([&] {
+            j.number("fov", c.fov);
+            j.flag("hasTransform", c.hasTransform);
+            j.text("name", c.name);
+            j.text("projection", c.projection);
+        });
+    });
+    j.object("curves", [&] {
+        j.count("curves", s.curves);
+        j.count("objects", s.curveObjects);
+        j.count("points", s.curvePoints);
+    });
+    j.array("environmentMaps", s.environmentMaps,
+            [&](const std::string& map) { jsonString(j.writer(), map); });
+    j.count("groups", s.groups);
+    j.array("lights", s.lights, [&](const LightInfo& l) {
+        j.element([&] {
+            j.array("color", l.color, [&](double channel) { jsonNumber(j.writer(), channel); });
+            j.flag("lumen", l.lumen);
+            j.text("name", l.name);
+            j.number("power", l.power);
+            j.text("shader", l.shaderType);
+        });
+    });
+    j.object("materials", [&] {
+        j.object("byShader", [&] {
+            for (const auto& [type, count] : s.materialsByShader) {  // a std::map: in name order
+                jsonString(j.writer(), type);                        // a key spelt as any text is
+                j.writer().Uint64(count);
+            }
+        });
+        j.count("count", s.materials);
+    });
+    j.count("meshes", s.meshes);
+    j.count("objects", s.objects);
+    j.array("textures", s.textures, [&](const TextureUse& t) {
+        j.element([&] {
+            j.flag("found", !t.resolved.empty());
+            j.text("path", t.path);
+            j.text("resolved", t.resolved);
+            j.text("shader", t.shaderType);
+            j.count("uses", t.uses);
+        });
+    });
+    j.count("triangles", s.triangles);
+    j.count("vertices", s.vertices);
+    return j.finish();
 }
 
 std::string checkJson(const CheckResult& result) {
-    rapidjson::StringBuffer buffer;
-    JsonWriter w(buffer);
-    w.SetIndent(' ', 2);
-    w.StartObject();
-    jsonKey(w, "faults");
-    w.Uint64(result.total);
+    JsonReport j;
+    j.count("faults", result.total);
     if (!result.faults.empty()) {
-        jsonKey(w, "message");
-        jsonString(w, result.faults[0].message);
-        jsonKey(w, "offset");
-        w.Uint64(result.faults[0].offset);
+        j.text("message", result.faults[0].message);
+        j.count("offset", result.faults[0].offset);
     }
-    jsonKey(w, "ok");
-    w.Bool(result.faults.empty());
-    w.EndObject();
-    return std::string(buffer.GetString(), buffer.GetSize());
+    j.flag("ok", result.faults.empty());
+    return j.finish();
 }
 
 std::string number(double v) {
