@@ -248,3 +248,37 @@ TEST(SceneFormatReading, PackedHeaderAndHexRoundTrip) {
         EXPECT_EQ(trvFormat::hexDigitValue(c), -1) << c;
     }
 }
+
+namespace {
+
+// The block-wise search must find the first infinity or NaN wherever it stands, a block's edges
+// included, and nothing in a finite array (the largest finite values and signed zeros among it).
+TEST(SceneFormatPacked, FirstNonFiniteFoundAtEveryPlace) {
+    constexpr size_t kWords = 200;
+    const float fInf = std::numeric_limits<float>::infinity();
+    const double dNan = std::numeric_limits<double>::quiet_NaN();
+    std::vector<float> floats(kWords, std::numeric_limits<float>::max());
+    std::vector<double> doubles(kWords, -std::numeric_limits<double>::max());
+    floats[7] = -0.0f;
+    doubles[9] = -0.0;
+    EXPECT_EQ(trvFormat::firstNonFinitePacked('f', floats.data(), kWords), kWords);
+    EXPECT_EQ(trvFormat::firstNonFinitePacked('c', floats.data(), kWords), kWords);
+    EXPECT_EQ(trvFormat::firstNonFinitePacked('r', doubles.data(), kWords), kWords);
+    for (size_t at : {size_t{0}, size_t{63}, size_t{64}, size_t{65}, size_t{127}, size_t{128},
+                      size_t{191}, size_t{192}, kWords - 1}) {
+        std::vector<float> f = floats;
+        std::vector<double> d = doubles;
+        f[at] = at % 2 ? -fInf : std::nanf("");
+        d[at] = at % 2 ? dNan : -std::numeric_limits<double>::infinity();
+        if (at + 3 < kWords) {  // a later one does not hide the first
+            f[at + 3] = fInf;
+            d[at + 3] = dNan;
+        }
+        EXPECT_EQ(trvFormat::firstNonFinitePacked('f', f.data(), kWords), at);
+        EXPECT_EQ(trvFormat::firstNonFinitePacked('r', d.data(), kWords), at);
+        EXPECT_EQ(trvFormat::firstNonFinitePacked('f', f.data(), at), at);  // not in the range
+    }
+    EXPECT_EQ(trvFormat::firstNonFinitePacked('i', floats.data(), kWords), kWords);
+}
+
+}  // namespace
