@@ -56,6 +56,14 @@ struct Prepared {
     int pipe[2] = {-1, -1};
 };
 
+Prepared forProgram(const std::string& program, const std::vector<std::string>& arguments) {
+    Prepared p;
+    p.program = program;
+    p.arguments = {program};
+    p.arguments.insert(p.arguments.end(), arguments.begin(), arguments.end());
+    return p;
+}
+
 std::vector<char*> pointers(std::vector<std::string>& strings) {
     std::vector<char*> out;
     for (std::string& s : strings) {
@@ -198,20 +206,14 @@ Status killWith(const Child& child, int signal) {
 
 Status spawnChild(const std::string& program, const std::vector<std::string>& arguments,
                   const ChildOptions& options, Child& out) {
-    Prepared p;
-    p.program = program;
-    p.arguments = {program};
-    p.arguments.insert(p.arguments.end(), arguments.begin(), arguments.end());
+    Prepared p = forProgram(program, arguments);
     return launch(p, nullptr, options, nullptr, out, nullptr);
 }
 
 Status spawnPosixChild(const std::string& program, const std::vector<std::string>& arguments,
                        const ChildOptions& options, const PosixChildOptions& posixOptions,
                        Child& out, int& pipeReader) {
-    Prepared p;
-    p.program = program;
-    p.arguments = {program};
-    p.arguments.insert(p.arguments.end(), arguments.begin(), arguments.end());
+    Prepared p = forProgram(program, arguments);
     return launch(p, nullptr, options, &posixOptions, out, &pipeReader);
 }
 

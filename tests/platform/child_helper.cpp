@@ -48,6 +48,17 @@ int take(bool tapped) {
     return tapped && !platform::untapStandardOutput(tap).ok() ? 6 : 0;
 }
 
+// Writes `text` into the file `path`: 0, or 3 when it does not open, 4 when it does not close.
+int writeText(const std::string& path, const char* text) {
+    std::u16string wide;
+    FILE* file = nullptr;
+    if (!platform::utf8ToUtf16(path, wide).ok() || !platform::openFile(wide, u"wb", file).ok()) {
+        return 3;
+    }
+    std::fputs(text, file);
+    return std::fclose(file) == 0 ? 0 : 4;
+}
+
 int interrupt(const std::string& target) {
     std::u16string wide;
     platform::ReplacingFile file;
@@ -86,14 +97,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (what == "write" && args.size() > 3) {
-        std::u16string wide;
-        FILE* file = nullptr;
-        if (!platform::utf8ToUtf16(args[2], wide).ok() ||
-            !platform::openFile(wide, u"wb", file).ok()) {
-            return 3;
-        }
-        std::fputs(args[3].c_str(), file);
-        return std::fclose(file) == 0 ? 0 : 4;
+        return writeText(args[2], args[3].c_str());
     }
     if (what == "both") {
         // Each line flushed before the next, so that a shared file gets them in this order.
@@ -130,14 +134,7 @@ int main(int argc, char** argv) {
     }
     std::string mark;
     if (args.size() == 1 && platform::getEnvironment("RAYDECK_CHILD_HELPER_MARK", mark)) {
-        std::u16string wide;
-        FILE* file = nullptr;
-        if (!platform::utf8ToUtf16(mark, wide).ok() ||
-            !platform::openFile(wide, u"wb", file).ok()) {
-            return 3;
-        }
-        std::fputs("started", file);
-        return std::fclose(file) == 0 ? 0 : 4;
+        return writeText(mark, "started");
     }
     if (what == "hold" && args.size() > 3) {
         std::u16string wide;
