@@ -1,9 +1,9 @@
 // What each system's backend (posix/, win32/) provides to the code that platform/ shares between
 // them: the C runtime's numbered descriptors as taking over and tapping standard output use them
 // (descriptor.cpp), the system calls of a replacing file (file.cpp), the wait on a socket
-// (socket.cpp), and what a child's environment and program search need (child.cpp). The logic
-// around them (stdstream.cpp, stdtap.cpp, file.cpp, socket.cpp, child.cpp) exists once. For
-// platform/ only.
+// (socket.cpp), and the file checks of the program search (child.cpp). The logic around them
+// (stdstream.cpp, stdtap.cpp, file.cpp, socket.cpp, child.cpp) exists once, as does the
+// environment a child gets, which child.cpp works out for both backends. For platform/ only.
 #pragma once
 
 #include <cstddef>

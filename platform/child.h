@@ -18,7 +18,7 @@ struct ChildOptions {
     std::vector<std::pair<std::string, std::string>> environment;
     bool replaceEnvironment = false;
     // The folder (UTF-8) the child starts in; empty: the caller's. Relative paths of the program
-    // and of the files below are the caller's, as on the caller's side they are.
+    // and of the files below still start from the caller's folder.
     std::string workingFolder;
     // Standard input from the null device instead of the caller's.
     bool nullInput = false;
