@@ -1,15 +1,18 @@
 // What each system's backend (posix/, win32/) provides to the code that platform/ shares between
 // them: the C runtime's numbered descriptors as taking over and tapping standard output use them
-// (descriptor.cpp), the system calls of a replacing file (file.cpp), and the wait on a
-// socket (socket.cpp). The logic around them (stdstream.cpp, stdtap.cpp, file.cpp, socket.cpp)
-// exists once. For platform/ only.
+// (descriptor.cpp), the system calls of a replacing file (file.cpp), the wait on a socket
+// (socket.cpp), and the file checks of the program search (child.cpp). The logic around them
+// (stdstream.cpp, stdtap.cpp, file.cpp, socket.cpp, child.cpp) exists once, as does the
+// environment a child gets, which child.cpp works out for both backends. For platform/ only.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "platform/child.h"
 #include "platform/socket.h"
 #include "platform/status.h"
 
@@ -90,5 +93,18 @@ int openDirectly(const std::u16string& resolved, std::FILE*& out);
 // Puts the file at `temporary` in the place of `target`, durably. 0, or the error number.
 int moveOnto(const std::u16string& temporary, const std::u16string& target);
 void removeFile(const std::u16string& path);
+
+// The environment a child gets: `current` ("NAME=value" entries) with the settings of `options`
+// applied (a name set replaces its entry or is added, the last setting of a name counts, an empty
+// value drops it), or those settings alone when they replace it. With `ignoreCase` names compare
+// without regard to ASCII case, as Windows compares them.
+std::vector<std::string> childEnvironment(const std::vector<std::string>& current,
+                                          const ChildOptions& options, bool ignoreCase);
+
+// The separator between the folders of PATH.
+extern const char kPathListSeparator;
+// `candidate` as a file this process may run, in `out`: itself or (Windows) with ".exe" added to
+// a name without an extension. False when there is none.
+bool runnableFile(const std::string& candidate, std::string& out);
 
 }  // namespace platform::backend

@@ -1,17 +1,40 @@
 // Child processes on Windows: CreateProcessW with a quoted command line, an environment block
-// with the changes applied, files for the standard streams, and a process group of its own so
-// that a console break event reaches the child alone.
+// with the settings applied, a starting folder, the null device and files for the standard
+// streams, and a process group of its own so that a console break event reaches the child alone.
 #include "platform/child.h"
 
 #include <windows.h>
 
-#include <cwctype>
 #include <string>
+#include <vector>
 
+#include "platform/backend.h"
 #include "platform/utf.h"
 #include "platform/win32/longpath.h"
 
 namespace platform {
+
+const char backend::kPathListSeparator = ';';
+
+bool backend::runnableFile(const std::string& candidate, std::string& out) {
+    const auto isFile = [](const std::string& path) {
+        const DWORD attributes = GetFileAttributesW(win32::wide(path).c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    };
+    const std::size_t slash = candidate.find_last_of("/\\");
+    const bool hasExtension =
+        candidate.find('.', slash == std::string::npos ? 0 : slash + 1) != std::string::npos;
+    if (isFile(candidate)) {
+        out = candidate;
+        return true;
+    }
+    if (!hasExtension && isFile(candidate + ".exe")) {
+        out = candidate + ".exe";
+        return true;
+    }
+    return false;
+}
+
 namespace {
 
 using win32::wide;
@@ -50,53 +73,38 @@ void appendQuoted(std::wstring& line, const std::wstring& arg) {
     line += L'"';
 }
 
-bool sameName(const std::wstring& entry, const std::wstring& name) {
-    if (entry.size() <= name.size() || entry[name.size()] != L'=') {
-        return false;
-    }
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (std::towupper(entry[i]) != std::towupper(name[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
+// The caller's environment block with the options' settings applied (platform/child.cpp).
 std::wstring environmentBlock(const ChildOptions& options) {
-    std::vector<std::wstring> entries;
-    wchar_t* current = GetEnvironmentStringsW();
-    for (const wchar_t* p = current; p != nullptr && *p != L'\0'; p += wcslen(p) + 1) {
-        entries.emplace_back(p);
-    }
-    if (current != nullptr) {
-        FreeEnvironmentStringsW(current);
-    }
-    for (const auto& [name, value] : options.environment) {
-        const std::wstring n = wide(name);
-        std::vector<std::wstring> kept;
-        for (std::wstring& e : entries) {
-            if (!sameName(e, n)) {
-                kept.push_back(std::move(e));
-            }
+    std::vector<std::string> current;
+    wchar_t* strings = GetEnvironmentStringsW();
+    for (const wchar_t* p = strings; p != nullptr && *p != L'\0'; p += wcslen(p) + 1) {
+        std::string entry;
+        if (utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(p), wcslen(p)), entry)
+                .ok()) {
+            current.push_back(std::move(entry));
         }
-        entries.swap(kept);
-        if (!value.empty()) {
-            entries.push_back(n + L"=" + wide(value));
-        }
+    }
+    if (strings != nullptr) {
+        FreeEnvironmentStringsW(strings);
     }
     std::wstring block;
-    for (const std::wstring& e : entries) {
-        block += e;
+    for (const std::string& e : backend::childEnvironment(current, options, true)) {
+        block += wide(e);
         block += L'\0';
     }
+    // An empty block still needs its two terminating units.
     block += L'\0';
+    if (block.size() == 1) {
+        block += L'\0';
+    }
     return block;
 }
 
-HANDLE openOutput(const std::string& path) {
+HANDLE openInherited(const std::wstring& path, bool write) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    return CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -115,42 +123,54 @@ Status spawnChild(const std::string& program, const std::vector<std::string>& ar
     STARTUPINFOW si;
     ZeroMemory(&si, sizeof si);
     si.cb = sizeof si;
-    HANDLE files[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
-    const bool redirect = !options.outputFile.empty() || !options.errorFile.empty();
-    if (redirect) {
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-        si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        if (!options.outputFile.empty()) {
-            files[0] = si.hStdOutput = openOutput(options.outputFile);
-        }
-        if (!options.errorFile.empty()) {
-            files[1] = si.hStdError = openOutput(options.errorFile);
-        }
-    }
-    // A stream file that would not open fails the start, as the child on POSIX fails (126).
-    if ((!options.outputFile.empty() && files[0] == INVALID_HANDLE_VALUE) ||
-        (!options.errorFile.empty() && files[1] == INVALID_HANDLE_VALUE)) {
-        const Status failed = lastError("CreateFileW failed");
+    // The handles opened here: standard input, output and error (error may be output's).
+    HANDLE files[3] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
+    const auto closeFiles = [&files] {
         for (HANDLE f : files) {
             if (f != INVALID_HANDLE_VALUE) {
                 CloseHandle(f);
             }
         }
+    };
+    const bool sameFile = !options.outputFile.empty() && options.outputFile == options.errorFile;
+    const bool redirect =
+        options.nullInput || !options.outputFile.empty() || !options.errorFile.empty();
+    bool opened = true;
+    if (redirect) {
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        if (options.nullInput) {
+            files[0] = si.hStdInput = openInherited(L"NUL", false);
+            opened = files[0] != INVALID_HANDLE_VALUE;
+        }
+        if (opened && !options.outputFile.empty()) {
+            files[1] = si.hStdOutput = openInherited(wide(options.outputFile), true);
+            opened = files[1] != INVALID_HANDLE_VALUE;
+        }
+        if (opened && sameFile) {
+            si.hStdError = si.hStdOutput;
+        } else if (opened && !options.errorFile.empty()) {
+            files[2] = si.hStdError = openInherited(wide(options.errorFile), true);
+            opened = files[2] != INVALID_HANDLE_VALUE;
+        }
+    }
+    // A stream file that would not open fails the start, as the child on POSIX fails (126).
+    if (!opened) {
+        const Status failed = lastError("CreateFileW failed");
+        closeFiles();
         return failed;
     }
     PROCESS_INFORMATION pi;
     ZeroMemory(&pi, sizeof pi);
-    const BOOL ok = CreateProcessW(app.c_str(), &line[0], nullptr, nullptr, redirect ? TRUE : FALSE,
-                                   CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP,
-                                   &environment[0], nullptr, &si, &pi);
+    const std::wstring folder = wide(options.workingFolder);
+    const BOOL ok =
+        CreateProcessW(app.c_str(), &line[0], nullptr, nullptr, redirect ? TRUE : FALSE,
+                       CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP, &environment[0],
+                       folder.empty() ? nullptr : folder.c_str(), &si, &pi);
     const Status failed = ok ? Status::success() : lastError("CreateProcessW failed");
-    for (HANDLE f : files) {
-        if (f != INVALID_HANDLE_VALUE) {
-            CloseHandle(f);
-        }
-    }
+    closeFiles();
     if (!ok) {
         return failed;
     }

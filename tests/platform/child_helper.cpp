@@ -1,15 +1,19 @@
 // The child that the platform suites start: `exit N` ends with N; `args` prints its arguments one
-// a line; `env NAME` prints the variable (or "unset"); `wait` waits for a termination request and
-// exits with 7 (or 9 after a minute); `stop PID` asks process PID to end, as platform::stopChild
-// does; `take` and `tap` write data through a takeover of standard output, the second with a tap
-// in front of it; `interrupt FILE` writes FILE through a replacing file and waits, exiting on an
-// interrupt; `hold FILE SECONDS` keeps FILE open (as another program may) for that long. Started
-// without arguments (as platform::startProcess starts programs) it writes
-// "started" into the file RAYDECK_CHILD_HELPER_MARK names.
+// a line; `env NAME...` prints each variable (or "unset"); `write FILE TEXT` writes TEXT into FILE
+// (a relative name: in its current folder); `both` writes the lines "1" to standard output, "2"
+// to standard error and "3" to standard output; `read` prints how many bytes standard input
+// held; `wait` waits for a termination request and exits with 7 (or 9 after a minute); `stop PID`
+// asks process PID to end, as platform::stopChild does; `take` and `tap` write data through a
+// takeover of standard output, the second with a tap in front of it; `interrupt FILE` writes FILE
+// through a replacing file and waits, exiting on an interrupt; `hold FILE SECONDS` keeps FILE
+// open (as another program may) for that long. Started without arguments (as
+// platform::startProcess starts programs) it writes "started" into the file
+// RAYDECK_CHILD_HELPER_MARK names.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/child.h"
@@ -44,6 +48,17 @@ int take(bool tapped) {
     return tapped && !platform::untapStandardOutput(tap).ok() ? 6 : 0;
 }
 
+// Writes `text` into the file `path`: 0, or 3 when it does not open, 4 when it does not close.
+int writeText(const std::string& path, const char* text) {
+    std::u16string wide;
+    FILE* file = nullptr;
+    if (!platform::utf8ToUtf16(path, wide).ok() || !platform::openFile(wide, u"wb", file).ok()) {
+        return 3;
+    }
+    std::fputs(text, file);
+    return std::fclose(file) == 0 ? 0 : 4;
+}
+
 int interrupt(const std::string& target) {
     std::u16string wide;
     platform::ReplacingFile file;
@@ -75,8 +90,32 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (what == "env" && args.size() > 2) {
-        std::string value;
-        std::printf("%s\n", platform::getEnvironment(args[2], value) ? value.c_str() : "unset");
+        for (size_t i = 2; i < args.size(); ++i) {
+            std::string value;
+            std::printf("%s\n", platform::getEnvironment(args[i], value) ? value.c_str() : "unset");
+        }
+        return 0;
+    }
+    if (what == "write" && args.size() > 3) {
+        return writeText(args[2], args[3].c_str());
+    }
+    if (what == "both") {
+        // Each line flushed before the next, so that a shared file gets them in this order.
+        const std::pair<FILE*, const char*> lines[] = {
+            {stdout, "1\n"}, {stderr, "2\n"}, {stdout, "3\n"}};
+        for (const auto& [stream, line] : lines) {
+            std::fputs(line, stream);
+            std::fflush(stream);
+        }
+        return 0;
+    }
+    if (what == "read") {
+        std::size_t bytes = 0;
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) {
+            bytes += n;
+        }
+        std::printf("%lu\n", static_cast<unsigned long>(bytes));
         return 0;
     }
     if (what == "stop" && args.size() > 2) {
@@ -95,13 +134,7 @@ int main(int argc, char** argv) {
     }
     std::string mark;
     if (args.size() == 1 && platform::getEnvironment("RAYDECK_CHILD_HELPER_MARK", mark)) {
-        std::u16string wide;
-        FILE* file = nullptr;
-        if (!platform::utf8ToUtf16(mark, wide).ok() || !platform::openFile(wide, u"wb", file).ok()) {
-            return 3;
-        }
-        std::fputs("started", file);
-        return std::fclose(file) == 0 ? 0 : 4;
+        return writeText(mark, "started");
     }
     if (what == "hold" && args.size() > 3) {
         std::u16string wide;

@@ -1,6 +1,7 @@
 // Child processes: exit codes, arguments with spaces, quotes and non-ASCII text, environment
-// changes for the child only, output files, a termination request that the child handles, a
-// hard stop, and a program that does not exist.
+// changes for the child only or a whole replacement, a working folder, output files (one for both
+// streams too), standard input from the null device, the search of PATH, a termination request
+// that the child handles, a hard stop, and a program that does not exist.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 #include "platform/child.h"
 #include "platform/program.h"
+#include "platform/status.h"
 #include "tests/support/FileText.h"
 #include "tests/support/TempDir.h"
 
@@ -19,6 +21,28 @@ std::string readText(const std::string& path) {
     s.erase(std::remove(s.begin(), s.end(), '\r'), s.end());  // text mode on Windows
     return s;
 }
+
+namespace fs = std::filesystem;
+
+// PATH for the life of the object; the test's own again after.
+class PathSetting {
+  public:
+    explicit PathSetting(const std::string& value) {
+        had_ = platform::getEnvironment("PATH", saved_);
+        EXPECT_TRUE(platform::setEnvironment("PATH", value).ok());
+    }
+    ~PathSetting() {
+        EXPECT_TRUE(
+            (had_ ? platform::setEnvironment("PATH", saved_) : platform::unsetEnvironment("PATH"))
+                .ok());
+    }
+    PathSetting(const PathSetting&) = delete;
+    PathSetting& operator=(const PathSetting&) = delete;
+
+  private:
+    bool had_ = false;
+    std::string saved_;
+};
 
 int runToEnd(const std::vector<std::string>& args, const platform::ChildOptions& options) {
     platform::Child child;
@@ -69,6 +93,64 @@ TEST(Child, EnvironmentChangesReachTheChildOnly) {
     EXPECT_EQ(value, "parent");
     ASSERT_TRUE(platform::unsetEnvironment("RAYDECK_CHILD_TEST_GONE").ok());
     EXPECT_FALSE(platform::getEnvironment("RAYDECK_CHILD_TEST_GONE", value));
+}
+
+TEST(Child, AReplacedEnvironmentHoldsOnlyItsSettings) {
+    TempDir dir;
+    ASSERT_TRUE(platform::setEnvironment("RAYDECK_CHILD_TEST_INHERITED", "parent").ok());
+    platform::ChildOptions options;
+    options.replaceEnvironment = true;
+    options.environment = {{"RAYDECK_CHILD_TEST", "first"},
+                           {"RAYDECK_CHILD_TEST_EMPTY", ""},
+                           {"RAYDECK_CHILD_TEST", "last"}};
+    options.outputFile = dir.path() + "/env.txt";
+    EXPECT_EQ(runToEnd({"env", "RAYDECK_CHILD_TEST", "RAYDECK_CHILD_TEST_EMPTY",
+                        "RAYDECK_CHILD_TEST_INHERITED"},
+                       options),
+              0);
+    EXPECT_EQ(readText(options.outputFile), "last\nunset\nunset\n");
+    ASSERT_TRUE(platform::unsetEnvironment("RAYDECK_CHILD_TEST_INHERITED").ok());
+}
+
+TEST(Child, WorkingFolderNullInputAndOneFileForBothStreams) {
+    TempDir dir;
+    const std::string folder = dir.path() + "/work";
+    ASSERT_TRUE(fs::create_directory(fs::u8path(folder)));
+    platform::ChildOptions options;
+    options.workingFolder = folder;
+    EXPECT_EQ(runToEnd({"write", "here.txt", "in the working folder"}, options), 0);
+    EXPECT_EQ(readText(folder + "/here.txt"), "in the working folder");
+
+    // Both streams into one file keep the order of the writes: one file, not two openings of it.
+    options.outputFile = options.errorFile = dir.path() + "/both.txt";
+    EXPECT_EQ(runToEnd({"both"}, options), 0);
+    EXPECT_EQ(readText(options.outputFile), "1\n2\n3\n");
+
+    options.nullInput = true;
+    options.errorFile = dir.path() + "/errors.txt";
+    EXPECT_EQ(runToEnd({"read"}, options), 0);
+    EXPECT_EQ(readText(options.outputFile), "0\n");
+    EXPECT_EQ(readText(options.errorFile), "");
+}
+
+TEST(Child, FindProgramSearchesPathForANameWithoutAFolder) {
+    const fs::path helper = fs::u8path(RAYDECK_CHILD_HELPER);
+    std::string found;
+    ASSERT_TRUE(platform::findProgram(RAYDECK_CHILD_HELPER, found).ok());
+    EXPECT_EQ(found, RAYDECK_CHILD_HELPER);  // a path is taken as it is
+    {
+        const PathSetting path(helper.parent_path().u8string());
+        ASSERT_TRUE(platform::findProgram(helper.stem().u8string(), found).ok());
+        EXPECT_TRUE(fs::equivalent(fs::u8path(found), helper)) << found;
+        EXPECT_EQ(platform::findProgram("raydeck-no-such-program", found).code(),
+                  platform::StatusCode::not_found);
+    }
+    {
+        TempDir dir;  // a folder of PATH that does not hold it
+        const PathSetting path(dir.path());
+        EXPECT_EQ(platform::findProgram(helper.stem().u8string(), found).code(),
+                  platform::StatusCode::not_found);
+    }
 }
 
 TEST(Child, StopIsATerminationRequestAndKillEndsAtOnce) {

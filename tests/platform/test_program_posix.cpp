@@ -1,9 +1,7 @@
-// The running program on POSIX: start times of processes this test forks, and private folders
+// The running program on POSIX: start times of processes this test starts, and private folders
 // by their mode, owner and kind.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -11,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/child.h"
 #include "platform/program.h"
 #include "tests/support/TempDir.h"
 
@@ -19,21 +18,23 @@ namespace fs = std::filesystem;
 TEST(ProgramPosix, ALaterProcessStartedLaterAndAReapedOneHasNoStartTime) {
     std::int64_t self = 0;
     ASSERT_TRUE(platform::processStartTime(platform::currentProcessId(), self).ok());
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::pause();
-        ::_exit(0);
-    }
+    TempDir dir;
+    platform::ChildOptions quiet;
+    quiet.outputFile = dir.path() + "/wait.txt";
+    platform::Child child;
+    ASSERT_TRUE(platform::spawnChild(RAYDECK_CHILD_HELPER, {"wait"}, quiet, child).ok());
+    const std::int64_t id = child.id;
     std::int64_t later = 0;
-    const bool known = platform::processStartTime(child, later).ok();
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    const bool known = platform::processStartTime(id, later).ok();
+    bool exited = false;
+    int code = 0;
+    ASSERT_TRUE(platform::killChild(child).ok());
+    ASSERT_TRUE(platform::waitChild(child, -1, exited, code).ok());
     ASSERT_TRUE(known);
     EXPECT_GE(later, self);
     EXPECT_LE(later, static_cast<std::int64_t>(::time(nullptr)) + 1);
     std::int64_t none = 0;
-    EXPECT_FALSE(platform::processStartTime(child, none).ok());  // reaped: gone
+    EXPECT_FALSE(platform::processStartTime(id, none).ok());  // reaped: gone
 }
 
 // A folder is private when this user owns it and no one else may write into it; a link to a

@@ -4,11 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "platform/child.h"
 #include "platform/dynlib.h"
 #include "platform/utf.h"
 #include "plugins/c4d/host/BaseDocument.h"
@@ -176,23 +177,37 @@ TEST(PluginEntry, MissingIconFilesRegisterTheCommandsWithoutIcons) {
     EXPECT_EQ(plugin.send(RD_HOST_MSG_END), 1);
 }
 
-// Through popen, not the tests' child runner: this suite is built for Windows too, where that
-// runner does not exist (the test itself is skipped there).
+// Through platform/child.h, which this suite (built for Windows too) can use everywhere; the
+// case itself needs nm, which Windows lacks, and is skipped there.
 TEST(PluginFile, ExportsC4dMainAndNothingElse) {
-    const std::string command =
-        std::string("nm -D --defined-only '") + RAYDECK_PLUGIN_FILE + "' 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
+    TempDir dir;
+    std::string nm;
+    ASSERT_TRUE(platform::findProgram("nm", nm).ok()) << "no nm on PATH";
+    platform::ChildOptions options;
+    options.nullInput = true;
+    options.outputFile = dir.path() + "/symbols.txt";
+    options.errorFile = dir.path() + "/errors.txt";
+    platform::Child child;
+    ASSERT_TRUE(
+        platform::spawnChild(nm, {"-D", "--defined-only", RAYDECK_PLUGIN_FILE}, options, child)
+            .ok());
+    bool exited = false;
+    int code = -1;
+    ASSERT_TRUE(platform::waitChild(child, 60000, exited, code).ok());
+    if (!exited) {
+        platform::killChild(child);
+        platform::waitChild(child, -1, exited, code);
+        FAIL() << "nm did not finish";
+    }
+    ASSERT_EQ(code, 0) << "nm failed";
     std::vector<std::string> symbols;
-    char line[512];
-    while (std::fgets(line, sizeof line, pipe)) {
-        std::string s(line);
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) {
+    std::ifstream listing(fs::u8path(options.outputFile));
+    for (std::string s; std::getline(listing, s);) {
+        while (!s.empty() && s.back() == '\r') {
             s.pop_back();
         }
         const size_t space = s.find_last_of(' ');
         symbols.push_back(space == std::string::npos ? s : s.substr(space + 1));
     }
-    ASSERT_EQ(pclose(pipe), 0) << "nm failed";
     EXPECT_EQ(symbols, std::vector<std::string>{"c4d_main"});
 }

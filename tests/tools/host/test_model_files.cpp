@@ -122,19 +122,16 @@ ProgramRun runTool(const std::string& exe, std::vector<std::string> args, const 
     options.environment = std::move(environment);
     options.timeoutSeconds = kRunSeconds;
 #ifdef RAYDECK_SANITIZED
-    // The tools' own leak checks with the suppression above.
-    options.inChild = [&folder] {
-        const fs::path suppressions = folder / ".lsan-suppressions";
-        std::ofstream(suppressions) << kAssimpLeaks;
-        const char* given = getenv("LSAN_OPTIONS");
-        const std::string value =
-            (given != nullptr && *given != '\0' ? std::string(given) + ":" : "") +
-            "suppressions=" + suppressions.string();
-        setenv("LSAN_OPTIONS", value.c_str(), 1);
-    };
+    // The tools' own leak checks with the suppression above, from a file in the folder.
+    const fs::path suppressions = folder / ".lsan-suppressions";
+    std::ofstream(suppressions) << kAssimpLeaks;
+    const char* given = getenv("LSAN_OPTIONS");
+    options.environment.push_back(
+        "LSAN_OPTIONS=" + (given != nullptr && *given != '\0' ? std::string(given) + ":" : "") +
+        "suppressions=" + suppressions.string());
 #endif
     const ProgramRun run = runProgram(exe, std::move(args), options);
-    EXPECT_TRUE(run.started) << "fork failed";
+    EXPECT_TRUE(run.started) << "it did not start";
     return run;
 }
 

@@ -3,11 +3,7 @@
 // file and once through the live library into a renderer started for the run, side by side, and
 // prints both times and their ratio. Uses a temporary folder of its own and ends its renderer.
 //   raydeck-live-throughput [rounds]     (default 3; the best of each is shown)
-#include <fcntl.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -16,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/child.h"
 #include "platform/dynlib.h"
 #include "platform/utf.h"
 #include "raydecklive_api.h"
@@ -100,15 +97,19 @@ int main(int argc, char** argv) {
     setenv("RAYDECK_SCENE_DIR", (folder + "/scenes").c_str(), 1);
     setenv("RAYDECK_REGISTRY", (folder + "/none.reg").c_str(), 1);
 
-    const pid_t renderer = fork();
-    if (renderer == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        execl(RAYDECK_RENDERER_EXE, RAYDECK_RENDERER_EXE, static_cast<char*>(nullptr));
-        _exit(127);
+    // Its progress lines are not figures.
+    platform::ChildOptions quiet;
+    quiet.outputFile = "/dev/null";
+    platform::Child renderer;
+    if (!platform::spawnChild(RAYDECK_RENDERER_EXE, {}, quiet, renderer).ok()) {
+        std::fprintf(stderr, "raydeck-live-throughput: cannot start %s\n", RAYDECK_RENDERER_EXE);
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+        return 1;
     }
+    const std::int64_t rendererId = renderer.id;
     raydeck::live::Announcement a;
-    for (int i = 0; i < 500 && !raydeck::live::findAnnouncement(runtime, renderer, a); ++i) {
+    for (int i = 0; i < 500 && !raydeck::live::findAnnouncement(runtime, rendererId, a); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     std::u16string path;
@@ -157,8 +158,10 @@ int main(int argc, char** argv) {
     if (lib != nullptr) {
         platform::freeLibrary(lib);
     }
-    kill(renderer, SIGTERM);
-    waitpid(renderer, nullptr, 0);
+    bool ended = false;
+    int code = 0;
+    platform::stopChild(renderer);
+    platform::waitChild(renderer, -1, ended, code);
     std::error_code ec;
     fs::remove_all(folder, ec);
     return status;
