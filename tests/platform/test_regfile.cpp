@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/regfile.h"
+#include "tests/support/RegistryFile.h"
 
 namespace {
 
@@ -17,14 +18,7 @@ class RegText : public ::testing::Test {
   protected:
     void write(const std::string& bytes) { keys_ = platform::regfile::parse(bytes); }
     // The text as regedit writes version 5.00 files: UTF-16LE with a byte order mark.
-    void writeUtf16(const std::u16string& text) {
-        std::string bytes = "\xFF\xFE";
-        for (char16_t u : text) {
-            bytes += static_cast<char>(u & 0xFF);
-            bytes += static_cast<char>(u >> 8);
-        }
-        write(bytes);
-    }
+    void writeUtf16(const std::u16string& text) { write(regUtf16(text)); }
 
     bool open(RegistryRoot root, const std::u16string& path, const Values*& key) {
         return platform::regfile::findKey(keys_, root, path, key).ok();

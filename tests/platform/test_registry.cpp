@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/registry.h"
+#include "tests/support/RegistryFile.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -35,14 +36,7 @@ class Registry : public ::testing::Test {
         out << bytes;
     }
     // The text as regedit writes version 5.00 files: UTF-16LE with a byte order mark.
-    void writeUtf16(const std::u16string& text) {
-        std::string bytes = "\xFF\xFE";
-        for (char16_t u : text) {
-            bytes += static_cast<char>(u & 0xFF);
-            bytes += static_cast<char>(u >> 8);
-        }
-        write(bytes);
-    }
+    void writeUtf16(const std::u16string& text) { write(regUtf16(text)); }
 
     bool open(RegistryRoot root, const std::u16string& path, RegistryKey& key) {
         return platform::openRegistryKey(root, path, key).ok();

@@ -14,6 +14,7 @@
 #include "platform/program.h"
 #include "platform/registry.h"
 #include "platform/utf.h"
+#include "tests/support/RegistryFile.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -105,14 +106,9 @@ class RegistryValues : public ::testing::Test {
         ASSERT_TRUE(
             platform::utf8ToUtf16("Windows Registry Editor Version 5.00\r\n\r\n" + body, wide)
                 .ok());
-        std::string bytes = "\xFF\xFE";
-        for (char16_t u : wide) {
-            bytes += static_cast<char>(u & 0xFF);
-            bytes += static_cast<char>(u >> 8);
-        }
         {
             std::ofstream out(fs::u8path(file_), std::ios::binary | std::ios::trunc);
-            out << bytes;
+            out << regUtf16(wide);
         }
         imported_ = true;
         if (!realRegistry_) {

@@ -4,6 +4,16 @@
 
 #include <string>
 
+// `text` as regedit writes version 5.00 files: UTF-16LE after a byte order mark.
+inline std::string regUtf16(const std::u16string& text) {
+    std::string bytes = "\xFF\xFE";
+    for (char16_t u : text) {
+        bytes += static_cast<char>(u & 0xFF);
+        bytes += static_cast<char>(u >> 8);
+    }
+    return bytes;
+}
+
 // `text` as a quoted .reg string value: `\` and `"` escaped.
 inline std::string regQuoted(const std::string& text) {
     std::string out = "\"";

@@ -497,35 +497,10 @@ namespace {
     throw pathOrRoot(path) + ": " + what;
 }
 
-// next/down pointers of the tree; a cache is a tree of its own, with no object after its root.
-// Iterative, as deep as the document goes.
-void linkTree(std::vector<std::unique_ptr<SimObject>>& top) {
-    std::vector<std::pair<SimObject*, SimObject*>> work;  // object, the one after it
-    auto addList = [&work](std::vector<std::unique_ptr<SimObject>>& list) {
-        for (size_t i = 0; i < list.size(); ++i) {
-            work.emplace_back(list[i].get(), i + 1 < list.size() ? list[i + 1].get() : nullptr);
-        }
-    };
-    addList(top);
-    while (!work.empty()) {
-        auto [o, next] = work.back();
-        work.pop_back();
-        o->next = next;
-        o->down = o->children.empty() ? nullptr : o->children.front().get();
-        addList(o->children);
-        if (o->cache) {
-            work.emplace_back(o->cache.get(), nullptr);
-        }
-        if (o->deformCache) {
-            work.emplace_back(o->deformCache.get(), nullptr);
-        }
-    }
-}
-
 }  // namespace
 
 void Reader::resolve() {
-    linkTree(doc_.objects);
+    doc_.linkObjects();
     std::vector<SimObject*> all = doc_.allObjects();
     // Objects without an id get 1, 2, 3 ... in document order, skipping ids the file uses.
     std::unordered_map<uint64_t, bool> used;

@@ -295,25 +295,7 @@ std::unique_ptr<SimObject> readObject(Reader& r, SimDocument& doc, int depth) {
 
 // The pointers between nodes, rebuilt from the ids as the import made them.
 bool relink(SimDocument& doc) {
-    std::vector<std::pair<SimObject*, SimObject*>> work;  // object, the one after it
-    auto addList = [&work](std::vector<std::unique_ptr<SimObject>>& list) {
-        for (size_t i = 0; i < list.size(); ++i) {
-            work.emplace_back(list[i].get(), i + 1 < list.size() ? list[i + 1].get() : nullptr);
-        }
-    };
-    addList(doc.objects);
-    while (!work.empty()) {
-        auto [o, next] = work.back();
-        work.pop_back();
-        o->next = next;
-        o->down = o->children.empty() ? nullptr : o->children.front().get();
-        addList(o->children);
-        for (auto* c : {o->cache.get(), o->deformCache.get()}) {
-            if (c != nullptr) {
-                work.emplace_back(c, nullptr);
-            }
-        }
-    }
+    doc.linkObjects();
     std::vector<SimNode*> nodes;
     for (auto& l : doc.layers) {
         nodes.push_back(l.get());

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "plugins/c4d/convert/sincos.h"
 #include "plugins/c4d/host/HostNumbers.h"
@@ -249,6 +250,28 @@ std::vector<SimObject*> SimDocument::allObjects() const {
         collect(o.get(), out);
     }
     return out;
+}
+
+void SimDocument::linkObjects() {
+    std::vector<std::pair<SimObject*, SimObject*>> work;  // object, the one after it
+    auto addList = [&work](std::vector<std::unique_ptr<SimObject>>& list) {
+        for (size_t i = 0; i < list.size(); ++i) {
+            work.emplace_back(list[i].get(), i + 1 < list.size() ? list[i + 1].get() : nullptr);
+        }
+    };
+    addList(objects);
+    while (!work.empty()) {
+        auto [o, next] = work.back();
+        work.pop_back();
+        o->next = next;
+        o->down = o->children.empty() ? nullptr : o->children.front().get();
+        addList(o->children);
+        for (SimObject* cache : {o->cache.get(), o->deformCache.get()}) {
+            if (cache != nullptr) {
+                work.emplace_back(cache, nullptr);
+            }
+        }
+    }
 }
 
 std::vector<SimNode*> SimDocument::selection() const {

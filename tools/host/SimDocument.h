@@ -172,6 +172,9 @@ class SimDocument {
     void evaluate();
     // Every object in document order, caches included.
     std::vector<SimObject*> allObjects() const;
+    // Sets the objects' next and down pointers from the tree (a cache is a tree of its own, with
+    // no object after its root); without recursion, as deep as the document goes.
+    void linkObjects();
 
     std::map<std::string, SimNode*> links;
 };
