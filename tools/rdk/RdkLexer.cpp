@@ -18,43 +18,6 @@ bool parseNumber(const char* b, const char* e, double& out) {
     return r.ec == std::errc() && r.ptr == e;
 }
 
-bool isPlainDecimal(const char* b, const char* e) {
-    const char* p = b;
-    if (p < e && (*p == '-' || *p == '+')) {
-        ++p;
-    }
-    const char* digits = p;
-    while (p < e && *p >= '0' && *p <= '9') {
-        ++p;
-    }
-    size_t mantissa = static_cast<size_t>(p - digits);
-    if (p < e && *p == '.') {
-        const char* fraction = ++p;
-        while (p < e && *p >= '0' && *p <= '9') {
-            ++p;
-        }
-        mantissa += static_cast<size_t>(p - fraction);
-    }
-    if (mantissa == 0) {
-        return false;
-    }
-    if (p < e && (*p == 'e' || *p == 'E')) {
-        ++p;
-        if (p < e && (*p == '-' || *p == '+')) {
-            ++p;
-        }
-        const char* exponent = p;
-        while (p < e && *p >= '0' && *p <= '9') {
-            ++p;
-        }
-        // Three exponent digits may leave a double's range, which parseNumber refuses.
-        if (p == exponent || p - exponent > 2) {
-            return false;
-        }
-    }
-    return p == e && mantissa <= 300;
-}
-
 std::string hexByte(unsigned char c) {
     const char* digits = "0123456789abcdef";
     return std::string("0x") + digits[c >> 4] + digits[c & 15];

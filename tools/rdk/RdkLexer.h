@@ -39,9 +39,45 @@ inline bool isDelimiter(char c) {
 // The whole of [b, e) as a number (a leading '+' taken, which the writer never writes).
 bool parseNumber(const char* b, const char* e, double& out);
 
-// True for the decimal spellings the writer uses ("-1.5", "2e-05", "0"), decided without a
-// conversion; anything else (inf, nan, a word, what may overflow) is left to parseNumber.
-bool isPlainDecimal(const char* b, const char* e);
+// The end of the decimal spelling the writer uses ("-1.5", "2e-05", "0") that starts at `b`,
+// read no further than `e`; null when none starts there or it could leave a double's range (more
+// than 300 mantissa digits, three exponent digits), which parseNumber decides instead.
+inline const char* plainDecimalEnd(const char* b, const char* e) {
+    const auto digits = [e](const char* p) {
+        while (p < e && static_cast<unsigned char>(*p - '0') < 10) {
+            ++p;
+        }
+        return p;
+    };
+    const char* p = b < e && (*b == '-' || *b == '+') ? b + 1 : b;
+    const char* integer = p;
+    p = digits(p);
+    size_t mantissa = static_cast<size_t>(p - integer);
+    if (p < e && *p == '.') {
+        const char* fraction = ++p;
+        p = digits(p);
+        mantissa += static_cast<size_t>(p - fraction);
+    }
+    if (mantissa == 0 || mantissa > 300) {
+        return nullptr;
+    }
+    if (p < e && (*p == 'e' || *p == 'E')) {
+        ++p;
+        p += p < e && (*p == '-' || *p == '+') ? 1 : 0;
+        const char* exponent = p;
+        p = digits(p);
+        if (p == exponent || p - exponent > 2) {
+            return nullptr;
+        }
+    }
+    return p;
+}
+
+// True when the whole of [b, e) is such a decimal, decided without a conversion; anything else
+// (inf, nan, a word, what may overflow) is left to parseNumber.
+inline bool isPlainDecimal(const char* b, const char* e) {
+    return plainDecimalEnd(b, e) == e;
+}
 
 // "0x" and two lowercase hex digits.
 std::string hexByte(unsigned char c);

@@ -60,64 +60,6 @@ constexpr size_t kChunk = 1u << 20;
 
 using lex::hexByte;
 using lex::isDelimiter;
-
-// Byte classes for counting numbers: blanks, the other delimiters (lex::isDelimiter is both),
-// digits, signs and exponent letters.
-constexpr uint8_t kBlank = 1, kDelimiter = 2, kDigit = 4, kSign = 8, kExponent = 16;
-struct ByteClasses {
-    uint8_t of[256] = {};
-    constexpr ByteClasses() {
-        for (unsigned char c : {' ', '\t', '\r', '\n'}) {
-            of[c] = kBlank;
-        }
-        for (unsigned char c : {',', '{', '}', '[', ']', '"'}) {
-            of[c] = kDelimiter;
-        }
-        for (unsigned char c = '0'; c <= '9'; ++c) {
-            of[c] = kDigit;
-        }
-        of[static_cast<unsigned char>('-')] = of[static_cast<unsigned char>('+')] = kSign;
-        of[static_cast<unsigned char>('e')] = of[static_cast<unsigned char>('E')] = kExponent;
-    }
-    uint8_t operator[](unsigned char c) const { return of[c]; }
-};
-constexpr ByteClasses kByteClass;
-
-inline bool isClass(const char* q, const char* end, uint8_t kinds) {
-    return q < end && (kByteClass[static_cast<unsigned char>(*q)] & kinds) != 0;
-}
-
-// The end of the plain decimal (as lex::isPlainDecimal has it) at `p` that a delimiter ends;
-// null when the bytes there are something else, or when the window's end cuts them.
-const char* scanDecimal(const char* p, const char* end, uint8_t kind) {
-    const auto digits = [end](const char* q) {
-        while (isClass(q, end, kDigit)) {
-            ++q;
-        }
-        return q;
-    };
-    const char* q = p + ((kind & kSign) ? 1 : 0);
-    const char* integer = q;
-    q = digits(q);
-    size_t mantissa = static_cast<size_t>(q - integer);
-    if (q < end && *q == '.') {
-        const char* fraction = ++q;
-        q = digits(q);
-        mantissa += static_cast<size_t>(q - fraction);
-    }
-    if (mantissa == 0 || mantissa > 300) {
-        return nullptr;
-    }
-    if (isClass(q, end, kExponent)) {
-        q += isClass(q + 1, end, kSign) ? 2 : 1;
-        const char* exponent = q;
-        q = digits(q);
-        if (q == exponent || q - exponent > 2) {
-            return nullptr;
-        }
-    }
-    return isClass(q, end, kBlank | kDelimiter) ? q : nullptr;
-}
 using lex::isPlainDecimal;
 // Value parts only carry a value: most parts are words and numbers.
 using Part = lex::BasicPart<std::unique_ptr<StreamValue>>;
@@ -656,8 +598,8 @@ class Streamer {
     // Without marks, the plain numbers of an array only need counting: counted here, in the
     // window, without a part for each. Stops (consuming nothing more) at anything else, and at
     // a number that the window cuts, for the general path to take. One pass over each number,
-    // through local pointers and a table of byte classes: the long animations are megabytes of
-    // nothing but these, and the export's summary line reads them all.
+    // through local pointers: the long animations are megabytes of nothing but these, and the
+    // export's summary line reads them all.
     bool countNumbers(Frame& f) {
         if (numbers_ || !f.parts.empty()) {
             return true;
@@ -666,7 +608,6 @@ class Streamer {
         const char* const start = buffer_.data();
         const char* const end = start + len_;
         const char* p = start + pos_;
-        const auto is = [end](const char* q, uint8_t kinds) { return isClass(q, end, kinds); };
         // The element's count is kept here and handed back at each comma and at the end.
         uint32_t numbers = f.elementNumbers;
         uint64_t counted = 0;
@@ -677,12 +618,12 @@ class Streamer {
             pos_ = static_cast<size_t>(p - start);
         };
         while (p < end) {
-            const uint8_t kind = kByteClass[static_cast<unsigned char>(*p)];
-            if (kind & kBlank) {
+            const char c = *p;
+            if (c == ' ' || c == '\n' || c == '\t' || c == '\r') {
                 ++p;
                 continue;
             }
-            if (*p == ',') {
+            if (c == ',') {
                 ++p;
                 handBack();
                 if (!finishElement(f)) {
@@ -691,12 +632,12 @@ class Streamer {
                 numbers = 0;
                 continue;
             }
-            // A plain decimal (as lex::isPlainDecimal has it) that a delimiter ends; the one-digit
-            // numbers that most of a matrix is go the short way.
+            // A plain decimal that a delimiter ends (a number the window cuts is left to the
+            // general path); the one-digit numbers that most of a matrix is go the short way.
             const char* q = p + 1;
-            if (!((kind & kDigit) && is(q, kBlank | kDelimiter))) {
-                q = scanDecimal(p, end, kind);
-                if (q == nullptr) {
+            if (!(static_cast<unsigned char>(c - '0') < 10 && q < end && isDelimiter(*q))) {
+                q = lex::plainDecimalEnd(p, end);
+                if (q == nullptr || q == end || !isDelimiter(*q)) {
                     break;
                 }
             }
