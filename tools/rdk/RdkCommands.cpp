@@ -167,28 +167,6 @@ int parseArgs(std::vector<std::string> args, Options& o, std::ostream& out, std:
 // spelling with ".0" on whole values, as the reports have always been spelt.
 using JsonWriter = rapidjson::PrettyWriter<rapidjson::StringBuffer>;
 
-// The length of the well-formed UTF-8 sequence at `at`; 0 when it is not one (stray, overlong,
-// surrogate or beyond U+10FFFF).
-size_t utf8SequenceLength(const std::string& text, size_t at) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[at + k]); };
-    const unsigned char lead = byte(0);
-    const size_t n = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    if (n == 0 || lead > 0xF4 || at + n > text.size()) {
-        return 0;
-    }
-    for (size_t k = 1; k < n; ++k) {
-        if ((byte(k) & 0xC0) != 0x80) {
-            return 0;
-        }
-    }
-    const unsigned char second = byte(1);
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) ||
-        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second >= 0x90)) {
-        return 0;
-    }
-    return n;
-}
-
 void jsonString(JsonWriter& w, const std::string& text) {
     // Control bytes escaped, and a byte that is not UTF-8 as U+FFFD, so that a name or path of any
     // bytes still makes JSON that every reader takes.
@@ -209,7 +187,8 @@ void jsonString(JsonWriter& w, const std::string& text) {
                 q += u;
             }
         } else if (c >= 0x80) {
-            const size_t n = utf8SequenceLength(text, i);
+            char32_t ignored = 0;
+            const size_t n = platform::decodeUtf8(text, i, ignored);
             if (n == 0) {
                 q += "\xEF\xBF\xBD";
                 ++i;
